@@ -146,6 +146,8 @@ enum ResultCode : Result {
 };
 
 // Negated errno-style codes for failures that come from the operating system.
-inline constexpr bool isError(Result r) { return r < 0; }
+inline constexpr bool isError(Result r) {
+  return r < 0;
+}
 
 }  // namespace kv

@@ -1,0 +1,4 @@
+if(TARGET korvane_errors)
+  korvane_fuzzer(fuzz_string_resource SOURCES ${CMAKE_CURRENT_LIST_DIR}/string_resource_fuzz.cpp
+                 LIBS korvane_errors)
+endif()
