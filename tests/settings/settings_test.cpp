@@ -1,0 +1,242 @@
+// The settings record in KRV.INI, window placement data and port device names.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "comm/errors/exceptions.h"
+#include "settings/settings.h"
+
+namespace kv {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path &p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path &p, const std::string &text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
+
+class SettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kv-settings-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    ini_ = settingsFilePath(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::vector<std::string> dirEntries() const {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
+    return names;
+  }
+  fs::path dir_;
+  fs::path ini_;
+};
+
+Settings unusualSettings() {
+  Settings s;
+  s.receiveWav = "/home/user/sounds/fax arrived.wav";
+  s.receiveAtStartup = true;
+  s.answerOnRing = 3;
+  s.userFax = " +49 30 1234567 ";
+  s.userName = "\"Quoted\" Name";
+  s.dialPrefix = "9,";
+  s.dialAttempts = 7;
+  s.retryWait = 120;
+  s.blindDial = true;
+  s.ignoreBusy = true;
+  s.toneOrPulse = 1;
+  s.dialTimeout = 90;
+  s.modemInit = "AT&F;E0=1";
+  s.comPort = 0;
+  s.faxClass = 3;
+  s.maximumBps = 14400;
+  s.resetString = std::string(1023, 'R');
+  s.afterResetString = "ATZ";
+  s.fontName = "DejaVu Sans";
+  s.fontSize = 12;
+  s.fontBold = true;
+  s.fontItalic = true;
+  s.fontUnderline = true;
+  s.hintsOn = false;
+  return s;
+}
+
+TEST_F(SettingsFile, MissingFileGivesDefaultsAndFirstRun) {
+  const Settings s = LoadSettings(ini_);
+  EXPECT_EQ(s, Settings());
+  EXPECT_TRUE(s.isFirstRun());
+  EXPECT_EQ(s.answerOnRing, 1);
+  EXPECT_EQ(s.dialAttempts, 3);
+  EXPECT_EQ(s.retryWait, 60);
+  EXPECT_EQ(s.dialTimeout, 60);
+  EXPECT_EQ(s.maximumBps, 9600);
+  EXPECT_EQ(s.fontName, "Arial");
+  EXPECT_EQ(s.fontSize, 10);
+  EXPECT_TRUE(s.hintsOn);
+}
+
+TEST_F(SettingsFile, SaveOfDefaultsMatchesTheExpectedFileByteForByte) {
+  SaveSettings(Settings(), ini_);
+  EXPECT_EQ(readFile(ini_), readFile(fs::path(SETTINGS_TEST_DATA) / "default_settings.ini"));
+  // Saving again changes nothing.
+  SaveSettings(Settings(), ini_);
+  EXPECT_EQ(readFile(ini_), readFile(fs::path(SETTINGS_TEST_DATA) / "default_settings.ini"));
+}
+
+TEST_F(SettingsFile, RoundTripKeepsEveryValueAndTheRestOfTheFile) {
+  writeFile(ini_,
+            "[Ports]\nCom1=/dev/ttyUSB0\n\n[Modem]\nComPort=4\nVendorKey=keep\n\n"
+            "[TMainScreen_Placement]\nLeft=10\nTop=20\nRight=500\nBottom=400\nMaximized=0\n");
+  const Settings s = unusualSettings();
+  SaveSettings(s, ini_);
+  EXPECT_EQ(LoadSettings(ini_), s);
+  const std::string text = readFile(ini_);
+  EXPECT_NE(text.find("Com1=/dev/ttyUSB0"), std::string::npos);
+  EXPECT_NE(text.find("VendorKey=keep"), std::string::npos);
+  EXPECT_NE(text.find("Right=500"), std::string::npos);
+  EXPECT_EQ(text.find("ComPort=4"), std::string::npos);
+  EXPECT_NE(text.find("ComPort=0"), std::string::npos);
+}
+
+TEST_F(SettingsFile, DamagedFileGivesDefaultsOnlyForWhatCannotBeRead) {
+  std::string damaged =
+      "\x01\x02garbage\xff\xfe\n[Receive\nAnswerOnRing=two\nAtStartup=1\n"
+      "[Dialing]\nRetryWait=\nDialAttempts=0x05\nTimeout=1e3\n";
+  damaged += std::string("\0\0\0[Modem]\nComPort=2\n", 21);
+  damaged += "[Default Font]\nSize=12pt\nName=Courier";  // cut off mid-line, no line end
+  writeFile(ini_, damaged);
+  const Settings s = LoadSettings(ini_);
+  EXPECT_EQ(s.answerOnRing, 1);
+  EXPECT_TRUE(s.receiveAtStartup);
+  EXPECT_EQ(s.retryWait, 60);
+  EXPECT_EQ(s.dialAttempts, 5);
+  EXPECT_EQ(s.dialTimeout, 60);
+  EXPECT_EQ(s.fontSize, 10);
+  EXPECT_EQ(s.fontName, "Courier");
+  // The NULs belong to a line that is not a header: [Modem] is not found there.
+  EXPECT_EQ(s.comPort, -1);
+  // Saving over a damaged file keeps its odd lines and makes every key readable.
+  SaveSettings(s, ini_);
+  EXPECT_EQ(LoadSettings(ini_), s);
+  EXPECT_NE(readFile(ini_).find("garbage"), std::string::npos);
+}
+
+TEST_F(SettingsFile, SaveIsAtomicAndKeepsPermissionsAndLinks) {
+  writeFile(ini_, "[User]\nName=old\n");
+  ::chmod(ini_.c_str(), 0600);
+  Settings s;
+  s.userName = "new";
+  SaveSettings(s, ini_);
+  struct stat st {};
+  ASSERT_EQ(::stat(ini_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(dirEntries(), std::vector<std::string>{"KRV.INI"});  // no temporary left behind
+
+  // A link to the settings file stays a link; the file it names is updated.
+  const fs::path real = dir_ / "real.ini";
+  fs::rename(ini_, real);
+  fs::create_symlink(real, ini_);
+  s.userName = "through link";
+  SaveSettings(s, ini_);
+  EXPECT_TRUE(fs::is_symlink(ini_));
+  EXPECT_EQ(LoadSettings(real).userName, "through link");
+}
+
+TEST_F(SettingsFile, UnwritableOrUnreadableFileRaisesNamingTheFile) {
+  const fs::path nowhere = dir_ / "no such dir" / "KRV.INI";
+  try {
+    SaveSettings(Settings(), nowhere);
+    FAIL();
+  } catch (const EIniWrite &e) {
+    EXPECT_NE(e.message().find(nowhere.string()), std::string::npos) << e.message();
+    EXPECT_EQ(e.ErrorCode, ecIniWrite);
+  }
+  // Something that exists but cannot be read as a file is not replaced.
+  fs::create_directory(ini_);
+  EXPECT_EQ(LoadSettings(ini_), Settings());
+  EXPECT_THROW(SaveSettings(Settings(), ini_), EIniWrite);
+  EXPECT_TRUE(fs::is_directory(ini_));
+}
+
+TEST(TransferRate, IndexMapping) {
+  const int rates[] = {2400, 4800, 7200, 9600, 12000, 14400};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(transferRateIndex(rates[i]), i);
+    EXPECT_EQ(transferRateForIndex(i), rates[i]);
+  }
+  EXPECT_EQ(transferRateIndex(33600), 3);
+  EXPECT_EQ(transferRateIndex(0), 3);
+  EXPECT_EQ(transferRateForIndex(-1), 9600);
+  EXPECT_EQ(transferRateForIndex(6), 9600);
+}
+
+TEST_F(SettingsFile, WindowPlacementPerPixelDensity) {
+  EXPECT_EQ(placementSection("TMainScreen", 96), "TMainScreen_Placement");
+  EXPECT_EQ(placementSection("TMainScreen", 72), "TMainScreen_Placement");
+  EXPECT_EQ(placementSection("TMainScreen", 120), "TMainScreen_Placement120");
+
+  const WindowPlacement at96{10, 20, 810, 620, false};
+  const WindowPlacement at120{5, 6, 1005, 906, true};
+  SaveWindowPlacement(ini_, "TMainScreen", 96, at96);
+  SaveWindowPlacement(ini_, "TMainScreen", 120, at120);
+  Settings s;
+  s.userName = "kept apart";
+  SaveSettings(s, ini_);
+  EXPECT_EQ(LoadWindowPlacement(ini_, "TMainScreen", 96, true), at96);
+  EXPECT_EQ(LoadWindowPlacement(ini_, "TMainScreen", 120, false), at120);
+  EXPECT_EQ(LoadSettings(ini_).userName, "kept apart");
+  const std::string text = readFile(ini_);
+  EXPECT_NE(text.find("[TMainScreen_Placement]\nLeft=10\nTop=20\nRight=810\nBottom=620\n"
+                      "Maximized=0\n"),
+            std::string::npos);
+  // Nothing stored: zeros, and Maximized as the window is now.
+  EXPECT_EQ(LoadWindowPlacement(ini_, "TFaxViewer", 96, true), (WindowPlacement{0, 0, 0, 0, true}));
+}
+
+TEST(WindowGeometry, RestoredRectStaysOnTheScreen) {
+  EXPECT_FALSE(restoredRect({10, 10, 300, 0, false}, 1280, 1024));
+  EXPECT_EQ(restoredRect({10, 20, 300, 400, false}, 1280, 1024), (ScreenRect{10, 20, 300, 400}));
+  // Past the right and bottom edges: moved left and up by the excess, size kept.
+  EXPECT_EQ(restoredRect({1000, 900, 1500, 1200, false}, 1280, 1024),
+            (ScreenRect{780, 724, 1280, 1024}));
+}
+
+TEST(WindowGeometry, CenteredOverMainWindowOrScreen) {
+  const ScreenRect main{100, 50, 901, 651};  // 801 x 601
+  EXPECT_EQ(centeredPosition("TSendFaxForm", 400, 300, main, false, 1280, 1024),
+            (ScreenPoint{100 + 200, 50 + 150}));
+  EXPECT_EQ(centeredPosition("TSendFaxForm", 400, 300, main, true, 1280, 1024),
+            (ScreenPoint{440, 362}));
+  EXPECT_EQ(centeredPosition("tmainscreen", 801, 601, main, false, 1280, 1024),
+            (ScreenPoint{239, 211}));
+  // A dialog larger than the main window: negative halves round towards zero.
+  EXPECT_EQ(centeredPosition("TBig", 804, 604, ScreenRect{0, 0, 801, 601}, false, 1280, 1024),
+            (ScreenPoint{-1, -1}));
+}
+
+TEST_F(SettingsFile, PortDeviceNames) {
+  writeFile(ini_, "[Ports]\nCom1=/dev/ttyUSB0\nCom3=\nCOM4 = /dev/ttyACM0 \n");
+  EXPECT_EQ(portDeviceName(ini_, 1), "/dev/ttyUSB0");
+  EXPECT_EQ(portDeviceName(ini_, 2), "/dev/ttyS1");
+  EXPECT_EQ(portDeviceName(ini_, 3), "/dev/ttyS2");
+  EXPECT_EQ(portDeviceName(ini_, 4), "/dev/ttyACM0");
+  EXPECT_EQ(portDeviceName(ini_, 50), "/dev/ttyS49");
+  EXPECT_EQ(portDeviceName(ini_, 0), "");
+  EXPECT_EQ(portDeviceName(ini_, 51), "");
+  EXPECT_EQ(portDeviceName(dir_ / "missing.ini", 1), "/dev/ttyS0");
+}
+
+}  // namespace
+}  // namespace kv
