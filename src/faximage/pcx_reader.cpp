@@ -1,0 +1,111 @@
+#include "faximage/pcx_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kv {
+
+namespace {
+
+std::uint16_t le16(const std::uint8_t *p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+class PcxReader final : public LineSource {
+ public:
+  PcxReader(ByteInput &in, int maxWidth) : in_(in), page_(in, maxWidth) {}
+  Result open() override { return page_.open(0, in_.size()); }
+  Result readLine(std::uint8_t *line, std::size_t lineBytes, bool &endOfPage,
+                  bool &morePages) override {
+    morePages = false;
+    return page_.readLine(line, lineBytes, endOfPage);
+  }
+  int imageWidth() const override { return page_.width(); }
+  std::uint64_t bytesRead() const override { return page_.bytesRead(); }
+  std::uint64_t bytesTotal() const override { return page_.bytesTotal(); }
+
+ private:
+  ByteInput &in_;
+  PcxPage page_;
+};
+
+}  // namespace
+
+Result PcxPage::open(std::uint64_t start, std::uint64_t end) {
+  std::uint8_t h[128];
+  Result r = in_.seek(start);
+  if (r >= 0) r = in_.readExact(h, sizeof h);
+  if (r < 0) return r;
+  // Manufacturer 10, run-length coding, one bit per pixel in one plane.
+  if (h[0] != 10 || h[2] != 1 || h[3] != 1 || (h[65] != 1 && h[65] != 0))
+    return ecBadGraphicsFormat;
+  const int xMin = le16(h + 4), yMin = le16(h + 6), xMax = le16(h + 8), yMax = le16(h + 10);
+  width_ = xMax - xMin + 1;
+  height_ = yMax - yMin + 1;
+  bytesPerLine_ = le16(h + 66);
+  if (width_ <= 0 || width_ > maxWidth_ || height_ <= 0 || bytesPerLine_ < (width_ + 7) / 8)
+    return ecBadGraphicsFormat;
+  dataStart_ = start + 128;
+  dataEnd_ = std::max(dataStart_, std::min(end, in_.size()));
+  consumed_ = 0;
+  lines_ = 0;
+  runLeft_ = 0;
+  buf_.assign(static_cast<std::size_t>(bytesPerLine_), 0);
+  return ecOK;
+}
+
+int PcxPage::nextByte() {
+  if (dataStart_ + consumed_ >= dataEnd_) return -1;
+  const int b = in_.getByte();
+  if (b >= 0) ++consumed_;
+  return b;
+}
+
+Result PcxPage::readLine(std::uint8_t *line, std::size_t lineBytes, bool &done) {
+  done = false;
+  // The header's height ends the page too, so that a DCX page never runs on into the next.
+  if (lines_ >= height_) {
+    done = true;
+    return ecOK;
+  }
+  int filled = 0;
+  while (filled < bytesPerLine_) {
+    if (runLeft_ > 0) {
+      const int take = std::min(runLeft_, bytesPerLine_ - filled);
+      std::memset(buf_.data() + filled, runByte_, static_cast<std::size_t>(take));
+      filled += take;
+      runLeft_ -= take;
+      continue;
+    }
+    const int b = nextByte();
+    if (b < -1) return b;
+    if (b < 0) break;
+    if (b >= 192) {
+      const int v = nextByte();
+      if (v < -1) return v;
+      if (v < 0) break;
+      runLeft_ = b & 0x3F;
+      runByte_ = static_cast<std::uint8_t>(v);
+    } else {
+      buf_[static_cast<std::size_t>(filled++)] = static_cast<std::uint8_t>(b);
+    }
+  }
+  if (filled == 0) {
+    done = true;
+    return ecOK;
+  }
+  std::fill(buf_.begin() + filled, buf_.end(), 0xFF);  // a cut-off line ends in white
+  ++lines_;
+  // PCX 1 = white; fax 1 = black. Bits past the image width stay white.
+  const std::size_t used = static_cast<std::size_t>(width_ + 7) / 8;
+  const std::size_t n = std::min(lineBytes, used);
+  for (std::size_t i = 0; i < n; ++i) line[i] = static_cast<std::uint8_t>(~buf_[i]);
+  if (n == used && width_ % 8) line[n - 1] &= static_cast<std::uint8_t>(0xFF << (8 - width_ % 8));
+  return ecOK;
+}
+
+std::unique_ptr<LineSource> makePcxReader(ByteInput &in, int maxWidth) {
+  return std::make_unique<PcxReader>(in, maxWidth);
+}
+
+}  // namespace kv
