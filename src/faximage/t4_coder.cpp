@@ -134,6 +134,7 @@ void T4Encoder::beginRecord() {
   acc_ = 0;
   nbits_ = 0;
   length_ = 0;
+  bits_ = 0;
   // Four fill bits and the EOL: fifteen 0 bits, then a 1.
   putBits(0x8000, 16);
 }
@@ -157,6 +158,7 @@ inline void T4Encoder::flushWord() {
 inline void T4Encoder::putBits(std::uint32_t reversedCode, int bits) {
   acc_ |= static_cast<std::uint64_t>(reversedCode) << nbits_;
   nbits_ += bits;
+  bits_ += static_cast<std::size_t>(bits);
   flushWord();
 }
 
@@ -214,8 +216,7 @@ void T4Encoder::putLine(const std::uint8_t *line, int width) {
 
 std::size_t T4Encoder::endRecord() {
   // Pending whole and partial bytes, then the zero byte(s) that close the record.
-  std::size_t total = bytes_ * 8 + static_cast<std::size_t>(nbits_);
-  length_ = total / 8 + 2;
+  length_ = bits_ / 8 + 2;
   if (length_ > kBufferSize) length_ = kBufferSize;
   while (nbits_ > 0 && bytes_ < buf_.size()) {
     buf_[bytes_++] = static_cast<std::uint8_t>(acc_);

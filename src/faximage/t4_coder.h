@@ -56,7 +56,8 @@ class T4Encoder {
   std::size_t endRecord();
 
   std::span<const std::uint8_t> record() const { return {buf_.data(), length_}; }
-  std::size_t bitCount() const { return bytes_ * 8 + static_cast<std::size_t>(nbits_); }
+  // Bits emitted into the current record so far (fill, EOL and codes; no padding).
+  std::size_t bitCount() const { return bits_; }
 
   // One call for the usual case: a full record for one raster line.
   std::span<const std::uint8_t> encodeLine(const std::uint8_t *line, int width) {
@@ -75,6 +76,7 @@ class T4Encoder {
   std::uint64_t acc_ = 0;  // pending bits, first bit lowest
   int nbits_ = 0;
   std::size_t length_ = 0;  // record length after endRecord()
+  std::size_t bits_ = 0;
 };
 
 // The record that ends every APF page: a 16-bit EOL, six 12-bit EOLs (the last line's end and
