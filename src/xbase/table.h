@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -126,8 +127,8 @@ class Table {
                        FileSystem &fs = PosixFileSystem());
   // Opens exclusively, with the structural CDX when one exists. A table another process holds
   // gives ecAccessDenied; a damaged file ecDataError with the reason.
-  static Status Open(const std::string &path, const Settings &settings,
-                     std::unique_ptr<Table> *out, FileSystem &fs = PosixFileSystem());
+  static Status Open(const std::string &path, const Settings &settings, std::unique_ptr<Table> *out,
+                     FileSystem &fs = PosixFileSystem());
   Status Close();
 
   const std::string &path() const { return path_; }
@@ -135,7 +136,9 @@ class Table {
   const std::vector<FieldInfo> &Fields() const { return fields_; }
   int FieldIndex(const std::string &name) const;  // -1 if unknown
   uint32_t RecCount() const { return recCount_; }
-  Settings &settings() { return settings_; }
+  const Settings &settings() const { return settings_; }
+  // Takes new engine settings (e.g. whether deleted records are skipped).
+  void ApplySettings(const Settings &s);
 
   // Records by number (1-based).
   Record BlankRecord() const;
@@ -199,6 +202,22 @@ class Table {
  private:
   struct Impl;
   Table();
+  void LoadIndex();
+  Status ScanAll(const std::function<void(uint32_t, const std::string &)> &fn);
+  Status ComputeKeys(size_t onlyTag = size_t(-1));
+  Status WriteIndex();
+  Status IndexChanged();
+  Status WriteMemos(Record &rec);
+  Status ParseTag(const TagInfo &info, int forcedKeyLen, void *tagOut);
+  std::string KeyOf(size_t tag, const std::string &raw, uint32_t recno) const;
+  bool ForOf(size_t tag, const std::string &raw, uint32_t recno) const;
+  void RemoveKeys(uint32_t recno, const std::string &raw);
+  void AddKeys(uint32_t recno, const std::string &raw);
+  size_t OrderSize() const;
+  uint32_t PhysRec(size_t i) const;
+  long Locate(bool *exact);
+  Status Seek(long phys, int dir, bool eofIfNone);
+  void Changed();
   std::string path_;
   Flavour flavour_ = Flavour::FoxPro2;
   std::vector<FieldInfo> fields_;
