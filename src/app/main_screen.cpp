@@ -1,0 +1,409 @@
+#include "app/main_screen.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/dialogs.h"
+#include "app/help_window.h"
+#include "app/hints.h"
+#include "app/icons.h"
+#include "app/program_dir.h"
+#include "app/rebuild_ind.h"
+#include "app/splash_form.h"
+#include "app/window_placement.h"
+
+namespace kv {
+namespace {
+
+constexpr int kHelpContents = 1009;
+constexpr int kHelpTroubleshooting = 1026;
+const QColor kButtonBarColour(64, 128, 128);
+
+QFont arial(int points, bool bold = false) {
+  QFont f("Arial");
+  f.setPointSize(points);
+  f.setBold(bold);
+  return f;
+}
+
+}  // namespace
+
+// Button bars of the program's windows share this look: white text beside a picture on dark
+// teal, flat until the pointer is over a button.
+QWidget *MakeButtonBar(QWidget *parent) {
+  auto *bar = new QWidget(parent);
+  bar->setObjectName("ButtonBar");
+  bar->setFixedHeight(45);
+  bar->setAutoFillBackground(true);
+  QPalette pal = bar->palette();
+  pal.setColor(QPalette::Window, kButtonBarColour);
+  bar->setPalette(pal);
+  bar->setStyleSheet(
+      "QToolButton { color: white; border: 1px solid transparent; border-radius: 3px;"
+      "  padding: 1px 6px 1px 3px; }"
+      "QToolButton:hover { border-color: rgba(255,255,255,140); background: rgba(255,255,255,35); }"
+      "QToolButton:pressed { background: rgba(0,0,0,45); }"
+      "QToolButton:disabled { color: rgba(255,255,255,105); }");
+  auto *layout = new QHBoxLayout(bar);
+  layout->setContentsMargins(6, 7, 6, 7);
+  layout->setSpacing(4);
+  return bar;
+}
+
+QToolButton *AddBarButton(QWidget *bar, const QString &name, const QString &caption,
+                          const QString &hint, ButtonPicture picture) {
+  auto *b = new QToolButton(bar);
+  b->setObjectName(name);
+  b->setText(caption);
+  b->setIcon(ButtonIcon(picture));
+  b->setIconSize(QSize(20, 20));
+  b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  b->setFixedHeight(30);
+  b->setMinimumWidth(64);
+  b->setFocusPolicy(Qt::TabFocus);
+  b->setFont(arial(9, true));
+  SetHint(b, hint);
+  static_cast<QHBoxLayout *>(bar->layout())->addWidget(b);
+  return b;
+}
+
+TMainScreen::TMainScreen(QWidget *parent) : QMainWindow(parent) {
+  setObjectName("MainScreen");
+  setWindowTitle("Korvane ");
+  setupButtonBar();
+  setupBrowsePanel();
+  setupMenus();
+  resize(sizeHint().expandedTo(QSize(720, 420)));
+  SetMainWindow(this);
+  FormCreate();
+}
+
+TMainScreen::~TMainScreen() {
+  if (MainWindow() == this) SetMainWindow(nullptr);
+  if (PlacementStore() == &Settings) SetPlacementStore(nullptr);
+}
+
+void TMainScreen::setupButtonBar() {
+  ButtonBar = MakeButtonBar(this);
+  Newbutton = AddBarButton(ButtonBar, "Newbutton", "&New", "Create a new fax", ButtonPicture::New);
+  EditButton = AddBarButton(ButtonBar, "EditButton", "&Edit", "Edit the currently selected fax",
+                            ButtonPicture::Edit);
+  CloneButton = AddBarButton(ButtonBar, "CloneButton", "&Clone", "Clone the currently selected fax",
+                             ButtonPicture::Clone);
+  DeleteButton = AddBarButton(ButtonBar, "DeleteButton", "&Delete",
+                              "Delete  the currently selected fax", ButtonPicture::Delete);
+  SendButton = AddBarButton(ButtonBar, "SendButton", "&Send", "Send the currently selected fax",
+                            ButtonPicture::Send);
+  ReceiveButton = AddBarButton(ButtonBar, "ReceiveButton", "&Receive", "Start receiving faxes",
+                               ButtonPicture::Receive);
+  ViewFaxButton =
+      AddBarButton(ButtonBar, "ViewFaxButton", "&View",
+                   "See a preview of and optionally  print the fax", ButtonPicture::View);
+  static_cast<QHBoxLayout *>(ButtonBar->layout())->addStretch();
+  Exitbutton =
+      AddBarButton(ButtonBar, "Exitbutton", "E&xit", "Exit the program", ButtonPicture::Exit);
+
+  connect(Newbutton, &QToolButton::clicked, this, &TMainScreen::NewbuttonClick);
+  connect(EditButton, &QToolButton::clicked, this, &TMainScreen::EditButtonClick);
+  connect(CloneButton, &QToolButton::clicked, this, &TMainScreen::CloneButtonClick);
+  connect(DeleteButton, &QToolButton::clicked, this, &TMainScreen::DeleteButtonClick);
+  connect(SendButton, &QToolButton::clicked, this, &TMainScreen::SendButtonClick);
+  connect(ReceiveButton, &QToolButton::clicked, this, &TMainScreen::ReceiveButtonClick);
+  connect(ViewFaxButton, &QToolButton::clicked, this, &TMainScreen::mnuViewPrintClick);
+  connect(Exitbutton, &QToolButton::clicked, this, &QWidget::close);
+}
+
+void TMainScreen::setupBrowsePanel() {
+  auto *central = new QWidget(this);
+  central->setFont(arial(8));
+  auto *layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(ButtonBar);
+
+  BrowsePanel = new QWidget(central);
+  BrowsePanel->setObjectName("BrowsePanel");
+  auto *browse = new QVBoxLayout(BrowsePanel);
+  browse->setContentsMargins(0, 0, 0, 0);
+  NoteBook = new QStackedWidget(BrowsePanel);
+  NoteBook->setObjectName("NoteBook");
+  browse->addWidget(NoteBook);
+  FaxGrid = new QTableView(NoteBook);
+  FaxGrid->setObjectName("FaxGrid");
+  RecFaxGrid = new QTableView(NoteBook);
+  RecFaxGrid->setObjectName("RecFaxGrid");
+  NoteBook->addWidget(FaxGrid);
+  NoteBook->addWidget(RecFaxGrid);
+  layout->addWidget(BrowsePanel, 1);
+
+  FaxModel = new TTableModel(Records.FaxTable, kFaxColumns, this);
+  RecFaxModel = new TTableModel(Records.RecTable, kRecFaxColumns, this);
+  FaxModel->attach(FaxGrid);
+  RecFaxModel->attach(RecFaxGrid);
+  connect(FaxGrid, &QTableView::doubleClicked, this, &TMainScreen::mnuViewPrintClick);
+  connect(RecFaxGrid, &QTableView::doubleClicked, this, &TMainScreen::mnuViewPrintClick);
+
+  TabSet1 = new QTabBar(central);
+  TabSet1->setObjectName("TabSet1");
+  TabSet1->setShape(QTabBar::RoundedSouth);
+  TabSet1->setFont(arial(10));
+  TabSet1->setDrawBase(false);
+  TabSet1->addTab("Sent");
+  TabSet1->addTab("Received");
+  TabSet1->setCurrentIndex(0);
+  connect(TabSet1, &QTabBar::currentChanged, this, &TMainScreen::TabSet1Click);
+  layout->addWidget(TabSet1);
+
+  status = new QLabel(central);
+  status->setObjectName("status");
+  StyleStatusLine(status, 32);
+  layout->addWidget(status);
+  setCentralWidget(central);
+}
+
+void TMainScreen::setupMenus() {
+  auto item = [this](QMenu *menu, const char *name, const QString &caption, const QKeySequence &key,
+                     const QString &hint, auto slot) {
+    QAction *a = menu->addAction(caption);
+    a->setObjectName(name);
+    if (!key.isEmpty()) a->setShortcut(key);
+    a->setStatusTip(hint);
+    connect(a, &QAction::triggered, this, slot);
+    return a;
+  };
+  QMenu *file = menuBar()->addMenu("&File");
+  mnuNew = item(file, "mnuNew", "&New", {}, "Create a new fax", &TMainScreen::NewbuttonClick);
+  mnuEdit = item(file, "mnuEdit", "&Edit", {}, "Edit the currently selected fax",
+                 &TMainScreen::EditButtonClick);
+  mnuClone = item(file, "mnuClone", "Clone", {}, "Clone the currently selected fax",
+                  &TMainScreen::CloneButtonClick);
+  mnuDelete = item(file, "mnuDelete", "Delete", {}, "Delete the currently selected fax",
+                   &TMainScreen::DeleteButtonClick);
+  file->addSeparator();
+  mnuSend = item(file, "mnuSend", "Send Fax", QKeySequence("Ctrl+S"),
+                 "Send the currently selected fax", &TMainScreen::SendButtonClick);
+  mnuReceive = item(file, "mnuReceive", "Receive Faxes", QKeySequence("Ctrl+R"), {},
+                    &TMainScreen::ReceiveButtonClick);
+  mnuViewPrint =
+      item(file, "mnuViewPrint", "View/Print Fax", QKeySequence("Ctrl+V"),
+           "See a preview of and optionally  print the fax", &TMainScreen::mnuViewPrintClick);
+  mnuModemReset =
+      item(file, "mnuModemReset", "&Modem Reset", {}, {}, &TMainScreen::mnuModemResetClick);
+  file->addSeparator();
+  mnuCover = item(file, "mnuCover", "C&over Sheets", {}, "Create or modify cover page templates",
+                  &TMainScreen::mnuCoverClick);
+  mnuPhoneBook = item(file, "mnuPhoneBook", "&Phone Book", {},
+                      "Create or modify phone book entries", &TMainScreen::mnuPhoneBookClick);
+  mnuRebuildIndexes = item(file, "mnuRebuildIndexes", "Rebuild &Indexes", {},
+                           "Do this every 2 weeks ", &TMainScreen::mnuRebuildIndexesClick);
+  mnuPreferences = item(file, "mnuPreferences", "P&references", {}, "Set Korvane preferences",
+                        &TMainScreen::mnuPreferencesClick);
+  file->addSeparator();
+  Exit1 = item(file, "Exit1", "E&xit", QKeySequence("Ctrl+X"), "Exit to Windows", &QWidget::close);
+
+  QMenu *help = menuBar()->addMenu("&Help");
+  Contents1 = item(help, "Contents1", "Contents", {}, "Open the Korvane help file",
+                   &TMainScreen::Contents1Click);
+  About1 =
+      item(help, "About1", "About", {}, "Information about Korvane", &TMainScreen::About1Click);
+  TroubleshootingTips1 = item(help, "TroubleshootingTips1", "Troubleshooting Tips", {}, {},
+                              &TMainScreen::TroubleshootingTips1Click);
+  help->addSeparator();
+  mnuShowHint = item(help, "mnuShowHint", "Show Hints", {}, {}, &TMainScreen::mnuShowHintClick);
+  mnuShowHint->setCheckable(true);
+}
+
+void TMainScreen::FormCreate() {
+  FirstActivate = true;
+  NoteBook->setCurrentIndex(0);
+  if (!Records.OpenFaxDBF()) {
+    Dialogs::information(this, "Unable to open/create the FAX datafile - closing program");
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+  }
+  if (!Records.OpenRecFaxDBF()) {
+    Dialogs::information(this, "Unable to open/create the FAX RECEIVE datafile - closing program");
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+  }
+  FirstRun = false;
+  Settings.Load();
+  SetPlacementStore(&Settings);
+  if (Settings.ComPort() == -1) {
+    FirstRun = true;
+    Settings.SetComPort(0);
+  }
+  statusOwner_ = std::make_unique<StatusLineOwner>(status);
+  FaxInProgress = false;
+  ReceiveMode = false;
+  QDir().mkdir(ProgramDir() + "receive");
+  // The receive component and its port are prepared by receive mode when it is built; the
+  // port stays closed until then.
+  mnuShowHint->setChecked(Settings.HintsOn());
+  Hints::setEnabled(Settings.HintsOn());
+}
+
+void TMainScreen::showEvent(QShowEvent *event) {
+  QMainWindow::showEvent(event);
+  // The first activation runs once the window is up and the event loop turns.
+  if (FirstActivate && !activateQueued_) {
+    activateQueued_ = true;
+    QMetaObject::invokeMethod(this, &TMainScreen::FormActivate, Qt::QueuedConnection);
+  }
+}
+
+void TMainScreen::FormActivate() {
+  if (!FirstActivate || closed_) return;
+  RestoreWindowPlacement(this);
+  SetButtons();
+  if (!isMinimized()) {
+    raise();
+    activateWindow();
+  }
+  QCoreApplication::processEvents();
+  if (FirstRun) mnuPreferencesClick();
+  if (Settings.AtStartup()) ReceiveButtonClick();
+  FirstActivate = false;
+}
+
+int TMainScreen::CurrentPage() const {
+  return NoteBook->currentIndex();
+}
+
+void TMainScreen::SetButtons() {
+  TFaxRecords::FollowRows(Records.FaxTable, Records.FaxApollo, "DATESENT");
+  TFaxRecords::FollowRows(Records.RecTable, Records.RecApollo, "DATETIME");
+  const bool S = Records.FaxTable.Active() && TFaxRecords::HasCurrentRow(Records.FaxTable);
+  const bool R = Records.RecTable.Active() && TFaxRecords::HasCurrentRow(Records.RecTable);
+  const int P = CurrentPage();
+  const bool M = ReceiveMode;
+
+  FaxGrid->setEnabled(S);
+  RecFaxGrid->setEnabled(R);
+  Newbutton->setEnabled(P == 0);
+  CloneButton->setEnabled(P == 0 && S);
+  SendButton->setEnabled(P == 0 && !M && S);
+  mnuRebuildIndexes->setEnabled(!M);
+  mnuPreferences->setEnabled(!M);
+  mnuModemReset->setEnabled(!M);
+  if (P == 1) {
+    EditButton->setEnabled(!M && R);
+    DeleteButton->setEnabled(!M && R);
+    ViewFaxButton->setEnabled(R);
+  } else {
+    EditButton->setEnabled(S);
+    DeleteButton->setEnabled(S);
+    ViewFaxButton->setEnabled(S);
+  }
+  mnuNew->setEnabled(Newbutton->isEnabled());
+  mnuEdit->setEnabled(EditButton->isEnabled());
+  mnuClone->setEnabled(CloneButton->isEnabled());
+  mnuDelete->setEnabled(DeleteButton->isEnabled());
+  mnuSend->setEnabled(SendButton->isEnabled());
+  mnuViewPrint->setEnabled(ViewFaxButton->isEnabled());
+  ReceiveButton->setEnabled(true);
+  mnuReceive->setEnabled(true);
+}
+
+void TMainScreen::TabSet1Click(int index) {
+  NoteBook->setCurrentIndex(index);
+  SetButtons();
+}
+
+// The commands below act on rows, the modem and the other windows; their windows are built
+// separately and hooked in here.
+void TMainScreen::NewbuttonClick() {}
+void TMainScreen::EditButtonClick() {}
+void TMainScreen::CloneButtonClick() {}
+void TMainScreen::DeleteButtonClick() {}
+void TMainScreen::SendButtonClick() {}
+void TMainScreen::ReceiveButtonClick() {}
+void TMainScreen::mnuViewPrintClick() {}
+void TMainScreen::mnuModemResetClick() {}
+void TMainScreen::mnuCoverClick() {}
+void TMainScreen::mnuPhoneBookClick() {}
+void TMainScreen::mnuPreferencesClick() {}
+
+void TMainScreen::ReceiveModeOff() {
+  // Without a running receiver there is nothing to abort or close; the state still ends.
+  ReceiveMode = false;
+  ReceiveButton->setText("Receive");
+  SetHint(ReceiveButton, "Start receiving faxes");
+  ReceiveButton->setIcon(ButtonIcon(ButtonPicture::Receive));
+}
+
+void TMainScreen::mnuRebuildIndexesClick() {
+  FaxModel->setFollowing(false);
+  RecFaxModel->setFollowing(false);
+  {
+    TRebuildInd rebuild(Records, this);
+    CenterWindow(&rebuild);
+    rebuild.exec();
+  }
+  FaxModel->setFollowing(true);
+  RecFaxModel->setFollowing(true);
+  SetButtons();
+}
+
+void TMainScreen::Contents1Click() {
+  THelpWindow::showTopic(kHelpContents);
+}
+void TMainScreen::TroubleshootingTips1Click() {
+  THelpWindow::showTopic(kHelpTroubleshooting);
+}
+
+void TMainScreen::About1Click() {
+  TSplashform about(this);
+  CenterWindow(&about);
+  about.exec();
+}
+
+void TMainScreen::mnuShowHintClick() {
+  const bool on = mnuShowHint->isChecked();
+  Settings.SetHintsOn(on);
+  if (!Settings.Save()) Dialogs::error(this, Settings.LastError());
+  Hints::setEnabled(on);
+  ShowStatus(QString());
+}
+
+bool TMainScreen::FormCloseQuery() {
+  if (FaxInProgress &&
+      !Dialogs::askYesNo(this, "Exit", "You are receiving a fax. Exit the program?", true))
+    return false;
+  QCoreApplication::processEvents();
+  Records.FaxTable.Close();
+  Records.RecTable.Close();
+  QCoreApplication::processEvents();
+  return true;
+}
+
+void TMainScreen::FormClose() {
+  if (ReceiveMode) ReceiveModeOff();
+  SetButtons();
+  SaveWindowPlacement(this);
+}
+
+void TMainScreen::closeEvent(QCloseEvent *event) {
+  if (closed_) {
+    event->accept();
+    return;
+  }
+  if (!FormCloseQuery()) {
+    event->ignore();
+    return;
+  }
+  FormClose();
+  closed_ = true;
+  event->accept();
+}
+
+}  // namespace kv

@@ -1,0 +1,107 @@
+#pragma once
+// The main window: the lists of sent and received faxes, the button bar, the menus and the
+// status line; it owns the record tables and the settings for the whole run.
+#include <QLabel>
+#include <QMainWindow>
+#include <memory>
+
+#include "app/fax_tables.h"
+#include "app/settings_link.h"
+#include "app/status_line.h"
+#include "app/table_model.h"
+
+class QAction;
+class QStackedWidget;
+class QTabBar;
+class QTableView;
+class QToolButton;
+
+namespace kv {
+
+class TMainScreen : public QMainWindow {
+  Q_OBJECT
+ public:
+  // Creates the window and runs its start-up (tables, settings, status line, receive folder).
+  explicit TMainScreen(QWidget *parent = nullptr);
+  ~TMainScreen() override;
+
+  // State of the window.
+  bool FirstActivate = true;
+  bool FirstRun = false;
+  bool ReceiveMode = false;
+  bool FaxInProgress = false;
+  bool CloneMode = false;
+  int PageCount = 0;
+  quint16 PagesReceived = 0;
+  int LastFaxError = 0;
+
+  TFaxRecords Records;
+  TSettingsLink Settings;
+
+  // Controls.
+  QWidget *ButtonBar;
+  QToolButton *Newbutton, *EditButton, *CloneButton, *DeleteButton, *SendButton, *ReceiveButton,
+      *ViewFaxButton, *Exitbutton;
+  QWidget *BrowsePanel;
+  QStackedWidget *NoteBook;
+  QTableView *FaxGrid, *RecFaxGrid;
+  TTableModel *FaxModel, *RecFaxModel;
+  QTabBar *TabSet1;
+  QLabel *status;
+
+  // Menu items.
+  QAction *mnuNew, *mnuEdit, *mnuClone, *mnuDelete, *mnuSend, *mnuReceive, *mnuViewPrint,
+      *mnuModemReset, *mnuCover, *mnuPhoneBook, *mnuRebuildIndexes, *mnuPreferences, *Exit1;
+  QAction *Contents1, *About1, *TroubleshootingTips1, *mnuShowHint;
+
+  // Recomputes which commands can run now.
+  void SetButtons();
+  int CurrentPage() const;
+
+  // Table operations offered to the other windows.
+  bool OpenCoverDBF() { return Records.OpenCoverDBF(); }
+  bool OpenPhoneDBF(TTable &table, TApollo &apollo) { return Records.OpenPhoneDBF(table, apollo); }
+  void FaxTableCloseAndOpen() { Records.FaxTableCloseAndOpen(); }
+  void RecTableCloseAndOpen() { Records.RecTableCloseAndOpen(); }
+
+  // True once the close query has let the window close.
+  bool Closed() const { return closed_; }
+
+ public slots:
+  void FormActivate();
+  void TabSet1Click(int index);
+  void NewbuttonClick();
+  void EditButtonClick();
+  void CloneButtonClick();
+  void DeleteButtonClick();
+  void SendButtonClick();
+  void ReceiveButtonClick();
+  void mnuViewPrintClick();
+  void mnuModemResetClick();
+  void mnuCoverClick();
+  void mnuPhoneBookClick();
+  void mnuRebuildIndexesClick();
+  void mnuPreferencesClick();
+  void Contents1Click();
+  void About1Click();
+  void TroubleshootingTips1Click();
+  void mnuShowHintClick();
+
+ protected:
+  void showEvent(QShowEvent *event) override;
+  void closeEvent(QCloseEvent *event) override;
+
+ private:
+  void setupButtonBar();
+  void setupBrowsePanel();
+  void setupMenus();
+  void FormCreate();
+  bool FormCloseQuery();
+  void FormClose();
+  void ReceiveModeOff();
+  bool activateQueued_ = false;
+  bool closed_ = false;
+  std::unique_ptr<StatusLineOwner> statusOwner_;
+};
+
+}  // namespace kv

@@ -1,0 +1,41 @@
+#include "app/rich_text_io.h"
+
+#include "app/storage/tapollo.h"
+
+namespace kv {
+
+bool LoadRichText(IRichTextControl &control, const QString &field, TApollo &apollo) {
+  control.Clear();
+  TTable *table = apollo.DataSource;
+  if (!table || !table->Active()) return false;
+  TField *memo = table->FieldByName(field);
+  if (!memo || memo->DataType() != TFieldType::ftMemo) return false;
+  if (table->RecNo() == table->RecCount() + 1) return false;
+  const QByteArray rtf = memo->AsBytes();
+  if (rtf.isEmpty()) return true;  // never written: an empty control is the right content
+  const bool ok = control.LoadRtf(rtf);
+  if (!ok) control.Clear();
+  control.Repaint();
+  return ok;
+}
+
+bool SaveRichText(const IRichTextControl &control, const QString &field, TApollo &apollo) {
+  TTable *table = apollo.DataSource;
+  if (!table || !table->Active()) return false;
+  TField *memo = table->FieldByName(field);
+  if (!memo || memo->DataType() != TFieldType::ftMemo) return false;
+  const QByteArray rtf = control.SaveRtf();
+  const TDataSetState state = table->State();
+  if (state == TDataSetState::dsEdit || state == TDataSetState::dsInsert)
+    return memo->SetAsBytes(rtf);
+  // Browsing: write the current row now, as a direct replace of the memo would.
+  if (table->RecNo() == table->RecCount() + 1) return false;
+  if (!table->Edit()) return false;
+  if (!memo->SetAsBytes(rtf) || !table->Post()) {
+    table->Cancel();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kv

@@ -1,0 +1,93 @@
+#include "app/window_placement.h"
+
+#include <QPointer>
+#include <QScreen>
+#include <QWidget>
+
+namespace kv {
+namespace {
+IPlacementStore *store = nullptr;
+QPointer<QWidget> mainWindow;
+
+QRect screenRect(const QWidget *w) {
+  const QScreen *s = w->screen();
+  return s ? s->geometry() : QRect(0, 0, 1024, 768);
+}
+}  // namespace
+
+void SetPlacementStore(IPlacementStore *s) {
+  store = s;
+}
+IPlacementStore *PlacementStore() {
+  return store;
+}
+void SetMainWindow(QWidget *main) {
+  mainWindow = main;
+}
+QWidget *MainWindow() {
+  return mainWindow;
+}
+
+QString WindowClassName(const QWidget *window) {
+  const QString name = QString::fromLatin1(window->metaObject()->className());
+  return name.section("::", -1);
+}
+
+int PixelsPerInch(const QWidget *window) {
+  const QScreen *s = window->screen();
+  return s ? qRound(s->logicalDotsPerInch()) : 96;
+}
+
+bool SaveWindowPlacement(QWidget *window) {
+  if (!store) return false;
+  const QRect r =
+      window->normalGeometry().isValid() ? window->normalGeometry() : window->geometry();
+  WindowPlacement p;
+  p.left = r.left();
+  p.top = r.top();
+  p.right = r.left() + r.width();
+  p.bottom = r.top() + r.height();
+  p.maximized = window->isMaximized();
+  return store->WritePlacement(WindowClassName(window), PixelsPerInch(window), p);
+}
+
+void RestoreWindowPlacement(QWidget *window) {
+  if (!store) {
+    CenterWindow(window);
+    return;
+  }
+  const WindowPlacement p =
+      store->ReadPlacement(WindowClassName(window), PixelsPerInch(window), window->isMaximized());
+  const QRect screen = screenRect(window);
+  if (const auto r = restoredRect(p, screen.width(), screen.height()))
+    window->setGeometry(r->left, r->top, r->width(), r->height());
+  else
+    CenterWindow(window);
+  if (p.maximized) window->setWindowState(window->windowState() | Qt::WindowMaximized);
+  SaveWindowPlacement(window);
+}
+
+void CenterWindow(QWidget *window) {
+  if (!window->testAttribute(Qt::WA_Resized)) window->adjustSize();
+  const QSize size = window->frameGeometry().size();
+  const QRect screen = screenRect(window);
+  QWidget *main = mainWindow;
+  ScreenRect over{screen.left(), screen.top(), screen.right() + 1, screen.bottom() + 1};
+  bool maximized = true;  // no main window: centre on the screen
+  if (main && main != window) {
+    const QRect m = main->frameGeometry();
+    over = {m.left(), m.top(), m.left() + m.width(), m.top() + m.height()};
+    maximized = main->isMaximized();
+  }
+  const ScreenPoint at =
+      centeredPosition(WindowClassName(window).toStdString(), size.width(), size.height(), over,
+                       maximized, screen.width(), screen.height());
+  window->move(at.x, at.y);
+  // Changing flags re-creates a shown window, so only windows not yet shown get the menu.
+  const Qt::WindowFlags flags = window->windowFlags();
+  if ((flags & Qt::WindowMaximizeButtonHint) && !(flags & Qt::WindowSystemMenuHint) &&
+      !window->isVisible())
+    window->setWindowFlag(Qt::WindowSystemMenuHint, true);
+}
+
+}  // namespace kv

@@ -1,0 +1,48 @@
+#pragma once
+// Shared by the application tests: one QApplication per test program and a private program
+// directory per test.
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include "app/dialogs.h"
+#include "app/program_dir.h"
+
+namespace kv::test {
+
+inline QApplication &App() {
+  static int argc = 1;
+  static char name[] = "korvane-test";
+  static char *argv[] = {name, nullptr};
+  static QApplication *app = [] {
+    QApplication::setApplicationName("Korvane");
+    return new QApplication(argc, argv);
+  }();
+  return *app;
+}
+
+// Each test gets an empty program directory; message boxes are recorded, and answered with
+// `answer` where a question is asked.
+class ProgramDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    ASSERT_TRUE(dir_.isValid());
+    SetProgramDir(dir_.path());
+    Dialogs::setHandler([this](const DialogRequest &r) {
+      shown.push_back(r);
+      return answer;
+    });
+  }
+  void TearDown() override {
+    Dialogs::setHandler({});
+    SetProgramDir({});
+  }
+  QString path(const QString &name) const { return ProgramDir() + name; }
+
+  QTemporaryDir dir_;
+  std::vector<DialogRequest> shown;
+  bool answer = true;
+};
+
+}  // namespace kv::test
