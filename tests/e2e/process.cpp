@@ -1,0 +1,91 @@
+#include "e2e/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+namespace kv::test {
+
+Process::Process(std::vector<std::string> argv, std::string logPath)
+    : logPath_(std::move(logPath)) {
+  std::vector<char *> args;
+  for (auto &a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  int log = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (log < 0) throw std::system_error(errno, std::generic_category(), "open " + logPath_);
+  pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ < 0) {
+    int e = errno;
+    ::close(log);
+    throw std::system_error(e, std::generic_category(), "fork");
+  }
+  if (pid_ == 0) {
+    // Own group, so terminate() reaches helpers it starts; and gone when the test dies,
+    // so a crashed test leaves no line running.
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    dup2(log, 1);
+    dup2(log, 2);
+    int null = ::open("/dev/null", O_RDONLY);
+    if (null >= 0) dup2(null, 0);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  setpgid(pid_, pid_);
+  ::close(log);
+}
+
+Process::~Process() {
+  if (pid_ > 0 && exitCode_ < 0) terminate();
+}
+
+bool Process::wait(std::chrono::milliseconds limit) {
+  if (exitCode_ >= 0) return true;
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    int status = 0;
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return true;
+    }
+    if (r < 0 && errno != EINTR) {
+      exitCode_ = 255;
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+bool Process::running() {
+  return !wait(std::chrono::milliseconds(0));
+}
+
+void Process::terminate(std::chrono::milliseconds grace) {
+  if (exitCode_ >= 0) return;
+  ::kill(-pid_, SIGTERM);
+  if (!wait(grace)) {
+    ::kill(-pid_, SIGKILL);
+    wait(std::chrono::seconds(5));
+  }
+}
+
+std::string Process::output() const {
+  std::ifstream in(logPath_);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+}  // namespace kv::test

@@ -1,0 +1,102 @@
+#include "e2e/simulated_line.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+namespace kv::test {
+
+namespace {
+std::string makeTempDir(const char *prefix) {
+  const char *base = getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/" + prefix + "XXXXXX";
+  if (!mkdtemp(templ.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  return templ;
+}
+}  // namespace
+
+TempDir::TempDir() : path_(makeTempDir("korvane-test-")) {}
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string SimulatedLine::linesimPath() {
+  return std::string(KORVANE_BIN_DIR) + "/linesim";
+}
+
+SimulatedLine::SimulatedLine(LineOptions options) : options_(std::move(options)) {
+  dir_ = makeTempDir("korvane-line-");
+  portA_ = dir_ + "/ttyA";
+  bool far = !options_.farReceive.empty() || !options_.farSend.empty();
+  if (!far) portB_ = dir_ + "/ttyB";
+
+  std::vector<std::string> args{linesimPath(), "-v",
+                                "--speed",     std::to_string(options_.speed),
+                                "--timeout",   std::to_string(options_.timeoutSeconds)};
+  if (options_.calls > 0) {
+    args.push_back("--calls");
+    args.push_back(std::to_string(options_.calls));
+  }
+  if (!options_.farReceive.empty()) {
+    args.push_back("--far-receive");
+    args.push_back(farReceived());
+  }
+  if (!options_.farSend.empty()) {
+    args.push_back("--far-send");
+    args.push_back(options_.farSend);
+  }
+  args.insert(args.end(), options_.extra.begin(), options_.extra.end());
+  args.push_back(portA_);
+  if (!far) args.push_back(portB_);
+
+  {
+    std::ofstream ini(iniPath());
+    ini << "[Ports]\nCom1=" << portA_ << "\n";
+    if (!far) ini << "Com2=" << portB_ << "\n";
+  }
+  proc_ = std::make_unique<Process>(args, dir_ + "/linesim.log");
+  // Ready when the links exist; a line that ends at once has failed to start.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    bool ready = access(portA_.c_str(), F_OK) == 0 && (far || access(portB_.c_str(), F_OK) == 0);
+    if (ready) break;
+    if (!proc_->running() || std::chrono::steady_clock::now() > deadline) {
+      std::string out = proc_->output();
+      proc_.reset();
+      throw std::runtime_error("linesim did not start: " + out);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+SimulatedLine::~SimulatedLine() {
+  proc_.reset();  // stops linesim, which removes its links
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+void SimulatedLine::appendIni(const std::string &text) {
+  std::ofstream ini(iniPath(), std::ios::app);
+  ini << text;
+}
+
+int SimulatedLine::finish(std::chrono::milliseconds limit) {
+  if (!proc_->wait(limit)) {
+    proc_->terminate();
+    return -1;
+  }
+  return proc_->exitCode();
+}
+
+std::string SimulatedLine::log() const {
+  return proc_ ? proc_->output() : std::string();
+}
+
+}  // namespace kv::test

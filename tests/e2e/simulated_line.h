@@ -1,0 +1,72 @@
+#pragma once
+// A simulated phone line for end-to-end tests: starts linesim with fresh port names in a
+// temporary program directory whose KRV.INI maps Com1 and Com2 to them, and stops it and
+// removes the directory at the end of the scope.
+//
+//   kv::test::SimulatedLine line;                 // two modems, 8x real time
+//   runReceiver(line.programDir(), /*port*/ 2);   // code under test opens line.portB()
+//   runSender(line.programDir(), 1, "555");
+//   EXPECT_EQ(line.finish(), 0) << line.log();    // with options.calls set
+//
+// With options.farReceive (or farSend) side B is a fax machine instead of a second modem;
+// then only Com1 exists.
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e/process.h"
+
+namespace kv::test {
+
+struct LineOptions {
+  double speed = 8;
+  int calls = 0;                   // linesim ends itself after this many calls (0: it runs
+                                   // until finish() or the scope ends)
+  double timeoutSeconds = 170;     // linesim's own limit, real seconds
+  std::string farReceive;          // file name inside the program dir, e.g. "far.tif"
+  std::string farSend;             // path of a TIFF the far end sends to A
+  std::vector<std::string> extra;  // more linesim options, e.g. {"--busy", "555"}
+};
+
+class SimulatedLine {
+ public:
+  explicit SimulatedLine(LineOptions options = {});
+  ~SimulatedLine();
+  SimulatedLine(const SimulatedLine &) = delete;
+  SimulatedLine &operator=(const SimulatedLine &) = delete;
+
+  const std::string &programDir() const { return dir_; }
+  std::string iniPath() const { return dir_ + "/KRV.INI"; }
+  const std::string &portA() const { return portA_; }
+  const std::string &portB() const { return portB_; }
+  // Full path of the far end's received TIFF (when farReceive is set).
+  std::string farReceived() const { return dir_ + "/" + options_.farReceive; }
+  // Adds text (whole sections) to KRV.INI.
+  void appendIni(const std::string &text);
+
+  // Waits for linesim to end by itself (after options.calls) and returns its exit code;
+  // stops it when it does not end within `limit` (and returns -1).
+  int finish(std::chrono::milliseconds limit = std::chrono::seconds(30));
+  std::string log() const;  // linesim's output: the log, then the summary of the calls
+
+  static std::string linesimPath();
+
+ private:
+  LineOptions options_;
+  std::string dir_, portA_, portB_;
+  std::unique_ptr<Process> proc_;
+};
+
+// A fresh temporary directory, removed with everything in it by the destructor.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string &path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace kv::test

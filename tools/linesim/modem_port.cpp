@@ -1,0 +1,231 @@
+#include "modem_port.h"
+
+#include <sys/inotify.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+#include "scriptmodem/modem_script.h"
+#include "sim_log.h"
+#include "spandsp_include.h"
+
+namespace kv::linesim {
+
+namespace {
+constexpr char kDle = 0x10;
+constexpr char kEtx = 0x03;
+// spandsp's transmit buffer is 4 KB and anything beyond it is dropped without notice, so the
+// DTE's bytes go in small portions; its CTS callback stops us well before the buffer fills.
+constexpr std::size_t kMaxFeed = 256;
+}  // namespace
+
+ModemPort::ModemPort(char name, const std::string &linkPath, ControlHandler handler)
+    : name_(name), pty_(linkPath), handler_(std::move(handler)) {
+  // The pty keeps our own slave descriptor, so a DTE closing the port is only visible as
+  // inotify events on the slave node.
+  inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (inotify_ < 0) throw std::system_error(errno, std::generic_category(), "inotify_init1");
+  if (inotify_add_watch(inotify_, pty_.slaveName().c_str(),
+                        IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
+    throw std::system_error(errno, std::generic_category(),
+                            "inotify_add_watch " + pty_.slaveName());
+  create();
+}
+
+ModemPort::~ModemPort() {
+  destroy();
+  if (inotify_ >= 0) ::close(inotify_);
+}
+
+void ModemPort::create() {
+  t31_ = t31_init(nullptr, atTx, this, control, this, nullptr, nullptr);
+  if (!t31_) throw std::runtime_error("t31_init failed");
+  // Without this t31_tx returns no samples while idle and the line would go out of step.
+  t31_set_transmit_on_idle(t31_, 1);
+  halted_ = false;
+  dle_ = false;
+  commands_ = 0;
+  partialCommand_.clear();
+}
+
+void ModemPort::destroy() {
+  if (t31_) t31_free(t31_);
+  t31_ = nullptr;
+}
+
+void ModemPort::reset() {
+  destroy();
+  create();
+  events_.clear();
+  in_.clear();
+  out_.clear();
+  // Stale bytes either way would confuse the next program on the port.
+  tcflush(pty_.slaveFd(), TCIOFLUSH);
+  logAt(1, "%c: modem reset", name_);
+}
+
+int ModemPort::atTx(at_state_s *, void *user, const uint8_t *buf, size_t len) {
+  auto *self = static_cast<ModemPort *>(user);
+  // Output while no program has the port open would greet the next one with stale RINGs.
+  if (!self->dteOpen() || self->muted()) return 0;
+  self->out_.append(reinterpret_cast<const char *>(buf), len);
+  if (SimLog::verbosity >= 2 && !self->inDataMode())
+    logAt(
+        2, "%c: modem< %s", self->name_,
+        ModemScript::printable(std::string_view(reinterpret_cast<const char *>(buf), len)).c_str());
+  self->writeOutput();
+  return 0;
+}
+
+int ModemPort::control(t31_state_s *, void *user, int op, const char *num) {
+  auto *self = static_cast<ModemPort *>(user);
+  if (op == AT_MODEM_CONTROL_CTS) {
+    // num carries the new CTS state: 0 stop sending, 1 go on. A pty has no CTS line, so we
+    // stop reading the master and the kernel holds the DTE's writes back.
+    self->halted_ = num == nullptr;
+    return 0;
+  }
+  return self->handler_ ? self->handler_(*self, op, num) : 0;
+}
+
+void ModemPort::readInput() {
+  char buf[4096];
+  ssize_t n = ::read(pty_.masterFd(), buf, sizeof buf);
+  if (n > 0) in_.append(buf, static_cast<std::size_t>(n));
+}
+
+void ModemPort::writeOutput() {
+  while (!out_.empty()) {
+    ssize_t n = ::write(pty_.masterFd(), out_.data(), out_.size());
+    if (n <= 0) break;
+    out_.erase(0, static_cast<std::size_t>(n));
+  }
+  // A program that stopped reading must not make us hoard its modem's chatter forever.
+  if (out_.size() > (1u << 20)) out_.erase(0, out_.size() - (1u << 20));
+}
+
+bool ModemPort::checkWatch() {
+  alignas(inotify_event) char buf[4096];
+  ssize_t n;
+  bool wasOpen = opens_ > 0;
+  while ((n = ::read(inotify_, buf, sizeof buf)) > 0) {
+    for (char *p = buf; p < buf + n;) {
+      auto *ev = reinterpret_cast<inotify_event *>(p);
+      if (ev->mask & IN_OPEN) ++opens_;
+      if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) opens_ = opens_ > 0 ? opens_ - 1 : 0;
+      p += sizeof(inotify_event) + ev->len;
+    }
+  }
+  if (!wasOpen && opens_ > 0) logAt(1, "%c: port opened", name_);
+  if (wasOpen && opens_ == 0) {
+    logAt(1, "%c: port closed", name_);
+    return false;
+  }
+  return true;
+}
+
+bool ModemPort::checkDtr() {
+  bool down = dteOpen() && pty_.dtrDropped();
+  bool edge = down && !dtrWasDown_;
+  dtrWasDown_ = down;
+  if (edge) logAt(1, "%c: DTR dropped", name_);
+  return !edge;
+}
+
+bool ModemPort::inDataMode() const {
+  int mode = t31_->at_state.at_rx_mode;
+  return mode == AT_MODE_HDLC || mode == AT_MODE_STUFFED;
+}
+
+int ModemPort::s7Seconds() const {
+  int s7 = t31_->at_state.p.s_regs[7];
+  return s7 > 0 ? s7 : 60;
+}
+
+void ModemPort::prepareForRinging() {
+  at_reset_call_info(&t31_->at_state);
+}
+
+void ModemPort::countCommands(const char *buf, std::size_t len) {
+  for (std::size_t i = 0; i < len; ++i) {
+    if (buf[i] == '\r') {
+      ++commands_;
+      if (SimLog::verbosity >= 2) logAt(2, "%c: DTE> %s", name_, partialCommand_.c_str());
+      partialCommand_.clear();
+      if (muted()) logAt(1, "%c: modem stops answering after %d commands", name_, commands_);
+    } else if (partialCommand_.size() < 200 && buf[i] != '\n') {
+      partialCommand_.push_back(buf[i]);
+    }
+  }
+}
+
+void ModemPort::feed(int64_t block) {
+  while (!in_.empty() && !halted_) {
+    if (muted()) {
+      // A modem that stopped answering: it swallows everything.
+      in_.clear();
+      return;
+    }
+    int mode = t31_->at_state.at_rx_mode;
+    std::size_t take = 0;
+    if (mode == AT_MODE_ONHOOK_COMMAND || mode == AT_MODE_OFFHOOK_COMMAND) {
+      // One command line at a time: a command that changes mode must take effect before the
+      // next bytes are interpreted.
+      dle_ = false;
+      std::size_t cr = in_.find('\r');
+      take = cr == std::string::npos ? in_.size() : cr + 1;
+      take = std::min(take, kMaxFeed);
+      countCommands(in_.data(), take);
+    } else if (mode == AT_MODE_HDLC || mode == AT_MODE_STUFFED) {
+      // spandsp drops whatever follows DLE ETX in the same call; end the portion there.
+      take = std::min(in_.size(), kMaxFeed);
+      for (std::size_t i = 0; i < take; ++i) {
+        if (dle_) {
+          dle_ = false;
+          if (in_[i] == kEtx) {
+            take = i + 1;
+            break;
+          }
+        } else if (in_[i] == kDle) {
+          dle_ = true;
+        }
+      }
+    } else {
+      // Receiving (+FRM/+FRH): any byte aborts; pass one so a command behind it is still read.
+      take = 1;
+    }
+    inInterpreter_ = true;
+    t31_at_rx(t31_, in_.data(), static_cast<int>(take));
+    inInterpreter_ = false;
+    in_.erase(0, take);
+    deliverDue(block);
+  }
+}
+
+void ModemPort::post(int event, int64_t due) {
+  // Keep the queue in time order; most events are posted for "now".
+  auto it = events_.end();
+  while (it != events_.begin() && std::prev(it)->due > due) --it;
+  events_.insert(it, Event{event, due});
+}
+
+void ModemPort::deliverDue(int64_t block) {
+  while (!events_.empty() && events_.front().due <= block) {
+    int event = events_.front().event;
+    events_.pop_front();
+    t31_call_event(t31_, event);
+  }
+}
+
+void ModemPort::audio(const int16_t *rx, int16_t *tx) {
+  // The modem's timers run on the samples it is given, so it hears silence even when idle.
+  t31_rx(t31_, const_cast<int16_t *>(rx), kBlock);
+  int n = t31_tx(t31_, tx, kBlock);
+  if (n < kBlock) std::memset(tx + n, 0, (kBlock - n) * sizeof(int16_t));
+}
+
+}  // namespace kv::linesim

@@ -1,0 +1,90 @@
+#pragma once
+// One emulated Class 1 fax modem (T.31) behind a pseudo-terminal: the program on the slave
+// side sees a modem; the line sees a source and sink of audio and call control.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "scriptmodem/pseudo_terminal.h"
+
+struct t31_state_s;
+struct awgn_state_s;
+struct at_state_s;
+
+namespace kv::linesim {
+
+class ModemPort {
+ public:
+  // What the program asked the modem to do (ATD, ATA, ATH...). Returns 0 to accept, -1 to
+  // make the modem answer ERROR. Called from inside the AT interpreter: it must not call back
+  // into this modem, only queue events.
+  using ControlHandler = std::function<int(ModemPort &, int op, const char *num)>;
+
+  ModemPort(char name, const std::string &linkPath, ControlHandler handler);
+  ~ModemPort();
+  ModemPort(const ModemPort &) = delete;
+  ModemPort &operator=(const ModemPort &) = delete;
+
+  char name() const { return name_; }
+  const std::string &path() const { return pty_.path(); }
+  int masterFd() const { return pty_.masterFd(); }
+  int watchFd() const { return inotify_; }
+  bool wantsInput() const { return !halted_ && in_.size() < 4096; }
+  bool wantsOutput() const { return !out_.empty(); }
+  bool dteOpen() const { return opens_ > 0; }
+
+  // I/O when poll says so. Both return false when the DTE went away (port closed or DTR
+  // dropped); the caller then hangs up for it and calls reset().
+  void readInput();
+  void writeOutput();
+  bool checkWatch();  // inotify events; false when the last program closed the port
+  bool checkDtr();    // false on the edge to B0
+
+  // Feeds queued input to the AT interpreter in the pieces it can take.
+  void feed(int64_t block);
+  // A call event from the line, delivered at `due` (block number), never re-entrantly.
+  void post(int event, int64_t due);
+  void deliverDue(int64_t block);
+
+  void audio(const int16_t *rx, int16_t *tx);  // one block in, one block out
+  // A fresh modem, as after power-on: used when the program closes the port or drops DTR.
+  void reset();
+  // Clears the ring count before a new call rings (the interpreter keeps it between calls).
+  void prepareForRinging();
+  int s7Seconds() const;  // wait for carrier after dialling
+  bool inDataMode() const;
+
+  // The modem stops answering commands after this many command lines (fault injection).
+  void setMuteAfter(int commands) { muteAfter_ = commands; }
+  bool muted() const { return muteAfter_ >= 0 && commands_ >= muteAfter_; }
+
+ private:
+  static int atTx(at_state_s *at, void *user, const uint8_t *buf, size_t len);
+  static int control(t31_state_s *t31, void *user, int op, const char *num);
+  void create();
+  void destroy();
+  void countCommands(const char *buf, std::size_t len);
+
+  char name_;
+  PseudoTerminal pty_;
+  ControlHandler handler_;
+  int inotify_ = -1;
+  int opens_ = 0;
+  bool dtrWasDown_ = false;
+  t31_state_s *t31_ = nullptr;
+  std::string in_, out_;
+  bool halted_ = false;  // the modem's buffer is full (its CTS is off)
+  bool dle_ = false;     // the last byte fed in data mode was an unpaired DLE
+  int commands_ = 0;
+  int muteAfter_ = -1;
+  std::string partialCommand_;  // for the -vv log
+  struct Event {
+    int event;
+    int64_t due;
+  };
+  std::deque<Event> events_;
+  bool inInterpreter_ = false;
+};
+
+}  // namespace kv::linesim
