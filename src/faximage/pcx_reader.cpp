@@ -45,6 +45,10 @@ Result PcxPage::open(std::uint64_t start, std::uint64_t end) {
   bytesPerLine_ = le16(h + 66);
   if (width_ <= 0 || width_ > maxWidth_ || height_ <= 0 || bytesPerLine_ < (width_ + 7) / 8)
     return ecBadGraphicsFormat;
+  // Bit 1 is white in PCX, but a writer may order the header palette the other way round (as
+  // for a picture that is all white); a palette that says so is believed.
+  auto luminance = [&](int i) { return h[16 + 3 * i] + h[17 + 3 * i] + h[18 + 3 * i]; };
+  zeroIsWhite_ = luminance(0) > luminance(1);
   dataStart_ = start + 128;
   dataEnd_ = std::max(dataStart_, std::min(end, in_.size()));
   consumed_ = 0;
@@ -94,12 +98,14 @@ Result PcxPage::readLine(std::uint8_t *line, std::size_t lineBytes, bool &done) 
     done = true;
     return ecOK;
   }
-  std::fill(buf_.begin() + filled, buf_.end(), 0xFF);  // a cut-off line ends in white
+  // A cut-off line ends in white.
+  std::fill(buf_.begin() + filled, buf_.end(), zeroIsWhite_ ? 0x00 : 0xFF);
   ++lines_;
   // PCX 1 = white; fax 1 = black. Bits past the image width stay white.
   const std::size_t used = static_cast<std::size_t>(width_ + 7) / 8;
   const std::size_t n = std::min(lineBytes, used);
-  for (std::size_t i = 0; i < n; ++i) line[i] = static_cast<std::uint8_t>(~buf_[i]);
+  const std::uint8_t flip = zeroIsWhite_ ? 0x00 : 0xFF;
+  for (std::size_t i = 0; i < n; ++i) line[i] = static_cast<std::uint8_t>(buf_[i] ^ flip);
   if (n == used && width_ % 8) line[n - 1] &= static_cast<std::uint8_t>(0xFF << (8 - width_ % 8));
   return ecOK;
 }

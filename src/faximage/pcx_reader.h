@@ -29,6 +29,7 @@ class PcxPage {
   int height_ = 0;
   int bytesPerLine_ = 0;
   int lines_ = 0;
+  bool zeroIsWhite_ = false;
   std::uint64_t dataStart_ = 0, dataEnd_ = 0, consumed_ = 0;
   int runLeft_ = 0;  // a run may carry on into the next line
   std::uint8_t runByte_ = 0;
