@@ -36,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   check(written == reparsed);
 
   kv::Settings expected = read;
-  for (std::string *s : {&expected.receiveWav, &expected.userFax, &expected.userName,
-                         &expected.dialPrefix, &expected.modemInit, &expected.resetString,
-                         &expected.afterResetString, &expected.fontName})
+  for (std::string *s :
+       {&expected.receiveWav, &expected.userFax, &expected.userName, &expected.dialPrefix,
+        &expected.modemInit, &expected.resetString, &expected.afterResetString, &expected.fontName})
     *s = oneLine(*s);
   check(written == expected);
   return 0;

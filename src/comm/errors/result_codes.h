@@ -145,7 +145,7 @@ enum ResultCode : Result {
   ecFaxMixedResolution = -8082,
 };
 
-// Negated errno-style codes for failures that come from the operating system.
+// True for every error code; zero and positive results are successes or counts.
 inline constexpr bool isError(Result r) {
   return r < 0;
 }
