@@ -244,9 +244,9 @@ void Line::endCall(const std::string &outcome) {
   // Whoever did not hang up learns of it now (NO CARRIER to a waiting program).
   if (c.connected) {
     if (!c.hungUpBy[0])
-      if (ModemPort *m = modem(c.caller)) m->post(AT_CALL_EVENT_HANGUP, block_);
+      if (ModemPort *m = modem(c.caller)) m->postHangup(block_);
     if (!c.hungUpBy[1])
-      if (ModemPort *m = modem(c.callee)) m->post(AT_CALL_EVENT_HANGUP, block_);
+      if (ModemPort *m = modem(c.callee)) m->postHangup(block_);
   }
   CallRecord r;
   r.number = ++callCount_;

@@ -102,6 +102,8 @@ int main(int argc, char **argv) {
       SimLog::verbosity = std::max(SimLog::verbosity, 1);
     } else if (a == "-vv") {
       SimLog::verbosity = 2;
+    } else if (a == "-vvv") {
+      SimLog::verbosity = 3;
     } else if (a == "-h" || a == "--help") {
       usage(stdout);
       return kExitOk;

@@ -61,6 +61,7 @@ void ModemPort::reset() {
   destroy();
   create();
   events_.clear();
+  hangupDue_ = -1;
   in_.clear();
   out_.clear();
   // Stale bytes either way would confuse the next program on the port.
@@ -73,10 +74,12 @@ int ModemPort::atTx(at_state_s *, void *user, const uint8_t *buf, size_t len) {
   // Output while no program has the port open would greet the next one with stale RINGs.
   if (!self->dteOpen() || self->muted()) return 0;
   self->out_.append(reinterpret_cast<const char *>(buf), len);
+  std::string_view bytes(reinterpret_cast<const char *>(buf), len);
   if (SimLog::verbosity >= 2 && !self->inDataMode())
-    logAt(
-        2, "%c: modem< %s", self->name_,
-        ModemScript::printable(std::string_view(reinterpret_cast<const char *>(buf), len)).c_str());
+    logAt(2, "%c: modem< %s", self->name_, ModemScript::printable(bytes).c_str());
+  else if (SimLog::verbosity >= 3)
+    logAt(3, "%c: modem< %zu bytes of data ending %s", self->name_, len,
+          ModemScript::printable(bytes.substr(len > 8 ? len - 8 : 0)).c_str());
   self->writeOutput();
   return 0;
 }
@@ -87,6 +90,7 @@ int ModemPort::control(t31_state_s *, void *user, int op, const char *num) {
     // num carries the new CTS state: 0 stop sending, 1 go on. A pty has no CTS line, so we
     // stop reading the master and the kernel holds the DTE's writes back.
     self->halted_ = num == nullptr;
+    logAt(3, "%c: modem %s", self->name_, self->halted_ ? "halts the DTE" : "resumes the DTE");
     return 0;
   }
   return self->handler_ ? self->handler_(*self, op, num) : 0;
@@ -198,6 +202,11 @@ void ModemPort::feed(int64_t block) {
       // Receiving (+FRM/+FRH): any byte aborts; pass one so a command behind it is still read.
       take = 1;
     }
+    if (SimLog::verbosity >= 3 && (mode == AT_MODE_HDLC || mode == AT_MODE_STUFFED))
+      logAt(3, "%c: DTE> %zu bytes of data ending %s", name_, take,
+            ModemScript::printable(std::string_view(in_).substr(take > 8 ? take - 8 : 0,
+                                                                std::min<std::size_t>(take, 8)))
+                .c_str());
     inInterpreter_ = true;
     t31_at_rx(t31_, in_.data(), static_cast<int>(take));
     inInterpreter_ = false;
@@ -213,7 +222,32 @@ void ModemPort::post(int event, int64_t due) {
   events_.insert(it, Event{event, due});
 }
 
+int ModemPort::atMode() const {
+  return t31_->at_state.at_rx_mode;
+}
+
+void ModemPort::postHangup(int64_t block) {
+  // A modem receiving page data that gets the hang-up event answers NO CARRIER in the middle
+  // of the data, without DLE ETX, and the program reads it as more image data. Let it first
+  // notice the carrier is gone (it then ends the data properly), then tell it.
+  int mode = atMode();
+  if (mode == AT_MODE_CONNECTED || mode == AT_MODE_DELIVERY) {
+    hangupDue_ = block + kBlocksPerSecond * 3;
+    logAt(1, "%c: far end gone while receiving; waiting for the carrier to drop", name_);
+    return;
+  }
+  post(AT_CALL_EVENT_HANGUP, block);
+}
+
 void ModemPort::deliverDue(int64_t block) {
+  if (hangupDue_ >= 0) {
+    int mode = atMode();
+    if ((mode != AT_MODE_CONNECTED && mode != AT_MODE_DELIVERY) || block >= hangupDue_) {
+      logAt(1, "%c: far end gone (AT mode %d)", name_, mode);
+      hangupDue_ = -1;
+      t31_call_event(t31_, AT_CALL_EVENT_HANGUP);
+    }
+  }
   while (!events_.empty() && events_.front().due <= block) {
     int event = events_.front().event;
     events_.pop_front();

@@ -46,6 +46,9 @@ class ModemPort {
   // A call event from the line, delivered at `due` (block number), never re-entrantly.
   void post(int event, int64_t due);
   void deliverDue(int64_t block);
+  // The far end is gone.
+  void postHangup(int64_t block);
+  int atMode() const;
 
   void audio(const int16_t *rx, int16_t *tx);  // one block in, one block out
   // A fresh modem, as after power-on: used when the program closes the port or drops DTR.
@@ -85,6 +88,7 @@ class ModemPort {
   };
   std::deque<Event> events_;
   bool inInterpreter_ = false;
+  int64_t hangupDue_ = -1;  // a far-end hang-up waits while the modem still delivers data
 };
 
 }  // namespace kv::linesim
