@@ -1,0 +1,10 @@
+// The long version of the kill test, outside the default run.
+#include "test_util.h"
+
+namespace kvtest {
+void KillWriterRounds(int rounds, int seed);
+}
+
+TEST(CrashSafetySoak, ManyKilledWriters) {
+  kvtest::KillWriterRounds(150, 12345);
+}
