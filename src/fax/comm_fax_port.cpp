@@ -1,0 +1,205 @@
+#include "fax/comm_fax_port.h"
+
+#include "comm/port_layer.h"
+
+namespace kv {
+
+CommFaxPort::~CommFaxPort() {
+  stopTriggers();
+}
+
+void CommFaxPort::configure(TKvCustomComPort &cp) {
+  cp.SetDataBits(8);
+  cp.SetStopBits(1);
+  cp.SetParity(pNone);
+  cp.SetBaud(19200);
+  cp.SetInSize(8192);
+  cp.SetOutSize(8192);
+  cp.SetHWFlowOptions(hwfSet({hwfUseRTS, hwfRequireCTS}));
+}
+
+int CommFaxPort::handle() {
+  if (port_ && PortIsOpen(port_)) return port_;
+  return cp_.Open() ? cp_.ComHandle() : 0;
+}
+
+Result CommFaxPort::put(const std::uint8_t *data, std::size_t n) {
+  int h = handle();
+  if (!h) return ecCommNotOpen;
+  return PutBlock(h, data, n);
+}
+
+int CommFaxPort::getChar() {
+  int h = handle();
+  char c;
+  if (!h || GetChar(h, c) < 0) return -1;
+  return static_cast<unsigned char>(c);
+}
+
+int CommFaxPort::inUsed() {
+  int h = handle();
+  return h ? InBuffUsed(h) : 0;
+}
+
+int CommFaxPort::outUsed() {
+  int h = handle();
+  return h ? OutBuffUsed(h) : 0;
+}
+
+int CommFaxPort::outFree() {
+  int h = handle();
+  return h ? OutBuffFree(h) : 0;
+}
+
+void CommFaxPort::flushIn() {
+  if (int h = handle()) FlushInBuffer(h);
+}
+
+void CommFaxPort::flushOut() {
+  if (int h = handle()) FlushOutBuffer(h);
+}
+
+void CommFaxPort::setDtr(bool on) {
+  if (int h = handle()) SetDTR(h, on);
+}
+
+void CommFaxPort::setRts(bool on) {
+  if (int h = handle()) SetRTS(h, on);
+}
+
+bool CommFaxPort::dcd() {
+  int h = handle();
+  return h && CheckDCD(h) > 0;
+}
+
+void CommFaxPort::setBaud(std::int32_t bps) {
+  if (bps <= 0) return;
+  if (int h = handle()) SetLine(h, std::uint32_t(bps), 5, 9, 3);
+}
+
+void CommFaxPort::setSoftwareFlow(bool on) {
+  int h = handle();
+  if (!h) return;
+  if (on)
+    SWFlowEnable(h, std::uint16_t(cp_.InSize() * 3 / 4), std::uint16_t(cp_.InSize() / 4),
+                 sfTransmitFlow | sfReceiveFlow);
+  else
+    SWFlowDisable(h);
+}
+
+bool CommFaxPort::alive() {
+  int h = handle();
+  return h && !DeviceLost(h);
+}
+
+Result CommFaxPort::startTriggers(std::function<void(FaxTrigger)> handler) {
+  stopTriggers();
+  int h = handle();
+  if (!h) return ecCommNotOpen;
+  port_ = h;
+  handler_ = std::move(handler);
+  Result r = SetTriggerLength(h, 1);
+  if (r < 0) return r;
+  int *slots[] = {&timeoutH_, &statusH_};
+  for (int *s : slots) {
+    r = AddTimerTrigger(h);
+    if (r < 0) {
+      stopTriggers();
+      return r;
+    }
+    *s = r;
+  }
+  struct {
+    int *slot;
+    std::uint16_t kind;
+  } status[] = {{&freeH_, stOutBuffFree}, {&usedH_, stOutBuffUsed}, {&linesH_, stModem}};
+  for (auto &s : status) {
+    r = AddStatusTrigger(h, s.kind);
+    if (r < 0) {
+      stopTriggers();
+      return r;
+    }
+    *s.slot = r;
+  }
+  SetDataPointer(h, this, 2);
+  return ecOK;
+}
+
+void CommFaxPort::enableDelivery() {
+  if (!port_ || registered_) return;
+  if (RegisterTriggerHandler(port_, nullptr, &CommFaxPort::proc, this, true) >= 0)
+    registered_ = true;
+}
+
+void CommFaxPort::stopTriggers() {
+  if (!port_) return;
+  if (PortIsOpen(port_)) {
+    if (registered_) DeregisterTriggerHandler(port_, nullptr, &CommFaxPort::proc);
+    for (int *s : {&timeoutH_, &statusH_, &freeH_, &usedH_, &linesH_})
+      if (*s > 0) RemoveTrigger(port_, *s);
+    SetDataPointer(port_, nullptr, 2);
+  }
+  registered_ = false;
+  timeoutH_ = statusH_ = freeH_ = usedH_ = linesH_ = 0;
+  port_ = 0;
+}
+
+void CommFaxPort::proc(void *user, std::uint16_t msg, std::uint32_t wParam, std::int32_t) {
+  auto *self = static_cast<CommFaxPort *>(user);
+  if (!self->registered_ || !self->handler_) return;
+  int h = int(wParam);
+  switch (msg) {
+    case APW_TRIGGERAVAIL:
+      self->handler_(FaxTrigger::Avail);
+      break;
+    case APW_TRIGGERTIMER:
+      if (h == self->timeoutH_)
+        self->handler_(FaxTrigger::Timeout);
+      else if (h == self->statusH_)
+        self->handler_(FaxTrigger::StatusTimer);
+      break;
+    case APW_TRIGGERSTATUS:
+      if (h == self->freeH_)
+        self->handler_(FaxTrigger::OutFree);
+      else if (h == self->usedH_)
+        self->handler_(FaxTrigger::OutUsed);
+      // The modem-lines trigger is never armed; its events mean nothing here.
+      break;
+    default:
+      break;
+  }
+}
+
+void CommFaxPort::armTimeout(std::int32_t ticks) {
+  if (port_ && timeoutH_) SetTimerTrigger(port_, timeoutH_, ticks, true);
+}
+
+void CommFaxPort::disarmTimeout() {
+  if (port_ && timeoutH_) SetTimerTrigger(port_, timeoutH_, 0, false);
+}
+
+void CommFaxPort::armStatusTimer(std::int32_t ticks) {
+  if (port_ && statusH_) SetTimerTrigger(port_, statusH_, ticks, true);
+}
+
+void CommFaxPort::armOutFree(int level) {
+  if (port_ && freeH_) SetStatusTrigger(port_, freeH_, std::uint16_t(level), true);
+}
+
+void CommFaxPort::armOutUsed(int level) {
+  if (port_ && usedH_) SetStatusTrigger(port_, usedH_, std::uint16_t(level), true);
+}
+
+void CommFaxPort::setPolling(bool on) {
+  int h = handle();
+  if (!h) return;
+  if (on && !polling_) {
+    wasDispatching_ = SetDispatching(h, true) > 0;
+    polling_ = true;
+  } else if (!on && polling_) {
+    if (!wasDispatching_) SetDispatching(h, false);
+    polling_ = false;
+  }
+}
+
+}  // namespace kv

@@ -1,0 +1,58 @@
+#pragma once
+// What a fax session needs of an open serial port: the rings, the modem lines, and the
+// session's triggers (a time-out timer, a status timer, output-buffer-free and
+// output-buffer-used levels). The session's step procedure is called on the port's dispatch
+// thread with the trigger that fired.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "comm/errors/result_codes.h"
+
+namespace kv {
+
+enum class FaxTrigger { Avail, Timeout, StatusTimer, OutFree, OutUsed };
+
+class FaxPort {
+ public:
+  virtual ~FaxPort() = default;
+
+  virtual Result put(const std::uint8_t *data, std::size_t n) = 0;
+  // Next received byte, or -1 when the input ring is empty.
+  virtual int getChar() = 0;
+  virtual int inUsed() = 0;
+  virtual int outUsed() = 0;
+  virtual int outFree() = 0;
+  virtual int outSize() = 0;
+  virtual void flushIn() = 0;
+  virtual void flushOut() = 0;
+  virtual void setDtr(bool on) = 0;
+  virtual void setRts(bool on) = 0;
+  virtual bool dcd() = 0;
+  virtual void setBaud(std::int32_t bps) = 0;
+  virtual std::int32_t baud() = 0;
+  virtual void setSoftwareFlow(bool on) = 0;
+  // False once the device has gone (pty closed, modem unplugged).
+  virtual bool alive() = 0;
+
+  // Adds the session's triggers and registers `handler` for them. A negative result (no
+  // trigger slots) leaves nothing registered.
+  virtual Result startTriggers(std::function<void(FaxTrigger)> handler) = 0;
+  // Starts delivering triggers to the handler (after the first state has run).
+  virtual void enableDelivery() = 0;
+  // Removes the triggers and the handler; after return the handler is not called again.
+  virtual void stopTriggers() = 0;
+  virtual void armTimeout(std::int32_t ticks) = 0;
+  virtual void disarmTimeout() = 0;
+  virtual void armStatusTimer(std::int32_t ticks) = 0;
+  virtual void armOutFree(int level) = 0;
+  virtual void armOutUsed(int level) = 0;
+
+  // Polling mode: while set, received bytes go only to getChar() callers on the main thread.
+  virtual void setPolling(bool on) = 0;
+  virtual bool polling() = 0;
+  // Session mark of the port record (1 while a session runs).
+  virtual void setSessionMark(bool on) = 0;
+};
+
+}  // namespace kv

@@ -1,0 +1,645 @@
+#include "fax/fax_session.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "comm/errors/error_text.h"
+#include "comm/errors/exceptions.h"
+#include "comm/main_thread.h"
+#include "comm/ticks.h"
+#include "fax/comm_fax_port.h"
+#include "fax/fax_text.h"
+
+namespace kv {
+
+namespace {
+std::atomic<double> gDelayScale{1.0};
+constexpr auto kSendLimit = std::chrono::milliseconds(1000);
+}  // namespace
+
+void setFaxDelayScale(double scale) {
+  gDelayScale = scale;
+}
+
+// --- History log -------------------------------------------------------------------------------
+
+void TKvFaxLog::UpdateLog(TFaxLogCode code, TKvAbstractFax &fax) {
+  if (FaxHistoryName.empty()) return;
+  std::FILE *f = std::fopen(FaxHistoryName.c_str(), "ab");
+  if (!f) return;
+  std::tm now = localNow();
+  std::string when = shortDate(now) + " " + longTime(now);
+  std::string rec;
+  bool blank = true;
+  const bool sender = fax.IsSender();
+  switch (code) {
+    case lcTransmitStart:
+      if (sender) {
+        rec = "Transmit " + fax.FaxFile + " to " + fax.HistoryPhone() + " started at " + when;
+        blank = false;
+      }
+      break;
+    case lcTransmitOk:
+      if (sender)
+        rec = "Transmit to " + fax.PartnerID() + " finished OK at " + when + " " +
+              std::to_string(fax.HangupResult());
+      break;
+    case lcTransmitFail:
+      if (sender)
+        rec = "Transmit failed at " + when + "\r\n  (" + errorText(fax.SessionError()) + ") " +
+              std::to_string(fax.HangupResult());
+      break;
+    case lcReceiveStart:
+      if (!sender) {
+        rec = "Receive " + fax.FaxFile + " from " + fax.PartnerID() + " started at " + when;
+        blank = false;
+      }
+      break;
+    case lcReceiveOk:
+      if (!sender) rec = "Receive finished OK at " + when;
+      break;
+    case lcReceiveSkip:
+      if (!sender) rec = "Receive skipped at " + when;
+      break;
+    case lcReceiveFail:
+      if (!sender)
+        rec = "Receive failed at " + when + "\r\n  (" + errorText(fax.SessionError()) + ")";
+      break;
+    default:
+      break;
+  }
+  if (!rec.empty()) {
+    rec += "\r\n";
+    if (blank) rec += "\r\n";
+    std::fwrite(rec.data(), 1, rec.size(), f);
+  }
+  std::fclose(f);
+}
+
+// --- Component ---------------------------------------------------------------------------------
+
+TKvAbstractFax::TKvAbstractFax(bool sender)
+    : FaxClass(sender ? fcUnknown : fcDetect),
+      sender_(sender),
+      self_(std::make_shared<std::atomic<TKvAbstractFax *>>(this)) {}
+
+TKvAbstractFax::~TKvAbstractFax() {
+  // Late messages (the posted finish) find the component gone and do nothing.
+  self_->store(nullptr);
+  if (stepping_) {
+    std::lock_guard lk(stepMu_);
+    stepping_ = false;
+    if (port_) port_->stopTriggers();
+  }
+}
+
+void TKvAbstractFax::SetComPort(TKvCustomComPort *cp) {
+  if (stepping_) raiseForCode(ecModemBusy);
+  comPort_ = cp;
+  ownedPort_.reset();
+  port_ = nullptr;
+  if (cp) {
+    CommFaxPort::configure(*cp);
+    ownedPort_ = std::make_unique<CommFaxPort>(*cp);
+    port_ = ownedPort_.get();
+  }
+}
+
+void TKvAbstractFax::SetFaxPort(FaxPort *port) {
+  if (stepping_) raiseForCode(ecModemBusy);
+  comPort_ = nullptr;
+  ownedPort_.reset();
+  port_ = port;
+}
+
+void TKvAbstractFax::SetInitBaud(std::int32_t v) {
+  initBaud_ = v;
+  if (v != 0 && normalBaud_ == 0 && port_) normalBaud_ = port_->baud();
+}
+
+void TKvAbstractFax::SetModemInit(const std::string &v) {
+  if (v.empty()) return;
+  modemInit_ = normalizeModemInit(v);
+}
+
+std::string TKvAbstractFax::PartnerID() const {
+  std::lock_guard lk(idMu_);
+  return partnerId_;
+}
+
+void TKvAbstractFax::setPartnerId(const std::string &id) {
+  std::lock_guard lk(idMu_);
+  partnerId_ = cut(id, kStationIdMax);
+}
+
+void TKvAbstractFax::FaxStatus(bool first, bool last) {
+  if (StatusDisplay) StatusDisplay->UpdateDisplay(*this, first, last);
+  if (OnFaxStatus) OnFaxStatus(*this, first, last);
+}
+
+void TKvAbstractFax::FaxLogEvent(TFaxLogCode code) {
+  if (FaxLog) FaxLog->UpdateLog(code, *this);
+  if (OnFaxLog) OnFaxLog(*this, code);
+  if (code == lcReceiveOk || code == lcReceiveSkip || code == lcReceiveFail) FaxFile.clear();
+}
+
+void TKvAbstractFax::FaxError(Result code) {
+  if (OnFaxError) OnFaxError(*this, code);
+}
+
+void TKvAbstractFax::FaxFinish(Result code) {
+  if (OnFaxFinish) OnFaxFinish(*this, code);
+}
+
+// --- Messages ----------------------------------------------------------------------------------
+
+bool TKvAbstractFax::sendToMain(std::function<void()> fn) {
+  auto self = self_;
+  return MainThread::instance().send(
+      [self, fn = std::move(fn)] {
+        if (self->load()) {
+          try {
+            fn();
+          } catch (...) {
+            MainThread::reportException(std::current_exception());
+          }
+        }
+      },
+      kSendLimit);
+}
+
+void TKvAbstractFax::reportStatus(int kind) {
+  sendToMain([this, kind] { FaxStatus(kind == 1, kind == 2); });
+}
+
+void TKvAbstractFax::reportLog(TFaxLogCode code) {
+  sendToMain([this, code] { FaxLogEvent(code); });
+}
+
+void TKvAbstractFax::reportError(Result code) {
+  sessionError_ = code;
+  sendToMain([this, code] { FaxError(code); });
+}
+
+void TKvAbstractFax::setProgress(int code) {
+  if (progress_ != code) reportFlag_ = true;
+  progress_ = code;
+}
+
+// --- Modem I/O ---------------------------------------------------------------------------------
+
+void TKvAbstractFax::delayMs(int ms) {
+  double scaled = ms * gDelayScale.load();
+  if (scaled >= 1) std::this_thread::sleep_for(std::chrono::microseconds(long(scaled * 1000)));
+}
+
+void TKvAbstractFax::putBytes(const std::uint8_t *p, std::size_t n) {
+  if (port_ && n) port_->put(p, n);
+}
+
+void TKvAbstractFax::sendRaw(const std::string &s) {
+  putBytes(reinterpret_cast<const std::uint8_t *>(s.data()), s.size());
+}
+
+void TKvAbstractFax::sendCommand(const std::string &cmd, int extraDelay) {
+  delayMs(faxtime::kCommandDelay + extraDelay);
+  std::string c = cmd + "\r";
+  if (faxtime::kCharDelay == 0) {
+    sendRaw(c);
+  } else {
+    for (char ch : c) {
+      delayMs(faxtime::kCharDelay);
+      sendRaw(std::string(1, ch));
+    }
+  }
+  reader_.clear();
+  if (stepping_) armTimeout(faxtime::kResponseTicks);
+}
+
+void TKvAbstractFax::armTimeout(std::int32_t ticks) {
+  if (port_) port_->armTimeout(ticks);
+}
+
+bool TKvAbstractFax::waitForResponse(const std::string &cmd, std::string *info) {
+  if (!port_) return false;
+  bool wasPolling = port_->polling();
+  port_->setPolling(true);
+  delayMs(faxtime::kCommandDelay);
+  sendRaw(cmd + "\r");
+  std::string line;
+  bool haveInfo = false;
+  bool ok = false;
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(faxtime::kResponseTicks * kTickMs);
+  auto &mt = MainThread::instance();
+  while (std::chrono::steady_clock::now() < deadline && port_->alive()) {
+    int c = port_->getChar();
+    if (c < 0) {
+      if (mt.isMainThread()) mt.processPending();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
+    if (c != '\r') {
+      if (c >= 32) {
+        if (line.size() >= t30::ResponseReader::kMaxLine) line.erase(0, 1);
+        line.push_back(char(c));
+      }
+      continue;
+    }
+    std::string l = t30::trimLine(line);
+    line.clear();
+    if (l.empty() || l == cmd) continue;  // blank or the modem's echo
+    if (l.find("ERROR") != std::string::npos) break;
+    if (l.find("OK") != std::string::npos) {
+      ok = true;
+      break;
+    }
+    if (!haveInfo) {
+      haveInfo = true;
+      if (info) *info = l;
+    }
+  }
+  // Let trailing bytes of the reply arrive, then drop them.
+  port_->flushIn();
+  port_->setPolling(wasPolling);
+  return ok;
+}
+
+void TKvAbstractFax::toggleDtr() {
+  port_->flushIn();
+  port_->flushOut();
+  port_->setDtr(false);
+  port_->setRts(false);
+  delayMs(faxtime::kDtrDrop);
+  port_->setDtr(true);
+  port_->setRts(true);
+  delayMs(faxtime::kDtrSettle);
+}
+
+void TKvAbstractFax::modemHangup() {
+  if (!port_) return;
+  // Let a last frame (FTT, DCN) leave before the buffers are flushed; never wait long.
+  for (int i = 0; i < 100 && port_->alive() && port_->outUsed() > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (sender_) {
+    if (port_->dcd()) {
+      delayMs(faxtime::kHangupGuard);
+      sendRaw("+++");
+      delayMs(faxtime::kHangupGuard);
+      sendCommand("ATH0");
+      delayMs(faxtime::kHangupGuard);
+      port_->flushIn();
+      if (port_->dcd()) toggleDtr();
+    } else {
+      sendCommand("ATH0");
+      delayMs(faxtime::kHangupGuard);
+      port_->flushIn();
+    }
+  } else {
+    toggleDtr();
+    delayMs(faxtime::kHangupGuard);
+    sendRaw("+++");
+    delayMs(faxtime::kHangupGuard);
+    sendCommand("ATH");
+    delayMs(faxtime::kHangupGuard);
+    port_->flushIn();
+  }
+  reader_.clear();
+}
+
+void TKvAbstractFax::switchBaud(std::int32_t bps) {
+  if (!bps || !port_ || port_->baud() == bps) return;
+  delayMs(faxtime::kBaudSwitchTicks * kTickMs);
+  port_->setBaud(bps);
+}
+
+int TKvAbstractFax::classQuery(bool withInit) {
+  if (withInit) {
+    bool gotOk = false;
+    for (int round = 0; round < 2 && !gotOk; ++round) {
+      toggleDtr();
+      if (!waitForResponse(DefaultInit())) return 0;
+      gotOk = true;
+    }
+    if (!gotOk) return 0;
+  }
+  std::string info;
+  if (!waitForResponse("AT+FCLASS=?", &info)) return 0;
+  return t30::parseClassList(info);
+}
+
+int TKvAbstractFax::DetectFaxClasses() {
+  if (running_) return lastClasses_;
+  if (!port_) raiseForCode(ecPortNotAssigned);
+  if (port_->outSize() < 8192) raiseForCode(ecOutputBufferTooSmall);
+  lastClasses_ = classQuery(false);
+  classQueried_ = true;
+  return lastClasses_;
+}
+
+bool TKvAbstractFax::modemInitialize() {
+  if (modemInitialized_) return true;
+  if (!modemInit_.empty() && !waitForResponse(modemInit_)) return false;
+  if (!waitForResponse(DefaultInit())) return false;
+  modemInitialized_ = true;
+  return true;
+}
+
+bool TKvAbstractFax::queryModulations(bool receive) {
+  ownRates_ = {};
+  if (!waitForResponse("AT+FCLASS=1")) return false;
+  ownRates_[1] = ownRates_[2] = true;
+  bool wasPolling = port_->polling();
+  port_->setPolling(true);
+  delayMs(faxtime::kCommandDelay);
+  sendRaw(receive ? "AT+FRM=?\r" : "AT+FTM=?\r");
+  std::string line;
+  auto limit = std::chrono::milliseconds(faxtime::kResponseTicks * kTickMs);
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  auto &mt = MainThread::instance();
+  while (std::chrono::steady_clock::now() < deadline && port_->alive()) {
+    int c = port_->getChar();
+    if (c < 0) {
+      if (mt.isMainThread()) mt.processPending();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
+    if (c != '\r' && c != '\n') {
+      if (line.size() < t30::ResponseReader::kMaxLine) line.push_back(char(c));
+      continue;
+    }
+    std::string l = t30::trimLine(line);
+    line.clear();
+    if (l.empty()) continue;
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    if (l.find("OK") != std::string::npos || l.find("ERROR") != std::string::npos) break;
+    if (l.find(',') != std::string::npos) {
+      auto r = t30::parseModulationList(l);
+      for (int i = 3; i <= t30::kModCount; ++i) ownRates_[i] = r[i];
+    }
+  }
+  port_->flushIn();
+  port_->setPolling(wasPolling);
+  rateIndex_ = 1;
+  for (int i = t30::kModCount; i >= 1; --i)
+    if (ownRates_[i]) {
+      rateIndex_ = i;
+      break;
+    }
+  if (receive) {
+    while (rateIndex_ > 1 && t30::modulationBps(rateIndex_) > DesiredBPS) --rateIndex_;
+  }
+  rateCode_ = t30::modulationCode(rateIndex_);
+  return true;
+}
+
+bool TKvAbstractFax::prepareModem(bool failOnInitError) {
+  if (FaxClass == fcUnknown) FaxClass = fcDetect;
+  if (FaxClass == fcDetect) {
+    int bits = classQuery(true);
+    lastClasses_ = bits;
+    classQueried_ = true;
+    if (bits & kClass2_0Bit)
+      FaxClass = fcClass2_0;
+    else if (bits & kClass2Bit)
+      FaxClass = fcClass2;
+    else if (bits & kClass1Bit)
+      FaxClass = fcClass1;
+    else {
+      FaxClass = fcUnknown;
+      sessionError_ = ecFaxBadModemResult;
+      return false;
+    }
+  }
+  if (!modemInitialize() && failOnInitError) {
+    sessionError_ = ecFaxBadModemResult;
+    return false;
+  }
+  return true;
+}
+
+// --- Session frame -----------------------------------------------------------------------------
+
+void TKvAbstractFax::startSession() {
+  if (!port_) raiseForCode(ecPortNotAssigned);
+  if (port_->outSize() < 8192) raiseForCode(ecOutputBufferTooSmall);
+  if (stepping_) raiseForCode(ecModemBusy);
+  aborted_ = false;
+  abortPending_ = false;
+  reader_.clear();
+  Result r = port_->startTriggers([this](FaxTrigger t) {
+    FaxEvent ev = FaxEvent::Avail;
+    switch (t) {
+      case FaxTrigger::Avail:
+        ev = FaxEvent::Avail;
+        break;
+      case FaxTrigger::Timeout:
+        ev = FaxEvent::Timeout;
+        break;
+      case FaxTrigger::StatusTimer:
+        ev = FaxEvent::StatusTimer;
+        break;
+      case FaxTrigger::OutFree:
+        ev = FaxEvent::OutFree;
+        break;
+      case FaxTrigger::OutUsed:
+        ev = FaxEvent::OutUsed;
+        break;
+    }
+    step(ev);
+  });
+  if (r < 0) {
+    reportError(r);
+    running_ = false;
+    auto self = self_;
+    Result code = sessionError_;
+    MainThread::instance().post([self, code] {
+      if (auto *f = self->load()) f->FaxFinish(code);
+    });
+    return;
+  }
+  port_->setSessionMark(true);
+  Result prep = prepare();
+  if (prep < 0) {
+    sessionError_ = prep;
+    reportStatus(2);
+    stepping_ = true;
+    finishSession();
+    return;
+  }
+  // Register before the first state runs: its command's reply may come back before this
+  // function returns, and an avail missed now would not be repeated.
+  std::lock_guard lk(stepMu_);
+  stepping_ = true;
+  port_->enableDelivery();
+  port_->armStatusTimer(SecsToTicks(StatusInterval));
+  step(FaxEvent::Internal);
+}
+
+void TKvAbstractFax::finishSession() {
+  if (!stepping_) return;
+  stepping_ = false;
+  if (port_) {
+    port_->setSessionMark(false);
+    port_->stopTriggers();
+  }
+  running_ = false;
+  modemInitialized_ = false;
+  auto self = self_;
+  Result code = sessionError_;
+  MainThread::instance().post([self, code] {
+    if (auto *f = self->load()) f->FaxFinish(code);
+  });
+}
+
+void TKvAbstractFax::AbortFax() {
+  if (!stepping_) return;
+  abortPending_ = true;
+  // The dispatch thread may be inside a step, possibly waiting for this thread to run one of
+  // its messages: keep serving messages until one of us has taken the abort.
+  auto &mt = MainThread::instance();
+  for (int i = 0; i < 4000 && abortPending_ && stepping_; ++i) {
+    std::unique_lock lk(stepMu_, std::try_to_lock);
+    if (lk.owns_lock()) {
+      step(FaxEvent::Internal);
+      break;
+    }
+    if (mt.isMainThread()) mt.processPending();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+bool TKvAbstractFax::readItem() {
+  line_.clear();
+  gotFrame_ = false;
+  for (;;) {
+    int c = port_->getChar();
+    if (c < 0) return false;
+    auto it = reader_.feed(std::uint8_t(c));
+    if (it.type == t30::ResponseReader::Item::Line) {
+      line_ = std::move(it.line);
+      return true;
+    }
+    if (it.type == t30::ResponseReader::Item::Frame) {
+      frameBytes_ = std::move(it.frame);
+      auto f = t30::decodeFrame(frameBytes_);
+      if (!f) continue;  // too short to mean anything
+      frame_ = *f;
+      gotFrame_ = true;
+      return true;
+    }
+  }
+}
+
+Result TKvAbstractFax::handleFrame(const t30::Frame &f, bool dcnExpected) {
+  lastFcf_ = f.fcf;
+  if (f.final) finalFrame_ = true;
+  switch (f.kind) {
+    case t30::Kind::StationId:
+      setPartnerId(t30::stationIdFromInfo(f.info, f.infoLen));
+      setProgress(fpGotRemoteId);
+      break;
+    case t30::Kind::Dis: {
+      auto caps = t30::readDis(f.info, f.infoLen);
+      remoteRates_ = caps.rates;
+      remoteFine_ = caps.fine;
+      remoteWide_ = caps.wide;
+      scanCode_ = caps.scanCode;
+      if ((fine_ && !caps.fine) || (wide_ && !caps.wide)) return ecFaxBadMachine;
+      int idx = t30::chooseIndex(ownRates_, remoteRates_, DesiredBPS);
+      if (idx == 0) idx = 1;
+      rateIndex_ = idx;
+      rateCode_ = t30::modulationCode(idx);
+      lineRate_ = t30::modulationBps(idx);
+      minBytes_ = t30::minBytesPerLine(scanCode_, fine_, lineRate_);
+      setProgress(fpSessionParams);
+      break;
+    }
+    case t30::Kind::Dcs: {
+      auto d = t30::readDcs(f.info, f.infoLen);
+      lineRate_ = d.bps;
+      rateCode_ = d.code;
+      rateIndex_ = t30::modulationIndex(d.bps);
+      if (rateIndex_ == 0) rateIndex_ = 1;
+      fine_ = d.fine;
+      wide_ = d.wide;
+      scanCode_ = d.scanCode;
+      minBytes_ = t30::minBytesPerLine(scanCode_, fine_, lineRate_);
+      setProgress(fpSessionParams);
+      break;
+    }
+    case t30::Kind::Cfr:
+      cfrReceived_ = true;
+      break;
+    case t30::Kind::Ftt:
+    case t30::Kind::Rtn:
+      retrainRequested_ = true;
+      break;
+    case t30::Kind::Dcn:
+      if (!dcnExpected) return ecCancelRequested;
+      break;
+    default:
+      break;
+  }
+  return ecOK;
+}
+
+void TKvAbstractFax::step(FaxEvent ev) {
+  std::unique_lock lk(stepMu_);
+  for (int rounds = 0; stepping_ && !stateIsFinal(); ++rounds) {
+    if (abortPending_.exchange(false)) ev = FaxEvent::Abort;
+    if (ev == FaxEvent::Abort) {
+      setProgress(fpUserAbort);
+      sessionError_ = ecCancelRequested;
+      aborted_ = true;
+      enterErrorState();
+      ev = FaxEvent::Internal;
+    } else if (ev == FaxEvent::StatusTimer || reportFlag_) {
+      bool timer = ev == FaxEvent::StatusTimer;
+      reportFlag_ = false;
+      reportStatus(0);
+      if (port_) port_->armStatusTimer(SecsToTicks(StatusInterval));
+      // A device that has gone away sends no more events: end the state as if it timed out.
+      if (timer && port_ && !port_->alive()) {
+        ev = FaxEvent::Timeout;
+      } else if (timer) {
+        return;
+      }
+    }
+    bool lineState = stateReadsLines();
+    if (ev == FaxEvent::Timeout) {
+      line_.clear();
+      gotFrame_ = false;
+    }
+    if (lineState && ev != FaxEvent::Timeout) {
+      if (!readItem()) {
+        // A device that has gone away never sends another byte: treat it as the time-out
+        // now instead of waiting for the timer.
+        if (port_ && !port_->alive()) {
+          ev = FaxEvent::Timeout;
+        } else {
+          return;
+        }
+      } else {
+        ev = FaxEvent::Avail;
+      }
+    }
+    std::uint8_t before = stateNumber();
+    runState(ev);
+    (void)before;
+    if (!stepping_ || stateIsFinal()) return;
+    if (stateReadsLines() && port_ && port_->inUsed() > 0) {
+      ev = FaxEvent::Avail;
+      continue;
+    }
+    if (loopNow_) {
+      loopNow_ = false;
+      ev = FaxEvent::Internal;
+      continue;
+    }
+    return;
+  }
+}
+
+}  // namespace kv

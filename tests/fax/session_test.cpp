@@ -1,0 +1,453 @@
+// Send and receive sessions against scripted modem dialogues: the good paths byte for byte,
+// and each way a call can go wrong ending with its code, its log records and a usable port.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "fax/receive_fax.h"
+#include "fax/send_fax.h"
+#include "faximage/apf_file.h"
+#include "faximage/t4_coder.h"
+#include "session_support.h"
+
+namespace kv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Outcome;
+using test::SessionRig;
+
+std::string hex(const std::vector<std::uint8_t> &b) {
+  std::string s;
+  char buf[4];
+  for (auto x : b) {
+    std::snprintf(buf, sizeof buf, "%02X ", x);
+    s += buf;
+  }
+  return s;
+}
+
+// A frame as the modem hands it over: address, control, FCF, info, two FCS bytes.
+std::string frameHex(std::uint8_t fcf, bool final, std::vector<std::uint8_t> info = {}) {
+  std::vector<std::uint8_t> b{0xFF, std::uint8_t(final ? 0x13 : 0x03), fcf};
+  b.insert(b.end(), info.begin(), info.end());
+  b.push_back(0x5A);
+  b.push_back(0xA5);
+  return hex(b);
+}
+
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    char tmpl[] = "/tmp/kvsessXXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() { fs::remove_all(path); }
+};
+
+// A fax of `pages` pages of 40 lines each, with a diagonal bar so that lines differ.
+std::vector<std::vector<std::uint8_t>> makeApf(const std::string &path, int pages, bool fine) {
+  std::vector<std::vector<std::uint8_t>> lines;
+  ApfWriter w;
+  EXPECT_EQ(w.create(path), ecOK);
+  for (int p = 0; p < pages; ++p) {
+    EXPECT_EQ(w.beginPage(fine, false), ecOK);
+    for (int y = 0; y < 40; ++y) {
+      std::vector<std::uint8_t> line(216, 0);
+      for (int x = 0; x < 8; ++x) line[std::size_t((y * 5 + p * 3 + x) % 216)] = 0xFF;
+      EXPECT_EQ(w.writeLine(line.data()), ecOK);
+      lines.push_back(line);
+    }
+    EXPECT_EQ(w.endPage(), ecOK);
+  }
+  EXPECT_EQ(w.finish("SENDER"), ecOK);
+  return lines;
+}
+
+std::vector<std::vector<std::uint8_t>> decodeLines(const std::string &data) {
+  std::vector<std::vector<std::uint8_t>> out;
+  T4Decoder dec([&](const std::uint8_t *l, std::size_t n) { out.emplace_back(l, l + n); });
+  dec.feed(reinterpret_cast<const std::uint8_t *>(data.data()), data.size());
+  dec.finish();
+  return out;
+}
+
+const std::string kSendPrep = R"(
+timeout 5000
+> ATE0Q0V1X4S0=0S2=43
+< OK
+> AT+FCLASS=1
+< OK
+> AT+FTM=?
+< 24,48,72,96
+< OK
+)";
+const std::string kSendInit = kSendPrep + "> AT+FCLASS=1\n< OK\n";
+
+std::string negotiation() {
+  std::string s = "> ATDT5551234\n< CONNECT\n";
+  s += "<data " + frameHex(0x40, false, t30::stationIdInfo("FAR END")) + "\n< OK\n";
+  s += "> AT+FRH=3\n< CONNECT\n";
+  s += "<data " + frameHex(0x80, true, {0x00, 0x4E, 0xF9, 0x00}) + "\n< OK\n";
+  s += "> AT+FTH=3\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n";  // TSI, DCS
+  s += "> AT+FTM=96\n< CONNECT\n>data\n< OK\n";                   // training
+  s += "> AT+FRH=3\n< CONNECT\n<data " + frameHex(0x84, true) + "\n< OK\n";
+  return s;
+}
+
+std::string pageAndEnd(bool last, const std::string &reply = "8C") {
+  std::string s = "> AT+FTM=96\n< CONNECT\n>data\n< OK\n";
+  s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";  // MPS or EOP
+  s += "> AT+FRH=3\n< CONNECT\n<data FF 13 " + reply + " 00 00\n< OK\n";
+  if (last) s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> ATH\n< OK\n";
+  return s;
+}
+
+class SendSession : public ::testing::Test {
+ protected:
+  SendSession() {
+    fax.FaxClass = fcClass1;
+    fax.PhoneNumber = "5551234";
+    fax.StationID = "my id";
+    fax.SetDialRetryWait(1);
+    fax.FaxFile = (dir.path / "out.apf").string();
+    log.FaxHistoryName = (dir.path / "KVFAX.HIS").string();
+    fax.FaxLog = &log;
+  }
+  Outcome send(const std::string &script) {
+    return rig.run(script, fax, [&] { fax.BeginTransmit(); });
+  }
+  SessionRig rig;
+  TempDir dir;
+  TKvSendFax fax;
+  TKvFaxLog log;
+};
+
+TEST_F(SendSession, TwoPagesGoOutWholeAndInOrder) {
+  auto lines = makeApf(fax.FaxFile, 2, false);
+  std::string script = kSendInit + negotiation() + pageAndEnd(false) + pageAndEnd(true);
+  Outcome o = send(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  ASSERT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitOk}));
+  EXPECT_EQ(fax.PartnerID(), "FAR END" + std::string(13, ' '));
+  EXPECT_EQ(fax.LineRate(), 9600);
+
+  const auto &d = o.report.data;
+  ASSERT_EQ(d.size(), 8u);
+  // The station id goes out reversed behind the TSI control field, upper-cased.
+  EXPECT_EQ(d[0].substr(0, 3), "\xFF\x03\x43");
+  EXPECT_EQ(d[0].substr(3), std::string(15, ' ') + "DI YM");
+  EXPECT_EQ(static_cast<unsigned char>(d[1][2]), 0x83);  // DCS
+  EXPECT_EQ(static_cast<unsigned char>(d[1][4]), 0x06);  // 9600, normal resolution
+  EXPECT_EQ(d[2], std::string(1728, '\0'));              // 1.5 s of zeros at 9600
+  // Each page: eight blank lines, then every line of the file exactly.
+  for (int p = 0; p < 2; ++p) {
+    auto got = decodeLines(d[3 + std::size_t(p) * 2]);
+    ASSERT_EQ(got.size(), 48u) << p;
+    for (int y = 0; y < 40; ++y)
+      EXPECT_EQ(got[8 + std::size_t(y)], lines[std::size_t(p * 40 + y)]) << p << "/" << y;
+  }
+  EXPECT_EQ(d[4], "\xFF\x13\x4F");  // MPS after page 1
+  EXPECT_EQ(d[6], "\xFF\x13\x2F");  // EOP after page 2
+  EXPECT_EQ(d[7], "\xFF\x13\xFB");  // DCN
+
+  std::ifstream his(log.FaxHistoryName);
+  std::string all((std::istreambuf_iterator<char>(his)), {});
+  EXPECT_NE(all.find("Transmit " + fax.FaxFile + " to 5551234 started at"), std::string::npos);
+  EXPECT_NE(all.find("Transmit to FAR END"), std::string::npos);
+}
+
+TEST_F(SendSession, HeaderLineIsDrawnAboveThePage) {
+  makeApf(fax.FaxFile, 1, false);
+  fax.HeaderLine = "Page $P of $N";
+  Outcome o = send(kSendInit + negotiation() + pageAndEnd(true));
+  ASSERT_EQ(o.code, 0) << o.report.describe();
+  auto got = decodeLines(o.report.data[3]);
+  ASSERT_EQ(got.size(), 8u + 16u + 40u);
+  int black = 0;
+  for (int y = 8; y < 24; ++y)
+    for (auto b : got[std::size_t(y)]) black += __builtin_popcount(b);
+  EXPECT_GT(black, 100);  // "Page 1 of 1" in the fax font
+}
+
+struct DialCase {
+  const char *reply;
+  Result code;
+};
+
+class DialResult : public SendSession, public ::testing::WithParamInterface<DialCase> {};
+
+TEST_P(DialResult, EndsTheFaxWithItsCode) {
+  makeApf(fax.FaxFile, 1, false);
+  std::string script = std::string(kSendInit) + "> ATDT5551234\nwait 100\n< " + GetParam().reply +
+                       "\n> ATH0\n< OK\n";
+  Outcome o = send(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, GetParam().code);
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, DialResult,
+                         ::testing::Values(DialCase{"NO DIALTONE", ecFaxNoDialTone},
+                                           DialCase{"VOICE", ecFaxVoiceCall},
+                                           DialCase{"NO CARRIER", ecFaxNoCarrier},
+                                           DialCase{"NO ANSWER", ecFaxNoCarrier},
+                                           DialCase{"ERROR", ecFaxBadModemResult}));
+
+TEST_F(SendSession, BusyIsRedialledThenGivenUp) {
+  makeApf(fax.FaxFile, 1, false);
+  fax.DialAttempts = 2;
+  std::string script = std::string(kSendInit) +
+                       "> ATDT5551234\n< BUSY\n"
+                       "> ATDT5551234\n< BUSY\n";
+  Outcome o = send(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, ecFaxBusy);
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
+}
+
+TEST_F(SendSession, GarbageAndOverlongLinesAreDropped) {
+  makeApf(fax.FaxFile, 1, false);
+  std::string script = std::string(kSendInit) + "> ATDT5551234\n<raw \\x01\\x02zz\\r\\n\n<raw " +
+                       std::string(400, 'Q') + "\\r\\n\n< NO CARRIER\n> ATH0\n< OK\n";
+  Outcome o = send(script);
+  EXPECT_EQ(o.code, ecFaxNoCarrier);
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+}
+
+TEST_F(SendSession, RemoteWithoutFineResolutionIsIncompatible) {
+  makeApf(fax.FaxFile, 1, true);
+  std::string script = std::string(kSendInit) + "> ATDT5551234\n< CONNECT\n<data " +
+                       frameHex(0x80, true, {0x00, 0x0E, 0xF9, 0x00}) + "\n< OK\n> ATH0\n< OK\n";
+  Outcome o = send(script);
+  EXPECT_EQ(o.code, ecFaxBadMachine);
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+}
+
+TEST_F(SendSession, TrainingStepsDownAndFailsBelowTheLowestRate) {
+  makeApf(fax.FaxFile, 1, false);
+  std::string init = R"(
+> ATE0Q0V1X4S0=0S2=43
+< OK
+> AT+FCLASS=1
+< OK
+> AT+FTM=?
+< OK
+> AT+FCLASS=1
+< OK
+> ATDT5551234
+< CONNECT
+)";
+  std::string ftt = "> AT+FRH=3\n< CONNECT\n<data " + frameHex(0x44, true) + "\n< OK\n";
+  std::string script = init + "<data " + frameHex(0x80, true, {0x00, 0x4E, 0xF9, 0x00}) +
+                       "\n< OK\n> AT+FTH=3\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n"
+                       "> AT+FTM=48\n< CONNECT\n>data\n< OK\n" +
+                       ftt +
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
+                       "> AT+FTM=24\n< CONNECT\n>data\n< OK\n" +
+                       ftt + "> ATH0\n< OK\n";
+  Outcome o = send(script);
+  EXPECT_EQ(o.code, ecFaxTrainError);
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  const auto &d = o.report.data;
+  ASSERT_EQ(d.size(), 5u);
+  EXPECT_EQ(static_cast<unsigned char>(d[3][4]) & 0x3C, 0x00);  // second DCS: 2400
+  EXPECT_EQ(d[4].size(), 432u);                                 // training at 2400
+}
+
+TEST_F(SendSession, DcnInTheMiddleCancels) {
+  makeApf(fax.FaxFile, 1, false);
+  std::string script = std::string(kSendInit) + "> ATDT5551234\n< CONNECT\n<data " +
+                       frameHex(0xFB, true) + "\n> ATH0\n< OK\n";
+  Outcome o = send(script);
+  EXPECT_EQ(o.code, ecCancelRequested);
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+}
+
+TEST_F(SendSession, ModemUnpluggedMidCallEndsWithoutHanging) {
+  makeApf(fax.FaxFile, 1, false);
+  std::string script = kSendInit + negotiation() + "> AT+FTM=96\n< CONNECT\nwait 300\nhangup\n";
+  auto t0 = std::chrono::steady_clock::now();
+  Outcome o = send(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_LT(o.code, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
+}
+
+TEST_F(SendSession, BadFilesEndTheFaxWithTheirCode) {
+  { std::ofstream(fax.FaxFile) << "this is not a fax file at all, just some words of text....."; }
+  Outcome o = send(kSendPrep + "> ATH0\n< OK\n");
+  EXPECT_EQ(o.code, ecFaxBadFormat);
+  EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
+  fax.FaxFile = (dir.path / "missing.apf").string();
+  o = send(kSendPrep + "> ATH0\n< OK\n");
+  EXPECT_EQ(o.code, -2);
+  fax.FaxFile.clear();
+  o = send(kSendPrep + "> ATH0\n< OK\n");
+  EXPECT_EQ(o.code, ecNoFilename);
+}
+
+TEST_F(SendSession, ModemWithoutFaxClassesNeverStarts) {
+  fax.FaxClass = fcDetect;
+  makeApf(fax.FaxFile, 1, false);
+  std::string script = R"(
+> ATE0Q0V1X4S0=0S2=43
+< OK
+> AT+FCLASS=?
+< 0
+< OK
+)";
+  Outcome o = send(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, ecFaxBadModemResult);
+  EXPECT_TRUE(o.logs.empty());
+}
+
+// --- Receiving ---------------------------------------------------------------------------------
+
+const char *kReceiveInit = R"(
+timeout 5000
+> ATE0Q0V1X4S0=0S2=43
+< OK
+> AT+FCLASS=1
+< OK
+> AT+FRM=?
+< 24,48,72,96
+< OK
+> AT+FCLASS=1
+< OK
+)";
+
+std::string answerToTraining(const std::string &tcfHex) {
+  std::string s = "< RING\n< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n";
+  s += "> AT+FRH=3\n< CONNECT\n<data " + frameHex(0x43, false, t30::stationIdInfo("CALLER 7")) +
+       "\n< OK\n";
+  s +=
+      "> AT+FRH=3\n< CONNECT\n<data " + frameHex(0x83, true, {0x00, 0x06, 0xF8, 0x00}) + "\n< OK\n";
+  s += "> AT+FRM=96\n< CONNECT\n<data " + tcfHex + "\n< NO CARRIER\n";
+  return s;
+}
+
+std::string zerosHex(int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += "00 ";
+  return s;
+}
+
+std::string ones(int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += "01 ";
+  return s;
+}
+
+class ReceiveSession : public ::testing::Test {
+ protected:
+  ReceiveSession() {
+    fax.FaxClass = fcClass1;
+    fax.AnswerOnRing = 2;
+    fax.OneFax = true;
+    fax.ExitOnError = true;
+    fax.StationID = "RECEIVER";
+    fax.DestinationDir = dir.path.string();
+  }
+  Outcome receive(const std::string &script) {
+    return rig.run(script, fax, [&] { fax.BeginReceive(); });
+  }
+  SessionRig rig;
+  TempDir dir;
+  TKvReceiveFax fax;
+};
+
+TEST_F(ReceiveSession, PagesLandInTheNextFreeFile) {
+  std::ofstream(dir.path / "FAX0001.APF") << "older fax";
+  std::string page1 = "00 80 B2 59 01 00 10 22 33";
+  std::string page2 = "00 80 80 CC 0A 00";
+  std::string script = kReceiveInit + answerToTraining(zerosHex(200)) +
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"  // CFR
+                       "> AT+FRM=96\n< CONNECT\n<data " +
+                       page1 +
+                       "\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 4F 00 00\n< OK\n"
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"  // MCF
+                       "> AT+FRM=96\n< CONNECT\n<data " +
+                       page2 +
+                       "\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 2F 00 00\n< OK\n"
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
+                       "> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n< OK\n> ATH\n< OK\n";
+  Outcome o = receive(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(o.logs, (std::vector<int>{lcReceiveStart, lcReceiveOk}));
+  const auto &d = o.report.data;
+  ASSERT_EQ(d.size(), 5u);
+  EXPECT_EQ(d[0], "\xFF\x03\x40" + std::string(12, ' ') + "REVIECER");  // CSI
+  EXPECT_EQ(d[1].substr(0, 3), "\xFF\x13\x80");                         // DIS
+  EXPECT_EQ(d[2], "\xFF\x13\x84");                                      // CFR
+  EXPECT_EQ(d[3], "\xFF\x13\x8C");                                      // MCF
+
+  ApfReader r;
+  ASSERT_EQ(r.open((dir.path / "FAX0002.APF").string()), ecOK);
+  EXPECT_EQ(r.header().pageCount, 2);
+  ApfPageLocation loc;
+  ASSERT_EQ(r.locatePage(1, loc), ecOK);
+  EXPECT_EQ(loc.header.imageLength, 9u);  // DLE DLE came in as one DLE
+  ASSERT_EQ(r.locatePage(2, loc), ecOK);
+  EXPECT_EQ(loc.header.imageLength, 6u);
+}
+
+TEST_F(ReceiveSession, RefusedCallIsSkipped) {
+  std::string script = kReceiveInit + answerToTraining(zerosHex(200)) +
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FRM=96\n"
+                       ">~ \\+\\+\\+ATH\n< OK\n>~ \\+\\+\\+ATH\n< OK\n";
+  fax.OnFaxAccept = [](TKvReceiveFax &, bool &accept) { accept = false; };
+  Outcome o = receive(script);
+  EXPECT_EQ(o.code, ecFileRejected);
+  EXPECT_EQ(o.logs, (std::vector<int>{lcReceiveSkip}));
+  EXPECT_FALSE(fs::exists(dir.path / "FAX0001.APF"));
+}
+
+TEST_F(ReceiveSession, DataCallIsRefused) {
+  fax.AnswerOnRing = 3;
+  std::string script =
+      std::string(kReceiveInit) + "< RING\n< CONNECT 2400\n>~ \\+\\+\\+ATH\n< OK\n";
+  Outcome o = receive(script);
+  EXPECT_EQ(o.code, ecFaxDataCall);
+  EXPECT_TRUE(o.logs.empty());
+}
+
+TEST_F(ReceiveSession, NoisyTrainingAtTheLowestRateFails) {
+  std::string script = std::string(kReceiveInit) +
+                       "< RING\n< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n"
+                       "> AT+FRH=3\n< CONNECT\n<data " +
+                       frameHex(0x83, true, {0x00, 0x02, 0xF8, 0x00}) +
+                       "\n< OK\n> AT+FRM=24\n< CONNECT\n<data " + zerosHex(80) + ones(20) +
+                       "\n< NO CARRIER\n> AT+FTH=3\n< CONNECT\n>data\n>~ \\+\\+\\+ATH\n< OK\n";
+  Outcome o = receive(script);
+  EXPECT_EQ(o.code, ecFaxTrainError);
+  EXPECT_EQ(o.report.data.back(), "\xFF\x13\x44");  // FTT went out first
+}
+
+TEST_F(ReceiveSession, LineDropMidPageKeepsWhatCame) {
+  std::string script = kReceiveInit + answerToTraining(zerosHex(200)) +
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FRM=96\n< CONNECT\n"
+                       "<raw \\x00\\x80\\xB2\\x59\\x01\\x00\nwait 200\nhangup\n";
+  Outcome o = receive(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_LT(o.code, 0);
+  EXPECT_EQ(o.logs, (std::vector<int>{lcReceiveStart, lcReceiveFail}));
+  ApfReader r;
+  ASSERT_EQ(r.open((dir.path / "FAX0001.APF").string()), ecOK);
+  EXPECT_EQ(r.header().pageCount, 1);
+  ApfPageLocation loc;
+  ASSERT_EQ(r.locatePage(1, loc), ecOK);
+  EXPECT_EQ(loc.header.imageLength, 6u);
+}
+
+}  // namespace
+}  // namespace kv
