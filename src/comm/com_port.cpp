@@ -34,7 +34,11 @@ class TKvCustomComPort::Notifier : public TriggerWindow {
   }
 };
 
-TKvCustomComPort::TKvCustomComPort() : notifier_(std::make_unique<Notifier>()) {}
+TKvCustomComPort::TKvCustomComPort() : notifier_(std::make_unique<Notifier>()) {
+  // Components live on the main thread; asking for the service here binds the default one to
+  // it before any serial thread can ask.
+  MainThread::instance();
+}
 
 TKvCustomComPort::~TKvCustomComPort() {
   if (open_) {

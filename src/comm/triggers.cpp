@@ -236,8 +236,8 @@ bool dataPass(PortRecord &rec) {
       rec.lastAvailTotal = rec.inWritten;
       logTrigger(rec, dstAvail, std::uint16_t(count));
       lk.unlock();
-      deliver(rec, APW_TRIGGERAVAIL, count, 0);
-      return false;
+      // Read to its end, the pass goes on to deliver the match itself.
+      return deliver(rec, APW_TRIGGERAVAIL, count, 0);
     }
     std::vector<std::pair<std::uint16_t, std::uint16_t>> hits;
     for (auto &d : rec.data)
@@ -319,6 +319,17 @@ void idlePass(PortRecord &rec) {
     if (!fired) fired = timerPass(rec);
   } while (fired && !closing(rec));
   clearFired(rec);
+  // Input that came while the port was held (a string wait, a long delivery) and was left
+  // unread is announced now rather than at the next byte from the line.
+  for (;;) {
+    {
+      std::lock_guard lk(rec.lock);
+      if (rec.dispatching || rec.closeRequested || rec.stopping) return;
+      // A match held back behind an unread avail waits for new input, as before.
+      if (rec.scanTotal >= rec.inWritten || rec.scanFed) return;
+    }
+    if (!dataPass(rec)) return;
+  }
 }
 
 }  // namespace detail
