@@ -1,0 +1,112 @@
+// korvane-fax convert: turns a text file or a BMP, TIFF, PCX or DCX image into an APF fax file.
+#include <unistd.h>
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <ostream>
+
+#include "cli/command.h"
+#include "faximage/apf_file.h"
+#include "faximage/converter.h"
+
+namespace kv::cli {
+
+namespace {
+
+bool typeFromName(const std::string &s, TFaxInputDocumentType &t) {
+  std::string e = s;
+  std::transform(e.begin(), e.end(), e.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  if (e == "text" || e == "txt")
+    t = idText;
+  else if (e == "bmp")
+    t = idBmp;
+  else if (e == "tiff" || e == "tif")
+    t = idTiff;
+  else if (e == "pcx")
+    t = idPcx;
+  else if (e == "dcx")
+    t = idDcx;
+  else
+    return false;
+  return true;
+}
+
+int runConvert(const Args &args, Context &ctx) {
+  const std::string &in = args.positional()[0];
+  TFaxInputDocumentType type = idNone;
+  if (auto t = args.value("type")) {
+    if (!typeFromName(*t, type)) return usageError(ctx, "convert", "unknown type '" + *t + "'");
+  } else {
+    std::string ext = std::filesystem::path(in).extension().string();
+    if (!ext.empty()) ext.erase(0, 1);
+    if (!typeFromName(ext, type))
+      return usageError(ctx, "convert",
+                        "cannot tell the type of '" + in + "' from its name; use --type");
+  }
+  if (args.has("fine") && args.has("normal"))
+    return usageError(ctx, "convert", "--fine and --normal exclude each other");
+
+  TKvFaxConverter c;
+  c.setInputDocumentType(type);
+  c.setDocumentFile(in);
+  if (auto o = args.value("output")) c.setOutFileName(*o);
+  c.setResolution(args.has("normal") ? frNormal : frHigh);
+  if (args.has("wide")) c.setWidth(fwWide);
+  if (auto m = args.value("left-margin")) {
+    int v = 0;
+    if (!parseInt(*m, 0, 2047, v))
+      return usageError(ctx, "convert", "bad left margin '" + *m + "'");
+    c.setLeftMargin(v);
+  }
+  if (auto s = args.value("station")) c.setStationID(*s);
+
+  // Progress on a terminal: the page being converted.
+  const bool tty = isatty(STDERR_FILENO);
+  int shownPage = 0;
+  c.OnStatus = [&](TKvCustomFaxConverter &, bool, bool ending, int page, int, std::int64_t,
+                   std::int64_t, bool &) {
+    if (!tty) return;
+    if (ending) {
+      if (shownPage) ctx.err << "\n";
+    } else if (page != shownPage && page > 0) {
+      shownPage = page;
+      ctx.err << "\rconverting page " << page << std::flush;
+    }
+  };
+  const std::string out = c.resolvedOutputName();
+  if (Result r = c.convert(); r < 0) return fail(ctx, "convert", r, in);
+  ApfReader check;
+  int pages = 0;
+  if (check.open(out) == ecOK) pages = check.header().pageCount;
+  ctx.out << out << ": " << pages << " page(s)\n";
+  return exitOk;
+}
+
+}  // namespace
+
+Command convertCommand() {
+  Command c;
+  c.name = "convert";
+  c.synopsis =
+      "INPUT [-o OUT.APF] [--type text|bmp|tiff|pcx|dcx] [--fine|--normal] [--wide] "
+      "[--left-margin N] [--station ID]";
+  c.summary = "convert a text file or image to an APF fax file";
+  c.description =
+      "Converts INPUT to an APF fax file, by default named like INPUT with the extension .APF.\n"
+      "The input type comes from the file's extension unless --type is given. Pages are coded\n"
+      "at fine resolution unless --normal is given.";
+  c.options = {
+      {"output", 'o', "OUT.APF", "name of the fax file to write"},
+      {"type", 't', "TYPE", "text, bmp, tiff, pcx or dcx"},
+      {"fine", 0, "", "fine resolution, about 196 lines per inch (default)"},
+      {"normal", 0, "", "normal resolution, about 98 lines per inch"},
+      {"wide", 0, "", "wide pages of 2048 pixels instead of 1728"},
+      {"left-margin", 0, "N", "left margin in pixels (default 50)"},
+      {"station", 's', "ID", "sender's station id (at most 20 characters)"},
+  };
+  c.run = runConvert;
+  c.minPositional = c.maxPositional = 1;
+  return c;
+}
+
+}  // namespace kv::cli

@@ -1,0 +1,162 @@
+#include "cli/command.h"
+
+#include <algorithm>
+#include <charconv>
+#include <ostream>
+
+#include "comm/errors/error_text.h"
+
+namespace kv::cli {
+
+namespace {
+const char *kTool = "korvane-fax";
+
+void printToolHelp(std::ostream &out) {
+  out << "Usage: " << kTool << " COMMAND [OPTIONS] ARGS...\n\n"
+      << "Fax images from the command line: convert documents to APF fax files, look inside\n"
+      << "them and unpack their pages.\n\nCommands:\n";
+  for (const Command &c : commands()) {
+    std::string name = c.name;
+    name.resize(std::max<std::size_t>(name.size(), 10), ' ');
+    out << "  " << name << "  " << c.summary << "\n";
+  }
+  out << "\n'" << kTool << " COMMAND --help' describes one command.\n"
+      << "Exit status: 0 done, 1 bad input or failed, 2 usage error.\n";
+}
+}  // namespace
+
+std::optional<std::string> Args::value(const std::string &name) const {
+  auto it = values_.find(name);
+  if (it == values_.end()) return std::nullopt;
+  return it->second;
+}
+
+bool Args::parse(std::span<const std::string> args, const std::vector<OptionSpec> &specs,
+                 std::string &error) {
+  values_.clear();
+  positional_.clear();
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    if (optionsEnded || a.size() < 2 || a[0] != '-') {
+      positional_.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    const OptionSpec *spec = nullptr;
+    std::string inlineValue;
+    bool hasInline = false;
+    if (a[1] == '-') {
+      std::string name = a.substr(2);
+      if (auto eq = name.find('='); eq != std::string::npos) {
+        inlineValue = name.substr(eq + 1);
+        hasInline = true;
+        name.resize(eq);
+      }
+      for (const auto &s : specs)
+        if (s.name == name) spec = &s;
+    } else if (a.size() == 2) {
+      for (const auto &s : specs)
+        if (s.shortName == a[1]) spec = &s;
+    }
+    if (!spec) {
+      error = "unknown option '" + a + "'";
+      return false;
+    }
+    if (spec->argument.empty()) {
+      if (hasInline) {
+        error = "option '--" + spec->name + "' takes no value";
+        return false;
+      }
+      values_[spec->name] = "";
+    } else if (hasInline) {
+      values_[spec->name] = inlineValue;
+    } else if (i + 1 < args.size()) {
+      values_[spec->name] = args[++i];
+    } else {
+      error = "option '--" + spec->name + "' needs a value (" + spec->argument + ")";
+      return false;
+    }
+  }
+  return true;
+}
+
+void printHelp(const Command &c, std::ostream &out) {
+  out << "Usage: " << kTool << " " << c.name << " " << c.synopsis << "\n\n"
+      << c.description << "\n";
+  if (c.options.empty()) return;
+  out << "\nOptions:\n";
+  for (const auto &o : c.options) {
+    std::string left = o.shortName ? std::string("-") + o.shortName + ", " : "    ";
+    left += "--" + o.name;
+    if (!o.argument.empty()) left += " " + o.argument;
+    left.resize(std::max<std::size_t>(left.size(), 28), ' ');
+    out << "  " << left << "  " << o.help << "\n";
+  }
+}
+
+int fail(Context &ctx, const std::string &command, Result code, const std::string &what) {
+  std::string text = errorText(code);
+  if (text.empty()) text = "error";
+  ctx.err << kTool << " " << command << ": " << (what.empty() ? "" : what + ": ") << text << " ("
+          << code << ")\n";
+  return exitFailed;
+}
+
+int usageError(Context &ctx, const std::string &command, const std::string &message) {
+  ctx.err << kTool << " " << command << ": " << message << "\n"
+          << "Try '" << kTool << " " << command << " --help'.\n";
+  return exitUsage;
+}
+
+bool parseInt(const std::string &s, int lo, int hi, int &out) {
+  int v = 0;
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec != std::errc() || p != s.data() + s.size() || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+const std::vector<Command> &commands() {
+  static const std::vector<Command> table = {convertCommand(), unpackCommand(), infoCommand()};
+  return table;
+}
+
+int runTool(std::span<const std::string> args, Context &ctx) {
+  if (args.empty()) {
+    printToolHelp(ctx.err);
+    return exitUsage;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    printToolHelp(ctx.out);
+    return exitOk;
+  }
+  const auto &table = commands();
+  auto it =
+      std::find_if(table.begin(), table.end(), [&](const Command &c) { return c.name == args[0]; });
+  if (it == table.end()) {
+    ctx.err << kTool << ": unknown command '" << args[0] << "'\n";
+    printToolHelp(ctx.err);
+    return exitUsage;
+  }
+  const Command &c = *it;
+  const auto rest = args.subspan(1);
+  if (std::find(rest.begin(), rest.end(), "--help") != rest.end()) {
+    printHelp(c, ctx.out);
+    return exitOk;
+  }
+  Args parsed;
+  std::string error;
+  if (!parsed.parse(rest, c.options, error)) return usageError(ctx, c.name, error);
+  const int n = static_cast<int>(parsed.positional().size());
+  if (n < c.minPositional) return usageError(ctx, c.name, "missing argument: " + c.synopsis);
+  if (n > c.maxPositional)
+    return usageError(ctx, c.name,
+                      "unexpected argument '" + parsed.positional()[c.maxPositional] + "'");
+  return c.run(parsed, ctx);
+}
+
+}  // namespace kv::cli
