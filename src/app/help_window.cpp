@@ -8,6 +8,11 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
+// The pages live in a static library, whose resources must be registered by hand.
+static void initHelpResources() {
+  Q_INIT_RESOURCE(app);
+}
+
 namespace kv {
 namespace {
 QPointer<THelpWindow> instance;
@@ -15,6 +20,8 @@ constexpr int kContentsTopic = 1009;
 }  // namespace
 
 QString THelpWindow::topicHtml(int topic) {
+  static const bool registered = (initHelpResources(), true);
+  (void)registered;
   QFile f(QStringLiteral(":/help/%1.html").arg(topic));
   if (f.open(QIODevice::ReadOnly)) return QString::fromUtf8(f.readAll());
   return QStringLiteral(

@@ -84,7 +84,8 @@ TMainScreen::TMainScreen(QWidget *parent) : QMainWindow(parent) {
   setupButtonBar();
   setupBrowsePanel();
   setupMenus();
-  resize(sizeHint().expandedTo(QSize(720, 420)));
+  // Wide enough for every column of the sent list at its display width.
+  resize(sizeHint().expandedTo(QSize(940, 460)));
   SetMainWindow(this);
   FormCreate();
 }
@@ -159,6 +160,7 @@ void TMainScreen::setupBrowsePanel() {
   TabSet1->setShape(QTabBar::RoundedSouth);
   TabSet1->setFont(arial(10));
   TabSet1->setDrawBase(false);
+  TabSet1->setExpanding(false);
   TabSet1->addTab("Sent");
   TabSet1->addTab("Received");
   TabSet1->setCurrentIndex(0);

@@ -51,6 +51,8 @@ QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int r
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Horizontal && section >= 0 && section < int(columns_.size()))
     return QString::fromUtf8(columns_[size_t(section)].label);
+  // The row indicator points at the current row.
+  if (orientation == Qt::Vertical && section == indicatorRow_) return QStringLiteral("\u25B8");
   return {};
 }
 
@@ -104,6 +106,12 @@ void TTableModel::setFollowing(bool on) {
 
 void TTableModel::syncView() {
   const int row = currentRow();
+  if (row != indicatorRow_) {
+    const int old = indicatorRow_;
+    indicatorRow_ = row;
+    if (old >= 0 && old < rows_) emit headerDataChanged(Qt::Vertical, old, old);
+    if (row >= 0) emit headerDataChanged(Qt::Vertical, row, row);
+  }
   emit currentRowChanged(row);
   if (!view_) return;
   syncing_ = true;

@@ -46,6 +46,7 @@ class TTableModel : public QAbstractTableModel {
   std::vector<TableColumn> columns_;
   int listener_ = 0;
   int rows_ = 0;
+  int indicatorRow_ = -1;
   bool following_ = true;
   bool syncing_ = false;
   QPointer<QTableView> view_;

@@ -183,14 +183,16 @@ TEST_F(MainScreenTest, ClosingWhileAFaxIsBeingReceivedAsksFirst) {
 
   answer = true;
   w.move(40, 30);
+  const QRect normal = w.normalGeometry();
   EXPECT_TRUE(w.close());
   EXPECT_FALSE(w.ReceiveMode);
   EXPECT_FALSE(w.Records.FaxTable.Active());
   EXPECT_FALSE(w.Records.RecTable.Active());
   const WindowPlacement p =
       LoadWindowPlacement(settingsFilePath(ProgramDir().toStdString()), "TMainScreen", 96, false);
-  EXPECT_EQ(p.left, 40);
-  EXPECT_EQ(p.right - p.left, w.width());
+  EXPECT_EQ(p.left, normal.left());
+  EXPECT_EQ(p.top, normal.top());
+  EXPECT_EQ(p.right - p.left, normal.width());
 }
 
 TEST_F(MainScreenTest, ClosingWhenNotReceivingAsksNothing) {

@@ -26,18 +26,19 @@ using placement_fixture::TMainScreen;
 class PlacementTest : public test::ProgramDirTest {
  protected:
   TSettingsLink store;
-  TMainScreen main;
+  std::unique_ptr<TMainScreen> mainWindow;
   void SetUp() override {
     ProgramDirTest::SetUp();
+    mainWindow = std::make_unique<TMainScreen>();
     SetPlacementStore(&store);
-    SetMainWindow(&main);
+    SetMainWindow(mainWindow.get());
   }
   void TearDown() override {
     SetPlacementStore(nullptr);
     SetMainWindow(nullptr);
     ProgramDirTest::TearDown();
   }
-  QRect screen() const { return main.screen()->geometry(); }
+  QRect screen() const { return mainWindow->screen()->geometry(); }
 };
 
 TEST_F(PlacementTest, AStoredRectangleComesBackAndIsSavedAgain) {
@@ -56,12 +57,12 @@ TEST_F(PlacementTest, ARectangleWiderThanTheScreenIsMovedLeft) {
   store.WritePlacement("TFaxViewer", 96, {w - 200, 10, w + 100, 210, false});
   TFaxViewer viewer;
   RestoreWindowPlacement(&viewer);
-  EXPECT_EQ(viewer.geometry().left(), w - 500);
+  EXPECT_EQ(viewer.geometry().left(), w - 300);
   EXPECT_EQ(viewer.geometry().left() + viewer.geometry().width(), w);
 }
 
 TEST_F(PlacementTest, WithoutAStoredPlacementAWindowIsCentredOverTheMainWindow) {
-  main.setGeometry(100, 100, 501, 401);
+  mainWindow->setGeometry(100, 100, 501, 401);
   TFaxViewer viewer;
   viewer.resize(200, 100);
   RestoreWindowPlacement(&viewer);
@@ -75,9 +76,9 @@ TEST_F(PlacementTest, WithoutAStoredPlacementAWindowIsCentredOverTheMainWindow) 
 }
 
 TEST_F(PlacementTest, TheMainWindowItselfIsCentredOnTheScreen) {
-  main.resize(400, 300);
-  CenterWindow(&main);
-  EXPECT_EQ(main.pos(), QPoint((screen().width() - 400) / 2, (screen().height() - 300) / 2));
+  mainWindow->resize(400, 300);
+  CenterWindow(mainWindow.get());
+  EXPECT_EQ(mainWindow->pos(), QPoint((screen().width() - 400) / 2, (screen().height() - 300) / 2));
 }
 
 TEST_F(PlacementTest, EachScreenDensityAbove96KeepsItsOwnPlacement) {
