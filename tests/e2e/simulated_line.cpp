@@ -37,7 +37,7 @@ SimulatedLine::SimulatedLine(LineOptions options) : options_(std::move(options))
   bool far = !options_.farReceive.empty() || !options_.farSend.empty();
   if (!far) portB_ = dir_ + "/ttyB";
 
-  std::vector<std::string> args{linesimPath(), "-v",
+  std::vector<std::string> args{linesimPath(), options_.verbosity >= 2 ? "-vv" : "-v",
                                 "--speed",     std::to_string(options_.speed),
                                 "--timeout",   std::to_string(options_.timeoutSeconds)};
   if (options_.calls > 0) {

@@ -21,6 +21,7 @@ namespace kv::test {
 
 struct LineOptions {
   double speed = 8;
+  int verbosity = 1;               // linesim's log: 1 line events, 2 plus the ports' traffic
   int calls = 0;                   // linesim ends itself after this many calls (0: it runs
                                    // until finish() or the scope ends)
   double timeoutSeconds = 170;     // linesim's own limit, real seconds

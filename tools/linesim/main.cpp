@@ -52,7 +52,8 @@ joined by a simulated telephone line. Dialling one rings the other.
   --loss DB             attenuate the line by DB decibels
   --drop-after S        the line drops S s after a call is answered
   --drop-mid-page S     the line drops after S s of unbroken carrier one way (a page)
-  --mute SIDE:N         modem A or B stops answering after N command lines
+  --mute SIDE:N         modem A or B stops answering after N command lines (until
+                        its port is closed)
   --far-receive FILE    side B is a fax machine that answers and stores what it receives as
                         TIFF in FILE (%%d becomes the call count)
   --far-send TIFF       side B is a fax machine that calls A and sends TIFF

@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -49,6 +50,7 @@ void ModemPort::create() {
   halted_ = false;
   dle_ = false;
   commands_ = 0;
+  muted_ = false;
   partialCommand_.clear();
 }
 
@@ -75,7 +77,11 @@ int ModemPort::atTx(at_state_s *, void *user, const uint8_t *buf, size_t len) {
   if (!self->dteOpen() || self->muted()) return 0;
   self->out_.append(reinterpret_cast<const char *>(buf), len);
   std::string_view bytes(reinterpret_cast<const char *>(buf), len);
-  if (SimLog::verbosity >= 2 && !self->inDataMode())
+  // Result codes come as short text pieces, also in data mode (NO CARRIER ending a page).
+  bool text = len <= 32 && std::all_of(bytes.begin(), bytes.end(), [](char c) {
+                return c == '\r' || c == '\n' || (c >= 0x20 && c < 0x7f);
+              });
+  if (SimLog::verbosity >= 2 && (text || !self->inDataMode()))
     logAt(2, "%c: modem< %s", self->name_, ModemScript::printable(bytes).c_str());
   else if (SimLog::verbosity >= 3)
     logAt(3, "%c: modem< %zu bytes of data ending %s", self->name_, len,
@@ -160,7 +166,6 @@ void ModemPort::countCommands(const char *buf, std::size_t len) {
       ++commands_;
       if (SimLog::verbosity >= 2) logAt(2, "%c: DTE> %s", name_, partialCommand_.c_str());
       partialCommand_.clear();
-      if (muted()) logAt(1, "%c: modem stops answering after %d commands", name_, commands_);
     } else if (partialCommand_.size() < 200 && buf[i] != '\n') {
       partialCommand_.push_back(buf[i]);
     }
@@ -169,14 +174,19 @@ void ModemPort::countCommands(const char *buf, std::size_t len) {
 
 void ModemPort::feed(int64_t block) {
   while (!in_.empty() && !halted_) {
-    if (muted()) {
+    int mode = t31_->at_state.at_rx_mode;
+    bool commandMode = mode == AT_MODE_ONHOOK_COMMAND || mode == AT_MODE_OFFHOOK_COMMAND;
+    if (!muted_ && commandMode && muteAfter_ >= 0 && commands_ >= muteAfter_) {
+      muted_ = true;
+      logAt(1, "%c: modem stops answering after %d commands", name_, commands_);
+    }
+    if (muted_) {
       // A modem that stopped answering: it swallows everything.
       in_.clear();
       return;
     }
-    int mode = t31_->at_state.at_rx_mode;
     std::size_t take = 0;
-    if (mode == AT_MODE_ONHOOK_COMMAND || mode == AT_MODE_OFFHOOK_COMMAND) {
+    if (commandMode) {
       // One command line at a time: a command that changes mode must take effect before the
       // next bytes are interpreted.
       dle_ = false;

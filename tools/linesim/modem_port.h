@@ -60,7 +60,7 @@ class ModemPort {
 
   // The modem stops answering commands after this many command lines (fault injection).
   void setMuteAfter(int commands) { muteAfter_ = commands; }
-  bool muted() const { return muteAfter_ >= 0 && commands_ >= muteAfter_; }
+  bool muted() const { return muted_; }
 
  private:
   static int atTx(at_state_s *at, void *user, const uint8_t *buf, size_t len);
@@ -81,6 +81,7 @@ class ModemPort {
   bool dle_ = false;     // the last byte fed in data mode was an unpaired DLE
   int commands_ = 0;
   int muteAfter_ = -1;
+  bool muted_ = false;
   std::string partialCommand_;  // for the -vv log
   struct Event {
     int event;
