@@ -1,0 +1,5 @@
+if(TARGET korvane_xbase)
+  korvane_fuzzer(xbase_dbf_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/xbase_dbf_fuzz.cpp LIBS korvane_xbase)
+  korvane_fuzzer(xbase_fpt_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/xbase_fpt_fuzz.cpp LIBS korvane_xbase)
+  korvane_fuzzer(xbase_cdx_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/xbase_cdx_fuzz.cpp LIBS korvane_xbase)
+endif()
