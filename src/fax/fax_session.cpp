@@ -282,6 +282,8 @@ void TKvAbstractFax::modemHangup() {
   // Let a last frame (FTT, DCN) leave before the buffers are flushed; never wait long.
   for (int i = 0; i < 100 && port_->alive() && port_->outUsed() > 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // The device's own queue is flushed by the DTR toggle too: give it a moment to empty.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   if (sender_) {
     if (port_->dcd()) {
       delayMs(faxtime::kHangupGuard);

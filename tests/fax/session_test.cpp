@@ -430,7 +430,7 @@ TEST_F(ReceiveSession, NoisyTrainingAtTheLowestRateFails) {
                        "\n< NO CARRIER\n> AT+FTH=3\n< CONNECT\n>data\n>~ \\+\\+\\+ATH\n< OK\n";
   Outcome o = receive(script);
   EXPECT_EQ(o.code, ecFaxTrainError);
-  EXPECT_EQ(o.report.data.back(), "\xFF\x13\x44");  // FTT went out first
+  EXPECT_EQ(o.report.data.back(), "\xFF\x13\x44") << o.report.describe();  // FTT went first
 }
 
 TEST_F(ReceiveSession, LineDropMidPageKeepsWhatCame) {
