@@ -1,5 +1,6 @@
 #include "faximage/dither.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -170,6 +171,21 @@ Result ditherBmpToMono(ByteInput &in, const std::string &outPath, int maxWidth) 
         break;
     }
     std::fill(out.begin(), out.end(), 0);
+    // Run-length pictures are mostly runs of one colour, and a short file can claim a huge
+    // picture: a row of one colour takes the pattern's two bytes at once.
+    if (rle && std::all_of(idx.begin(), idx.end(), [&](std::uint8_t v) { return v == idx[0]; })) {
+      const std::uint32_t rgb = pal[idx[0]];
+      const int mean =
+          static_cast<int>(((rgb >> 16) & 0xFF) + ((rgb >> 8) & 0xFF) + (rgb & 0xFF)) / 3;
+      std::uint8_t pattern[2] = {0, 0};
+      for (int x = 0; x < 16; ++x)
+        if (ditherThreshold(x, y) < mean)
+          pattern[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+      for (std::size_t i = 0; i < static_cast<std::size_t>((w + 7) / 8); ++i)
+        out[i] = pattern[i & 1];
+      ok = std::fwrite(out.data(), out.size(), 1, f) == 1;
+      continue;
+    }
     for (int x = 0; x < w; ++x) {
       std::uint32_t rgb;
       if (rle) {
