@@ -156,7 +156,7 @@ Result FaxConversion::run() {
   yieldOften_ = yield_ && (o & coYieldOften);
   inName_ = c_.resolvedInputName();
   outName_ = c_.resolvedOutputName();
-  if (inName_.empty() && type != idUser) return ecFileNotFound;
+  if ((inName_.empty() && type != idUser) || outName_.empty()) return ecFileNotFound;
   try {
     raster_.assign(static_cast<std::size_t>(width_ / 8), 0);
   } catch (const std::bad_alloc &) {
