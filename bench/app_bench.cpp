@@ -15,7 +15,7 @@ namespace {
 constexpr int kRows = 10000;
 
 // Builds the table once, with sent and unsent rows spread over many days.
-const QString &tableDir() {
+QString tableDir() {
   static QTemporaryDir dir;
   static bool made = [] {
     kv::SetProgramDir(dir.path());

@@ -91,6 +91,11 @@ TMainScreen::TMainScreen(QWidget *parent) : QMainWindow(parent) {
 }
 
 TMainScreen::~TMainScreen() {
+  // The list models listen to the tables, which go before the child widgets do.
+  FaxGrid->setModel(nullptr);
+  RecFaxGrid->setModel(nullptr);
+  delete FaxModel;
+  delete RecFaxModel;
   if (MainWindow() == this) SetMainWindow(nullptr);
   if (PlacementStore() == &Settings) SetPlacementStore(nullptr);
 }
@@ -237,6 +242,8 @@ void TMainScreen::FormCreate() {
     Dialogs::information(this, "Unable to open/create the FAX RECEIVE datafile - closing program");
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
   }
+  reportDamagedIndex(Records.FaxTable, Records.FaxApollo);
+  reportDamagedIndex(Records.RecTable, Records.RecApollo);
   FirstRun = false;
   Settings.Load();
   SetPlacementStore(&Settings);
@@ -252,6 +259,17 @@ void TMainScreen::FormCreate() {
   // port stays closed until then.
   mnuShowHint->setChecked(Settings.HintsOn());
   Hints::setEnabled(Settings.HintsOn());
+}
+
+// Indexes are never rebuilt at open; a damaged one is pointed out so that the user can run
+// Rebuild Indexes, and the list works from the rows meanwhile.
+void TMainScreen::reportDamagedIndex(TTable &table, TApollo &apollo) {
+  if (!table.Active() || apollo.IndexOk()) return;
+  const QString name = table.TableName();
+  Dialogs::information(this, QStringLiteral("The index file %1 does not match its table (%2).\r\r"
+                                            "Choose Rebuild Indexes from the File menu to "
+                                            "rebuild it.")
+                                 .arg(name.left(name.size() - 3) + "CDX", apollo.IndexProblem()));
 }
 
 void TMainScreen::showEvent(QShowEvent *event) {

@@ -99,6 +99,7 @@ class TMainScreen : public QMainWindow {
   bool FormCloseQuery();
   void FormClose();
   void ReceiveModeOff();
+  void reportDamagedIndex(TTable &table, TApollo &apollo);
   bool activateQueued_ = false;
   bool closed_ = false;
   std::unique_ptr<StatusLineOwner> statusOwner_;

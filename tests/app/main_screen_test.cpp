@@ -218,6 +218,28 @@ TEST_F(MainScreenTest, ATableThatCannotBeOpenedEndsTheProgramWithAMessage) {
   EXPECT_EQ(f.readAll(), "broken");
 }
 
+TEST_F(MainScreenTest, ADamagedIndexIsReportedAndRebuildIndexesMendsIt) {
+  {
+    TMainScreen first;
+    for (const char *s : {"one", "two"}) addSentRow(first, s);
+    first.close();
+  }
+  QFile cdx(path("KRV.CDX"));
+  ASSERT_TRUE(cdx.open(QIODevice::ReadWrite));
+  cdx.write(QByteArray(cdx.size(), '\xAB'));
+  cdx.close();
+
+  TMainScreen w;
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(shown[0].text.startsWith("The index file KRV.CDX does not match its table"))
+      << shown[0].text.toStdString();
+  EXPECT_TRUE(w.Records.FaxTable.Active());
+  start(w);
+  w.mnuRebuildIndexes->trigger();
+  EXPECT_TRUE(w.Records.FaxApollo.IndexOk());
+  EXPECT_EQ(w.FaxModel->rowCount(), 2);
+}
+
 TEST_F(MainScreenTest, RebuildIndexesFromTheMenuKeepsTheListsRight) {
   TMainScreen w;
   start(w);
