@@ -157,6 +157,8 @@ void TMainScreen::setupBrowsePanel() {
   RecFaxModel = new TTableModel(Records.RecTable, kRecFaxColumns, this);
   FaxModel->attach(FaxGrid);
   RecFaxModel->attach(RecFaxGrid);
+  FaxModel->setEmptyText("No faxes yet. Press New to compose one.");
+  RecFaxModel->setEmptyText("No faxes received yet. Press Receive to wait for incoming faxes.");
   connect(FaxGrid, &QTableView::doubleClicked, this, &TMainScreen::mnuViewPrintClick);
   connect(RecFaxGrid, &QTableView::doubleClicked, this, &TMainScreen::mnuViewPrintClick);
 

@@ -1,8 +1,10 @@
 #include "app/table_model.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLocale>
+#include <QPainter>
 #include <QTableView>
 
 namespace kv {
@@ -91,11 +93,23 @@ void TTableModel::attach(QTableView *view) {
   view->verticalHeader()->setFixedWidth(14);
   for (int i = 0; i < int(columns_.size()); ++i)
     view->setColumnWidth(i, columnPixels(columns_[size_t(i)], view->font()));
+  view->viewport()->installEventFilter(this);
   connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex &current) {
             if (!syncing_ && current.isValid()) setCurrentRow(current.row());
           });
   syncView();
+}
+
+bool TTableModel::eventFilter(QObject *watched, QEvent *event) {
+  if (event->type() == QEvent::Paint && view_ && watched == view_->viewport() && rows_ == 0 &&
+      !emptyText_.isEmpty()) {
+    QPainter p(view_->viewport());
+    p.setPen(view_->palette().color(QPalette::PlaceholderText));
+    p.drawText(view_->viewport()->rect().adjusted(12, 24, -12, -12),
+               Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, emptyText_);
+  }
+  return QAbstractTableModel::eventFilter(watched, event);
 }
 
 void TTableModel::setFollowing(bool on) {

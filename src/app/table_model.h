@@ -30,6 +30,8 @@ class TTableModel : public QAbstractTableModel {
 
   // Binds a view: columns sized by their display widths, selection following the dataset.
   void attach(QTableView *view);
+  // Shown in the bound view while the list has no rows, so an empty list explains itself.
+  void setEmptyText(const QString &text) { emptyText_ = text; }
   // A list that does not follow its dataset keeps its rows until it follows again.
   void setFollowing(bool on);
   const TableColumn &column(int i) const { return columns_[size_t(i)]; }
@@ -38,6 +40,9 @@ class TTableModel : public QAbstractTableModel {
 
  signals:
   void currentRowChanged(int row);
+
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   void onTableEvent(TDataEvent e);
@@ -50,6 +55,7 @@ class TTableModel : public QAbstractTableModel {
   bool following_ = true;
   bool syncing_ = false;
   QPointer<QTableView> view_;
+  QString emptyText_;
 };
 
 }  // namespace kv
