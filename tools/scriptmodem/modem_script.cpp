@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -47,6 +48,12 @@ std::string parseHex(std::string_view s) {
 }
 
 std::string readFile(const std::string &path) {
+  // Only plain files of sensible size: a script naming a device or a pipe must not hang us.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec))
+    throw ScriptError("not a readable file: " + path);
+  if (std::filesystem::file_size(path, ec) > (64u << 20) || ec)
+    throw ScriptError("file too large: " + path);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ScriptError("cannot read " + path);
   std::ostringstream ss;

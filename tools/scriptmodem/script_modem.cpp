@@ -299,12 +299,16 @@ void ScriptModem::run() {
       case ScriptStep::Hangup:
         note("MDM", "hangs up");
         {
-          // Let the program read what was already sent: closing the master discards it.
+          // Let the program read what was already sent: closing the master discards it. The
+          // kernel moves written bytes to the slave's queue a little later, so wait a moment
+          // before trusting an empty queue.
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
           auto until = Clock::now() + std::chrono::seconds(1);
           int queued = 0;
           while (Clock::now() < until && ::ioctl(pty_.slaveFd(), FIONREAD, &queued) == 0 &&
                  queued > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         pty_.close();
         {
