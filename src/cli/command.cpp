@@ -121,7 +121,9 @@ bool parseInt(const std::string &s, int lo, int hi, int &out) {
 }
 
 const std::vector<Command> &commands() {
-  static const std::vector<Command> table = {convertCommand(), unpackCommand(), infoCommand()};
+  static const std::vector<Command> table = {
+      convertCommand(), unpackCommand(),    infoCommand(),     sendCommand(),
+      receiveCommand(), detectCommand(),    findModemCommand(), resetCommand()};
   return table;
 }
 

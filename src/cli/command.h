@@ -72,5 +72,10 @@ bool parseInt(const std::string &s, int lo, int hi, int &out);
 Command infoCommand();
 Command unpackCommand();
 Command convertCommand();
+Command sendCommand();
+Command receiveCommand();
+Command detectCommand();
+Command findModemCommand();
+Command resetCommand();
 
 }  // namespace kv::cli

@@ -492,8 +492,7 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
         finalFrame_ = false;
         sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
         file_.close();
-        reportLog(lcReceiveOk);
-        FaxFile.clear();
+        reportLog(lcReceiveOk);  // the component clears FaxFile after its handlers
         setProgress(fpGetHangup);
         gotoState(31, false);
       }

@@ -454,6 +454,7 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
     return;
   }
   const std::string &l = line_;
+  if (contains(l, "CONNECT")) repeats_ = 0;
   if (!timeout && contains(l, "ERROR") && state_ != 34) {
     fail(ecFaxBadModemResult);
     return;
@@ -488,6 +489,7 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
       return;
     case 12:
       if (timeout) return fail(ecTimeout);
+      if (contains(l, "OK")) return repeatTransmitCommand();
       if (contains(l, "CONNECT")) {
         delayMs(faxtime::kFrameLead);
         auto f = t30::frameBytes(t30::fcf::TSI, false, t30::stationIdInfo(StationID));
@@ -497,6 +499,7 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
       return;
     case 13:
       if (timeout) return fail(ecTimeout);
+      if (contains(l, "OK")) return repeatTransmitCommand();
       if (contains(l, "CONNECT")) {
         t30::Params p;
         p.rateIndex = rateIndex_;
@@ -578,6 +581,7 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
       return;
     case 31:
       if (timeout) return fail(ecTimeout);
+      if (contains(l, "OK")) return repeatTransmitCommand();
       if (contains(l, "CONNECT")) {
         delayMs(faxtime::kFrameLead);
         auto f = t30::frameBytes(morePages() ? t30::fcf::MPS : t30::fcf::EOP, true);
@@ -638,6 +642,7 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
     }
     case 35:
       if (timeout) return fail(ecTimeout);
+      if (contains(l, "OK")) return repeatTransmitCommand();
       if (contains(l, "CONNECT")) {
         delayMs(faxtime::kFrameLead);
         auto f = t30::frameBytes(t30::fcf::DCN, true);
@@ -663,6 +668,13 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
     default:
       return;
   }
+}
+
+void TKvSendFax::repeatTransmitCommand() {
+  // A modem still receiving takes the first byte of a command as the end of that reception
+  // and answers OK; the rest of the command is lost. Say it again, a few times at most.
+  if (++repeats_ > 3) return fail(ecFaxBadModemResult);
+  sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
 }
 
 void TKvSendFax::pageReady() {

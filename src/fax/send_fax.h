@@ -76,6 +76,7 @@ class TKvSendFax : public TKvAbstractFax {
   void busyHandling();
   void classOneLine(FaxEvent ev);
   void retrain();
+  void repeatTransmitCommand();
   void pageReady();
   void pageHeader();
   void coverOpen();
@@ -116,6 +117,7 @@ class TKvSendFax : public TKvAbstractFax {
   char prevRes_ = ' ';
   char curRes_ = ' ';
   int busyCount_ = 0;
+  int repeats_ = 0;
   long bytesSent_ = 0;
   long pageLen_ = 0;
   bool pageWide_ = false;

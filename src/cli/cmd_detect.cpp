@@ -1,0 +1,72 @@
+// korvane-fax detect: which fax classes the modem supports and which one to use, as the fax
+// class check reports them.
+#include <ostream>
+
+#include "cli/command.h"
+#include "comm/com_port.h"
+#include "comm/main_thread.h"
+#include "fax/send_fax.h"
+#include "modem/modem_ops.h"
+#include "modem/port_options.h"
+
+namespace kv::cli {
+
+namespace {
+
+// The check writes CR where the window breaks a line.
+std::string lines(std::string s) {
+  for (auto &c : s)
+    if (c == '\r') c = '\n';
+  return s;
+}
+
+int runDetect(const Args &args, Context &ctx) {
+  PortOptions po;
+  if (auto d = args.value("device")) po.device = *d;
+  if (auto p = args.value("port"); p && !parseInt(*p, 1, 50, po.number))
+    return usageError(ctx, "detect", "--port takes a number from 1 to 50");
+  if (po.device.empty() == (po.number == 0))
+    return usageError(ctx, "detect", "give exactly one of --device PATH and --port N");
+  po.traceFile = args.value("trace").value_or("");
+  po.logFile = args.value("log").value_or("");
+  PlainMainThread mt;
+  MainThread::install(&mt);
+  struct Restore {
+    ~Restore() { MainThread::install(nullptr); }
+  } restore;
+  TKvComPort cp;
+  cp.SetAutoOpen(false);
+  applyPortOptions(cp, po);
+  TKvSendFax fax;
+  fax.FaxClass = fcUnknown;
+  FaxClassCheck r = CheckFaxClass(cp, fax, po.number, [&](const std::string &s) {
+    if (!s.empty() && s.find("Try using") == std::string::npos) ctx.err << lines(s) << "\n";
+  });
+  fax.SetComPort(nullptr);
+  for (const auto &l : r.labels) ctx.out << l << "\n";
+  if (r.recommended >= 0) ctx.out << "Recommended: " << r.name << "\n";
+  if (!r.status.empty()) ctx.out << lines(r.status) << "\n";
+  return r.recommended >= 0 ? exitOk : exitFailed;
+}
+
+}  // namespace
+
+Command detectCommand() {
+  Command c;
+  c.name = "detect";
+  c.synopsis = "(--device PATH | --port N)";
+  c.summary = "ask the modem which fax classes it supports";
+  c.description =
+      "Resets the modem to factory settings, asks it for its fax service classes and prints "
+      "each class as supported or not, with the recommended one. Exit 0 when a class was found.";
+  c.options = {
+      {"device", 0, "PATH", "serial device of the modem"},
+      {"port", 0, "N", "port number from KRV.INI [Ports]"},
+      {"trace", 0, "FILE", "write the port trace to FILE"},
+      {"log", 0, "FILE", "write the dispatch log to FILE"},
+  };
+  c.run = runDetect;
+  return c;
+}
+
+}  // namespace kv::cli

@@ -1,0 +1,173 @@
+// korvane-fax receive: waits for calls on a Class 1 modem and stores each fax in the next free
+// FAXnnnn.APF of a directory, printing its path. With --once it ends after the first call and
+// exits 0 only when a fax came in completely.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <ostream>
+
+#include "cli/command.h"
+#include "comm/com_port.h"
+#include "comm/errors/error_text.h"
+#include "comm/main_thread.h"
+#include "fax/receive_fax.h"
+#include "modem/modem_ops.h"
+#include "modem/port_options.h"
+
+namespace kv::cli {
+
+namespace {
+
+std::atomic<bool> gStop{false};
+void onSignal(int) {
+  gStop = true;
+}
+
+int runReceive(const Args &args, Context &ctx) {
+  PortOptions po;
+  if (auto d = args.value("device")) po.device = *d;
+  if (auto p = args.value("port"); p && !parseInt(*p, 1, 50, po.number))
+    return usageError(ctx, "receive", "--port takes a number from 1 to 50");
+  if (po.device.empty() == (po.number == 0))
+    return usageError(ctx, "receive", "give exactly one of --device PATH and --port N");
+  po.traceFile = args.value("trace").value_or("");
+  po.logFile = args.value("log").value_or("");
+  auto dir = args.value("dir");
+  if (!dir) return usageError(ctx, "receive", "--dir DIR is required");
+  std::error_code ec;
+  if (!std::filesystem::is_directory(*dir, ec))
+    return usageError(ctx, "receive", "not a directory: " + *dir);
+
+  TKvReceiveFax fax;
+  fax.DestinationDir = *dir;
+  fax.OneFax = args.has("once");
+  fax.ExitOnError = fax.OneFax;
+  int ring = 1, timeout = 0;
+  if (auto r = args.value("ring"); r && !parseInt(*r, 1, 50, ring))
+    return usageError(ctx, "receive", "--ring takes a number from 1 to 50");
+  if (auto t = args.value("timeout"); t && !parseInt(*t, 1, 1000000, timeout))
+    return usageError(ctx, "receive", "--timeout takes a number of seconds");
+  fax.AnswerOnRing = std::uint16_t(ring);
+  if (auto c = args.value("class")) {
+    if (*c == "auto")
+      fax.FaxClass = fcDetect;
+    else if (*c == "1")
+      fax.FaxClass = fcClass1;
+    else
+      return usageError(ctx, "receive",
+                        "--class takes auto or 1 (Class 2 and 2.0 are not carried)");
+  }
+  fax.StationID = args.value("station").value_or("");
+
+  // A simulated line running faster than real time needs the engine's fixed delays shortened
+  // by the same factor, or T.30's response windows are missed.
+  if (auto sp = args.value("speed")) {
+    int x = 0;
+    if (!parseInt(*sp, 1, 64, x)) return usageError(ctx, "receive", "--speed takes 1 to 64");
+    setFaxDelayScale(1.0 / x);
+  }
+  PlainMainThread mt;
+  MainThread::install(&mt);
+  struct Restore {
+    ~Restore() { MainThread::install(nullptr); }
+  } restore;
+  TKvComPort cp;
+  cp.SetAutoOpen(false);
+  applyPortOptions(cp, po);
+  fax.SetComPort(&cp);
+  std::string message;
+  if (!OpenComPortWithMessage(cp, message)) {
+    ctx.err << "korvane-fax receive: " << message << "\n";
+    return exitFailed;
+  }
+
+  bool done = false;
+  Result result = 0;
+  int received = 0;
+  int lastProgress = -1;
+  fax.OnFaxStatus = [&](TKvAbstractFax &f, bool, bool) {
+    int p = f.ProgressCode();
+    if (p == lastProgress) return;
+    lastProgress = p;
+    std::string text = progressText(p);
+    if (!text.empty()) ctx.err << text << "\n";
+  };
+  fax.OnFaxLog = [&](TKvAbstractFax &f, TFaxLogCode code) {
+    if (code == lcReceiveStart) ctx.err << "Receiving from \"" << f.PartnerID() << "\"\n";
+    if (code == lcReceiveOk) {
+      ++received;
+      ctx.out << f.FaxFile << std::endl;
+    }
+    if (code == lcReceiveFail && !f.FaxFile.empty())
+      ctx.err << "Incomplete fax kept: " << f.FaxFile << "\n";
+  };
+  fax.OnFaxError = [&](TKvAbstractFax &, Result c) {
+    ctx.err << "Error: " << errorText(c) << " (" << c << ")\n";
+  };
+  fax.OnFaxFinish = [&](TKvAbstractFax &, Result c) {
+    done = true;
+    result = c;
+  };
+  auto oldInt = std::signal(SIGINT, onSignal);
+  auto oldTerm = std::signal(SIGTERM, onSignal);
+  gStop = false;
+  try {
+    fax.BeginReceive();
+  } catch (const std::exception &e) {
+    ctx.err << "korvane-fax receive: " << e.what() << "\n";
+    done = true;
+    result = ecFaxInitError;
+  }
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
+  bool stopped = false;
+  while (!done) {
+    mt.waitAndRun(std::chrono::milliseconds(50));
+    bool timeUp = timeout > 0 && std::chrono::steady_clock::now() >= until;
+    if ((gStop || timeUp) && !stopped) {
+      stopped = true;
+      if (timeUp) ctx.err << "Time limit reached\n";
+      fax.AbortFax();
+    }
+  }
+  std::signal(SIGINT, oldInt);
+  std::signal(SIGTERM, oldTerm);
+  fax.SetComPort(nullptr);
+  try {
+    cp.SetOpen(false);
+  } catch (const std::exception &e) {
+    ctx.err << "korvane-fax receive: " << e.what() << "\n";
+  }
+  if (fax.OneFax) return received > 0 && result == 0 ? exitOk : exitFailed;
+  return stopped || result == 0 ? exitOk : exitFailed;
+}
+
+}  // namespace
+
+Command receiveCommand() {
+  Command c;
+  c.name = "receive";
+  c.synopsis = "(--device PATH | --port N) --dir DIR [options]";
+  c.summary = "answer calls on a Class 1 fax modem and store the faxes";
+  c.description =
+      "Waits for calls, answers on the chosen ring and stores each fax as the next free "
+      "FAXnnnn.APF in DIR, printing its path on standard output. Without --once it goes on "
+      "until interrupted or --timeout. Exit 0 when (with --once) a fax was received completely.";
+  c.options = {
+      {"device", 0, "PATH", "serial device of the modem"},
+      {"port", 0, "N", "port number from KRV.INI [Ports]"},
+      {"dir", 0, "DIR", "directory for received faxes"},
+      {"once", 0, "", "end after the first call"},
+      {"ring", 0, "N", "answer on ring N (default 1)"},
+      {"class", 0, "auto|1", "fax class (default: auto detect)"},
+      {"station", 0, "ID", "own station id"},
+      {"timeout", 0, "S", "stop after S seconds"},
+      {"speed", 0, "X", "the line runs X times faster than real time (simulated lines)"},
+      {"trace", 0, "FILE", "write the port trace to FILE"},
+      {"log", 0, "FILE", "write the dispatch log to FILE"},
+  };
+  c.run = runReceive;
+  return c;
+}
+
+}  // namespace kv::cli

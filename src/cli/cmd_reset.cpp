@@ -1,0 +1,70 @@
+// korvane-fax reset: sends a reset string (default AT&F) and waits for the modem's OK.
+#include <ostream>
+
+#include "cli/command.h"
+#include "comm/com_port.h"
+#include "comm/main_thread.h"
+#include "modem/modem_ops.h"
+#include "modem/port_options.h"
+
+namespace kv::cli {
+
+namespace {
+
+int runReset(const Args &args, Context &ctx) {
+  PortOptions po;
+  if (auto d = args.value("device")) po.device = *d;
+  if (auto p = args.value("port"); p && !parseInt(*p, 1, 50, po.number))
+    return usageError(ctx, "reset", "--port takes a number from 1 to 50");
+  if (po.device.empty() == (po.number == 0))
+    return usageError(ctx, "reset", "give exactly one of --device PATH and --port N");
+  po.traceFile = args.value("trace").value_or("");
+  po.logFile = args.value("log").value_or("");
+  std::string command = args.positional().empty() ? "AT&F" : args.positional()[0];
+  PlainMainThread mt;
+  MainThread::install(&mt);
+  struct Restore {
+    ~Restore() { MainThread::install(nullptr); }
+  } restore;
+  TKvComPort cp;
+  cp.SetAutoOpen(false);
+  applyPortOptions(cp, po);
+  std::string message;
+  if (!OpenComPortWithMessage(cp, message)) {
+    for (auto &c : message)
+      if (c == '\r') c = '\n';
+    ctx.out << message << "\n";
+    return exitFailed;
+  }
+  bool ok = SendModemString(cp, command);
+  ctx.out << command << "\n" << (ok ? "Modem reset" : "Unable to reset modem") << "\n";
+  try {
+    cp.SetOpen(false);
+  } catch (const std::exception &e) {
+    ctx.err << "korvane-fax reset: " << e.what() << "\n";
+  }
+  return ok ? exitOk : exitFailed;
+}
+
+}  // namespace
+
+Command resetCommand() {
+  Command c;
+  c.name = "reset";
+  c.synopsis = "(--device PATH | --port N) [CMD]";
+  c.summary = "send a modem reset string and wait for OK";
+  c.description =
+      "Sends CMD (default AT&F; \"AT\" is put in front when it holds none) and waits about two "
+      "seconds for OK. Prints the string sent and \"Modem reset\" or \"Unable to reset modem\".";
+  c.options = {
+      {"device", 0, "PATH", "serial device of the modem"},
+      {"port", 0, "N", "port number from KRV.INI [Ports]"},
+      {"trace", 0, "FILE", "write the port trace to FILE"},
+      {"log", 0, "FILE", "write the dispatch log to FILE"},
+  };
+  c.run = runReset;
+  c.maxPositional = 1;
+  return c;
+}
+
+}  // namespace kv::cli

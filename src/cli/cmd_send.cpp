@@ -1,0 +1,205 @@
+// korvane-fax send: one fax over a Class 1 modem. Progress goes to stderr, the result text
+// ("Sent" or the error text) to stdout; the exit code is 0 only when the fax was sent.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <ostream>
+
+#include "cli/command.h"
+#include "comm/com_port.h"
+#include "comm/errors/error_text.h"
+#include "comm/errors/exceptions.h"
+#include "comm/main_thread.h"
+#include "fax/send_fax.h"
+#include "modem/modem_ops.h"
+#include "modem/port_options.h"
+
+namespace kv::cli {
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+void onSignal(int) {
+  gInterrupted = true;
+}
+
+// --device PATH | --port N, --trace FILE, --log FILE.
+bool portFromArgs(const Args &args, Context &ctx, const std::string &cmd, PortOptions &o,
+                  int &exitCode) {
+  if (auto d = args.value("device")) o.device = *d;
+  if (auto p = args.value("port")) {
+    if (!parseInt(*p, 1, 50, o.number)) {
+      exitCode = usageError(ctx, cmd, "--port takes a number from 1 to 50");
+      return false;
+    }
+  }
+  if (o.device.empty() == (o.number == 0)) {
+    exitCode = usageError(ctx, cmd, "give exactly one of --device PATH and --port N");
+    return false;
+  }
+  if (auto t = args.value("trace")) o.traceFile = *t;
+  if (auto l = args.value("log")) o.logFile = *l;
+  return true;
+}
+
+bool intOption(const Args &args, Context &ctx, const char *name, int lo, int hi, int &out,
+               int &exitCode) {
+  auto v = args.value(name);
+  if (!v) return true;
+  if (parseInt(*v, lo, hi, out)) return true;
+  exitCode = usageError(ctx, "send",
+                        std::string("--") + name + " takes a number from " + std::to_string(lo) +
+                            " to " + std::to_string(hi));
+  return false;
+}
+
+int runSend(const Args &args, Context &ctx) {
+  int code = exitUsage;
+  PortOptions po;
+  if (!portFromArgs(args, ctx, "send", po, code)) return code;
+  TKvSendFax fax;
+  fax.PhoneNumber = args.positional()[0];
+  fax.FaxFile = args.positional()[1];
+  if (auto c = args.value("class")) {
+    if (*c == "auto")
+      fax.FaxClass = fcDetect;
+    else if (*c == "1")
+      fax.FaxClass = fcClass1;
+    else
+      return usageError(ctx, "send", "--class takes auto or 1 (Class 2 and 2.0 are not carried)");
+  }
+  int rate = 9600, attempts = 3, retryWait = 60, dialWait = 60;
+  if (!intOption(args, ctx, "rate", 2400, 14400, rate, code) ||
+      !intOption(args, ctx, "attempts", 0, 1000, attempts, code) ||
+      !intOption(args, ctx, "retry-wait", 1, 3600, retryWait, code) ||
+      !intOption(args, ctx, "dial-wait", 1, 3600, dialWait, code))
+    return code;
+  fax.DesiredBPS = std::uint16_t(rate);
+  fax.DialAttempts = std::uint16_t(attempts);
+  fax.SetDialRetryWait(std::uint16_t(retryWait));
+  fax.SetDialWait(std::uint16_t(dialWait));
+  std::string name = args.value("name").value_or("");
+  fax.StationID = args.value("station").value_or("");
+  fax.HeaderSender = name;
+  fax.HeaderLine = args.value("header").value_or(BuildHeader(name, fax.StationID, localNow()));
+  fax.CoverFile = args.value("cover").value_or("");
+  fax.DialPrefix = args.value("dial-prefix").value_or("");
+  fax.ToneDial = !args.has("pulse");
+  fax.BlindDial = args.has("blind");
+  fax.DetectBusy = !args.has("ignore-busy");
+  if (auto init = args.value("init")) fax.SetModemInit(*init);
+
+  // A simulated line running faster than real time needs the engine's fixed delays shortened
+  // by the same factor, or T.30's response windows are missed.
+  if (auto sp = args.value("speed")) {
+    int x = 0;
+    if (!parseInt(*sp, 1, 64, x)) return usageError(ctx, "send", "--speed takes 1 to 64");
+    setFaxDelayScale(1.0 / x);
+  }
+  PlainMainThread mt;
+  MainThread::install(&mt);
+  struct Restore {
+    ~Restore() { MainThread::install(nullptr); }
+  } restore;
+  TKvComPort cp;
+  cp.SetAutoOpen(false);
+  applyPortOptions(cp, po);
+  fax.SetComPort(&cp);
+  std::string message;
+  if (!OpenComPortWithMessage(cp, message)) {
+    ctx.err << "korvane-fax send: " << message << "\n";
+    ctx.out << message << "\n";
+    return exitFailed;
+  }
+
+  bool done = false;
+  Result result = 0;
+  int lastProgress = -1;
+  fax.OnFaxStatus = [&](TKvAbstractFax &f, bool, bool) {
+    int p = f.ProgressCode();
+    if (p == lastProgress) return;
+    lastProgress = p;
+    std::string text = progressText(p);
+    if (!text.empty()) ctx.err << text << "\n";
+  };
+  fax.OnFaxError = [&](TKvAbstractFax &, Result c) {
+    ctx.err << "Error: " << errorText(c) << " (" << c << ")\n";
+  };
+  fax.OnFaxFinish = [&](TKvAbstractFax &, Result c) {
+    done = true;
+    result = c;
+  };
+  auto oldInt = std::signal(SIGINT, onSignal);
+  auto oldTerm = std::signal(SIGTERM, onSignal);
+  gInterrupted = false;
+  try {
+    fax.BeginTransmit();
+  } catch (const std::exception &e) {
+    ctx.err << "korvane-fax send: " << e.what() << "\n";
+    done = true;
+    result = ecFaxInitError;
+  }
+  bool aborted = false;
+  while (!done) {
+    mt.waitAndRun(std::chrono::milliseconds(50));
+    if (gInterrupted && !aborted) {
+      aborted = true;
+      fax.AbortFax();
+    }
+  }
+  std::signal(SIGINT, oldInt);
+  std::signal(SIGTERM, oldTerm);
+  fax.SetComPort(nullptr);
+  try {
+    cp.SetOpen(false);
+  } catch (const std::exception &e) {
+    ctx.err << "korvane-fax send: " << e.what() << "\n";
+  }
+  std::string text = errorText(result);
+  std::string up = text;
+  for (auto &ch : up) ch = char(std::toupper(static_cast<unsigned char>(ch)));
+  if (result == 0 || up == "OK") text = "Sent";
+  ctx.out << text << "\n";
+  return result == 0 ? exitOk : exitFailed;
+}
+
+}  // namespace
+
+Command sendCommand() {
+  Command c;
+  c.name = "send";
+  c.synopsis = "(--device PATH | --port N) [options] NUMBER FILE.APF";
+  c.summary = "send an APF fax file through a Class 1 fax modem";
+  c.description =
+      "Dials NUMBER and sends FILE.APF with a header line on every page. Progress texts go to "
+      "standard error, the result (\"Sent\" or the error text) to standard output. --port N "
+      "takes the device from the \"Ports\" section of KRV.INI in the current directory. Exit "
+      "0 only when the fax was sent.";
+  c.options = {
+      {"device", 0, "PATH", "serial device of the modem"},
+      {"port", 0, "N", "port number from KRV.INI [Ports]"},
+      {"class", 0, "auto|1", "fax class (default: auto detect)"},
+      {"rate", 0, "BPS", "highest transfer rate (default 9600)"},
+      {"station", 0, "ID", "own station id (fax number)"},
+      {"name", 0, "NAME", "sender name for the header line"},
+      {"header", 0, "TEXT", "header line with $ codes ($P $N $D $T $I $F)"},
+      {"cover", 0, "FILE", "cover page: an APF file or a text file"},
+      {"dial-prefix", 0, "P", "digits dialled before the number"},
+      {"pulse", 0, "", "pulse dialling"},
+      {"blind", 0, "", "do not wait for a dial tone"},
+      {"ignore-busy", 0, "", "do not detect busy tones"},
+      {"attempts", 0, "N", "dial attempts on busy (default 3, 0 = no limit)"},
+      {"retry-wait", 0, "S", "seconds between dial attempts (default 60)"},
+      {"dial-wait", 0, "S", "seconds from dialling to the fax connection (default 60)"},
+      {"init", 0, "CMD", "extra modem initialisation command"},
+      {"speed", 0, "X", "the line runs X times faster than real time (simulated lines)"},
+      {"trace", 0, "FILE", "write the port trace to FILE"},
+      {"log", 0, "FILE", "write the dispatch log to FILE"},
+  };
+  c.run = runSend;
+  c.minPositional = 2;
+  c.maxPositional = 2;
+  return c;
+}
+
+}  // namespace kv::cli

@@ -1,0 +1,203 @@
+#include "modem/modem_ops.h"
+
+#include <cctype>
+
+#include "comm/com_port.h"
+#include "comm/errors/error_text.h"
+#include "comm/errors/exceptions.h"
+#include "fax/send_fax.h"
+
+namespace kv {
+
+namespace {
+std::string upper(std::string s) {
+  for (auto &c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool sendAndWait(TKvCustomComPort &port, const std::string &command, int ticks) {
+  try {
+    port.PutString(command + "\r");
+    return port.WaitForString("OK", ticks, false, true);
+  } catch (const std::exception &) {
+    return false;
+  }
+}
+
+void closeQuietly(TKvCustomComPort &port) {
+  try {
+    port.SetOpen(false);
+  } catch (const std::exception &) {
+  }
+}
+}  // namespace
+
+bool OpenComPortWithMessage(TKvCustomComPort &port, std::string &message) {
+  message.clear();
+  const std::string num = std::to_string(port.ComNumber());
+  try {
+    port.SetOpen(true);
+    return true;
+  } catch (const EKvException &e) {
+    if (e.ErrorCode == ecAlreadyOpen || e.ErrorCode == ecHardware) {
+      message = "The communications port is in use ( Com " + num + " )\r\r" +
+                "Please make sure that all communication " +
+                "programs (internet, AOL, etc) are closed, and then try " + "again.";
+    } else if (e.ErrorCode == ecBadId) {
+      message = "Unable to open the specified communications port ( Com" + num + " )";
+    } else {
+      std::string text = e.ErrorCode ? messageForCode(e.ErrorCode) : e.message();
+      if (text.empty()) text = e.message();
+      if (text.empty()) text = "Unknown error";
+      message = "Unable to open the specified communications port ( Com" + num + " )\r" +
+                "Error message: " + text;
+    }
+  } catch (const std::exception &e) {
+    message = "Unable to open the specified communications port( Com" + num + " )\r" +
+              "Error message: " + e.what();
+  }
+  return false;
+}
+
+bool SendModemString(TKvCustomComPort &port, std::string &command) {
+  if (upper(command).find("AT") == std::string::npos) command = "AT" + command;
+  return sendAndWait(port, command, kResetReplyTicks);
+}
+
+bool ResetModemToFactory(TKvCustomComPort &port) {
+  return sendAndWait(port, "AT&F", kResetReplyTicks);
+}
+
+ModemSearchResult FindModem(TKvCustomComPort &port, const std::function<void(int n)> &selectPort,
+                            const std::function<void(int, const std::string &)> &progress) {
+  ModemSearchResult res;
+  auto show = [&](int i, const std::string &text) {
+    res.labels[std::size_t(i)] = text;
+    if (progress) progress(i, text);
+  };
+  try {
+    for (int n = 1; n <= kSearchPorts; ++n) {
+      const int i = n - 1;
+      show(i, "Com " + std::to_string(n) + ": TESTING");
+      closeQuietly(port);
+      port.SetComNumber(std::uint16_t(n));
+      if (selectPort) selectPort(n);
+      std::string label = "Com " + std::to_string(n) + ": ";
+      try {
+        port.SetOpen(true);
+      } catch (const EKvException &e) {
+        if (e.ErrorCode == ecAlreadyOpen || e.ErrorCode == ecHardware) {
+          label += "Port is already open (could be modem)";
+          res.busySeen = true;
+        } else if (e.ErrorCode == ecBadId) {
+          label += "Port does not exist";
+        } else {
+          std::string text = e.ErrorCode ? messageForCode(e.ErrorCode) : e.message();
+          label += text.empty() ? "Unknown Error" : text;
+        }
+      } catch (const std::exception &e) {
+        label += std::string("ERROR: ") + e.what();
+      }
+      if (port.Open()) {
+        if (sendAndWait(port, "AT", kSearchReplyTicks)) {
+          label += "MODEM";
+          if (res.found < 0) res.found = n;
+        } else {
+          label += "Unknown";
+        }
+      } else if (label.size() == std::string("Com 1: ").size()) {
+        label += "Unknown";
+      }
+      closeQuietly(port);
+      show(i, label);
+    }
+  } catch (const std::exception &) {
+    // An unexpected failure ends the search with what was found so far.
+  }
+  if (res.found > 0) {
+    const std::string n = std::to_string(res.found);
+    res.resultText = "A modem was found on Com Port " + n + ". " +
+                     "We suggest setting the Port as Com " + n + ".";
+  } else if (res.busySeen) {
+    res.resultText =
+        "No modem found. Please make sure that all communication programs (internet, AOL, etc) "
+        "are closed, and then try again. If you know which Com port your modem uses, you can "
+        "also just set the Port to that setting";
+  } else {
+    res.resultText =
+        "No modem found. If you know which Com port your modem uses, you can also just set the "
+        "Port to that setting";
+  }
+  return res;
+}
+
+FaxClassCheck CheckFaxClass(TKvCustomComPort &port, TKvSendFax &fax, int comNumber,
+                            const std::function<void(const std::string &)> &status) {
+  FaxClassCheck res;
+  auto setStatus = [&](const std::string &s) {
+    res.status = s;
+    if (status) status(s);
+  };
+  auto unknown = [&] {
+    res.labels = {"Class 1   : unknown", "Class 2   : unknown", "Class 2.0 : unknown"};
+  };
+  const std::string num = std::to_string(comNumber);
+  setStatus("Opening Com Port...please wait");
+  port.SetComNumber(std::uint16_t(comNumber));
+  std::string message;
+  if (!OpenComPortWithMessage(port, message)) {
+    setStatus(message);
+    unknown();
+    closeQuietly(port);
+    return res;
+  }
+  ResetModemToFactory(port);
+  setStatus("Querying modem Fax Class support...");
+  std::string outcome = "OK";
+  int bits = 0;
+  try {
+    fax.SetComPort(&port);
+    bits = fax.DetectFaxClasses();
+    if (bits == 0) outcome.clear();
+  } catch (const std::exception &) {
+    outcome.clear();
+  }
+  if (outcome.empty()) outcome = "Unable to determine Fax Class support from modem on Com " + num;
+  setStatus("");
+  if (outcome != "OK") {
+    setStatus(outcome);
+    unknown();
+  } else {
+    res.class1 = bits & kClass1Bit;
+    res.class2 = bits & kClass2Bit;
+    res.class2_0 = bits & kClass2_0Bit;
+    auto label = [](const char *head, bool on) {
+      return std::string(head) + (on ? "Supported" : "Not Supported");
+    };
+    res.labels = {label("Class 1   : ", res.class1), label("Class 2   : ", res.class2),
+                  label("Class 2.0 : ", res.class2_0)};
+    if (res.class2_0) {
+      res.recommended = 2;
+      res.boldClass2_0 = true;
+    } else if (res.class2) {
+      res.recommended = 1;
+      res.labels[1] += " (recommended)";
+    } else if (res.class1) {
+      res.recommended = 0;
+      res.labels[0] += " (recommended)";
+    }
+    static const char *const names[] = {"Class 1", "Class 2", "Class 2.0"};
+    if (res.recommended < 0) {
+      setStatus("Unable to retrieve Fax Class supportinformation from the modem on Com " + num);
+    } else {
+      res.name = names[res.recommended];
+      setStatus("Try using the recommended Fax Class (" + res.name + ") or auto detect. " +
+                "If you experience problems, try Class 1." + "\r\r" +
+                "(note: US Robotics users should read the help section on troubleshooting)");
+    }
+  }
+  closeQuietly(port);
+  return res;
+}
+
+}  // namespace kv

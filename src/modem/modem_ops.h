@@ -1,0 +1,57 @@
+#pragma once
+// Modem operations shared by the windows and the command-line tool: opening a port with a
+// message for the user, sending a reset string, the factory reset, the search for the modem's
+// port and the fax class check. None of them raises; each reports in its result and texts.
+#include <array>
+#include <functional>
+#include <string>
+
+namespace kv {
+
+class TKvCustomComPort;
+class TKvSendFax;
+
+// Opens the port. True on success with an empty message; otherwise false and the text to
+// show the user.
+bool OpenComPortWithMessage(TKvCustomComPort &port, std::string &message);
+
+// Sends `command` + CR (with "AT" put in front when it holds no "AT" in any case; the caller's
+// string changes too) and waits about 2 s for "OK" in any case.
+bool SendModemString(TKvCustomComPort &port, std::string &command);
+
+// Sends "AT&F" + CR; true when "OK" came within about 2 s.
+bool ResetModemToFactory(TKvCustomComPort &port);
+
+inline constexpr int kResetReplyTicks = 36;
+inline constexpr int kSearchReplyTicks = 18;
+inline constexpr int kSearchPorts = 6;
+
+struct ModemSearchResult {
+  int found = -1;  // first port (1..6) with a modem, or -1
+  bool busySeen = false;
+  std::array<std::string, kSearchPorts> labels;  // "Com 1: MODEM", ...
+  std::string resultText;
+};
+
+// Tries ports 1 to 6 for a device that answers "AT" with "OK". `selectPort` is called before
+// each open with the port number (to point the component at its device); `progress` after each
+// label change (label index 0..5 and its text). Trace and log files are named by the caller.
+ModemSearchResult FindModem(TKvCustomComPort &port,
+                            const std::function<void(int n)> &selectPort = {},
+                            const std::function<void(int, const std::string &)> &progress = {});
+
+struct FaxClassCheck {
+  bool class1 = false, class2 = false, class2_0 = false;
+  int recommended = -1;               // 0 Class 1, 1 Class 2, 2 Class 2.0
+  std::string name;                   // "Class 1", ...
+  std::array<std::string, 3> labels;  // "Class 1   : Supported (recommended)", ...
+  std::string status;
+  bool boldClass2_0 = false;
+};
+
+// Opens the port (number `comNumber`), resets the modem to factory settings, asks the fax
+// component which classes it supports, and recommends the best. The port is closed at the end.
+FaxClassCheck CheckFaxClass(TKvCustomComPort &port, TKvSendFax &fax, int comNumber,
+                            const std::function<void(const std::string &)> &status = {});
+
+}  // namespace kv
