@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,17 +27,11 @@ std::string LTrim(const std::string &s) {
 
 double ParseNumber(const std::string &text) {
   std::string t = LTrim(RTrim(text));
-  if (t.empty()) return 0;
-  // strtod is locale dependent; field text always uses '.', and the C locale is what we run in
-  // for numbers, so guard against a comma-decimal locale by parsing by hand when needed.
-  char *end = nullptr;
-  double v = std::strtod(t.c_str(), &end);
-  if (end && *end == '.') {  // locale expected ',' : replace and retry
-    std::string u = t;
-    std::replace(u.begin(), u.end(), '.', ',');
-    v = std::strtod(u.c_str(), nullptr);
-  }
-  return v;
+  if (!t.empty() && t[0] == '+') t.erase(0, 1);
+  double v = 0;
+  // from_chars ignores the locale: field text always uses '.' as its decimal point.
+  auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+  return r.ec == std::errc() ? v : 0;
 }
 
 enum class Tok { End, Name, String, Number, LParen, RParen, Comma, Op, Not, And, Or, True, False };
@@ -109,8 +104,12 @@ class Lexer {
       case ',':
         t->kind = Tok::Comma;
         return true;
-      case '+':
       case '-':
+        t->kind = Tok::Op;
+        t->text = "-";
+        if (pos_ < s_.size() && s_[pos_] == '>') t->text += s_[pos_++];
+        return true;
+      case '+':
       case '$':
       case '#':
       case '*':
@@ -132,8 +131,7 @@ class Lexer {
       case '>': {
         t->kind = Tok::Op;
         t->text = std::string(1, c);
-        if (pos_ < s_.size() &&
-            (s_[pos_] == '=' || (c == '<' && s_[pos_] == '>') || (c == '-' && s_[pos_] == '>'))) {
+        if (pos_ < s_.size() && (s_[pos_] == '=' || (c == '<' && s_[pos_] == '>'))) {
           t->text += s_[pos_++];
         }
         return true;
@@ -360,8 +358,14 @@ class Parser {
       }
       case Tok::Name: {
         std::string name = tok_.text;
-        size_t save = lex_.pos();
         if (!Advance()) return nullptr;
+        // alias->field: this engine evaluates against one table, so the alias is dropped.
+        if (tok_.kind == Tok::Op && tok_.text == "->") {
+          if (!Advance()) return nullptr;
+          if (tok_.kind != Tok::Name) return Fail("field name expected after ->");
+          name = tok_.text;
+          if (!Advance()) return nullptr;
+        }
         if (tok_.kind == Tok::LParen) {
           std::string f = ResolveFunction(name);
           if (f.empty()) return Fail("unknown function " + name + "()");
@@ -384,12 +388,6 @@ class Parser {
           if (!Advance()) return nullptr;
           return n;
         }
-        // alias->field: the alias is ignored, fields resolve against this table.
-        if (tok_.kind == Tok::Op && tok_.text == "-") {
-          size_t p = lex_.pos();
-          (void)p;
-        }
-        (void)save;
         for (size_t i = 0; i < fields_.size(); ++i) {
           if (Upper(fields_[i].name) == name) {
             n->kind = Node::Field;

@@ -250,3 +250,18 @@ TEST_F(Storage, ListenersFollowTheDataset) {
   EXPECT_TRUE(table.Eof());
   EXPECT_EQ(table.FieldByName("SUBJECT")->AsString(), "a");
 }
+
+TEST_F(Storage, ADamagedIndexIsReportedAndReindexMendsIt) {
+  ASSERT_TRUE(OpenFax());
+  AddFax("one", QDate(2024, 1, 1), "01:00");
+  AddFax("two", QDate(2024, 1, 2), "01:00");
+  table.Close();
+  QFile cdx(Path("KRV.CDX"));
+  ASSERT_TRUE(cdx.open(QIODevice::ReadWrite));
+  cdx.write(QByteArray(cdx.size(), '\xAB'));
+  cdx.close();
+  ASSERT_TRUE(OpenFax());
+  EXPECT_FALSE(apollo.IndexOk());
+  EXPECT_FALSE(apollo.IndexProblem().isEmpty());
+  EXPECT_EQ(apollo.QueryRecCount(), 2);  // the rows are all there
+}

@@ -194,7 +194,7 @@ TEST(Expressions, SpellingsOfTheSameConditionAgree) {
   EXPECT_EQ(key->Eval({&fields, &blank, 1, false}).s, std::string(13, ' '));
   ASSERT_TRUE(Expression::Parse("UPPER(NAME)", fields, &key));
   EXPECT_EQ(key->Eval({&fields, &live, 1, false}).s, "SMITH     ");
-  ASSERT_TRUE(Expression::Parse("name = 'smi' .and. .t.", fields, &key));
+  ASSERT_TRUE(Expression::Parse("KRV->NAME = 'smi' .and. .t.", fields, &key));
   EXPECT_TRUE(key->EvalLogical({&fields, &live, 1, false}));
   for (const char *bad :
        {"NOSUCH", "DTOS(NAME)", "UPPER(", "NAME +", "'open", "FOO()", "NAME + DATESENT"}) {
