@@ -242,6 +242,22 @@ TEST(ApfFile, EmptyFilesAndZeroLinePages) {
   EXPECT_EQ(rc, ecOK);
   EXPECT_EQ(r.locatePage(0, loc), ecFaxBadFormat);
   EXPECT_EQ(r.locatePage(2, loc), ecFaxBadFormat);
+
+  // A page with no image data at all, followed by a normal page.
+  ApfMainHeader h;
+  h.pageCount = 2;
+  auto hb = h.toBytes();
+  Bytes file(hb.begin(), hb.end());
+  auto empty = ApfPageHeader{}.toBytes();
+  file.insert(file.end(), empty.begin(), empty.end());
+  const Bytes page2 = readFile(f);
+  file.insert(file.end(), page2.begin() + 64, page2.end());
+  writeFile(f, file);
+  ASSERT_EQ(r.open(f), ecOK);
+  EXPECT_TRUE(readLines(r, 1, &rc).empty());
+  EXPECT_EQ(rc, ecOK);
+  readLines(r, 2, &rc);
+  EXPECT_EQ(rc, ecOK);
 }
 
 TEST(ApfFile, DamagedAndForeignFilesFailWithTheFormatCode) {
