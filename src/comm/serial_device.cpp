@@ -174,10 +174,11 @@ class SerialLayer : public DeviceOps {
     if (!known(h)) return ecNotOpen;
     for (;;) {
       ssize_t r = ::read(h, buf, n);
-      if (r > 0) return Result(r);
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-      // End of file or EIO: the other side of the line is gone.
+      // With VMIN and VTIME 0 an empty tty reads as 0, not EAGAIN; a line that is gone shows
+      // as EIO here and as a hang-up in the event wait.
+      if (r >= 0) return Result(r);
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
       return ecDeviceRead;
     }
   }

@@ -154,6 +154,21 @@ TEST(PortLayer, InputLargerThanTheRingIsKeptInOrder) {
   ClosePort(port);
 }
 
+TEST(PortLayer, InputEndingExactlyAtTheRingEndIsNotAHangUp) {
+  Pty p;
+  int port = openPty(p);
+  p.write(std::string(100, 'a'));
+  ASSERT_TRUE(kvtest::waitFor([&] { return InBuffUsed(port) == 100; }));
+  FlushInBuffer(port);
+  // The next read fills the ring up to its end and finds the device empty after it.
+  p.write(std::string(kInRingSize - 100, 'b'));
+  ASSERT_TRUE(kvtest::waitFor([&] { return InBuffUsed(port) == int(kInRingSize) - 100; }));
+  EXPECT_FALSE(DeviceLost(port));
+  p.write("z");
+  ASSERT_TRUE(kvtest::waitFor([&] { return InBuffUsed(port) == int(kInRingSize) - 99; }));
+  ClosePort(port);
+}
+
 TEST(PortLayer, LineSettingsReadBack) {
   Pty p;
   int port = openPty(p);
