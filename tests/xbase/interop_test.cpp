@@ -1,4 +1,7 @@
 // Files we write are read by independent readers (python-dbf, pgdbf), and theirs by us.
+#include <map>
+#include <sstream>
+
 #include "test_util.h"
 
 using namespace kv::xbase;
@@ -109,4 +112,60 @@ TEST(Interop, WeReadPythonDbfTables) {
     EXPECT_EQ(kvtest::Run("/usr/bin/python3 " + dir / "read.py" + " 2>&1"), "gamma third\n")
         << type;
   }
+}
+
+TEST(Interop, IndependentWalkerReadsOurIndexes) {
+  kvtest::TempDir dir;
+  ASSERT_TRUE(Table::Create(dir / "KRV.DBF", kvtest::FaxFields()));
+  std::unique_ptr<Table> t;
+  Settings s;
+  s.durable = false;
+  ASSERT_TRUE(Table::Open(dir / "KRV.DBF", s, &t));
+  t->BeginBatch();
+  for (int i = 0; i < 3000; ++i) {  // enough for interior levels
+    Record r = t->BlankRecord();
+    r.PutString(0, "subject " + std::to_string(i * 7919 % 3001));
+    if (i % 4) r.PutDate(2, {2020 + i % 5, 1 + i % 12, 1 + i % 28});
+    r.PutString(3, i % 2 ? "10:00" : "22:15");
+    r.PutNumber(6, i % 37);
+    ASSERT_TRUE(t->Append(r, nullptr));
+    if (i % 10 == 0) {
+      ASSERT_TRUE(t->SetDeleted(uint32_t(i + 1), true));
+    }
+  }
+  ASSERT_TRUE(t->EndBatch());
+  ASSERT_TRUE(t->IndexTag("DATESENT", "DTOS(DATESENT)+TIMESENT", ".not. deleted()", true));
+  ASSERT_TRUE(t->IndexTag("PAGES", "PAGES", "", false));
+  ASSERT_TRUE(t->IndexTag("SUBJECT", "UPPER(SUBJECT)", "", false));
+  std::string out = kvtest::Run("/usr/bin/python3 " KORVANE_SOURCE_DIR "/tests/xbase/cdx_walk.py " +
+                                dir / "KRV.CDX" + " PAGES=0 2>&1");
+  std::istringstream in(out);
+  std::string line;
+  std::vector<std::string> tags;
+  std::map<std::string, std::vector<uint32_t>> recs;
+  std::string current;
+  while (std::getline(in, line)) {
+    ASSERT_NE(line.rfind("BAD", 0), 0u) << line;
+    if (line.rfind("TAG ", 0) == 0) {
+      tags.push_back(line.substr(4));
+      current = line.substr(4, line.find('|') - 4);
+    } else {
+      recs[current].push_back(uint32_t(std::stoul(line)));
+      if (current == "DATESENT" && recs[current].size() == 1) {
+        EXPECT_EQ(line.substr(line.find(' ') + 1), std::string("2020202020202020") + "32323a3135")
+            << "an empty date sorts first in the stored order";
+      }
+    }
+  }
+  EXPECT_EQ(tags,
+            (std::vector<std::string>{"DATESENT|DTOS(DATESENT)+TIMESENT|.not. deleted()|1|13|68",
+                                      "PAGES|PAGES||0|8|60", "SUBJECT|UPPER(SUBJECT)||0|50|60"}));
+  for (int order = 1; order <= 3; ++order) {
+    ASSERT_TRUE(t->SetOrder(order));
+    std::vector<uint32_t> ours;
+    for (t->GoTop(); !t->Eof(); t->Skip(1)) ours.push_back(t->RecNo());
+    if (t->Tag(order).descending) std::reverse(ours.begin(), ours.end());
+    EXPECT_EQ(recs[t->TagName(order)], ours) << t->TagName(order);
+  }
+  EXPECT_EQ(recs["DATESENT"].size(), 2700u);
 }
