@@ -146,6 +146,7 @@ class TKvAbstractFax {
 
   // --- Modem I/O -----------------------------------------------------------------------------
   static void delayMs(int ms);
+  // Waits the command delay plus extraDelay (negative shortens it), then writes cmd + CR.
   void sendCommand(const std::string &cmd, int extraDelay = 0);
   void sendRaw(const std::string &s);
   void putBytes(const std::uint8_t *p, std::size_t n);

@@ -168,6 +168,12 @@ Result TKvReceiveFax::flushBuffer() {
   return r;
 }
 
+void TKvReceiveFax::listenHighSpeed() {
+  // The caller starts its training or page 75 ms after our OK (T.30 5.3.2.2); a modem told
+  // to listen later misses the training sequence at the carrier's start. So no delay here.
+  sendCommand("AT+FRM=" + rateCode_, -faxtime::kCommandDelay);
+}
+
 void TKvReceiveFax::newCall() {
   pageStatus_ = 3;
   rings_ = 0;
@@ -385,7 +391,7 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
         if (finalFrame_ && t30::classify(lastFcf_) == t30::Kind::Dcs) {
           finalFrame_ = false;
           if (SoftwareFlow) port_->setSoftwareFlow(true);
-          sendCommand("AT+FRM=" + rateCode_, faxtime::kClass1CmdDelay);
+          listenHighSpeed();
           return gotoState(15, false);
         }
         finalFrame_ = false;
@@ -431,7 +437,7 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
         return;
       }
       if (contains(l, "OK")) {
-        sendCommand("AT+FRM=" + rateCode_, faxtime::kClass1CmdDelay);
+        listenHighSpeed();
         gotoState(21, false);
         bool accepted = false;
         if (!sendToMain([&] { accepted = FaxAccept(); })) accepted = false;
@@ -484,7 +490,7 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
       if (contains(l, "OK")) {
         if (morePages_) {
           // Wait for the page carrier's CONNECT before taking bytes as page data.
-          sendCommand("AT+FRM=" + rateCode_, faxtime::kClass1CmdDelay);
+          listenHighSpeed();
           pageStatus_ = 2;
           return gotoState(21, false);
         }

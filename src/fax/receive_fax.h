@@ -53,6 +53,7 @@ class TKvReceiveFax : public TKvAbstractFax {
   }
   void classOneLine(FaxEvent ev);
   void newCall();
+  void listenHighSpeed();
   void answer();
   void training(FaxEvent ev);
   void pageStart();
