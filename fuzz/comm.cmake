@@ -1,0 +1,4 @@
+if(TARGET korvane_comm)
+  korvane_fuzzer(comm_logs_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/comm_logs_fuzz.cpp
+                 LIBS korvane_comm)
+endif()
