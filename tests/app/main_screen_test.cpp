@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTabBar>
 #include <QTableView>
 #include <QTest>
@@ -137,6 +138,7 @@ TEST_F(MainScreenTest, HintsReachTheStatusLineAndCanBeSwitchedOff) {
   QApplication::sendEvent(w.SendButton, &enter);
   EXPECT_EQ(w.status->text(), "Send the currently selected fax");
   EXPECT_TRUE(w.mnuShowHint->isChecked());
+  EXPECT_EQ(QApplication::style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), 1200);
 
   w.mnuShowHint->trigger();
   EXPECT_FALSE(w.mnuShowHint->isChecked());
