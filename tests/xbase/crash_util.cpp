@@ -68,7 +68,17 @@ void KillWriterRounds(int rounds, int seed) {
     std::istringstream in(reported);
     uint32_t recno;
     std::string subject;
-    while (in >> recno >> subject) posted[recno] = subject;
+    int lastSeq = -1;
+    while (in >> recno >> subject) {
+      posted[recno] = subject;
+      lastSeq = std::stoi(subject.substr(subject.find('-') + 1));
+    }
+    // The one operation under way at the kill may or may not have landed; anything else
+    // must read exactly as confirmed.
+    auto inFlight = [&](const std::string &s) {
+      std::string prefix = "r" + std::to_string(round) + "-";
+      return s.rfind(prefix, 0) == 0 && std::stoi(s.substr(prefix.size())) == lastSeq + 1;
+    };
 
     std::unique_ptr<Table> t;
     Status st = Table::Open(dir / "KRV.DBF", {}, &t);
@@ -76,10 +86,16 @@ void KillWriterRounds(int rounds, int seed) {
     for (auto &[rec, subj] : posted) {
       Record r;
       ASSERT_TRUE(t->ReadRecord(rec, &r)) << "posted row " << rec << " lost in round " << round;
-      // A row whose edit was under way when the writer died may show that newer text.
+      std::string now = r.GetString(0);
+      ASSERT_TRUE(now == subj || inFlight(now))
+          << "row " << rec << " reads \"" << now << "\", confirmed \"" << subj << "\"";
       std::string memo;
       ASSERT_TRUE(t->ReadMemo(r, 8, &memo));
-      posted[rec] = r.GetString(0);
+      if (!r.IsBlank(9) || r.MemoBlock(9)) {
+        ASSERT_TRUE(t->ReadMemo(r, 9, &memo));
+        ASSERT_EQ(memo.substr(0, now.size()), now) << "document memo of row " << rec;
+      }
+      posted[rec] = now;
     }
     if (t->IndexDamaged()) {
       ASSERT_TRUE(t->Reindex());
