@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/button_bar.h"
 #include "app/dialogs.h"
 #include "app/help_window.h"
 #include "app/hints.h"
@@ -28,7 +29,6 @@ namespace {
 
 constexpr int kHelpContents = 1009;
 constexpr int kHelpTroubleshooting = 1026;
-const QColor kButtonBarColour(64, 128, 128);
 
 QFont arial(int points, bool bold = false) {
   QFont f("Arial");
@@ -38,45 +38,6 @@ QFont arial(int points, bool bold = false) {
 }
 
 }  // namespace
-
-// Button bars of the program's windows share this look: white text beside a picture on dark
-// teal, flat until the pointer is over a button.
-QWidget *MakeButtonBar(QWidget *parent) {
-  auto *bar = new QWidget(parent);
-  bar->setObjectName("ButtonBar");
-  bar->setFixedHeight(45);
-  bar->setAutoFillBackground(true);
-  QPalette pal = bar->palette();
-  pal.setColor(QPalette::Window, kButtonBarColour);
-  bar->setPalette(pal);
-  bar->setStyleSheet(
-      "QToolButton { color: white; border: 1px solid transparent; border-radius: 3px;"
-      "  padding: 1px 6px 1px 3px; }"
-      "QToolButton:hover { border-color: rgba(255,255,255,140); background: rgba(255,255,255,35); }"
-      "QToolButton:pressed { background: rgba(0,0,0,45); }"
-      "QToolButton:disabled { color: rgba(255,255,255,105); }");
-  auto *layout = new QHBoxLayout(bar);
-  layout->setContentsMargins(6, 7, 6, 7);
-  layout->setSpacing(4);
-  return bar;
-}
-
-QToolButton *AddBarButton(QWidget *bar, const QString &name, const QString &caption,
-                          const QString &hint, ButtonPicture picture) {
-  auto *b = new QToolButton(bar);
-  b->setObjectName(name);
-  b->setText(caption);
-  b->setIcon(ButtonIcon(picture));
-  b->setIconSize(QSize(20, 20));
-  b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  b->setFixedHeight(30);
-  b->setMinimumWidth(64);
-  b->setFocusPolicy(Qt::TabFocus);
-  b->setFont(arial(9, true));
-  SetHint(b, hint);
-  static_cast<QHBoxLayout *>(bar->layout())->addWidget(b);
-  return b;
-}
 
 TMainScreen::TMainScreen(QWidget *parent) : QMainWindow(parent) {
   setObjectName("MainScreen");
@@ -116,7 +77,7 @@ void TMainScreen::setupButtonBar() {
   ViewFaxButton =
       AddBarButton(ButtonBar, "ViewFaxButton", "&View",
                    "See a preview of and optionally  print the fax", ButtonPicture::View);
-  static_cast<QHBoxLayout *>(ButtonBar->layout())->addStretch();
+  AddBarStretch(ButtonBar);
   Exitbutton =
       AddBarButton(ButtonBar, "Exitbutton", "E&xit", "Exit the program", ButtonPicture::Exit);
 
