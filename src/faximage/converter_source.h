@@ -31,7 +31,7 @@ class ByteInput {
 class FileInput final : public ByteInput {
  public:
   ~FileInput() override;
-  // Answers ecOK or the negated error number of the operating system.
+  // Answers ecOK or the file error code of the failure (fileErrorCode).
   Result open(const std::string &path);
   void close();
   Result read(void *buf, std::size_t n) override;
