@@ -405,6 +405,15 @@ Status Table::Create(const std::string &path, const std::vector<FieldDef> &field
     p[2] = uint8_t(tm.tm_mon + 1);
     p[3] = uint8_t(tm.tm_mday);
   }
+  // An index left behind by an earlier table of this name would be opened with the new one
+  // and describe rows that no longer exist; it is derived data, so it goes.
+  {
+    std::string cdx = FindSibling(fs, path, "cdx");
+    if (fs.Exists(cdx)) {
+      Result r = fs.Remove(cdx);
+      if (r != ecOK) return IoErr(r, "removing the old index " + cdx);
+    }
+  }
   // The memo file first: a DBF that exists is taken as a finished table.
   if (memo) {
     std::string fptPath = FindSibling(fs, path, "fpt");

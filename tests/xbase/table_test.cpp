@@ -491,3 +491,17 @@ TEST(CrashSafety, PackInterruptedAtAnyStepKeepsEveryLiveRow) {
   EXPECT_GT(packed, 0);
   EXPECT_LT(packed, 60);
 }
+
+TEST(TableFiles, ANewTableDropsAnOrphanedIndex) {
+  kvtest::TempDir dir;
+  {
+    auto t = MakeFax(dir);
+    AddRows(*t, 5);
+    ASSERT_TRUE(t->IndexTag("DATESENT", "DTOS(DATESENT)+TIMESENT", ".not. deleted()", true));
+  }
+  std::filesystem::remove(dir / "KRV.DBF");  // the user deleted the table, not its index
+  auto t = MakeFax(dir);
+  EXPECT_EQ(t->TagCount(), 0);
+  EXPECT_FALSE(t->IndexDamaged());
+  EXPECT_FALSE(std::filesystem::exists(dir / "KRV.CDX"));
+}
