@@ -60,6 +60,7 @@ void WakeFd::drain() {
 
 namespace {
 std::mutex g_tableMu;
+std::condition_variable g_slotFreed;
 std::shared_ptr<PortRecord> g_table[kMaxPorts];
 }  // namespace
 
@@ -71,9 +72,30 @@ std::shared_ptr<PortRecord> lookup(int port) {
 }
 
 static void freeSlot(PortRecord &rec) {
-  std::lock_guard lk(g_tableMu);
-  if (rec.port >= 1 && rec.port <= kMaxPorts && g_table[rec.port - 1].get() == &rec)
-    g_table[rec.port - 1].reset();
+  {
+    std::lock_guard lk(g_tableMu);
+    if (rec.port >= 1 && rec.port <= kMaxPorts && g_table[rec.port - 1].get() == &rec)
+      g_table[rec.port - 1].reset();
+  }
+  g_slotFreed.notify_all();
+}
+
+// A port closed from inside a handler keeps its device until its dispatch thread ends. An open
+// of the same device meanwhile (closing and opening again from a handler) waits for that
+// instead of finding the line "in use" by ourselves. The dispatch thread that has to do the
+// freeing is never made to wait for itself.
+static bool waitForClosingDevice(const std::string &name) {
+  std::unique_lock lk(g_tableMu);
+  auto closing = [&] {
+    for (auto &r : g_table) {
+      if (!r || r->deviceName != name) continue;
+      std::lock_guard rl(r->lock);
+      if (r->closeRequested && r->dispatchId != std::this_thread::get_id()) return true;
+    }
+    return false;
+  };
+  if (!closing()) return false;
+  return g_slotFreed.wait_for(lk, std::chrono::seconds(3), [&] { return !closing(); });
 }
 
 // ---- Device status, modem lines, input -------------------------------------------------------
@@ -367,11 +389,14 @@ void finishClose(PortRecord &rec, bool fromDispatch) {
   } else if (rec.dispatchThread.joinable()) {
     rec.dispatchThread.join();
   }
-  std::lock_guard lk(rec.lock);
-  closeDevice(rec);
-  rec.handlers.clear();
-  rec.freed = true;
-  rec.threadsRunning = false;
+  {
+    std::lock_guard lk(rec.lock);
+    closeDevice(rec);
+    rec.handlers.clear();
+    rec.freed = true;
+    rec.threadsRunning = false;
+  }
+  // Not under the record's lock: the table lock is always taken first.
   freeSlot(rec);
   rec.inputCv.notify_all();
 }
@@ -429,6 +454,7 @@ static Result openCommon(int &port, std::shared_ptr<DeviceOps> ops, const std::s
     } catch (const std::bad_alloc &) {
       return ecOutOfMemory;
     }
+    if (device) rp->deviceName = *device;
     g_table[slot] = rp;  // reserved while the device opens
   }
   PortRecord &rec = *rp;
@@ -441,6 +467,7 @@ static Result openCommon(int &port, std::shared_ptr<DeviceOps> ops, const std::s
   };
   if (device) {
     Result d = rec.ops->open(*device);
+    if (d == ecAlreadyOpen && waitForClosingDevice(*device)) d = rec.ops->open(*device);
     if (d < 0) return fail(d);
     rec.dev = d;
   } else {

@@ -55,6 +55,9 @@ struct DataTrigger {
   bool ignoreCase = false;
 };
 
+// Feeds one received byte to a data trigger's matcher; true when its string completed.
+bool FeedDataTrigger(DataTrigger &d, std::uint8_t b);
+
 struct StatusTrigger {
   std::uint16_t handle = 0;
   std::uint16_t kind = 0;
@@ -73,6 +76,7 @@ struct Registration {
 
 struct PortRecord {
   int port = 0;
+  std::string deviceName;
   std::shared_ptr<DeviceOps> ops;
   int dev = -1;
   bool attached = false;

@@ -13,6 +13,35 @@ using namespace detail;
 
 namespace detail {
 
+// Feeds one byte to a data trigger; true when its string completed.
+bool FeedDataTrigger(DataTrigger &d, std::uint8_t b) {
+  if (d.text.empty()) return false;
+  if (d.ignoreCase) b = std::uint8_t(std::toupper(b));
+  const std::size_t len = d.text.size();
+  bool match = false;
+  for (auto &c : d.counters) {
+    if (c == 0) continue;
+    if (std::uint8_t(d.text[c]) == b) {
+      if (++c == len) match = true;
+    } else {
+      c = 0;
+    }
+  }
+  if (!match && std::uint8_t(d.text[0]) == b) {
+    if (len == 1) {
+      match = true;
+    } else {
+      for (auto &c : d.counters)
+        if (c == 0) {
+          c = 1;
+          break;
+        }
+    }
+  }
+  if (match) std::fill(d.counters.begin(), d.counters.end(), 0);
+  return match;
+}
+
 namespace {
 
 constexpr auto kWindowTimeout = std::chrono::milliseconds(1000);
@@ -171,35 +200,6 @@ void clearFired(PortRecord &rec) {
   rec.anyFired = false;
 }
 
-// Feeds one byte to a data trigger; true when its string completed.
-bool feed(DataTrigger &d, std::uint8_t b) {
-  if (d.text.empty()) return false;
-  if (d.ignoreCase) b = std::uint8_t(std::toupper(b));
-  const std::size_t len = d.text.size();
-  bool match = false;
-  for (auto &c : d.counters) {
-    if (c == 0) continue;
-    if (std::uint8_t(d.text[c]) == b) {
-      if (++c == len) match = true;
-    } else {
-      c = 0;
-    }
-  }
-  if (!match && std::uint8_t(d.text[0]) == b) {
-    if (len == 1) {
-      match = true;
-    } else {
-      for (auto &c : d.counters)
-        if (c == 0) {
-          c = 1;
-          break;
-        }
-    }
-  }
-  if (match) std::fill(d.counters.begin(), d.counters.end(), 0);
-  return match;
-}
-
 // Scans new input for data triggers and gives avail notifications. Returns whether the caller
 // should run it again.
 bool dataPass(PortRecord &rec) {
@@ -217,7 +217,7 @@ bool dataPass(PortRecord &rec) {
       std::uint8_t b = rec.in[rec.scanTotal % kInRingSize];
       for (auto &d : rec.data) {
         if (d.text.empty()) continue;
-        if (!d.matched && feed(d, b)) d.matched = true;
+        if (!d.matched && FeedDataTrigger(d, b)) d.matched = true;
         any |= d.matched;
       }
     }

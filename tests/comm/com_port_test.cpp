@@ -258,6 +258,22 @@ TEST_F(ComPort, ClosingInsideItsOwnHandler) {
   EXPECT_TRUE(cp.Open());
 }
 
+TEST_F(ComPort, ClosingAndReopeningInsideAHandler) {
+  bool reopened = false;
+  cp.OnTriggerAvail = [&](TKvCustomComPort &p, std::uint32_t) {
+    if (reopened) return;
+    p.SetOpen(false);
+    p.SetOpen(true);  // the old record still holds the line until its thread ends
+    reopened = p.Open();
+  };
+  cp.SetOpen(true);
+  pty.write("RING\r\n");
+  ASSERT_TRUE(pumpUntil([&] { return reopened; }));
+  pty.write("x");
+  cp.PutString("ATA\r");
+  EXPECT_EQ(pty.read(4), "ATA\r");
+}
+
 TEST_F(ComPort, WaitForString) {
   cp.SetOpen(true);
   EXPECT_TRUE(cp.WaitForString("", 1, false, false));

@@ -120,6 +120,21 @@ TEST(PortLayer, OutputRingFullAtExactlyTheFreeSpace) {
   ClosePort(port);
 }
 
+TEST(PortLayer, ClosingWithAWriteThatNeverCompletes) {
+  Pty p;  // nobody reads the far end: the device fills and stays full
+  int port = openPty(p, 8192);
+  std::string junk(4096, 'j');
+  for (int i = 0; i < 200 && OutBuffUsed(port) == 0; ++i) {
+    PutBlock(port, junk.data(), junk.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_GT(OutBuffUsed(port), 0);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ClosePort(port), ecOK);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_EQ(OpenPortCount(), 0);
+}
+
 TEST(PortLayer, OutputWrapsAroundTheRing) {
   Pty p;
   int port = openPty(p, 100);
