@@ -13,6 +13,8 @@ namespace kv::cli {
 
 namespace {
 
+constexpr std::size_t kMaxLines = 65536;
+
 struct Page {
   int widthBytes = 0;
   std::vector<std::vector<std::uint8_t>> lines;
@@ -86,13 +88,24 @@ int runUnpack(const Args &args, Context &ctx) {
   }
   for (int n = first; n <= last; ++n) {
     Page page;
+    bool tooTall = false;
     u.OnOutputLine = [&](TKvCustomFaxUnpacker &, bool starting, bool ending, const std::uint8_t *d,
                          int len, int) {
       if (starting || ending) return;
+      // No paper is that long; a damaged file must not make us hold gigabytes of lines.
+      if (page.lines.size() >= kMaxLines) {
+        tooTall = true;
+        u.abort();
+        return;
+      }
       page.widthBytes = std::max(page.widthBytes, len);
       page.lines.emplace_back(d, d + len);
     };
-    if (Result r = u.unpackPage(n); r < 0)
+    if (Result r = u.unpackPage(n); tooTall) {
+      ctx.err << "korvane-fax unpack: " << in << ", page " << n << ": more than " << kMaxLines
+              << " lines; not a fax page\n";
+      return exitFailed;
+    } else if (r < 0)
       return fail(ctx, "unpack", r, in + ", page " + std::to_string(n));
     const std::string out = *prefix + "-" + std::to_string(n) + "." + format;
     if (page.lines.empty()) {

@@ -43,8 +43,10 @@ bool allZero(const std::uint8_t *p, int n) {
   return true;
 }
 
-// Largest bitmap we agree to make: far beyond any fax page, small enough to allocate.
+// Largest bitmap we agree to make: far beyond any fax page, small enough to allocate. A fine A4
+// page has about 2300 rows; a damaged or hostile file could otherwise ask for gigabytes.
 constexpr std::int64_t kMaxBitmapBytes = std::int64_t{1} << 30;
+constexpr std::size_t kMaxBitmapRows = 65536;
 
 }  // namespace
 
@@ -177,7 +179,12 @@ Result TKvCustomFaxUnpacker::unpackPageToBitmap(int page, MonoBitmap &result) {
     std::size_t rowBytes = 0, count = 0;
     int used = 0;  // bytes up to the last non-white byte of any row
     ApfPageHeader header;
+    bool tooTall = false;
     Result r = decodePage(page, true, header, [&](const std::uint8_t *d, int len) {
+      if (count >= kMaxBitmapRows) {
+        tooTall = true;
+        return;
+      }
       if (rowBytes == 0) {
         rowBytes = static_cast<std::size_t>(header.bytesPerLine());
         rows.assign(kGrowLines * rowBytes, 0);
@@ -193,6 +200,7 @@ Result TKvCustomFaxUnpacker::unpackPageToBitmap(int page, MonoBitmap &result) {
       ++count;
     });
     if (r < 0) return r;
+    if (tooTall) return ecCantMakeBitmap;
     if (count == 0) return ecOK;
 
     // Cut to the used width, rounded up to an even number of bytes.

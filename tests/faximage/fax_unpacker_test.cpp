@@ -194,6 +194,21 @@ TEST_F(FaxUnpacker, ScalingStretchesTheBitmap) {
   EXPECT_TRUE(bm.pixel(31, 103));
   u.setHorizMult(1 << 30);
   EXPECT_EQ(u.unpackPageToBitmap(1, bm), ecCantMakeBitmap);
+
+  // A page far taller than any paper (here 40000 lines doubled) is refused, not allocated.
+  u.setScaling(false);
+  const std::string tall = file("tall.apf");
+  ApfWriter w;
+  ASSERT_EQ(w.create(tall), ecOK);
+  ASSERT_EQ(w.beginPage(false, false), ecOK);
+  const std::vector<std::uint8_t> white(216, 0);
+  for (int y = 0; y < 40000; ++y) ASSERT_EQ(w.writeLine(white.data()), ecOK);
+  ASSERT_EQ(w.finish("tall"), ecOK);
+  u.setInFileName(tall);
+  EXPECT_EQ(u.unpackPageToBitmap(1, bm), ecCantMakeBitmap);
+  u.setAutoScaleMode(asNone);
+  EXPECT_EQ(u.unpackPageToBitmap(1, bm), ecOK);
+  EXPECT_EQ(bm.height, 40000);
 }
 
 TEST_F(FaxUnpacker, AbortStopsTheUnpackingAndIsThenCleared) {
