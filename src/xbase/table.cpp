@@ -1324,6 +1324,8 @@ Status Table::Pack() {
     return cleanup(IoErr(r, "packing " + path_));
   auto *hp = reinterpret_cast<uint8_t *>(header.data());
   PutU32LE(hp + 4, newCount);
+  // The structural-index flag must match reality (the rebuild deletes the index file first).
+  if (d.tags.empty() && !fs.Exists(d.cdxPath)) hp[28] &= uint8_t(~0x01);
   if ((r = nd->WriteAt(0, header.data(), header.size())) != ecOK ||
       (st = WriteHeaderCount(*nd, newCount), !st) || (r = nd->Sync()) != ecOK)
     return cleanup(st ? IoErr(r, "packing " + path_) : st);

@@ -163,7 +163,14 @@ TEST_F(Storage, DeleteHidesAndRebuildPacks) {
   ASSERT_TRUE(QFile::remove(Path("KRV.CDX")));
   ASSERT_TRUE(apollo.Pack());
   EXPECT_EQ(apollo.RecCount(), 8);
+  auto indexFlag = [&] {
+    QFile f(Path("KRV.DBF"));
+    f.open(QIODevice::ReadOnly);
+    return f.read(29).at(28) & 0x01;
+  };
+  EXPECT_EQ(indexFlag(), 0);  // no index file, so the table must not claim one
   ASSERT_GT(apollo.IndexTag("", "DATESENT", "datesent", 0, true, ".not. deleted()"), 0);
+  EXPECT_EQ(indexFlag(), 1);
   apollo.SetOrder(apollo.TagArea("DATESENT"));
   EXPECT_EQ(Subjects().first(), "fax 9");
   ASSERT_TRUE(apollo.GotoRecord(4));
