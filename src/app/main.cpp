@@ -2,9 +2,12 @@
 #include <QApplication>
 #include <QFileInfo>
 
+#include "app/dialogs.h"
 #include "app/hints.h"
 #include "app/main_screen.h"
 #include "app/single_instance.h"
+#include "app/window_placement.h"
+#include "comm/main_thread_qt.h"
 
 int main(int argc, char *argv[]) {
   QApplication app(argc, argv);
@@ -17,6 +20,22 @@ int main(int argc, char *argv[]) {
   QApplication::setApplicationName("Korvane");
   QApplication::setApplicationDisplayName("Korvane");
   kv::Hints::install(app);
+  // Serial events reach the windows through the event loop.
+  kv::QtMainThread mainThread;
+  kv::MainThread::install(&mainThread);
+  struct Uninstall {
+    ~Uninstall() { kv::MainThread::install(nullptr); }
+  } uninstall;
+  // An error escaping an event handler is shown to the user, not lost on a terminal.
+  kv::MainThread::setExceptionReporter([](std::exception_ptr e) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception &x) {
+      kv::Dialogs::error(kv::MainWindow(), QString::fromLocal8Bit(x.what()));
+    } catch (...) {
+      kv::Dialogs::error(kv::MainWindow(), "Unknown error");
+    }
+  });
   kv::TMainScreen main;
   justOne.serve(&main);
   main.show();

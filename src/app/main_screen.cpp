@@ -218,8 +218,7 @@ void TMainScreen::FormCreate() {
   FaxInProgress = false;
   ReceiveMode = false;
   QDir().mkdir(ProgramDir() + "receive");
-  // The receive component and its port are prepared by receive mode when it is built; the
-  // port stays closed until then.
+  prepareReceivePort();
   mnuShowHint->setChecked(Settings.HintsOn());
   Hints::setEnabled(Settings.HintsOn());
 }
@@ -233,6 +232,22 @@ void TMainScreen::reportDamagedIndex(TTable &table, TApollo &apollo) {
                                             "Choose Rebuild Indexes from the File menu to "
                                             "rebuild it.")
                                  .arg(name.left(name.size() - 3) + "CDX", apollo.IndexProblem()));
+}
+
+// Receive mode's port: fixed buffers, hardware flow control, tracing and logging into the
+// receive trace and log files. It stays closed until receive mode opens it.
+void TMainScreen::prepareReceivePort() {
+  KvComPort1.SetAutoOpen(false);
+  KvComPort1.SetComNumber(1);
+  KvComPort1.SetInSize(8192);
+  KvComPort1.SetOutSize(8192);
+  KvComPort1.SetHWFlowOptions(hwfSet({hwfUseRTS, hwfRequireCTS}));
+  KvComPort1.SetBufferFull(7372);
+  KvComPort1.SetBufferResume(819);
+  KvComPort1.SetTraceName((ProgramDir() + "KRVRECV.TRC").toStdString());
+  KvComPort1.SetLogName((ProgramDir() + "KRVRECV.LOG").toStdString());
+  KvComPort1.SetTracing(tlOn);
+  KvComPort1.SetLogging(tlOn);
 }
 
 void TMainScreen::showEvent(QShowEvent *event) {
@@ -317,7 +332,12 @@ void TMainScreen::mnuPhoneBookClick() {}
 void TMainScreen::mnuPreferencesClick() {}
 
 void TMainScreen::ReceiveModeOff() {
-  // Without a running receiver there is nothing to abort or close; the state still ends.
+  // Whatever fails on the way, receive mode ends and the port is released.
+  try {
+    KvComPort1.SetOpen(false);
+  } catch (const std::exception &) {
+  }
+  QCoreApplication::processEvents();
   ReceiveMode = false;
   ReceiveButton->setText("Receive");
   SetHint(ReceiveButton, "Start receiving faxes");

@@ -9,6 +9,7 @@
 #include "app/settings_link.h"
 #include "app/status_line.h"
 #include "app/table_model.h"
+#include "comm/com_port.h"
 
 class QAction;
 class QStackedWidget;
@@ -37,6 +38,8 @@ class TMainScreen : public QMainWindow {
 
   TFaxRecords Records;
   TSettingsLink Settings;
+  // The port of receive mode; closed until receive mode opens it.
+  TKvComPort KvComPort1;
 
   // Controls.
   QWidget *ButtonBar;
@@ -99,6 +102,7 @@ class TMainScreen : public QMainWindow {
   bool FormCloseQuery();
   void FormClose();
   void ReceiveModeOff();
+  void prepareReceivePort();
   void reportDamagedIndex(TTable &table, TApollo &apollo);
   bool activateQueued_ = false;
   bool closed_ = false;

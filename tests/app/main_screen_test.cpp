@@ -76,6 +76,15 @@ TEST_F(MainScreenTest, FirstStartInAnEmptyDirectory) {
   EXPECT_EQ(w.Settings.ComPort(), 0);
   EXPECT_EQ(w.windowTitle(), "Korvane ");
   EXPECT_EQ(CurrentStatusLine(), w.status);
+  // Receive mode's port is prepared but stays closed.
+  EXPECT_FALSE(w.KvComPort1.Open());
+  EXPECT_EQ(w.KvComPort1.ComNumber(), 1);
+  EXPECT_EQ(w.KvComPort1.InSize(), 8192);
+  EXPECT_EQ(w.KvComPort1.BufferFull(), 7372);
+  EXPECT_EQ(w.KvComPort1.HWFlowOptions(), hwfSet({hwfUseRTS, hwfRequireCTS}));
+  EXPECT_EQ(w.KvComPort1.TraceName(), (ProgramDir() + "KRVRECV.TRC").toStdString());
+  EXPECT_EQ(w.KvComPort1.LogName(), (ProgramDir() + "KRVRECV.LOG").toStdString());
+  EXPECT_EQ(w.KvComPort1.Tracing(), tlOn);
 
   start(w);
   EXPECT_FALSE(w.FirstActivate);
