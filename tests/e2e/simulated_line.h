@@ -50,6 +50,7 @@ class SimulatedLine {
   // stops it when it does not end within `limit` (and returns -1).
   int finish(std::chrono::milliseconds limit = std::chrono::seconds(30));
   std::string log() const;  // linesim's output: the log, then the summary of the calls
+  pid_t pid() const { return proc_ ? proc_->pid() : -1; }
 
   static std::string linesimPath();
 

@@ -1,3 +1,5 @@
+#include <signal.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -22,8 +24,10 @@ std::string readFile(const std::string &path) {
 
 TEST(SimulatedLineTest, WritesPortsAnswersAndLeavesNothingBehind) {
   std::string dir, portA;
+  pid_t pid = -1;
   {
     SimulatedLine line;
+    pid = line.pid();
     dir = line.programDir();
     portA = line.portA();
     EXPECT_EQ(readFile(line.iniPath()),
@@ -39,6 +43,7 @@ TEST(SimulatedLineTest, WritesPortsAnswersAndLeavesNothingBehind) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir));
   EXPECT_FALSE(std::filesystem::exists(portA));
+  EXPECT_NE(::kill(pid, 0), 0);  // the line is gone, not left running
 }
 
 TEST(SimulatedLineTest, EndsByItselfAfterTheCallsAndReportsThem) {

@@ -5,6 +5,7 @@ using namespace std::chrono_literals;
 using kv::test::kEfaxHeaderRows;
 using kv::test::LineEfaxTest;
 using kv::test::LineOptions;
+using kv::test::Process;
 using kv::test::SimulatedLine;
 
 TEST_F(LineEfaxTest, EfaxToEfaxInRealTime) {
@@ -63,4 +64,35 @@ TEST_F(LineEfaxTest, TenCallsInARowToTheFarEnd) {
     expectSamePage(pages_[1], got[1], kEfaxHeaderRows);
   }
   EXPECT_EQ(line.finish(), 0) << line.log();
+}
+
+TEST_F(LineEfaxTest, EfaxAnswersOnTheSecondRingTwice) {
+  LineOptions o;
+  o.calls = 2;
+  SimulatedLine line(o);
+  for (int call = 1; call <= 2; ++call) {
+    SCOPED_TRACE("call " + std::to_string(call));
+    auto rx = std::make_unique<Process>(
+        std::vector<std::string>{"efax", "-d", line.portB(), "-o1", "-w", "-iS0=2", "-r",
+                                 work_.path() + "/call" + std::to_string(call)},
+        work_.path() + "/efax-rx.log");
+    std::this_thread::sleep_for(500ms);
+    auto tx = sender(line.portA());
+    ASSERT_TRUE(tx->wait(60s)) << tx->output();
+    ASSERT_TRUE(rx->wait(30s)) << rx->output();
+    EXPECT_EQ(tx->exitCode(), 0) << tx->output();
+    EXPECT_EQ(rx->exitCode(), 0) << rx->output();
+  }
+  EXPECT_EQ(line.finish(), 0) << line.log();
+  // Each call: two rings, then the answer; never a third ring, never the first.
+  std::string log = line.log();
+  std::size_t at = 0;
+  for (int call = 1; call <= 2; ++call) {
+    at = log.find("B: RING 2", at);
+    ASSERT_NE(at, std::string::npos) << log;
+    auto answered = log.find("B: answers", at);
+    EXPECT_NE(answered, std::string::npos);
+    EXPECT_EQ(log.find("B: RING 3"), std::string::npos) << log;
+    at = answered;
+  }
 }
