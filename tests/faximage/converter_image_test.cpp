@@ -207,6 +207,9 @@ TEST_F(ImageConvert, UnsupportedTiffsAreRefused) {
   writeTiff(dir.file("wide.tif"), ituChart(1, 1800, 4), "wl", COMPRESSION_NONE,
             PHOTOMETRIC_MINISWHITE, 4);
   EXPECT_EQ(convert(dir.file("wide.tif"), idTiff), ecBadGraphicsFormat);  // wider than a line
+  writeTiff(dir.file("huge.tif"), test::blankRaster(40000, 2), "wl", COMPRESSION_PACKBITS,
+            PHOTOMETRIC_MINISWHITE, 1);  // rows past the 4096 pixels any fax line can hold
+  EXPECT_EQ(convert(dir.file("huge.tif"), idTiff), ecBadGraphicsFormat);
   ASSERT_TRUE(sh("tiffcp -c g3 " + dir.file("wide.tif") + " " + dir.file("g3.tif")));
   EXPECT_EQ(convert(dir.file("g3.tif"), idTiff), ecBadGraphicsFormat);
   writeTiff(dir.file("ok.tif"), src, "wl", COMPRESSION_NONE, PHOTOMETRIC_MINISWHITE, 4);
