@@ -68,6 +68,8 @@ std::shared_ptr<PortRecord> lookup(int port) {
   if (port < 1 || port > kMaxPorts) return nullptr;
   std::lock_guard lk(g_tableMu);
   auto r = g_table[port - 1];
+  // A slot whose open is still running belongs to nobody yet.
+  if (r && !r->ready) return nullptr;
   return r;
 }
 
@@ -502,6 +504,10 @@ static Result openCommon(int &port, std::shared_ptr<DeviceOps> ops, const std::s
       !startThread(rec, rec.outThread, outputThread, rp)) {
     finishClose(rec, false);
     return ecOutOfMemory;
+  }
+  {
+    std::lock_guard lk(g_tableMu);
+    rec.ready = true;
   }
   port = rec.port;
   return ecOK;

@@ -76,6 +76,7 @@ struct Registration {
 
 struct PortRecord {
   int port = 0;
+  bool ready = false;  // guarded by the table lock: set once the open has completed
   std::string deviceName;
   std::shared_ptr<DeviceOps> ops;
   int dev = -1;
