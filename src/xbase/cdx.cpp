@@ -401,8 +401,8 @@ void PutTagHeader(uint8_t *t, uint32_t root, int keyLen, uint8_t options, bool d
 }  // namespace
 
 std::string BuildCdx(const std::vector<CdxTag> &tags) {
-  // The directory's record numbers are header offsets; fixing its width at 32 bits makes its
-  // page count independent of where the tags land.
+  // The directory's record numbers are header offsets: counting its pages with 32-bit entries
+  // gives a size that holds whatever offsets the tags end up at.
   std::vector<KeyEntry> dir;
   for (auto &t : tags) {
     std::string name = t.info.name.substr(0, 10);
@@ -441,8 +441,14 @@ std::string BuildCdx(const std::vector<CdxTag> &tags) {
       if (name == d.key) d.rec = headerOffsets[i];
     }
   }
+  // Now with the real offsets and the narrowest entries they allow (small files get the
+  // 3-byte entries other tools write). Narrower entries never need more pages; a page this
+  // saves stays as unused space.
+  size_t reserved = dirPages.size();
+  uint32_t maxOffset = headerOffsets.empty() ? 0 : headerOffsets.back();
   dirPages.clear();
-  uint32_t dirRoot = BuildTree(dir, 10, ' ', 32, 2 * kCdxPage, &dirPages);
+  uint32_t dirRoot = BuildTree(dir, 10, ' ', BitsFor(maxOffset), 2 * kCdxPage, &dirPages);
+  dirPages.resize(std::max(reserved, dirPages.size()), std::string(kCdxPage, '\0'));
   std::string img(2 * kCdxPage, '\0');
   PutTagHeader(reinterpret_cast<uint8_t *>(img.data()), dirRoot, 10, 0xE0, false, "", "");
   for (auto &p : dirPages) img += p;

@@ -204,3 +204,31 @@ TEST(Expressions, SpellingsOfTheSameConditionAgree) {
   std::unique_ptr<Expression> e;
   EXPECT_FALSE(Expression::Parse(std::string(3000, '('), fields, &e));  // no stack overflow
 }
+
+TEST(CdxBuild, SmallFilesUseTheCompactDirectoryLayout) {
+  CdxTag tag;
+  tag.info = {"KEY_NAME", "key_name", "", false, false, 50};
+  for (const char *k : {"CALLS", "CONTACTS", "CONTACT_TYPES"}) {
+    std::string key = k;
+    key.resize(50, ' ');
+    tag.keys.push_back({key, uint32_t(tag.keys.size() + 1)});
+  }
+  std::string img = BuildCdx({tag});
+  // The same places a real one-tag file uses: directory leaf at 1024, tag header at 1536.
+  ASSERT_EQ(img.size(), 3072u);
+  auto *p = reinterpret_cast<const uint8_t *>(img.data());
+  EXPECT_EQ(GetU32LE(p), 1024u);
+  EXPECT_EQ(p[1024 + 23], 3);  // three bytes per directory entry
+  EXPECT_EQ(GetU32LE(p + 1536), 2560u);
+  std::vector<CdxTag> back;
+  ASSERT_TRUE(ReadCdx(img, &back));
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].headerOffset, 1536u);
+  EXPECT_EQ(back[0].info.key, "key_name");
+  std::vector<KeyEntry> keys;
+  ASSERT_TRUE(ReadTagKeys(img, 1536, 50, ' ', &keys));
+  EXPECT_EQ(keys, tag.keys);
+  // The tag's expression pool, as the real file has it.
+  const uint8_t want[8] = {0x09, 0x00, 0x01, 0x00, 0x00, 0x00, 0x09, 0x00};
+  EXPECT_EQ(std::memcmp(p + 1536 + 504, want, 8), 0);
+}
