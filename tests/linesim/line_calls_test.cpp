@@ -6,6 +6,7 @@
 
 #include "e2e/port_client.h"
 #include "e2e/simulated_line.h"
+#include "scriptmodem/modem_script.h"
 
 using namespace std::chrono_literals;
 using kv::test::LineOptions;
@@ -31,8 +32,9 @@ void setUp(PortClient &p, const std::string &extra = "") {
   ASSERT_TRUE(p.expect("OK\r\n", 3s)) << p.received();
 }
 
-// Both ends off line again after a connected call.
-void hangUpBoth(PortClient &a, PortClient &b) {
+// Both ends off line again after a connected call. The answerer's modem goes on hook by
+// itself when the far end leaves; answererToo also sends it ATH (which resets its ring count).
+void hangUpBoth(PortClient &a, PortClient &b, bool answererToo = true) {
   // A caller in +FRH=3 stops receiving at any byte, then takes ATH.
   a.send("X");
   a.waitFor("OK", 1s);
@@ -40,6 +42,7 @@ void hangUpBoth(PortClient &a, PortClient &b) {
   EXPECT_TRUE(a.expect("OK\r\n", 3s)) << a.received();
   // The answerer learns of it from the line.
   EXPECT_TRUE(b.expect("NO CARRIER", 5s)) << b.received();
+  if (!answererToo) return;
   b.command("ATH");
   EXPECT_TRUE(b.expect("OK\r\n", 3s)) << b.received();
 }
@@ -58,7 +61,7 @@ TEST(LineCallsTest, AutoAnswerCountsRingsAfreshOnEachCall) {
     ASSERT_TRUE(b.expect("CONNECT\r\n", 20s)) << b.received() << line.log();
     EXPECT_EQ(b.count("RING", from), 2) << b.received().substr(from);
     EXPECT_TRUE(a.expect("CONNECT\r\n", 10s)) << a.received() << line.log();
-    hangUpBoth(a, b);
+    hangUpBoth(a, b, false);
   }
 }
 
@@ -175,4 +178,30 @@ TEST(LineCallsTest, ModemThatStopsAnsweringAndLineThatDrops) {
     EXPECT_TRUE(b.expect("NO CARRIER", 10s)) << b.received();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
   }
+}
+
+TEST(LineCallsTest, LineDropEndsReceivedDataWithDleEtxThenNoCarrier) {
+  SimulatedLine line(withArgs({"--drop-after", "16"}));
+  PortClient a(line.portA()), b(line.portB());
+  setUp(a);
+  setUp(b, "S0=1");
+  a.command("ATD1");
+  ASSERT_TRUE(b.expect("CONNECT\r\n", 10s)) << b.received();
+  ASSERT_TRUE(a.expect("CONNECT\r\n", 10s)) << a.received();
+  // B sends one final frame (address, control 0x13 "final", a byte) and then listens for
+  // page data; A stops listening and sends page data at 9600 bit/s.
+  b.send(std::string("\xFF\x13\x80\x10\x03", 5));
+  ASSERT_TRUE(b.expect("OK\r\n", 10s)) << b.received();
+  ASSERT_TRUE(a.waitFor("OK\r\n", 10s)) << a.received();
+  b.command("AT+FRM=96");
+  a.command("AT+FTM=96");
+  ASSERT_TRUE(a.expect("CONNECT\r\n", 10s)) << a.received();
+  ASSERT_TRUE(b.expect("CONNECT\r\n", 10s)) << b.received();
+  a.send(std::string(3000, '\x01'));
+  // The drop ends B's data stream properly before the result: DLE ETX, then NO CARRIER.
+  ASSERT_TRUE(b.waitFor("NO CARRIER", 10s)) << line.log();
+  EXPECT_NE(b.unread().find("\x10\x03\r\nNO CARRIER\r\n"), std::string::npos)
+      << kv::ModemScript::printable(b.unread().substr(b.unread().size() - 40));
+  EXPECT_NE(b.unread().find(std::string(8, '\x01')), std::string::npos);  // A's data came
+  EXPECT_TRUE(a.expect("NO CARRIER", 10s)) << a.received();
 }

@@ -237,9 +237,9 @@ int ModemPort::atMode() const {
 }
 
 void ModemPort::postHangup(int64_t block) {
-  // A modem receiving page data that gets the hang-up event answers NO CARRIER in the middle
-  // of the data, without DLE ETX, and the program reads it as more image data. Let it first
-  // notice the carrier is gone (it then ends the data properly), then tell it.
+  // On a real line a receiving modem learns of the far end leaving only by losing the carrier.
+  // While it receives, let it find that out by itself (DLE ETX, NO CARRIER), as a real one
+  // would, and only then go on hook.
   int mode = atMode();
   if (mode == AT_MODE_CONNECTED || mode == AT_MODE_DELIVERY) {
     hangupDue_ = block + kBlocksPerSecond * 3;
