@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "faximage/apf_file.h"
 #include "faximage/fax_unpacker.h"
@@ -15,16 +16,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::uint8_t mode = data[0];
   ++data, --size;
 
-  // The raw stream, split where the input says, so that code words cross feed boundaries.
+  // The raw stream in one piece and byte by byte: the fast path (whole words) and the careful
+  // path (bits arriving in dribbles) must deliver the same lines.
   {
-    std::size_t lines = 0;
-    kv::T4Decoder dec([&](const std::uint8_t *, std::size_t n) {
+    std::vector<std::uint8_t> whole, dribbled;
+    kv::T4Decoder a([&](const std::uint8_t *p, std::size_t n) {
       if (n != 216 && n != 256) __builtin_trap();
-      ++lines;
+      whole.insert(whole.end(), p, p + n);
     });
-    const std::size_t cut = size ? (mode * 7u) % size : 0;
-    if (dec.feed(data, cut)) dec.feed(data + cut, size - cut);
-    dec.finish();
+    kv::T4Decoder b(
+        [&](const std::uint8_t *p, std::size_t n) { dribbled.insert(dribbled.end(), p, p + n); });
+    a.feed(data, size);
+    a.finish();
+    for (std::size_t i = 0; i < size && b.feed(data + i, 1); ++i) {
+    }
+    b.finish();
+    if (whole != dribbled || a.linesDelivered() != b.linesDelivered()) __builtin_trap();
   }
 
   // The bytes as an APF file.

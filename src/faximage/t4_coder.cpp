@@ -1,7 +1,9 @@
 #include "faximage/t4_coder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <iterator>
 
 namespace kv {
 
@@ -47,7 +49,8 @@ const EncodeTables &encodeTables() {
 
 // Decoding tables: indexed by the next 12 (white) or 13 (black) bits of the stream, first bit
 // lowest. Every index whose low bits equal a code word maps to that code word.
-enum : std::uint8_t { kInvalid = 0, kTerm, kMakeup, kEol, kZeros };
+// Run codes first, so that the fast path tests for them with one comparison.
+enum : std::uint8_t { kTerm = 0, kMakeup, kEol, kZeros, kInvalid };
 
 struct DecodeEntry {
   std::uint16_t run;
@@ -87,6 +90,8 @@ void fillTable(DecodeEntry *table, int indexBits, const std::array<T4Code, 64> &
 const DecodeTables &decodeTables() {
   static const DecodeTables *t = [] {
     auto *d = new DecodeTables{};
+    std::fill(std::begin(d->white), std::end(d->white), DecodeEntry{0, 0, kInvalid});
+    std::fill(std::begin(d->black), std::end(d->black), DecodeEntry{0, 0, kInvalid});
     fillTable(d->white, kWhiteIndexBits, kT4WhiteTerminating, kT4WhiteMakeup);
     fillTable(d->black, kBlackIndexBits, kT4BlackTerminating, kT4BlackMakeup);
     return d;
@@ -358,6 +363,44 @@ void T4Decoder::run() {
       acc_ >>= skip;
       nbits_ -= skip;
       continue;
+    }
+
+    {
+      // Fast path: run codes inside a line, with the state in locals. Anything else (EOL,
+      // fill, a bad code, too few bits) falls through to the careful step below.
+      std::uint64_t acc = acc_;
+      int nbits = nbits_;
+      const std::uint8_t *p = p_;
+      unsigned pos = pos_;
+      bool black = black_, sawRun = false;
+      std::uint8_t *line = line_.data();
+      for (;;) {
+        if (nbits < kBlackIndexBits) {
+          if (end_ - p >= 8) {
+            acc |= loadLe64(p) << nbits;
+            const int take = (63 - nbits) >> 3;
+            p += take;
+            nbits += take * 8;
+          } else {
+            break;
+          }
+        }
+        const DecodeEntry e = black ? t.black[acc & 0x1FFF] : t.white[acc & 0xFFF];
+        if (e.kind > kMakeup) break;
+        acc >>= e.bits;
+        nbits -= e.bits;
+        sawRun = true;
+        if (pos + e.run > static_cast<unsigned>(kFaxMaxLinePixels)) continue;
+        if (black) setBlack(line, pos, e.run);
+        pos += e.run;
+        if (e.kind == kTerm) black = !black;
+      }
+      acc_ = acc;
+      nbits_ = nbits;
+      p_ = p;
+      pos_ = pos;
+      black_ = black;
+      if (sawRun) eolRun_ = 0;
     }
 
     const DecodeEntry &e = black_ ? t.black[acc_ & 0x1FFF] : t.white[acc_ & 0xFFF];
