@@ -6,5 +6,5 @@ void KillWriterRounds(int rounds, int seed);
 }
 
 TEST(CrashSafetySoak, ManyKilledWriters) {
-  kvtest::KillWriterRounds(150, 12345);
+  kvtest::KillWriterRounds(1000, 12345);
 }
