@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 
+#include <filesystem>
+
 #include "comm/port_layer.h"
 #include "comm_test_util.h"
 
@@ -309,6 +311,24 @@ TEST(PortLayer, TraceAndLogThroughThePort) {
   std::remove(trc.c_str());
   std::remove(log.c_str());
   ClosePort(port);
+}
+
+TEST(PortLayer, OpenCloseCyclesLeakNoDescriptors) {
+  auto fds = [] {
+    int n = 0;
+    for ([[maybe_unused]] auto &e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+  };
+  Pty p;
+  int before = fds();
+  for (int i = 0; i < 100; ++i) {
+    int port = openPty(p);
+    PutString(port, "AT\r");
+    InitTracing(port, 100);
+    ASSERT_EQ(ClosePort(port), ecOK);
+  }
+  EXPECT_EQ(fds(), before);
+  p.read(300, 200);
 }
 
 TEST(PortLayer, BuildLineFromText) {
