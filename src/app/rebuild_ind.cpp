@@ -51,6 +51,10 @@ void TRebuildInd::showEvent(QShowEvent *event) {
       Qt::QueuedConnection);
 }
 
+void TRebuildInd::reject() {
+  if (!working_) QDialog::reject();
+}
+
 void TRebuildInd::show(const QString &text) {
   messages_ << text;
   WhatAmIDoing->setText(text);
@@ -74,6 +78,11 @@ void TRebuildInd::rebuildTable(TTable &table, TApollo &apollo, const Step &step,
 
 void TRebuildInd::Rebuild() {
   BusyCursor busy;
+  working_ = true;
+  struct Done {
+    bool &flag;
+    ~Done() { flag = false; }
+  } done{working_};
   static constexpr Step kSent{"Removing FAX file records marked for deletion", "DATESENT",
                               "datesent", true, "Rebuilding FAX file indexes"};
   static constexpr Step kRec{"Removing Received FAX records marked for deletion", "DATETIME",

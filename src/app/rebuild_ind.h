@@ -26,6 +26,10 @@ class TRebuildInd : public QDialog {
   // The whole rebuild; runs at the first activation.
   void Rebuild();
 
+ public slots:
+  // Escape must not close the window half way through a table.
+  void reject() override;
+
  protected:
   void showEvent(QShowEvent *event) override;
 
@@ -41,6 +45,7 @@ class TRebuildInd : public QDialog {
   void rebuildTable(TTable &table, TApollo &apollo, const Step &step, bool messageFirst);
   TFaxRecords &records_;
   bool started_ = false;
+  bool working_ = false;
   QStringList messages_;
   QStringList packFailures_;
 };
