@@ -16,52 +16,55 @@ bool HavePythonDbf() {
 
 TEST(Interop, PythonDbfAndPgdbfReadOurTable) {
   if (!HavePythonDbf()) GTEST_SKIP() << "python3-dbf is not installed";
-  kvtest::TempDir dir;
-  {
-    ASSERT_TRUE(Table::Create(dir / "KRV.DBF", kvtest::FaxFields()));
-    std::unique_ptr<Table> t;
-    ASSERT_TRUE(Table::Open(dir / "KRV.DBF", {}, &t));
-    Record r = t->BlankRecord();
-    r.PutString(0, "Quarterly report");
-    r.PutLogical(1, true);
-    r.PutDate(2, {2024, 1, 15});
-    r.PutString(3, "09:30");
-    r.PutString(4, "Smith");
-    r.PutNumber(6, 3);
-    r.PutMemo(8, "{\\rtf1 cover}");
-    r.PutMemo(9, std::string(300, 'D'));
-    ASSERT_TRUE(t->Append(r, nullptr));
-    Record g = t->BlankRecord();
-    g.PutString(0, "gone");
-    ASSERT_TRUE(t->Append(g, nullptr));
-    ASSERT_TRUE(t->SetDeleted(2, true));
-    ASSERT_TRUE(t->IndexTag("DATESENT", "DTOS(DATESENT)+TIMESENT", ".not. deleted()", true));
+  for (Flavour flavour : {Flavour::FoxPro2, Flavour::VisualFoxPro}) {
+    SCOPED_TRACE(flavour == Flavour::FoxPro2 ? "FoxPro 2 flavour" : "VFP flavour");
+    kvtest::TempDir dir;
+    {
+      ASSERT_TRUE(Table::Create(dir / "KRV.DBF", kvtest::FaxFields(), flavour));
+      std::unique_ptr<Table> t;
+      ASSERT_TRUE(Table::Open(dir / "KRV.DBF", {}, &t));
+      Record r = t->BlankRecord();
+      r.PutString(0, "Quarterly report");
+      r.PutLogical(1, true);
+      r.PutDate(2, {2024, 1, 15});
+      r.PutString(3, "09:30");
+      r.PutString(4, "Smith");
+      r.PutNumber(6, 3);
+      r.PutMemo(8, "{\\rtf1 cover}");
+      r.PutMemo(9, std::string(300, 'D'));
+      ASSERT_TRUE(t->Append(r, nullptr));
+      Record g = t->BlankRecord();
+      g.PutString(0, "gone");
+      ASSERT_TRUE(t->Append(g, nullptr));
+      ASSERT_TRUE(t->SetDeleted(2, true));
+      ASSERT_TRUE(t->IndexTag("DATESENT", "DTOS(DATESENT)+TIMESENT", ".not. deleted()", true));
+    }
+    std::string script =
+        "import dbf\n"
+        "t = dbf.Table('" +
+        dir / "KRV.DBF" +
+        "')\n"
+        "t.open()\n"
+        "print(';'.join(t.structure()))\n"
+        "r = t[0]\n"
+        "print(repr(r.subject.strip()), r.sent, r.datesent, r.timesent, r.pages)\n"
+        "print(repr(r.rtfcover), len(r.rtfdoc), set(r.rtfdoc))\n"
+        "print(dbf.is_deleted(t[1]), len(t))\n";
+    kvtest::WriteFile(dir / "check.py", script);
+    std::string out = kvtest::Run("/usr/bin/python3 " + dir / "check.py" + " 2>&1");
+    EXPECT_EQ(out,
+              "subject C(50);sent L;datesent D;timesent C(5);recipient C(35);phone C(25);"
+              "pages N(2,0);lastresult C(100);rtfcover M;rtfdoc M\n"
+              "'Quarterly report' True 2024-01-15 09:30 3\n"
+              "'{\\\\rtf1 cover}' 300 {'D'}\n"
+              "True 2\n");
+    std::string sql = kvtest::Run("pgdbf -m " + dir / "KRV.FPT" + " " + dir / "KRV.DBF" + " 2>&1");
+    // COPY text format: tab-separated, backslashes doubled.
+    std::string row = "Quarterly report\tt\t2024-01-15\t09:30\tSmith\t\t3\t\t{\\\\rtf1 cover}\t" +
+                      std::string(300, 'D') + "\n";
+    EXPECT_NE(sql.find(row), std::string::npos) << sql;
+    EXPECT_EQ(sql.find("gone"), std::string::npos) << "pgdbf skips deleted rows";
   }
-  std::string script =
-      "import dbf\n"
-      "t = dbf.Table('" +
-      dir / "KRV.DBF" +
-      "')\n"
-      "t.open()\n"
-      "print(';'.join(t.structure()))\n"
-      "r = t[0]\n"
-      "print(repr(r.subject.strip()), r.sent, r.datesent, r.timesent, r.pages)\n"
-      "print(repr(r.rtfcover), len(r.rtfdoc), set(r.rtfdoc))\n"
-      "print(dbf.is_deleted(t[1]), len(t))\n";
-  kvtest::WriteFile(dir / "check.py", script);
-  std::string out = kvtest::Run("/usr/bin/python3 " + dir / "check.py" + " 2>&1");
-  EXPECT_EQ(out,
-            "subject C(50);sent L;datesent D;timesent C(5);recipient C(35);phone C(25);"
-            "pages N(2,0);lastresult C(100);rtfcover M;rtfdoc M\n"
-            "'Quarterly report' True 2024-01-15 09:30 3\n"
-            "'{\\\\rtf1 cover}' 300 {'D'}\n"
-            "True 2\n");
-  std::string sql = kvtest::Run("pgdbf -m " + dir / "KRV.FPT" + " " + dir / "KRV.DBF" + " 2>&1");
-  // COPY text format: tab-separated, backslashes doubled.
-  std::string row = "Quarterly report\tt\t2024-01-15\t09:30\tSmith\t\t3\t\t{\\\\rtf1 cover}\t" +
-                    std::string(300, 'D') + "\n";
-  EXPECT_NE(sql.find(row), std::string::npos) << sql;
-  EXPECT_EQ(sql.find("gone"), std::string::npos) << "pgdbf skips deleted rows";
 }
 
 TEST(Interop, WeReadPythonDbfTables) {
