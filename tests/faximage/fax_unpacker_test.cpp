@@ -81,6 +81,26 @@ TEST_F(FaxUnpacker, AutoScaleModesOnNormalAndFinePages) {
   }
 }
 
+TEST_F(FaxUnpacker, BitmapsEqualTheSourceRasterAtBothWidthsAndResolutions) {
+  for (int width : {kFaxLineNormal, kFaxLineWide}) {
+    for (bool fine : {false, true}) {
+      SCOPED_TRACE(testing::Message() << width << (fine ? " fine" : " normal"));
+      test::Raster page = test::randomRaster(width, 150, 0.3, static_cast<unsigned>(width + fine));
+      page.set(width - 1, 0);  // the whole width is used, so the bitmap is not cut
+      TKvFaxUnpacker u;
+      u.setAutoScaleMode(asNone);
+      u.setInFileName(write("rt.apf", {page}, fine));
+      const MonoBitmap bm = u.UnpackPageToBitmap(1);
+      ASSERT_EQ(bm.width, width);
+      ASSERT_EQ(bm.height, 150);
+      for (int y = 0; y < 150; ++y)
+        ASSERT_EQ(Bytes(bm.row(y), bm.row(y) + width / 8),
+                  Bytes(page.row(y), page.row(y) + width / 8))
+            << "row " << y;
+    }
+  }
+}
+
 TEST_F(FaxUnpacker, HalvingKeepsBlackInLinesButNotInBitmaps) {
   // Pixel pairs: (black, white) everywhere in the first bytes, a solid block further on.
   test::Raster page = test::blankRaster(kFaxLineNormal, 4);
