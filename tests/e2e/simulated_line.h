@@ -52,7 +52,7 @@ class SimulatedLine {
   std::string log() const;  // linesim's output: the log, then the summary of the calls
   pid_t pid() const { return proc_ ? proc_->pid() : -1; }
 
-  static std::string linesimPath();
+  static std::string linesimPath();  // $KORVANE_LINESIM, or linesim of this build
 
  private:
   LineOptions options_;
