@@ -21,6 +21,9 @@ constexpr auto kSendLimit = std::chrono::milliseconds(1000);
 void setFaxDelayScale(double scale) {
   gDelayScale = scale;
 }
+double delayScale() {
+  return gDelayScale;
+}
 
 // --- History log -------------------------------------------------------------------------------
 

@@ -231,5 +231,6 @@ const char *receiveStateName(int state);
 
 // Test hook: scales every busy-wait delay of the engine (1.0 normal).
 void setFaxDelayScale(double scale);
+double delayScale();
 
 }  // namespace kv

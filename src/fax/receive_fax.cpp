@@ -168,10 +168,10 @@ Result TKvReceiveFax::flushBuffer() {
   return r;
 }
 
-void TKvReceiveFax::listenHighSpeed() {
+void TKvReceiveFax::listenHighSpeed(bool page) {
   // The caller starts its training or page 75 ms after our OK (T.30 5.3.2.2); a modem told
   // to listen later misses the training sequence at the carrier's start. So no delay here.
-  sendCommand("AT+FRM=" + rateCode_, -faxtime::kCommandDelay);
+  sendCommand("AT+FRM=" + (page ? t30::pageCode(rateCode_) : rateCode_), -faxtime::kCommandDelay);
 }
 
 void TKvReceiveFax::newCall() {
@@ -391,7 +391,7 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
         if (finalFrame_ && t30::classify(lastFcf_) == t30::Kind::Dcs) {
           finalFrame_ = false;
           if (SoftwareFlow) port_->setSoftwareFlow(true);
-          listenHighSpeed();
+          listenHighSpeed(false);
           return gotoState(15, false);
         }
         finalFrame_ = false;
@@ -437,7 +437,7 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
         return;
       }
       if (contains(l, "OK")) {
-        listenHighSpeed();
+        listenHighSpeed(true);
         gotoState(21, false);
         bool accepted = false;
         if (!sendToMain([&] { accepted = FaxAccept(); })) accepted = false;
@@ -490,7 +490,7 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
       if (contains(l, "OK")) {
         if (morePages_) {
           // Wait for the page carrier's CONNECT before taking bytes as page data.
-          listenHighSpeed();
+          listenHighSpeed(true);
           pageStatus_ = 2;
           return gotoState(21, false);
         }

@@ -53,7 +53,7 @@ class TKvReceiveFax : public TKvAbstractFax {
   }
   void classOneLine(FaxEvent ev);
   void newCall();
-  void listenHighSpeed();
+  void listenHighSpeed(bool page);
   void answer();
   void training(FaxEvent ev);
   void pageStart();

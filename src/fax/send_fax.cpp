@@ -553,7 +553,7 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
         finalFrame_ = false;
         if (cfrReceived_) {
           delayMs(faxtime::kTurnaround);
-          sendCommand("AT+FTM=" + rateCode_, faxtime::kClass1CmdDelay);
+          sendCommand("AT+FTM=" + t30::pageCode(rateCode_), faxtime::kClass1CmdDelay);
           gotoState(18, false);
         } else if (retrainRequested_) {
           retrain();
@@ -567,7 +567,8 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
     case 18:
       if (timeout) return fail(ecTimeout);
       if (contains(l, "CONNECT")) {
-        armTimeout(faxtime::kFirstByteTicks);
+        armTimeout(
+            std::max<std::int32_t>(1, std::int32_t(faxtime::kFirstByteTicks * delayScale())));
         gotoState(21, false);
       }
       return;
@@ -621,7 +622,7 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
           Result r = nextPage();
           if (r < 0) return fail(r);
           if (k == t30::Kind::Mcf) {
-            sendCommand("AT+FTM=" + rateCode_, faxtime::kClass1CmdDelay);
+            sendCommand("AT+FTM=" + t30::pageCode(rateCode_), faxtime::kClass1CmdDelay);
             return gotoState(18, false);
           }
           sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);

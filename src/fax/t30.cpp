@@ -21,6 +21,14 @@ int modulationBps(int index) {
 const char *modulationCode(int index) {
   return index >= 1 && index <= kModCount ? kModulations[index].code : "";
 }
+std::string pageCode(const std::string &code) {
+  if (code == "145") return "146";
+  if (code == "121") return "122";
+  if (code == "97") return "98";
+  if (code == "73") return "74";
+  return code;
+}
+
 int modulationIndex(int bps) {
   for (int i = 1; i <= kModCount; ++i)
     if (kModulations[i].bps == bps) return i;

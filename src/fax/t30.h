@@ -20,6 +20,9 @@ constexpr int kModCount = 6;
 extern const std::array<Modulation, kModCount + 1> kModulations;  // [0] unused
 int modulationBps(int index);
 const char *modulationCode(int index);
+// Code for page data at a rate: V.17 pages follow the training check with the short train
+// (T.30 5.3.2.4), so 145 becomes 146, 121 122, 97 98 and 73 74; other codes are kept.
+std::string pageCode(const std::string &code);
 // Index of a rate in bps, 0 when it is not one of the six.
 int modulationIndex(int bps);
 

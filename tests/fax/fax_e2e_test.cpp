@@ -1,0 +1,230 @@
+// korvane-fax over the simulated line: to and from the far-end fax machine, to itself, and to
+// and from efax. Pages are compared row by row after decoding both sides.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "../linesim/fax_images.h"
+#include "e2e/process.h"
+#include "e2e/simulated_line.h"
+#include "faximage/apf_file.h"
+
+namespace kv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bitmap;
+using test::LineOptions;
+using test::Process;
+using test::SimulatedLine;
+using test::TempDir;
+
+const std::string kTool = std::string(KORVANE_BIN_DIR) + "/korvane-fax";
+constexpr int kHeaderRows = 8 + 32;  // blank lines, then the header line in fine resolution
+
+std::vector<Bitmap> apfPages(const std::string &path) {
+  std::vector<Bitmap> pages;
+  ApfReader r;
+  if (r.open(path) < 0) return pages;
+  for (int n = 1; n <= r.header().pageCount; ++n) {
+    ApfPageLocation loc;
+    if (r.locatePage(n, loc) < 0) break;
+    Bitmap b;
+    b.width = loc.header.widthPixels();
+    decodeApfPage(r, loc, [&](const std::uint8_t *line, std::size_t bytes) {
+      b.rows.emplace_back(reinterpret_cast<const char *>(line), bytes);
+    });
+    b.height = int(b.rows.size());
+    pages.push_back(std::move(b));
+  }
+  return pages;
+}
+
+// Rows of `got` from `offset` on that differ from all of `want`.
+int differing(const Bitmap &want, const Bitmap &got, int offset) {
+  int bad = std::abs(got.height - offset - want.height);
+  for (int y = 0; y < want.height && y + offset < got.height; ++y)
+    if (got.rows[std::size_t(y + offset)] != want.rows[std::size_t(y)]) ++bad;
+  return bad;
+}
+
+class FaxLine : public ::testing::Test {
+ protected:
+  // A two-page APF made from text by the converter.
+  std::string makeApf() {
+    std::string txt = work.path() + "/doc.txt";
+    std::ofstream(txt) << "Page one of the test fax\nThe quick brown fox 0123456789\n\f"
+                       << "Page two\nJumps over the lazy dog\n";
+    std::string apf = work.path() + "/doc.apf";
+    Process conv({kTool, "convert", txt, "-o", apf}, work.path() + "/convert.log");
+    EXPECT_TRUE(conv.wait(20s));
+    EXPECT_EQ(conv.exitCode(), 0) << conv.output();
+    return apf;
+  }
+  std::unique_ptr<Process> send(const std::string &port, const std::string &file,
+                                std::vector<std::string> extra = {}, int speed = 8) {
+    std::vector<std::string> a{kTool,      "send",        "--speed",   std::to_string(speed),
+                               "--device", port,          "--station", "555 0100",
+                               "--name",   "Korvane Test"};
+    a.insert(a.end(), extra.begin(), extra.end());
+    a.push_back("5551234");
+    a.push_back(file);
+    return std::make_unique<Process>(a, work.path() + "/send.log");
+  }
+  std::unique_ptr<Process> receive(const std::string &port, const std::string &dir, int speed = 8) {
+    std::filesystem::create_directories(dir);
+    return std::make_unique<Process>(
+        std::vector<std::string>{kTool, "receive", "--speed", std::to_string(speed), "--device",
+                                 port, "--dir", dir, "--once", "--station", "777"},
+        work.path() + "/receive.log");
+  }
+  std::vector<std::string> efixPages() {
+    auto pages = test::makeFaxPages(
+        work.path(), {"First page from efix\nline two\n", "Second page from efix\n"});
+    EXPECT_EQ(pages.size(), 2u);
+    return pages;
+  }
+  TempDir work;
+};
+
+TEST_F(FaxLine, SendToFarEndFaxMachineAt14400) {
+  std::string apf = makeApf();
+  auto sent = apfPages(apf);
+  ASSERT_EQ(sent.size(), 2u);
+  LineOptions o;
+  o.calls = 1;
+  o.farReceive = "far.tif";
+  SimulatedLine line(o);
+  auto tx = send(line.portA(), apf, {"--rate", "14400"});
+  ASSERT_TRUE(tx->wait(90s));
+  EXPECT_EQ(tx->exitCode(), 0) << tx->output() << line.log();
+  EXPECT_NE(tx->output().find("Sent"), std::string::npos);
+  EXPECT_EQ(line.finish(), 0) << line.log();
+  EXPECT_NE(line.log().find("received 2 page(s) at 14400 bps, 0 bad rows: OK"), std::string::npos)
+      << line.log();
+  auto got = test::readTiffPages(line.farReceived());
+  ASSERT_EQ(got.size(), 2u);
+  for (int p = 0; p < 2; ++p) {
+    EXPECT_EQ(differing(sent[std::size_t(p)], got[std::size_t(p)], kHeaderRows), 0) << p;
+    EXPECT_EQ(got[std::size_t(p)].rows[0], std::string(216, '\0'));
+  }
+}
+
+TEST_F(FaxLine, FarEndFaxMachineToReceive) {
+  auto pages = efixPages();
+  ASSERT_EQ(pages.size(), 2u);
+  std::string both = work.path() + "/both.tif";
+  Process cp({"tiffcp", pages[0], pages[1], both}, work.path() + "/tiffcp.log");
+  ASSERT_TRUE(cp.wait(20s));
+  LineOptions o;
+  o.calls = 1;
+  o.farSend = both;
+  o.extra = {"--far-dial-at", "20"};
+  SimulatedLine line(o);
+  std::string dir = work.path() + "/in";
+  auto rx = receive(line.portA(), dir);
+  ASSERT_TRUE(rx->wait(90s));
+  EXPECT_EQ(rx->exitCode(), 0) << rx->output() << line.log();
+  EXPECT_NE(rx->output().find(dir + "/FAX0001.APF"), std::string::npos) << rx->output();
+  EXPECT_EQ(line.finish(), 0) << line.log();
+  auto got = apfPages(dir + "/FAX0001.APF");
+  ASSERT_EQ(got.size(), 2u);
+  for (int p = 0; p < 2; ++p) {
+    auto want = test::readTiffPages(pages[std::size_t(p)]);
+    ASSERT_EQ(want.size(), 1u);
+    EXPECT_EQ(differing(want[0], got[std::size_t(p)], 0), 0) << p;
+  }
+}
+
+TEST_F(FaxLine, SendToItself) {
+  std::string apf = makeApf();
+  auto sent = apfPages(apf);
+  LineOptions o;
+  o.calls = 1;
+  SimulatedLine line(o);
+  std::string dir = work.path() + "/in";
+  auto rx = receive(line.portB(), dir);
+  std::this_thread::sleep_for(1s);
+  auto tx = send(line.portA(), apf);
+  ASSERT_TRUE(tx->wait(90s));
+  ASSERT_TRUE(rx->wait(30s));
+  EXPECT_EQ(tx->exitCode(), 0) << tx->output() << line.log();
+  EXPECT_EQ(rx->exitCode(), 0) << rx->output() << line.log();
+  auto got = apfPages(dir + "/FAX0001.APF");
+  ASSERT_EQ(got.size(), 2u);
+  for (int p = 0; p < 2; ++p)
+    EXPECT_EQ(differing(sent[std::size_t(p)], got[std::size_t(p)], kHeaderRows), 0) << p;
+  EXPECT_EQ(line.finish(), 0) << line.log();
+}
+
+TEST_F(FaxLine, SendToEfax) {
+  std::string apf = makeApf();
+  auto sent = apfPages(apf);
+  LineOptions o;
+  o.calls = 1;
+  SimulatedLine line(o);
+  Process rx({"efax", "-v", "ewinc", "-d", line.portB(), "-o1", "-w", "-iS0=1", "-r",
+              work.path() + "/fax"},
+             work.path() + "/efax-rx.log");
+  std::this_thread::sleep_for(1s);
+  auto tx = send(line.portA(), apf);
+  ASSERT_TRUE(tx->wait(90s));
+  ASSERT_TRUE(rx.wait(30s));
+  EXPECT_EQ(tx->exitCode(), 0) << tx->output() << line.log();
+  EXPECT_EQ(rx.exitCode(), 0) << rx.output();
+  for (int p = 0; p < 2; ++p) {
+    auto got = test::readTiffPages(work.path() + "/fax.00" + std::to_string(p + 1));
+    ASSERT_EQ(got.size(), 1u) << p;
+    EXPECT_EQ(differing(sent[std::size_t(p)], got[0], kHeaderRows), 0) << p;
+  }
+  EXPECT_EQ(line.finish(), 0) << line.log();
+}
+
+TEST_F(FaxLine, EfaxToReceive) {
+  auto pages = efixPages();
+  ASSERT_EQ(pages.size(), 2u);
+  // efax divides by a page's whole seconds when it logs the rate: at 8x a page can take less
+  // than one and efax dies of SIGFPE, so this line runs at 4x.
+  LineOptions o;
+  o.calls = 1;
+  o.speed = 4;
+  SimulatedLine line(o);
+  std::string dir = work.path() + "/in";
+  auto rx = receive(line.portB(), dir, 4);
+  std::this_thread::sleep_for(1s);
+  std::vector<std::string> a{"efax", "-v", "ewinc", "-d", line.portA(),
+                             "-o1",  "-h", " ",     "-t", "555"};
+  a.insert(a.end(), pages.begin(), pages.end());
+  Process tx(a, work.path() + "/efax-tx.log");
+  ASSERT_TRUE(tx.wait(90s));
+  ASSERT_TRUE(rx->wait(30s));
+  EXPECT_EQ(tx.exitCode(), 0) << tx.output();
+  EXPECT_EQ(rx->exitCode(), 0) << rx->output() << line.log();
+  auto got = apfPages(dir + "/FAX0001.APF");
+  ASSERT_EQ(got.size(), 2u);
+  // efax puts its (blank) header line on top of each page, over the page's first rows.
+  for (int p = 0; p < 2; ++p) {
+    auto want = test::readTiffPages(pages[std::size_t(p)]);
+    ASSERT_EQ(want.size(), 1u);
+    EXPECT_EQ(got[std::size_t(p)].height, want[0].height + 20) << p;
+    EXPECT_EQ(test::differingRows(want[0], got[std::size_t(p)], 20, 16), 0) << p;
+  }
+  EXPECT_EQ(line.finish(), 0) << line.log();
+}
+
+TEST_F(FaxLine, BusyNumberGivesUpAfterTheAttempts) {
+  std::string apf = makeApf();
+  LineOptions o;
+  o.calls = 2;
+  o.extra = {"--busy", "5551234"};
+  SimulatedLine line(o);
+  auto tx = send(line.portA(), apf, {"--attempts", "2", "--retry-wait", "1"});
+  ASSERT_TRUE(tx->wait(60s));
+  EXPECT_EQ(tx->exitCode(), 1) << tx->output();
+  EXPECT_NE(tx->output().find("Called fax number was busy"), std::string::npos) << tx->output();
+}
+
+}  // namespace
+}  // namespace kv
