@@ -173,7 +173,7 @@ Result ditherBmpToMono(ByteInput &in, const std::string &outPath, int maxWidth) 
     std::fill(out.begin(), out.end(), 0);
     // Run-length pictures are mostly runs of one colour, and a short file can claim a huge
     // picture: a row of one colour takes the pattern's two bytes at once.
-    if (rle && std::all_of(idx.begin(), idx.end(), [&](std::uint8_t v) { return v == idx[0]; })) {
+    if (rle && std::memcmp(idx.data(), idx.data() + 1, idx.size() - 1) == 0) {
       const std::uint32_t rgb = pal[idx[0]];
       const int mean =
           static_cast<int>(((rgb >> 16) & 0xFF) + ((rgb >> 8) & 0xFF) + (rgb & 0xFF)) / 3;
