@@ -331,6 +331,21 @@ TEST(PortLayer, OpenCloseCyclesLeakNoDescriptors) {
   p.read(300, 200);
 }
 
+TEST(PortLayer, AttachedHandleIsReleasedNotClosed) {
+  Pty p;
+  int fd = ::open(p.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  int port = 0;
+  ASSERT_EQ(AttachPort(port, SerialDeviceLayer(), fd, 4096, 4096), ecOK);
+  p.write("hi");
+  ASSERT_TRUE(kvtest::waitFor([&] { return InBuffUsed(port) == 2; }));
+  EXPECT_EQ(PutString(port, "yo"), 2);
+  EXPECT_EQ(p.read(2), "yo");
+  EXPECT_EQ(ClosePort(port), ecOK);
+  EXPECT_EQ(::write(fd, "z", 1), 1);  // still ours
+  ::close(fd);
+}
+
 TEST(PortLayer, BuildLineFromText) {
   LineSettings ls;
   auto dev = SerialDeviceLayer();

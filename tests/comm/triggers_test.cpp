@@ -132,6 +132,31 @@ TEST_F(Triggers, MostRecentHandlerFirstAndDeregistration) {
   port = 0;
 }
 
+TEST_F(Triggers, HandleGivenOutAgainStopsTheDelivery) {
+  open();
+  // `a` runs first (newest): it removes the timer and adds another, which takes the same
+  // handle; `b` must not see a message for a trigger that is no longer the one that fired.
+  RegisterTriggerHandler(port, nullptr, Recorder::proc, &b);
+  RegisterTriggerHandler(port, nullptr, Recorder::proc, &a);
+  std::atomic<int> newHandle{0};
+  a.extra = [&](std::uint16_t msg, std::uint32_t h, std::int32_t lParam) {
+    if (msg != APW_TRIGGERTIMER) return;
+    RemoveTrigger(PortOf(lParam), int(h));
+    newHandle = AddTimerTrigger(PortOf(lParam));
+  };
+  int t = AddTimerTrigger(port);
+  SetTimerTrigger(port, t, 1, true);
+  ASSERT_TRUE(waitFor([&] { return newHandle.load() != 0; }));
+  EXPECT_EQ(newHandle.load(), t);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(b.count(APW_TRIGGERTIMER), 0);
+  // Without the handle going out again both see the message.
+  a.extra = nullptr;
+  SetTimerTrigger(port, t, 1, true);
+  ASSERT_TRUE(waitFor([&] { return b.count(APW_TRIGGERTIMER) == 1; }));
+  EXPECT_EQ(a.count(APW_TRIGGERTIMER), 2);
+}
+
 TEST_F(Triggers, TimerFiresAboutOnTimeAndOnce) {
   open();
   RegisterTriggerHandler(port, nullptr, Recorder::proc, &r);
