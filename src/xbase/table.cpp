@@ -752,7 +752,14 @@ Status Table::WriteIndex() {
 Status Table::IndexChanged() {
   d_->indexDirty = true;
   if (d_->batch > 0 || d_->tags.empty()) return Status::Ok();
-  return WriteIndex();
+  Status st = WriteIndex();
+  if (!st) {
+    // The row itself is saved; failing the call would invite the caller to save it again.
+    // The index stays dirty (retried at the next write or close) and is reported as damaged.
+    indexDamaged_ = true;
+    indexProblem_ = st.message;
+  }
+  return Status::Ok();
 }
 
 void Table::Changed() {
@@ -1360,10 +1367,15 @@ Status Table::Pack() {
   Changed();
   d.modified = false;
   if (!d.tags.empty()) {
-    if (!(st = ComputeKeys())) return st;
-    if (!(st = WriteIndex())) return st;
-    indexDamaged_ = false;
-    indexProblem_.clear();
+    // The packed table is in place; an index that cannot follow is reported, not the pack.
+    if ((st = ComputeKeys()) && (st = WriteIndex())) {
+      indexDamaged_ = false;
+      indexProblem_.clear();
+    } else {
+      d.indexDirty = true;
+      indexDamaged_ = true;
+      indexProblem_ = st.message;
+    }
   }
   return Status::Ok();
 }
