@@ -13,8 +13,8 @@ const char *kTool = "korvane-fax";
 
 void printToolHelp(std::ostream &out) {
   out << "Usage: " << kTool << " COMMAND [OPTIONS] ARGS...\n\n"
-      << "Fax images from the command line: convert documents to APF fax files, look inside\n"
-      << "them and unpack their pages.\n\nCommands:\n";
+      << "Faxing from the command line: convert documents to APF fax files, look inside them\n"
+      << "and unpack their pages, send and receive faxes, and set up the fax modem.\n\nCommands:\n";
   for (const Command &c : commands()) {
     std::string name = c.name;
     name.resize(std::max<std::size_t>(name.size(), 10), ' ');
@@ -121,9 +121,9 @@ bool parseInt(const std::string &s, int lo, int hi, int &out) {
 }
 
 const std::vector<Command> &commands() {
-  static const std::vector<Command> table = {
-      convertCommand(), unpackCommand(),    infoCommand(),     sendCommand(),
-      receiveCommand(), detectCommand(),    findModemCommand(), resetCommand()};
+  static const std::vector<Command> table = {convertCommand(),   unpackCommand(),  infoCommand(),
+                                             sendCommand(),      receiveCommand(), detectCommand(),
+                                             findModemCommand(), resetCommand()};
   return table;
 }
 
