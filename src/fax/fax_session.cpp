@@ -161,12 +161,14 @@ bool TKvAbstractFax::sendToMain(std::function<void()> fn) {
   auto self = self_;
   return MainThread::instance().send(
       [self, fn = std::move(fn)] {
-        if (self->load()) {
+        if (auto *fax = self->load()) {
+          fax->inHandler_ = true;
           try {
             fn();
           } catch (...) {
             MainThread::reportException(std::current_exception());
           }
+          fax->inHandler_ = false;
         }
       },
       kSendLimit);
@@ -501,6 +503,9 @@ void TKvAbstractFax::finishSession() {
 void TKvAbstractFax::AbortFax() {
   if (!stepping_) return;
   abortPending_ = true;
+  // From an event handler the dispatch thread is waiting for us: it takes the abort as soon
+  // as the handler returns.
+  if (inHandler_) return;
   // The dispatch thread may be inside a step, possibly waiting for this thread to run one of
   // its messages: keep serving messages until one of us has taken the abort.
   auto &mt = MainThread::instance();
@@ -623,6 +628,8 @@ void TKvAbstractFax::step(FaxEvent ev) {
         // now instead of waiting for the timer.
         if (port_ && !port_->alive()) {
           ev = FaxEvent::Timeout;
+        } else if (abortPending_) {
+          continue;
         } else {
           return;
         }
@@ -643,7 +650,7 @@ void TKvAbstractFax::step(FaxEvent ev) {
       ev = FaxEvent::Internal;
       continue;
     }
-    return;
+    if (!abortPending_) return;
   }
 }
 

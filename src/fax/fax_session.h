@@ -190,6 +190,7 @@ class TKvAbstractFax {
 
   std::recursive_mutex stepMu_;
   std::atomic<bool> abortPending_{false};
+  std::atomic<bool> inHandler_{false};  // a component event handler is running
   bool aborted_ = false;
   bool reportFlag_ = false;
   bool loopNow_ = false;  // the state was a pure transition: run the next one at once

@@ -342,7 +342,8 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
       }
       return fail(ecFaxInitError);
     case 8:
-      if (timeout) return;  // waiting for a call has no time limit
+      // Waiting for a call has no time limit, but a device that has gone takes no calls.
+      if (timeout) return port_->alive() ? void() : fail(ecTimeout);
       if (contains(l, "RING")) {
         if (++rings_ >= AnswerOnRing) {
           pageStatus_ = 3;

@@ -54,6 +54,11 @@ class SessionRig {
     auto until = std::chrono::steady_clock::now() + limit;
     while (!out.finished && std::chrono::steady_clock::now() < until)
       mt_.waitAndRun(std::chrono::milliseconds(20));
+    if (!out.finished) {
+      // Never leave a session running on a port that is about to close.
+      fax.AbortFax();
+      for (int i = 0; i < 200 && !out.finished; ++i) mt_.waitAndRun(std::chrono::milliseconds(20));
+    }
     out.report = modem.finish(std::chrono::seconds(2));
     // The port must close cleanly whatever happened, and be free for the next test.
     cp.SetOpen(false);

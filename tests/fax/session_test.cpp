@@ -309,6 +309,43 @@ TEST_F(SendSession, ModemWithoutFaxClassesNeverStarts) {
   EXPECT_TRUE(o.logs.empty());
 }
 
+TEST_F(SendSession, RtnRetrainsLowerAndSendsThePageAgain) {
+  auto lines = makeApf(fax.FaxFile, 1, false);
+  std::string script = kSendInit + negotiation() + pageAndEnd(false, "4C") +
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"   // DCS at 7200
+                       "> AT+FTM=72\n< CONNECT\n>data\n< OK\n"  // training again
+                       "> AT+FRH=3\n< CONNECT\n<data " +
+                       frameHex(0x84, true) + "\n< OK\n" +
+                       std::string("> AT+FTM=72\n< CONNECT\n>data\n< OK\n") +
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
+                       "> AT+FRH=3\n< CONNECT\n<data FF 13 8C 00 00\n< OK\n"
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> ATH\n< OK\n";
+  Outcome o = send(script);
+  ASSERT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(fax.LineRate(), 7200);
+  const auto &d = o.report.data;
+  ASSERT_EQ(d.size(), 10u);
+  EXPECT_EQ(d[4], "\xFF\x13\x2F");                              // EOP, answered RTN
+  EXPECT_EQ(static_cast<unsigned char>(d[5][4]) & 0x3C, 0x0C);  // DCS now 7200
+  EXPECT_EQ(decodeLines(d[7]), decodeLines(d[3]));              // the same page again
+  EXPECT_EQ(decodeLines(d[7]).size(), 48u);
+  (void)lines;
+}
+
+TEST_F(SendSession, AbortWhileDiallingCancels) {
+  makeApf(fax.FaxFile, 1, false);
+  std::string script = std::string(kSendInit) + "> ATDT5551234\nwait 300\n>~ .*ATH0\n< OK\n";
+  fax.OnFaxStatus = [&](TKvAbstractFax &f, bool, bool) {
+    if (f.ProgressCode() == fpDialing) fax.AbortFax();
+  };
+  Outcome o = send(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, ecCancelRequested);
+  EXPECT_EQ(fax.ProgressCode(), fpUserAbort);
+  EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
+}
+
 // --- Receiving ---------------------------------------------------------------------------------
 
 const char *kReceiveInit = R"(
@@ -399,6 +436,28 @@ TEST_F(ReceiveSession, PagesLandInTheNextFreeFile) {
   EXPECT_EQ(loc.header.imageLength, 9u);  // DLE DLE came in as one DLE
   ASSERT_EQ(r.locatePage(2, loc), ecOK);
   EXPECT_EQ(loc.header.imageLength, 6u);
+}
+
+TEST_F(ReceiveSession, RingsAreCountedAcrossNoCarrierAndCallsFollowEachOther) {
+  fax.AnswerOnRing = 3;
+  fax.OneFax = false;
+  fax.ExitOnError = false;
+  std::string call =
+      "< RING\n< NO CARRIER\n< RING\n< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n"
+      "> AT+FRH=3\n< CONNECT\n<data " +
+      frameHex(0x83, true, {0x00, 0x06, 0xF8, 0x00}) + "\n< OK\n> AT+FRM=96\n< CONNECT\n<data " +
+      zerosHex(100) +
+      "\n< NO CARRIER\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FRM=96\n< CONNECT\n"
+      "<data 00 80 B2 59 01 00\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 2F 00 00\n"
+      "< OK\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n"
+      "< OK\n> ATH\n< OK\n> AT+FCLASS=1\n< OK\n";
+  std::string script = kReceiveInit + call + call + "wait 200\nhangup\n";
+  Outcome o = receive(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.logs, (std::vector<int>{lcReceiveStart, lcReceiveOk, lcReceiveStart, lcReceiveOk}))
+      << o.report.describe();
+  EXPECT_TRUE(fs::exists(dir.path / "FAX0001.APF"));
+  EXPECT_TRUE(fs::exists(dir.path / "FAX0002.APF"));
 }
 
 TEST_F(ReceiveSession, RefusedCallIsSkipped) {
