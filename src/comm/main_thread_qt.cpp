@@ -1,16 +1,36 @@
 #include "comm/main_thread_qt.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
 #include <QThread>
 
 namespace kv {
 
-QtMainThread::QtMainThread() {
-  QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+namespace {
+const QEvent::Type kRunPosted = QEvent::Type(QEvent::registerEventType());
+}
+
+// Lives on the main thread; each event it gets runs what has been posted. The work itself is
+// handed over through our own locked queue, so the event carries nothing.
+class QtMainThread::Receiver : public QObject {
+ public:
+  explicit Receiver(QtMainThread *owner) : owner_(owner) {}
+  bool event(QEvent *e) override {
+    if (e->type() != kRunPosted) return QObject::event(e);
+    owner_->drain();
+    return true;
+  }
+
+ private:
+  QtMainThread *owner_;
+};
+
+QtMainThread::QtMainThread() : receiver_(std::make_unique<Receiver>(this)) {
+  QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, receiver_.get(),
                    [this] { setTerminating(true); });
 }
 
+// Destroying the receiver drops events still queued for it.
 QtMainThread::~QtMainThread() = default;
 
 bool QtMainThread::isMainThread() const {
@@ -19,22 +39,33 @@ bool QtMainThread::isMainThread() const {
 }
 
 void QtMainThread::post(std::function<void()> fn) {
-  auto *app = QCoreApplication::instance();
-  if (!app) return;
-  QMetaObject::invokeMethod(
-      app,
-      [fn = std::move(fn)] {
-        try {
-          fn();
-        } catch (...) {
-          MainThread::reportException(std::current_exception());
-        }
-      },
-      Qt::QueuedConnection);
+  {
+    std::lock_guard lk(mu_);
+    queue_.push_back(std::move(fn));
+  }
+  QCoreApplication::postEvent(receiver_.get(), new QEvent(kRunPosted));
+}
+
+void QtMainThread::drain() {
+  for (;;) {
+    std::function<void()> fn;
+    {
+      std::lock_guard lk(mu_);
+      if (queue_.empty()) return;
+      fn = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    try {
+      fn();
+    } catch (...) {
+      MainThread::reportException(std::current_exception());
+    }
+  }
 }
 
 void QtMainThread::processPending() {
   QCoreApplication::processEvents();
+  drain();
 }
 
 bool QtMainThread::terminating() const {

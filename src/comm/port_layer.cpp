@@ -86,7 +86,7 @@ static void freeSlot(PortRecord &rec) {
 // of the same device meanwhile (closing and opening again from a handler) waits for that
 // instead of finding the line "in use" by ourselves. The dispatch thread that has to do the
 // freeing is never made to wait for itself.
-static bool waitForClosingDevice(const std::string &name) {
+static void waitForClosingDevice(const std::string &name) {
   std::unique_lock lk(g_tableMu);
   auto closing = [&] {
     for (auto &r : g_table) {
@@ -96,8 +96,7 @@ static bool waitForClosingDevice(const std::string &name) {
     }
     return false;
   };
-  if (!closing()) return false;
-  return g_slotFreed.wait_for(lk, std::chrono::seconds(3), [&] { return !closing(); });
+  g_slotFreed.wait_for(lk, std::chrono::seconds(3), [&] { return !closing(); });
 }
 
 // ---- Device status, modem lines, input -------------------------------------------------------
@@ -469,7 +468,12 @@ static Result openCommon(int &port, std::shared_ptr<DeviceOps> ops, const std::s
   };
   if (device) {
     Result d = rec.ops->open(*device);
-    if (d == ecAlreadyOpen && waitForClosingDevice(*device)) d = rec.ops->open(*device);
+    if (d == ecAlreadyOpen) {
+      // Try once more after any closing record of ours has let go; it may also have done so
+      // just now, between the failed open and the look at the table.
+      waitForClosingDevice(*device);
+      d = rec.ops->open(*device);
+    }
     if (d < 0) return fail(d);
     rec.dev = d;
   } else {

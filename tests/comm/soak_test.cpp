@@ -47,7 +47,7 @@ TEST(CommSoak, ThousandsOfCallsStayFlat) {
   int fd0 = 0;
   for (int call = 0; call < 20000; ++call) {
     if (call % 100 == 0) {
-      cp.SetOpen(true);
+      ASSERT_NO_THROW(cp.SetOpen(true)) << "call " << call << ", ports open " << OpenPortCount();
       cp.SetTracing(tlOn);
       cp.SetLogging(tlOn);
       // Triggers survive the reopen: add once, re-arm after every open.
@@ -63,6 +63,8 @@ TEST(CommSoak, ThousandsOfCallsStayFlat) {
     if (call % 100 == 99) {
       cp.WaitForString("OK\r\n", 18, true, false);
       cp.SetOpen(false);
+      // A close from inside a delivery completes on the port's own thread a moment later.
+      ASSERT_TRUE(kvtest::waitFor([] { return OpenPortCount() == 0; }));
       if (call == 499) {
         rss0 = rssKb();
         fd0 = fdCount();
@@ -70,7 +72,9 @@ TEST(CommSoak, ThousandsOfCallsStayFlat) {
     }
   }
   EXPECT_EQ(fdCount(), fd0);
+#ifndef __SANITIZE_THREAD__  // the sanitizer's own history grows with every access
   EXPECT_LT(rssKb() - rss0, 4096) << "resident memory grew";
+#endif
   std::remove(trc.c_str());
   std::remove(log.c_str());
 }
