@@ -83,7 +83,7 @@ class PlainMainThread : public MainThread {
   void bindToCurrentThread();
 
  private:
-  std::thread::id owner_;
+  std::atomic<std::thread::id> owner_;
   std::mutex mu_;
   std::condition_variable cv_;
   std::deque<std::function<void()>> queue_;
