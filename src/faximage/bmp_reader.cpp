@@ -3,16 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "faximage/byte_order.h"
+
 namespace kv {
 
 namespace {
-
-std::uint16_t le16(const std::uint8_t *p) {
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-std::uint32_t le32(const std::uint8_t *p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 int luminance(std::uint32_t rgb) {
   return static_cast<int>(((rgb >> 16) & 0xFF) + ((rgb >> 8) & 0xFF) + (rgb & 0xFF));
@@ -89,29 +84,29 @@ Result readBmpInfo(ByteInput &in, BmpInfo &info) {
   if (r == ecBadGraphicsFormat || (r >= 0 && (h[0] != 'B' || h[1] != 'M')))
     return ecBadGraphicsFormat;
   if (r < 0) return r;
-  info.dataOffset = le32(h + 10);
-  const std::uint32_t headerSize = le32(h + 14);
+  info.dataOffset = getLe32(h + 10);
+  const std::uint32_t headerSize = getLe32(h + 14);
   std::uint32_t paletteEntryBytes = 4;
   std::uint32_t colorsUsed = 0;
   if (headerSize == 12) {  // the old OS/2 form: 16-bit sizes, 3-byte palette entries
     if ((r = in.readExact(h + 18, 8)) < 0) return r;
-    info.width = le16(h + 18);
-    info.height = le16(h + 20);
-    info.bitsPerPixel = le16(h + 24);
+    info.width = getLe16(h + 18);
+    info.height = getLe16(h + 20);
+    info.bitsPerPixel = getLe16(h + 24);
     paletteEntryBytes = 3;
   } else if (headerSize >= 40 && headerSize <= 124) {
     if ((r = in.readExact(h + 18, headerSize - 4)) < 0) return r;
-    info.width = static_cast<std::int32_t>(le32(h + 18));
-    const auto height = static_cast<std::int32_t>(le32(h + 22));
+    info.width = static_cast<std::int32_t>(getLe32(h + 18));
+    const auto height = static_cast<std::int32_t>(getLe32(h + 22));
     if (height == INT32_MIN) return ecBadGraphicsFormat;
     info.topDown = height < 0;
     info.height = info.topDown ? -height : height;
-    info.bitsPerPixel = le16(h + 28);
-    info.compression = le32(h + 30);
-    colorsUsed = le32(h + 46);
+    info.bitsPerPixel = getLe16(h + 28);
+    info.compression = getLe32(h + 30);
+    colorsUsed = getLe32(h + 46);
     if (info.compression == kBmpBitFields) {
       if (headerSize == 40 && (r = in.readExact(h + 54, 12)) < 0) return r;
-      for (int i = 0; i < 3; ++i) info.masks[i] = le32(h + 54 + 4 * i);
+      for (int i = 0; i < 3; ++i) info.masks[i] = getLe32(h + 54 + 4 * i);
     }
   } else {
     return ecBadGraphicsFormat;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "faximage/byte_order.h"
 #include "faximage/pcx_reader.h"
 
 namespace kv {
@@ -21,12 +22,12 @@ class DcxReader final : public LineSource {
     Result r = in_.seek(0);
     if (r >= 0) r = in_.readExact(w, 4);
     if (r < 0) return r;
-    if (le32(w) != kDcxMagic) return ecBadGraphicsFormat;
+    if (getLe32(w) != kDcxMagic) return ecBadGraphicsFormat;
     for (int i = 0; i < kDcxMaxPages; ++i) {
       r = in_.read(w, 4);
       if (r < 0) return r;
       if (r < 4) break;  // a table cut off by the end of the file ends there
-      const std::uint32_t off = le32(w);
+      const std::uint32_t off = getLe32(w);
       if (off == 0) break;
       offsets_.push_back(off);
     }
@@ -60,10 +61,6 @@ class DcxReader final : public LineSource {
   std::uint64_t bytesTotal() const override { return in_.size(); }
 
  private:
-  static std::uint32_t le32(const std::uint8_t *p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-  }
-
   Result openPage(std::size_t i) {
     current_ = i;
     return page_.open(offsets_[i], ends_[i]);

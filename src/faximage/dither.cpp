@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "faximage/bmp_reader.h"
+#include "faximage/byte_order.h"
 #include "faximage/file_error.h"
 
 namespace kv {
@@ -114,10 +115,6 @@ class RleRows {
   int carryX_ = 0;
 };
 
-void putLe32(std::uint8_t *p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 }  // namespace
 
 int ditherThreshold(int x, int y) {
@@ -200,10 +197,9 @@ Result ditherBmpToMono(ByteInput &in, const std::string &outPath, int maxWidth) 
       } else {
         std::uint32_t px;
         if (bpp == 16) {
-          px = src[static_cast<size_t>(x) * 2] | src[static_cast<size_t>(x) * 2 + 1] << 8;
+          px = getLe16(&src[static_cast<size_t>(x) * 2]);
         } else {
-          const std::uint8_t *p = &src[static_cast<size_t>(x) * 4];
-          px = p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+          px = getLe32(&src[static_cast<size_t>(x) * 4]);
         }
         std::uint32_t m[3] = {info.masks[0], info.masks[1], info.masks[2]};
         if (info.compression != kBmpBitFields) {

@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "faximage/byte_order.h"
+
 namespace kv {
 
 namespace {
-
-std::uint16_t le16(const std::uint8_t *p) {
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
 
 class PcxReader final : public LineSource {
  public:
@@ -39,10 +37,11 @@ Result PcxPage::open(std::uint64_t start, std::uint64_t end) {
   // Manufacturer 10, run-length coding, one bit per pixel in one plane.
   if (h[0] != 10 || h[2] != 1 || h[3] != 1 || (h[65] != 1 && h[65] != 0))
     return ecBadGraphicsFormat;
-  const int xMin = le16(h + 4), yMin = le16(h + 6), xMax = le16(h + 8), yMax = le16(h + 10);
+  const int xMin = getLe16(h + 4), yMin = getLe16(h + 6), xMax = getLe16(h + 8),
+            yMax = getLe16(h + 10);
   width_ = xMax - xMin + 1;
   height_ = yMax - yMin + 1;
-  bytesPerLine_ = le16(h + 66);
+  bytesPerLine_ = getLe16(h + 66);
   if (width_ <= 0 || width_ > maxWidth_ || height_ <= 0 || bytesPerLine_ < (width_ + 7) / 8)
     return ecBadGraphicsFormat;
   // Bit 1 is white in PCX, but a writer may order the header palette the other way round (as
