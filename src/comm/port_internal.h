@@ -1,6 +1,7 @@
 #pragma once
 // Functions the parts of the port layer share. Private to the port layer.
 #include <memory>
+#include <mutex>
 
 #include "comm/port_record.h"
 
@@ -22,3 +23,12 @@ void eventPass(PortRecord &rec, std::uint32_t events);
 void idlePass(PortRecord &rec);
 
 }  // namespace kv::detail
+
+// Opens a port operation: finds the record of `port`, holds its lock for the rest of the
+// function and answers `bad` for an unknown or already freed port.
+#define KV_RECORD(port, bad)             \
+  auto rp_ = ::kv::detail::lookup(port); \
+  if (!rp_) return bad;                  \
+  ::kv::detail::PortRecord &rec = *rp_;  \
+  std::lock_guard lock_guard_(rec.lock); \
+  if (rec.freed) return bad

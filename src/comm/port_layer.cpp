@@ -583,13 +583,6 @@ static Result setLineLocked(PortRecord &rec, std::uint32_t baud, int parity, int
   return applyLine(rec);
 }
 
-#define KV_RECORD(port, bad)             \
-  auto rp_ = lookup(port);               \
-  if (!rp_) return bad;                  \
-  PortRecord &rec = *rp_;                \
-  std::lock_guard lock_guard_(rec.lock); \
-  if (rec.freed) return bad
-
 Result SetLine(int port, std::uint32_t baud, int parity, int dataBits, int stopBits) {
   KV_RECORD(port, ecBadHandle);
   return setLineLocked(rec, baud, parity, dataBits, stopBits);

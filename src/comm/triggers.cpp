@@ -336,13 +336,6 @@ void idlePass(PortRecord &rec) {
 
 // ---- Trigger operations ----------------------------------------------------------------------
 
-#define KV_RECORD(port, bad)             \
-  auto rp_ = lookup(port);               \
-  if (!rp_) return bad;                  \
-  PortRecord &rec = *rp_;                \
-  std::lock_guard lock_guard_(rec.lock); \
-  if (rec.freed) return bad
-
 namespace {
 
 // Gives out the first free handle 2..41 for table entry `index` of `kind`.
