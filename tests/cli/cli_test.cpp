@@ -11,6 +11,7 @@
 
 #include "cli/command.h"
 #include "faximage/apf_file.h"
+#include "support/temp_files.h"
 
 namespace kv::cli {
 namespace {
@@ -30,19 +31,9 @@ ToolRun run(std::vector<std::string> args) {
 }
 
 struct CliTest : testing::Test {
-  CliTest() {
-    char tmpl[] = "/tmp/kvcliXXXXXX";
-    dir = mkdtemp(tmpl);
-  }
-  ~CliTest() override { fs::remove_all(dir); }
-  std::string file(const std::string &n) const { return (dir / n).string(); }
-  fs::path dir;
+  std::string file(const std::string &n) const { return dir.file(n); }
+  test::TempDir dir{"kvcli"};
 };
-
-std::string slurp(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // A monochrome BMP of the given rows (1 = black in `rows`; BMP bit 1 = white palette entry).
 void writeBmp(const std::string &path, int width, int height,
@@ -148,7 +139,7 @@ TEST_F(CliTest, ConvertInfoUnpackRoundTrip) {
 
   r = run({"unpack", file("page.apf"), "-o", file("out")});
   ASSERT_EQ(r.code, exitOk) << r.err;
-  const std::string pbm = slurp(file("out-1.pbm"));
+  const std::string pbm = test::readFile(file("out-1.pbm"));
   const std::string header = "P4\n1728 300\n";
   ASSERT_EQ(pbm.size(), header.size() + 216u * 300);
   ASSERT_EQ(pbm.substr(0, header.size()), header);

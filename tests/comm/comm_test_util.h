@@ -17,6 +17,7 @@
 #include "comm/device_layer.h"
 #include "comm/main_thread.h"
 #include "comm/port_layer.h"
+#include "support/temp_files.h"
 
 namespace kvtest {
 
@@ -191,16 +192,7 @@ class FakeLineDevice : public kv::DeviceOps {
   std::deque<std::uint32_t> events_;
 };
 
-inline std::string readFile(const std::string &path) {
-  std::string out;
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (!f) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  std::fclose(f);
-  return out;
-}
+using kv::test::readFile;
 
 inline std::string tempPath(const std::string &name) {
   return std::string(::testing::TempDir()) + "kvcomm_" + std::to_string(::getpid()) + "_" + name;

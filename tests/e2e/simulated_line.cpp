@@ -12,21 +12,6 @@
 
 namespace kv::test {
 
-namespace {
-std::string makeTempDir(const char *prefix) {
-  const char *base = getenv("TMPDIR");
-  std::string templ = std::string(base && *base ? base : "/tmp") + "/" + prefix + "XXXXXX";
-  if (!mkdtemp(templ.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
-  return templ;
-}
-}  // namespace
-
-TempDir::TempDir() : path_(makeTempDir("korvane-test-")) {}
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
 std::string SimulatedLine::linesimPath() {
   // KORVANE_LINESIM runs the tests on another build of the line (e.g. one with sanitizers).
   if (const char *p = getenv("KORVANE_LINESIM"); p && *p) return p;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "e2e/process.h"
+#include "support/temp_files.h"
 
 namespace kv::test {
 
@@ -58,17 +59,6 @@ class SimulatedLine {
   LineOptions options_;
   std::string dir_, portA_, portB_;
   std::unique_ptr<Process> proc_;
-};
-
-// A fresh temporary directory, removed with everything in it by the destructor.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string &path() const { return path_; }
-
- private:
-  std::string path_;
 };
 
 }  // namespace kv::test

@@ -1,8 +1,6 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -11,16 +9,8 @@
 
 using namespace std::chrono_literals;
 using kv::test::PortClient;
+using kv::test::readFile;
 using kv::test::SimulatedLine;
-
-namespace {
-std::string readFile(const std::string &path) {
-  std::ifstream in(path);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-}  // namespace
 
 TEST(SimulatedLineTest, WritesPortsAnswersAndLeavesNothingBehind) {
   std::string dir, portA;

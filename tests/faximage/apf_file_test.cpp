@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "raster_helpers.h"
+#include "support/temp_files.h"
 
 namespace kv {
 namespace {
@@ -18,28 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/kvapfXXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(dir_); }
-  std::string file(const std::string &name) const { return (dir_ / name).string(); }
-
- private:
-  fs::path dir_;
-};
-
-Bytes readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string &path, const Bytes &b) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char *>(b.data()), static_cast<std::streamsize>(b.size()));
-}
+using test::readBytes;
+using test::TempDir;
+using test::writeBytes;
 
 // Writes each raster as one page.
 void writeApf(const std::string &path, const std::vector<test::Raster> &pages, bool fine,
@@ -85,7 +67,7 @@ TEST(ApfFile, HeaderLayoutIsByteExact) {
   when.tm_min = 41, when.tm_sec = 33, when.tm_isdst = -1;
   ASSERT_EQ(w.finish("a sender id longer than twenty", std::mktime(&when)), ecOK);
 
-  const Bytes b = readFile(f);
+  const Bytes b = readBytes(f);
   ASSERT_EQ(b.size(), 64u + 16 + 2 * 8 + 14);
   EXPECT_EQ(Bytes(b.begin(), b.begin() + 6), (Bytes{'A', 'P', 'F', '1', '0', 0x1A}));
   // 2026-12-07 09:41:33 -> date (46 << 9 | 12 << 5 | 7), time (9 << 11 | 41 << 5 | 16)
@@ -181,7 +163,7 @@ TEST(ApfFile, LibtiffDecodesTheCodedDataToTheSameRaster) {
                                            test::randomRaster(kFaxLineNormal, 150, 0.3, 12)};
   const std::string f = t.file("x.apf");
   writeApf(f, pages, true);
-  const Bytes file = readFile(f);
+  const Bytes file = readBytes(f);
   std::size_t at = 64;
   for (const auto &page : pages) {
     const std::uint32_t len =
@@ -250,9 +232,9 @@ TEST(ApfFile, EmptyFilesAndZeroLinePages) {
   Bytes file(hb.begin(), hb.end());
   auto empty = ApfPageHeader{}.toBytes();
   file.insert(file.end(), empty.begin(), empty.end());
-  const Bytes page2 = readFile(f);
+  const Bytes page2 = readBytes(f);
   file.insert(file.end(), page2.begin() + 64, page2.end());
-  writeFile(f, file);
+  writeBytes(f, file);
   ASSERT_EQ(r.open(f), ecOK);
   EXPECT_TRUE(readLines(r, 1, &rc).empty());
   EXPECT_EQ(rc, ecOK);
@@ -266,26 +248,26 @@ TEST(ApfFile, DamagedAndForeignFilesFailWithTheFormatCode) {
   writeApf(good,
            {test::textRaster(kFaxLineNormal, 300, 5), test::textRaster(kFaxLineNormal, 300, 6)},
            true);
-  const Bytes b = readFile(good);
+  const Bytes b = readBytes(good);
   const std::string f = t.file("bad.apf");
   ApfReader r;
   ApfPageLocation loc;
 
   EXPECT_EQ(r.open(""), ecFileNotFound);
   EXPECT_EQ(r.open(t.file("missing.apf")), ecFileNotFound);
-  writeFile(f, Bytes(b.begin(), b.begin() + 40));  // shorter than a header
+  writeBytes(f, Bytes(b.begin(), b.begin() + 40));  // shorter than a header
   EXPECT_EQ(r.open(f), ecFaxBadFormat);
   Bytes sig = b;
   sig[4] = '1';  // "APF11"
-  writeFile(f, sig);
+  writeBytes(f, sig);
   EXPECT_EQ(r.open(f), ecFaxBadFormat);
-  writeFile(f, Bytes{'P', '4', '\n', '1', '7', '2', '8'});
+  writeBytes(f, Bytes{'P', '4', '\n', '1', '7', '2', '8'});
   EXPECT_EQ(r.open(f), ecFaxBadFormat);
 
   // A page count larger than the file holds: the walk runs off the end.
   Bytes many = b;
   many[32] = 0xFF, many[33] = 0x7F;
-  writeFile(f, many);
+  writeBytes(f, many);
   ASSERT_EQ(r.open(f), ecOK);
   EXPECT_EQ(r.locatePage(2, loc), ecOK);
   EXPECT_EQ(r.locatePage(3, loc), ecFaxBadFormat);
@@ -294,7 +276,7 @@ TEST(ApfFile, DamagedAndForeignFilesFailWithTheFormatCode) {
   // Absurd lengths and offsets.
   Bytes len = b;
   len[64 + 3] = 0x7F;  // ImageLength of page 1 about 2 GB
-  writeFile(f, len);
+  writeBytes(f, len);
   ASSERT_EQ(r.open(f), ecOK);
   Result rc;
   EXPECT_EQ(readLines(r, 1, &rc).size(), 300u);  // the page ends at its return-to-control
@@ -302,12 +284,12 @@ TEST(ApfFile, DamagedAndForeignFilesFailWithTheFormatCode) {
   EXPECT_EQ(r.locatePage(2, loc), ecFaxBadFormat);
   Bytes off = b;
   off[37] = 0x40;  // FirstPageOffset beyond the file
-  writeFile(f, off);
+  writeBytes(f, off);
   ASSERT_EQ(r.open(f), ecOK);
   EXPECT_EQ(r.locatePage(1, loc), ecFaxBadFormat);
 
   // Truncated inside page 2: page 1 still reads, page 2 reports the early end.
-  writeFile(f, Bytes(b.begin(), b.end() - 100));
+  writeBytes(f, Bytes(b.begin(), b.end() - 100));
   ASSERT_EQ(r.open(f), ecOK);
   EXPECT_EQ(readLines(r, 1, &rc).size(), 300u);
   EXPECT_EQ(rc, ecOK);
@@ -337,14 +319,14 @@ TEST(ApfFile, PagesWithoutRecordsAreReadAsOneStream) {
   file.insert(file.end(), pb.begin(), pb.end());
   file.insert(file.end(), data.begin(), data.end());
   const std::string f = t.file("stream.apf");
-  writeFile(f, file);
+  writeBytes(f, file);
   ApfReader r;
   ASSERT_EQ(r.open(f), ecOK);
   expectSame(readLines(r, 1), page);
 
   // A read that returns nothing before ImageLength bytes: the format code.
   file.resize(file.size() - 5000);
-  writeFile(f, file);
+  writeBytes(f, file);
   ASSERT_EQ(r.open(f), ecOK);
   Result rc;
   readLines(r, 1, &rc);
@@ -383,7 +365,7 @@ TEST(AppendApfPages, JoinsPagesAndKeepsTheDestinationHeader) {
   writeApf(a, {p1}, true, "first");
   writeApf(b, {p2}, true, "second");
   writeApf(c, {p3}, false, "third");
-  const Bytes before = readFile(a);
+  const Bytes before = readBytes(a);
   ASSERT_EQ(AppendApfPages(a, b), ecOK);
   ASSERT_EQ(AppendApfPages(a, c), ecOK);
 
@@ -391,7 +373,7 @@ TEST(AppendApfPages, JoinsPagesAndKeepsTheDestinationHeader) {
   ASSERT_EQ(r.open(a), ecOK);
   EXPECT_EQ(r.header().pageCount, 3);
   EXPECT_EQ(r.header().senderId, "first");
-  EXPECT_EQ(readFile(a).size(), readFile(b).size() + readFile(c).size() + before.size() - 128);
+  EXPECT_EQ(readBytes(a).size(), readBytes(b).size() + readBytes(c).size() + before.size() - 128);
   expectSame(readLines(r, 3), p3);
   expectSame(readLines(r, 1), p1);
   expectSame(readLines(r, 2), p2);
@@ -403,9 +385,9 @@ TEST(AppendApfPages, JoinsPagesAndKeepsTheDestinationHeader) {
   EXPECT_EQ(AppendApfPages(a, t.file("none.apf")), ecFileNotFound);
   EXPECT_EQ(AppendApfPages(t.file("none.apf"), a), ecFileNotFound);
   const std::string foreign = t.file("notes.txt");
-  writeFile(foreign, Bytes(100, 'x'));
+  writeBytes(foreign, Bytes(100, 'x'));
   EXPECT_EQ(AppendApfPages(foreign, b), ecFaxBadFormat);
-  EXPECT_EQ(readFile(foreign), Bytes(100, 'x'));
+  EXPECT_EQ(readBytes(foreign), Bytes(100, 'x'));
   EXPECT_EQ(AppendApfPages(a, foreign), ecFaxBadFormat);
   ASSERT_EQ(r.open(a), ecOK);
   EXPECT_EQ(r.header().pageCount, 3);

@@ -60,7 +60,7 @@ TEST_F(ImageConvert, BmpOrientationAndPaletteAreHonoured) {
   b[54] = b[55] = b[56] = 0xFF;  // index 0 white, index 1 black
   b[62] = 0x80;                  // row 0 (top): pixel 0 black
   b[62 + 4 * 2 + 2] = 0x10;      // row 2: pixel 19 black
-  writeFile(dir.file("t.bmp"), b);
+  writeBytes(dir.file("t.bmp"), b);
   conv.setOptions(0);
   ASSERT_EQ(convert(dir.file("t.bmp"), idBmp), ecOK);
   const DecodedFile f = decoded();
@@ -72,7 +72,7 @@ TEST_F(ImageConvert, BmpOrientationAndPaletteAreHonoured) {
 }
 
 TEST_F(ImageConvert, RefusedBmpsLeaveNoOutputAndKeepAnEarlierFile) {
-  writeFile(dir.file("out.APF"), Bytes{'o', 'l', 'd'});
+  writeBytes(dir.file("out.APF"), Bytes{'o', 'l', 'd'});
   // Wider than the page.
   writePbm(dir.file("wide.pbm"), test::blankRaster(1800, 10));
   ASSERT_TRUE(sh("ppmtobmp " + dir.file("wide.pbm") + " > " + dir.file("wide.bmp")));
@@ -80,20 +80,20 @@ TEST_F(ImageConvert, RefusedBmpsLeaveNoOutputAndKeepAnEarlierFile) {
   // Cut off in its pixel rows.
   writePbm(dir.file("p.pbm"), ituChart(2, 1664, 100));
   ASSERT_TRUE(sh("ppmtobmp " + dir.file("p.pbm") + " > " + dir.file("p.bmp")));
-  Bytes cut = readFile(dir.file("p.bmp"));
+  Bytes cut = readBytes(dir.file("p.bmp"));
   cut.resize(cut.size() / 2);
-  writeFile(dir.file("cut.bmp"), cut);
+  writeBytes(dir.file("cut.bmp"), cut);
   EXPECT_EQ(convert(dir.file("cut.bmp"), idBmp), ecBadGraphicsFormat);
   // Not a picture at all, and a header claiming absurd dimensions.
-  writeText(dir.file("text.bmp"), "hello");
+  writeFile(dir.file("text.bmp"), "hello");
   EXPECT_EQ(convert(dir.file("text.bmp"), idBmp), ecBadGraphicsFormat);
-  Bytes huge = readFile(dir.file("p.bmp"));
+  Bytes huge = readBytes(dir.file("p.bmp"));
   huge[22] = huge[23] = huge[24] = 0xFF, huge[25] = 0x7F;
-  writeFile(dir.file("huge.bmp"), huge);
+  writeBytes(dir.file("huge.bmp"), huge);
   EXPECT_EQ(convert(dir.file("huge.bmp"), idBmp), ecBadGraphicsFormat);
   EXPECT_EQ(convert(dir.file("missing.bmp"), idBmp), ecFileNotFound);
 
-  EXPECT_EQ(readFile(dir.file("out.APF")), (Bytes{'o', 'l', 'd'}));
+  EXPECT_EQ(readBytes(dir.file("out.APF")), (Bytes{'o', 'l', 'd'}));
   for (const auto &name : dir.entries()) EXPECT_EQ(name.find("~part"), std::string::npos) << name;
 }
 
@@ -213,10 +213,10 @@ TEST_F(ImageConvert, UnsupportedTiffsAreRefused) {
   ASSERT_TRUE(sh("tiffcp -c g3 " + dir.file("wide.tif") + " " + dir.file("g3.tif")));
   EXPECT_EQ(convert(dir.file("g3.tif"), idTiff), ecBadGraphicsFormat);
   writeTiff(dir.file("ok.tif"), src, "wl", COMPRESSION_NONE, PHOTOMETRIC_MINISWHITE, 4);
-  Bytes cut = readFile(dir.file("ok.tif"));
+  Bytes cut = readBytes(dir.file("ok.tif"));
   Bytes foreign = cut;
   foreign[0] = foreign[1] = 'X';
-  writeFile(dir.file("foreign.tif"), foreign);
+  writeBytes(dir.file("foreign.tif"), foreign);
   EXPECT_EQ(convert(dir.file("foreign.tif"), idTiff), ecBadGraphicsFormat);
   // Strip data removed: the rows are not there.
   TIFF *t = TIFFOpen(dir.file("ok.tif").c_str(), "r");
@@ -227,7 +227,7 @@ TEST_F(ImageConvert, UnsupportedTiffsAreRefused) {
   TIFFClose(t);
   for (std::size_t i = firstStrip; i < firstStrip + 400 && i < cut.size(); ++i) cut[i] = 0;
   Bytes truncated(cut.begin(), cut.begin() + static_cast<std::ptrdiff_t>(firstStrip + 10));
-  writeFile(dir.file("cut.tif"), truncated);
+  writeBytes(dir.file("cut.tif"), truncated);
   EXPECT_NE(convert(dir.file("cut.tif"), idTiff), ecOK);
   EXPECT_FALSE(fs::exists(dir.file("out.APF")));
 }
@@ -244,14 +244,14 @@ TEST_F(ImageConvert, PcxAndDcxPagesConvertToTheSamePixels) {
 
   // The DCX container around the two PCX files of netpbm.
   ASSERT_TRUE(sh("ppmtopcx " + dir.file("b.pbm") + " > " + dir.file("b.pcx")));
-  const Bytes pa = readFile(dir.file("a.pcx")), pb = readFile(dir.file("b.pcx"));
+  const Bytes pa = readBytes(dir.file("a.pcx")), pb = readBytes(dir.file("b.pcx"));
   Bytes dcx = {0xB1, 0x68, 0xDE, 0x3A};
   const std::uint32_t offA = 4 + 3 * 4, offB = offA + static_cast<std::uint32_t>(pa.size());
   for (std::uint32_t v : {offA, offB, 0u})
     for (int i = 0; i < 4; ++i) dcx.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
   dcx.insert(dcx.end(), pa.begin(), pa.end());
   dcx.insert(dcx.end(), pb.begin(), pb.end());
-  writeFile(dir.file("ab.dcx"), dcx);
+  writeBytes(dir.file("ab.dcx"), dcx);
   ASSERT_EQ(convert(dir.file("ab.dcx"), idDcx), ecOK);
   const DecodedFile f = decoded();
   ASSERT_EQ(f.pages.size(), 2u);
@@ -275,9 +275,9 @@ TEST_F(ImageConvert, PcxPaletteDecidesWhichBitIsWhite) {
 TEST_F(ImageConvert, DamagedPcxAndDcxAreRefused) {
   writePbm(dir.file("a.pbm"), ituChart(5, 400, 30));
   ASSERT_TRUE(sh("ppmtopcx " + dir.file("a.pbm") + " > " + dir.file("a.pcx")));
-  const Bytes good = readFile(dir.file("a.pcx"));
+  const Bytes good = readBytes(dir.file("a.pcx"));
   auto refused = [&](Bytes b, TFaxInputDocumentType type) {
-    writeFile(dir.file("bad"), b);
+    writeBytes(dir.file("bad"), b);
     return convert(dir.file("bad"), type) == ecBadGraphicsFormat;
   };
   Bytes b = good;

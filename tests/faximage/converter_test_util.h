@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the converter tests: a scratch directory, other programs as independent writers of
-// the input images, and reading a converted APF file back into raster lines.
+// Shared by the converter tests: other programs as independent writers of the input images, and
+// reading a converted APF file back into raster lines.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -14,46 +14,17 @@
 #include "faximage/apf_file.h"
 #include "faximage/converter.h"
 #include "raster_helpers.h"
+#include "support/temp_files.h"
 
 namespace kv::cvt {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    char tmpl[] = "/tmp/kvcvtXXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  ~ScratchDir() { fs::remove_all(dir_); }
-  std::string file(const std::string &name) const { return (dir_ / name).string(); }
-  const fs::path &path() const { return dir_; }
-  // Names of the files in the directory, for checking that nothing was left behind.
-  std::vector<std::string> entries() const {
-    std::vector<std::string> out;
-    for (const auto &e : fs::directory_iterator(dir_)) out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-  }
-
- private:
-  fs::path dir_;
-};
-
-inline Bytes readFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const std::string &path, const Bytes &b) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char *>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-inline void writeText(const std::string &path, const std::string &s) {
-  std::ofstream(path, std::ios::binary) << s;
-}
+using ScratchDir = test::TempDir;
+using test::readBytes;
+using test::writeBytes;
+using test::writeFile;
 
 inline void writePbm(const std::string &path, const test::Raster &r) {
   std::ofstream out(path, std::ios::binary);

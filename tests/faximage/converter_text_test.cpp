@@ -14,7 +14,7 @@ namespace {
 class TextConvert : public ::testing::Test {
  protected:
   Result convertText(const std::string &text) {
-    writeText(dir.file("doc.txt"), text);
+    writeFile(dir.file("doc.txt"), text);
     conv.setInputDocumentType(idText);
     conv.setDocumentFile(dir.file("doc.txt"));
     return conv.convert();
@@ -243,7 +243,7 @@ TEST_F(TextConvert, NamesAndArgumentsFollowTheRules) {
     EXPECT_THROW(conv.ConvertToFile(), EBadArgument);
   }
   // The default extension is added when the name as given does not exist.
-  writeText(dir.file("memo.TXT"), "hello\n");
+  writeFile(dir.file("memo.TXT"), "hello\n");
   conv.setInputDocumentType(idText);
   conv.setDocumentFile(dir.file("memo"));
   EXPECT_EQ(conv.resolvedInputName(), dir.file("memo.TXT"));

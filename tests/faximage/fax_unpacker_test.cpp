@@ -9,6 +9,7 @@
 
 #include "comm/errors/exceptions.h"
 #include "raster_helpers.h"
+#include "support/temp_files.h"
 
 namespace kv {
 namespace {
@@ -17,12 +18,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 struct FaxUnpacker : testing::Test {
-  FaxUnpacker() {
-    char tmpl[] = "/tmp/kvunpXXXXXX";
-    dir = mkdtemp(tmpl);
-  }
-  ~FaxUnpacker() override { fs::remove_all(dir); }
-  std::string file(const std::string &n) const { return (dir / n).string(); }
+  std::string file(const std::string &n) const { return dir.file(n); }
 
   // One page per raster.
   std::string write(const std::string &name, const std::vector<test::Raster> &pages, bool fine) {
@@ -50,7 +46,7 @@ struct FaxUnpacker : testing::Test {
     return got;
   }
 
-  fs::path dir;
+  test::TempDir dir{"kvunp"};
 };
 
 TEST_F(FaxUnpacker, AutoScaleModesOnNormalAndFinePages) {

@@ -9,20 +9,15 @@
 
 #include "comm/errors/exceptions.h"
 #include "settings/settings.h"
+#include "support/temp_files.h"
 
 namespace kv {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path &p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path &p, const std::string &text) {
-  std::ofstream(p, std::ios::binary) << text;
-}
+using test::readFile;
+using test::writeFile;
 
 class SettingsFile : public ::testing::Test {
  protected:

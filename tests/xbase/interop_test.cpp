@@ -50,7 +50,7 @@ TEST(Interop, PythonDbfAndPgdbfReadOurTable) {
         "print(repr(r.subject.strip()), r.sent, r.datesent, r.timesent, r.pages)\n"
         "print(repr(r.rtfcover), len(r.rtfdoc), set(r.rtfdoc))\n"
         "print(dbf.is_deleted(t[1]), len(t))\n";
-    kvtest::WriteFile(dir / "check.py", script);
+    kv::test::writeFile(dir / "check.py", script);
     std::string out = kvtest::Run("/usr/bin/python3 " + dir / "check.py" + " 2>&1");
     EXPECT_EQ(out,
               "subject C(50);sent L;datesent D;timesent C(5);recipient C(35);phone C(25);"
@@ -85,7 +85,7 @@ TEST(Interop, WeReadPythonDbfTables) {
         "t.append(('beta', '', None, -3, False))\n"
         "dbf.delete(t[1])\n"
         "t.close()\n";
-    kvtest::WriteFile(dir / "make.py", script);
+    kv::test::writeFile(dir / "make.py", script);
     kvtest::Run("/usr/bin/python3 " + dir / "make.py");
     std::unique_ptr<Table> t;
     ASSERT_TRUE(Table::Open(dir / name, {}, &t)) << type;
@@ -110,8 +110,8 @@ TEST(Interop, WeReadPythonDbfTables) {
     n.PutMemo(1, "third");
     ASSERT_TRUE(t->Append(n, nullptr));
     t.reset();
-    kvtest::WriteFile(dir / "read.py", "import dbf\nt = dbf.Table('" + dir / name +
-                                           "')\nt.open()\nprint(t[2].name.strip(), t[2].note)\n");
+    kv::test::writeFile(dir / "read.py", "import dbf\nt = dbf.Table('" + dir / name +
+                                             "')\nt.open()\nprint(t[2].name.strip(), t[2].note)\n");
     EXPECT_EQ(kvtest::Run("/usr/bin/python3 " + dir / "read.py" + " 2>&1"), "gamma third\n")
         << type;
   }

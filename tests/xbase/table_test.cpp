@@ -60,7 +60,7 @@ TEST(TableFiles, HeadersOfBothFlavours) {
     r.PutMemo(8, std::string("a\0b\x1A", 4));
     ASSERT_TRUE(t->Append(r, nullptr));
     ASSERT_TRUE(t->Close());
-    std::string h = kvtest::ReadFile(dir / "KRV.DBF");
+    std::string h = kv::test::readFile(dir / "KRV.DBF");
     auto *p = reinterpret_cast<const uint8_t *>(h.data());
     bool vfp = fl == Flavour::VisualFoxPro;
     EXPECT_EQ(p[0], vfp ? 0x30 : 0xF5);
@@ -72,7 +72,7 @@ TEST(TableFiles, HeadersOfBothFlavours) {
     EXPECT_EQ(GetU32LE(p + 32 + 32 * 1 + 12), 51u);  // field offsets are filled
     EXPECT_EQ(h.size(), size_t(hl + rl + 1));
     EXPECT_EQ(h.back(), '\x1A');
-    std::string fpt = kvtest::ReadFile(dir / "KRV.FPT");
+    std::string fpt = kv::test::readFile(dir / "KRV.FPT");
     EXPECT_EQ(GetU16BE(reinterpret_cast<const uint8_t *>(fpt.data()) + 6), 64);
     EXPECT_EQ(fpt.size() % 64, 0u);
     ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
@@ -93,11 +93,11 @@ TEST(TableFiles, ForeignHeaderVariantsAndUpperCaseSiblings) {
   ASSERT_TRUE(t->Append(r, nullptr));
   t.reset();
   // Harbour-style 0x0D 0x00 terminator, no 0x1A at the end, upper-case memo name.
-  std::string h = kvtest::ReadFile(dir / "KRV.DBF");
+  std::string h = kv::test::readFile(dir / "KRV.DBF");
   size_t hl = GetU16LE(reinterpret_cast<const uint8_t *>(h.data()) + 8);
   std::string nh = h.substr(0, hl) + '\0' + h.substr(hl, h.size() - hl - 1);
   PutU16LE(reinterpret_cast<uint8_t *>(nh.data()) + 8, uint16_t(hl + 1));
-  kvtest::WriteFile(dir / "KRV.DBF", nh);
+  kv::test::writeFile(dir / "KRV.DBF", nh);
   std::filesystem::rename(dir / "KRV.FPT", dir / "KRV.fpt");
   ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
   EXPECT_EQ(t->RecCount(), 1u);
@@ -117,7 +117,7 @@ TEST(TableFiles, MemoBoundariesAndRewrites) {
     r.PutMemo(8, s);
     ASSERT_TRUE(t->Append(r, nullptr));
   }
-  std::string fpt = kvtest::ReadFile(dir / "KRV.FPT");
+  std::string fpt = kv::test::readFile(dir / "KRV.FPT");
   // 8 + 56 fills exactly one block; one byte more needs two.
   EXPECT_EQ(GetU32BE(reinterpret_cast<const uint8_t *>(fpt.data())), 8u + 1 + 2 + 1);
   Record r;
@@ -169,10 +169,10 @@ TEST(TagOrder, DescendingDateKeyFilterAndPack) {
   std::reverse(back.begin(), back.end());
   EXPECT_EQ(back, order);
   EXPECT_TRUE(t->CheckIndexes().ok);
-  std::string rowByRow = kvtest::ReadFile(dir / "KRV.CDX");
+  std::string rowByRow = kv::test::readFile(dir / "KRV.CDX");
 
   ASSERT_TRUE(t->Reindex());
-  EXPECT_EQ(kvtest::ReadFile(dir / "KRV.CDX"), rowByRow);  // a rebuild gives the same bytes
+  EXPECT_EQ(kv::test::readFile(dir / "KRV.CDX"), rowByRow);  // a rebuild gives the same bytes
 
   // Filter and Deleted setting in record order.
   ASSERT_TRUE(t->SetOrder(0));
@@ -232,10 +232,10 @@ TEST(IndexCheck, StaleAndBrokenIndexesAreReportedAndRebuilt) {
   auto t = MakeFax(dir);
   AddRows(*t, 50);
   ASSERT_TRUE(t->IndexTag("DATESENT", "DTOS(DATESENT)+TIMESENT", ".not. deleted()", true));
-  std::string old = kvtest::ReadFile(dir / "KRV.CDX");
+  std::string old = kv::test::readFile(dir / "KRV.CDX");
   AddRows(*t, 5, 9);
   t.reset();
-  kvtest::WriteFile(dir / "KRV.CDX", old);  // as if the last appends never reached the index
+  kv::test::writeFile(dir / "KRV.CDX", old);  // as if the last appends never reached the index
   ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
   EXPECT_TRUE(t->IndexDamaged());
   EXPECT_NE(t->IndexProblem().find("does not match"), std::string::npos) << t->IndexProblem();
@@ -246,13 +246,13 @@ TEST(IndexCheck, StaleAndBrokenIndexesAreReportedAndRebuilt) {
   EXPECT_FALSE(t->IndexDamaged());
   t.reset();
 
-  std::string good = kvtest::ReadFile(dir / "KRV.CDX");
+  std::string good = kv::test::readFile(dir / "KRV.CDX");
   std::mt19937 rng(3);
   for (int i = 0; i < 60; ++i) {
     std::string bad = good;
     for (int k = 0; k < 4; ++k) bad[1024 + rng() % (bad.size() - 1024)] = char(rng());
     if (i % 5 == 0) bad.resize(bad.size() - 512);
-    kvtest::WriteFile(dir / "KRV.CDX", bad);
+    kv::test::writeFile(dir / "KRV.CDX", bad);
     ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));  // the table itself still opens
     if (bad != good && !t->IndexDamaged()) {
       EXPECT_TRUE(t->CheckIndexes().ok);
@@ -268,9 +268,9 @@ TEST(DamagedFiles, AreRefusedWithAReason) {
   auto t = MakeFax(dir);
   AddRows(*t, 10);
   t.reset();
-  std::string good = kvtest::ReadFile(dir / "KRV.DBF");
+  std::string good = kv::test::readFile(dir / "KRV.DBF");
   auto attempt = [&](const std::string &bytes) {
-    kvtest::WriteFile(dir / "KRV.DBF", bytes);
+    kv::test::writeFile(dir / "KRV.DBF", bytes);
     std::unique_ptr<Table> x;
     return Table::Open(dir / "KRV.DBF", Quick(), &x);
   };
@@ -289,7 +289,7 @@ TEST(DamagedFiles, AreRefusedWithAReason) {
   // A count larger than the file is clamped, not trusted: no rows are invented.
   b = good;
   PutU32LE(reinterpret_cast<uint8_t *>(b.data()) + 4, 1000000);
-  kvtest::WriteFile(dir / "KRV.DBF", b);
+  kv::test::writeFile(dir / "KRV.DBF", b);
   ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
   EXPECT_EQ(t->RecCount(), 10u);
   // A memo pointer past the end of the memo file is an error, not a crash.
@@ -303,11 +303,11 @@ TEST(DamagedFiles, AreRefusedWithAReason) {
   std::string m;
   kvtest::TempDir d2;
   t.reset();
-  std::string tbl = kvtest::ReadFile(dir / "KRV.DBF");
+  std::string tbl = kv::test::readFile(dir / "KRV.DBF");
   size_t hl = GetU16LE(reinterpret_cast<const uint8_t *>(tbl.data()) + 8);
   size_t rl = GetU16LE(reinterpret_cast<const uint8_t *>(tbl.data()) + 10);
   tbl.replace(hl + 10 * rl + 1 + 50 + 1 + 8 + 5 + 35 + 25 + 2 + 100, 10, "    999999");
-  kvtest::WriteFile(dir / "KRV.DBF", tbl);
+  kv::test::writeFile(dir / "KRV.DBF", tbl);
   ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
   ASSERT_TRUE(t->ReadRecord(11, &r));
   st = t->ReadMemo(r, 8, &m);

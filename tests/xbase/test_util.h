@@ -8,33 +8,17 @@
 #include <fstream>
 #include <string>
 
+#include "support/temp_files.h"
 #include "xbase/engine.h"
 
 namespace kvtest {
 
-// A fresh directory per test, removed afterwards.
-class TempDir {
+// A fresh directory per test, removed afterwards; `dir / "name"` is a path in it.
+class TempDir : public kv::test::TempDir {
  public:
-  TempDir() {
-    char tmpl[] = "/tmp/kvxbaseXXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-  const std::string &path() const { return path_; }
-
- private:
-  std::string path_;
+  TempDir() : kv::test::TempDir("kvxbase") {}
+  std::string operator/(const std::string &name) const { return file(name); }
 };
-
-inline std::string ReadFile(const std::string &p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-inline void WriteFile(const std::string &p, const std::string &data) {
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f << data;
-}
 
 // The sent-fax table layout.
 inline std::vector<kv::xbase::FieldDef> FaxFields() {
