@@ -127,11 +127,22 @@ Result CommFaxPort::startTriggers(std::function<void(FaxTrigger)> handler) {
 
 void CommFaxPort::enableDelivery() {
   if (!port_ || registered_) return;
-  if (RegisterTriggerHandler(port_, nullptr, &CommFaxPort::proc, this, true) >= 0)
+  gate_->target = this;
+  if (RegisterTriggerHandler(port_, nullptr, &CommFaxPort::proc, gate_, true) >= 0)
     registered_ = true;
 }
 
+void CommFaxPort::detach() {
+  gate_->target = nullptr;
+  {
+    // A delivery that started before holds the gate: wait for it to end.
+    std::lock_guard lk(gate_->m);
+  }
+  stopTriggers();
+}
+
 void CommFaxPort::stopTriggers() {
+  gate_->target = nullptr;
   if (!port_) return;
   if (PortIsOpen(port_)) {
     if (registered_) DeregisterTriggerHandler(port_, nullptr, &CommFaxPort::proc);
@@ -145,24 +156,29 @@ void CommFaxPort::stopTriggers() {
 }
 
 void CommFaxPort::proc(void *user, std::uint16_t msg, std::uint32_t wParam, std::int32_t) {
-  auto *self = static_cast<CommFaxPort *>(user);
-  if (!self->registered_ || !self->handler_) return;
+  auto *gate = static_cast<Gate *>(user);
+  std::lock_guard lk(gate->m);
+  if (CommFaxPort *target = gate->target) target->deliver(msg, wParam);
+}
+
+void CommFaxPort::deliver(std::uint16_t msg, std::uint32_t wParam) {
+  if (!registered_ || !handler_) return;
   int h = int(wParam);
   switch (msg) {
     case APW_TRIGGERAVAIL:
-      self->handler_(FaxTrigger::Avail);
+      handler_(FaxTrigger::Avail);
       break;
     case APW_TRIGGERTIMER:
-      if (h == self->timeoutH_)
-        self->handler_(FaxTrigger::Timeout);
-      else if (h == self->statusH_)
-        self->handler_(FaxTrigger::StatusTimer);
+      if (h == timeoutH_)
+        handler_(FaxTrigger::Timeout);
+      else if (h == statusH_)
+        handler_(FaxTrigger::StatusTimer);
       break;
     case APW_TRIGGERSTATUS:
-      if (h == self->freeH_)
-        self->handler_(FaxTrigger::OutFree);
-      else if (h == self->usedH_)
-        self->handler_(FaxTrigger::OutUsed);
+      if (h == freeH_)
+        handler_(FaxTrigger::OutFree);
+      else if (h == usedH_)
+        handler_(FaxTrigger::OutUsed);
       // The modem-lines trigger is never armed; its events mean nothing here.
       break;
     default:

@@ -34,6 +34,7 @@ class CommFaxPort : public FaxPort {
   Result startTriggers(std::function<void(FaxTrigger)> handler) override;
   void enableDelivery() override;
   void stopTriggers() override;
+  void detach() override;
   void armTimeout(std::int32_t ticks) override;
   void disarmTimeout() override;
   void armStatusTimer(std::int32_t ticks) override;
@@ -50,7 +51,18 @@ class CommFaxPort : public FaxPort {
 
  private:
   static void proc(void *user, std::uint16_t msg, std::uint32_t wParam, std::int32_t lParam);
+  void deliver(std::uint16_t msg, std::uint32_t wParam);
   int handle();
+
+  // What the dispatcher holds instead of this object. A delivery may already be under way on
+  // the dispatch thread when the session is taken down; the gate makes the takedown wait for
+  // it, and turns any later call into nothing. Gates are never freed, so a late call through
+  // the dispatcher's copy of the pointer stays harmless.
+  struct Gate {
+    std::recursive_mutex m;  // held for each delivery
+    std::atomic<CommFaxPort *> target{nullptr};
+  };
+  Gate *gate_ = new Gate;
 
   TKvCustomComPort &cp_;
   int port_ = 0;

@@ -40,8 +40,12 @@ class FaxPort {
   virtual Result startTriggers(std::function<void(FaxTrigger)> handler) = 0;
   // Starts delivering triggers to the handler (after the first state has run).
   virtual void enableDelivery() = 0;
-  // Removes the triggers and the handler; after return the handler is not called again.
+  // Removes the triggers and the handler; no new call of the handler starts afterwards. May be
+  // called from inside the handler.
   virtual void stopTriggers() = 0;
+  // As stopTriggers, and also waits for a call of the handler still running on the dispatch
+  // thread. Never call it from inside the handler or while holding a lock the handler takes.
+  virtual void detach() { stopTriggers(); }
   virtual void armTimeout(std::int32_t ticks) = 0;
   virtual void disarmTimeout() = 0;
   virtual void armStatusTimer(std::int32_t ticks) = 0;

@@ -90,15 +90,16 @@ TKvAbstractFax::TKvAbstractFax(bool sender)
 TKvAbstractFax::~TKvAbstractFax() {
   // Late messages (the posted finish) find the component gone and do nothing.
   self_->store(nullptr);
-  if (stepping_) {
-    std::lock_guard lk(stepMu_);
-    stepping_ = false;
-    if (port_) port_->stopTriggers();
-  }
+  // Take the triggers away first: that waits for a step still running on the dispatch thread
+  // (the one that posted the finish may not have returned yet).
+  if (port_) port_->detach();
+  std::lock_guard lk(stepMu_);
+  stepping_ = false;
 }
 
 void TKvAbstractFax::SetComPort(TKvCustomComPort *cp) {
   if (stepping_) raiseForCode(ecModemBusy);
+  if (port_) port_->detach();
   comPort_ = cp;
   ownedPort_.reset();
   port_ = nullptr;

@@ -214,6 +214,26 @@ TEST_F(FaxLine, EfaxToReceive) {
   EXPECT_EQ(line.finish(), 0) << line.log();
 }
 
+TEST_F(FaxLine, DetectAndResetTheLineModem) {
+  SimulatedLine line;
+  Process detect({kTool, "detect", "--device", line.portA()}, work.path() + "/detect.log");
+  ASSERT_TRUE(detect.wait(30s));
+  EXPECT_EQ(detect.exitCode(), 0) << detect.output();
+  EXPECT_NE(detect.output().find("Class 1   : Supported (recommended)"), std::string::npos)
+      << detect.output();
+  EXPECT_NE(detect.output().find("Class 2   : Not Supported"), std::string::npos);
+  Process reset({kTool, "reset", "--device", line.portA(), "z"}, work.path() + "/reset.log");
+  ASSERT_TRUE(reset.wait(30s));
+  EXPECT_EQ(reset.exitCode(), 0) << reset.output();
+  EXPECT_NE(reset.output().find("ATz\nModem reset"), std::string::npos) << reset.output();
+  Process none({kTool, "reset", "--device", work.path() + "/nothing"}, work.path() + "/none.log");
+  ASSERT_TRUE(none.wait(30s));
+  EXPECT_EQ(none.exitCode(), 1);
+  EXPECT_NE(none.output().find("Unable to open the specified communications port"),
+            std::string::npos)
+      << none.output();
+}
+
 TEST_F(FaxLine, BusyNumberGivesUpAfterTheAttempts) {
   std::string apf = makeApf();
   LineOptions o;
