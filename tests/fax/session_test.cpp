@@ -346,6 +346,50 @@ TEST_F(SendSession, AbortWhileDiallingCancels) {
   EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
 }
 
+TEST_F(SendSession, TextCoverGoesFirstAndCountsAsPageOne) {
+  makeApf(fax.FaxFile, 1, false);
+  fax.CoverFile = (dir.path / "cover.txt").string();
+  std::ofstream(fax.CoverFile) << "To: $R\nPages: $N\n";
+  fax.HeaderRecipient = "Bob";
+  fax.HeaderLine = "Page $P of $N";
+  std::string script = kSendInit + negotiation() + pageAndEnd(false) + pageAndEnd(true);
+  Outcome o = send(script);
+  ASSERT_EQ(o.code, 0) << o.report.describe();
+  const auto &d = o.report.data;
+  ASSERT_EQ(d.size(), 8u);
+  EXPECT_EQ(d[4], "\xFF\x13\x4F");  // MPS after the cover
+  auto cover = decodeLines(d[3]);
+  EXPECT_EQ(cover.size(), 8u + 16u + 2u * 16u);  // blank lines, header, two text lines
+  auto page = decodeLines(d[5]);
+  EXPECT_EQ(page.size(), 8u + 16u + 40u);
+  // "Page 1 of 2" on the cover, "Page 2 of 2" on the page: the digit column differs.
+  EXPECT_NE(std::vector<std::vector<std::uint8_t>>(cover.begin() + 8, cover.begin() + 24),
+            std::vector<std::vector<std::uint8_t>>(page.begin() + 8, page.begin() + 24));
+}
+
+TEST_F(SendSession, SeveralFaxesThroughNextFaxBusyOneSkipped) {
+  makeApf(fax.FaxFile, 1, false);
+  std::string file = fax.FaxFile;
+  int asked = 0;
+  fax.OnFaxNext = [&](TKvSendFax &, std::string &phone, std::string &f, std::string &) {
+    ++asked;
+    if (asked == 1) phone = "111";
+    if (asked == 2) phone = "5551234";
+    if (asked <= 2) f = file;
+  };
+  fax.DialAttempts = 1;
+  std::string script =
+      kSendInit + "> ATDT111\n< BUSY\n> AT+FCLASS=1\n< OK\n" + negotiation() + pageAndEnd(true);
+  Outcome o = send(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  // The earlier fax's error stays the session's result.
+  EXPECT_EQ(o.code, ecFaxBusy);
+  EXPECT_EQ(o.logs,
+            (std::vector<int>{lcTransmitStart, lcTransmitFail, lcTransmitStart, lcTransmitOk}));
+  EXPECT_EQ(asked, 3);
+}
+
 // --- Receiving ---------------------------------------------------------------------------------
 
 const char *kReceiveInit = R"(
