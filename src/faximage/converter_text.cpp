@@ -3,21 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "comm/errors/cp1252.h"
+
 namespace kv {
 
 namespace {
 
-// Code points of Windows-1252 bytes 0x80..0x9F (0 = unassigned).
-const char32_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                  0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
 char toCp1252(char32_t u) {
-  if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) return static_cast<char>(u);
-  for (int i = 0; i < 32; ++i)
-    if (kCp1252High[i] == u) return static_cast<char>(0x80 + i);
-  return '?';
+  const int b = unicodeToCp1252(u);
+  return b < 0 ? '?' : static_cast<char>(b);
 }
 
 // Decodes `raw` as UTF-8; answers false when it is not valid UTF-8.

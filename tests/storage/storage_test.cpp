@@ -272,3 +272,17 @@ TEST_F(Storage, ADamagedIndexIsReportedAndReindexMendsIt) {
   EXPECT_FALSE(apollo.IndexProblem().isEmpty());
   EXPECT_EQ(apollo.QueryRecCount(), 2);  // the rows are all there
 }
+
+TEST_F(Storage, TextIsStoredAsWindows1252AndReadBack) {
+  ASSERT_TRUE(OpenFax());
+  // The euro sign and curly quotes have bytes of their own; U+0081 stands for an unassigned
+  // byte and must come back as it went in; a CJK character has no byte and becomes '?'.
+  const QString subject = QString::fromUtf8("\u20AC 5 \u201Cok\u201D caf\u00E9 ") +
+                          QChar(char16_t(0x81)) + QString::fromUtf8(" \u4E2D");
+  AddFax(subject);
+  table.First();
+  const QByteArray raw = table.FieldByName("SUBJECT")->AsBytes();
+  EXPECT_EQ(raw.left(17), QByteArray("\x80 5 \x93ok\x94 caf\xE9 \x81 ?"));
+  EXPECT_EQ(table.FieldByName("SUBJECT")->AsString().trimmed(),
+            QString(subject).replace(QChar(0x4E2D), '?'));
+}

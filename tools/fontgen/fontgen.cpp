@@ -18,18 +18,13 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "comm/errors/cp1252.h"
 
-// Windows-1252 bytes 0x80..0x9F; 0 marks the five undefined codes.
-const char32_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                  0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+namespace {
 
 char32_t unicodeOf(int code) {
   if (code < 0x20 || code == 0x7F) return 0;
-  if (code >= 0x80 && code < 0xA0) return kCp1252High[code - 0x80];
-  return static_cast<char32_t>(code);
+  return kv::cp1252ToUnicode(static_cast<std::uint8_t>(code));
 }
 
 struct FontLayout {

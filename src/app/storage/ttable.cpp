@@ -1,24 +1,22 @@
 #include "app/storage/ttable.h"
 
 #include <QDir>
-#include <array>
+
+#include "comm/errors/cp1252.h"
 
 namespace kv {
 
 namespace {
 
-// Table text is Windows-1252 (code page mark 0x03); bytes 0x80-0x9F differ from Latin-1.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
+// Table text is Windows-1252 (code page mark 0x03). Its five unassigned bytes are kept as the
+// control characters of the same number, so that they survive being read and written back.
 QString FromBytes(const std::string &s) {
   QString out;
   out.reserve(qsizetype(s.size()));
   for (char c : s) {
-    uint8_t b = uint8_t(c);
-    out.append(b >= 0x80 && b < 0xA0 ? QChar(kCp1252High[b - 0x80]) : QChar(b));
+    const uint8_t b = uint8_t(c);
+    const char32_t u = cp1252ToUnicode(b);
+    out.append(QChar(char16_t(u ? u : b)));
   }
   return out;
 }
@@ -27,15 +25,10 @@ std::string ToBytes(const QString &s) {
   std::string out;
   out.reserve(size_t(s.size()));
   for (QChar ch : s) {
-    char16_t u = ch.unicode();
-    if (u < 0x80 || (u >= 0xA0 && u < 0x100)) {
-      out += char(u);
-      continue;
-    }
-    char b = '?';
-    for (size_t i = 0; i < kCp1252High.size(); ++i)
-      if (kCp1252High[i] == u) b = char(0x80 + i);
-    out += b;
+    const char16_t u = ch.unicode();
+    int b = unicodeToCp1252(u);
+    if (b < 0 && u >= 0x80 && u < 0xA0 && cp1252ToUnicode(uint8_t(u)) == 0) b = u;
+    out += b < 0 ? '?' : char(b);
   }
   return out;
 }
