@@ -408,9 +408,12 @@ bool TKvAbstractFax::prepareModem(bool failOnInitError) {
     int bits = classQuery(true);
     lastClasses_ = bits;
     classQueried_ = true;
-    if (bits & kClass2_0Bit)
+    // Best class first: 2.0, 2, 1. While only Class 1 sessions are carried, a modem that also
+    // has Class 1 is driven in Class 1 rather than refused.
+    const bool class2Carried = false;
+    if ((bits & kClass2_0Bit) && (class2Carried || !(bits & kClass1Bit)))
       FaxClass = fcClass2_0;
-    else if (bits & kClass2Bit)
+    else if ((bits & kClass2Bit) && (class2Carried || !(bits & kClass1Bit)))
       FaxClass = fcClass2;
     else if (bits & kClass1Bit)
       FaxClass = fcClass1;

@@ -121,7 +121,7 @@ TEST_F(FaxLine, FarEndFaxMachineToReceive) {
   LineOptions o;
   o.calls = 1;
   o.farSend = both;
-  o.extra = {"--far-dial-at", "20"};
+  o.extra = {"--far-dial-at", "30"};  // once the receiver waits, even on a loaded machine
   SimulatedLine line(o);
   std::string dir = work.path() + "/in";
   auto rx = receive(line.portA(), dir);

@@ -293,6 +293,29 @@ TEST_F(SendSession, BadFilesEndTheFaxWithTheirCode) {
   EXPECT_EQ(o.code, ecNoFilename);
 }
 
+TEST_F(SendSession, DetectedClassTwoModemIsDrivenInClassOne) {
+  fax.FaxClass = fcDetect;
+  makeApf(fax.FaxFile, 1, false);
+  int during = -1;
+  fax.OnFaxStatus = [&](TKvAbstractFax &f, bool, bool) {
+    // While the session runs the class query answers from memory, without a command.
+    if (f.ProgressCode() == fpDialing) during = fax.DetectFaxClasses();
+  };
+  std::string script = R"(
+> ATE0Q0V1X4S0=0S2=43
+< OK
+> AT+FCLASS=?
+< 0,1,2,2.0
+< OK
+)" + kSendPrep.substr(kSendPrep.find("> ATE0")) +
+                       "> AT+FCLASS=1\n< OK\n> ATDT5551234\n< NO CARRIER\n> ATH0\n< OK\n";
+  Outcome o = send(script);
+  EXPECT_EQ(o.code, ecFaxNoCarrier);
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(fax.FaxClass, fcClass1);
+  EXPECT_EQ(during, kClass1Bit | kClass2Bit | kClass2_0Bit);
+}
+
 TEST_F(SendSession, ModemWithoutFaxClassesNeverStarts) {
   fax.FaxClass = fcDetect;
   makeApf(fax.FaxFile, 1, false);
