@@ -210,6 +210,21 @@ TEST_F(Storage, MemoTransferThroughFiles) {
   EXPECT_EQ(table.FieldByName("RTFCOVER")->AsBytes(), QByteArray("{\\rtf1\\ansi hello}"));
 }
 
+TEST_F(Storage, MemoToAFullDiskIsAFailure) {
+  if (!QFile::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  ASSERT_TRUE(OpenFax());
+  AddFax("with memo");
+  ASSERT_TRUE(table.Edit());
+  ASSERT_TRUE(table.FieldByName("RTFDOC")->SetAsBytes("{\\rtf1 small enough to sit in a buffer}"));
+  ASSERT_TRUE(table.Post());
+  // A name that leads to a device where every write fails for want of space.
+  const QString full = Path("full.rtf");
+  ASSERT_TRUE(QFile::link("/dev/full", full));
+  EXPECT_EQ(apollo.BlobToFile("RTFDOC", full), 0);
+  EXPECT_FALSE(apollo.LastError().isEmpty());
+  EXPECT_TRUE(QFile::exists("/dev/full"));
+}
+
 TEST_F(Storage, OpenFailuresAndTheMissingIndex) {
   EXPECT_FALSE(table.Open());  // no file
   EXPECT_FALSE(table.LastError().isEmpty());

@@ -169,7 +169,9 @@ int TApollo::BlobToFile(const QString &field, const QString &file) {
     return 0;
   }
   QFile out(file);
-  if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(data) != data.size()) {
+  // A short memo only reaches the file when the buffer is flushed; that can fail too.
+  if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(data) != data.size() ||
+      !out.flush()) {
     lastError_ = "cannot write " + file + ": " + out.errorString();
     out.close();
     out.remove();
