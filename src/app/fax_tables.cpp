@@ -59,10 +59,6 @@ bool makeTable(TApollo &apollo, const QString &file, const FieldSpec (&fields)[N
   return apollo.CreateExec() != 0 && QFileInfo::exists(path);
 }
 
-QString indexFileOf(const QString &table) {
-  return table.left(table.size() - 3) + "CDX";
-}
-
 enum class AfterOpen { None, SetTagOrder, GoFirst };
 
 // The common opening sequence. Once the table is open the result is true; what follows
@@ -75,7 +71,7 @@ bool openTable(TTable &table, TApollo &apollo, const QString &file, const TagSpe
   if (!QFileInfo::exists(ProgramDir() + file) && !make()) return false;
   if (reopen) table.Close();
   if (!table.Active() && !table.Open()) return false;
-  if (!QFileInfo::exists(ProgramDir() + indexFileOf(file)))
+  if (!QFileInfo::exists(ProgramDir() + IndexFileOf(file)))
     apollo.IndexTag("", tag.tag, tag.key, 0, tag.descending, kNotDeleted);
   if (after == AfterOpen::SetTagOrder) apollo.SetOrder(apollo.TagArea(tag.tag));
   if (after == AfterOpen::GoFirst) table.First();
@@ -100,6 +96,10 @@ void closeAndOpen(TTable &table, TApollo &apollo) {
 }
 
 }  // namespace
+
+QString IndexFileOf(const QString &table) {
+  return table.left(table.size() - 3) + "CDX";
+}
 
 void FaxTableCalcFields(TTable &table) {
   TField *sent = table.FieldByName("SENT");

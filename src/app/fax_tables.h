@@ -62,4 +62,7 @@ class TFaxRecords {
 // "Yes" when SENT is true, otherwise "No ".
 void FaxTableCalcFields(TTable &table);
 
+// The index file that goes with a table file: KRV.DBF -> KRV.CDX.
+QString IndexFileOf(const QString &table);
+
 }  // namespace kv

@@ -227,11 +227,10 @@ void TMainScreen::FormCreate() {
 // Rebuild Indexes, and the list works from the rows meanwhile.
 void TMainScreen::reportDamagedIndex(TTable &table, TApollo &apollo) {
   if (!table.Active() || apollo.IndexOk()) return;
-  const QString name = table.TableName();
   Dialogs::information(this, QStringLiteral("The index file %1 does not match its table (%2).\r\r"
                                             "Choose Rebuild Indexes from the File menu to "
                                             "rebuild it.")
-                                 .arg(name.left(name.size() - 3) + "CDX", apollo.IndexProblem()));
+                                 .arg(IndexFileOf(table.TableName()), apollo.IndexProblem()));
 }
 
 // Receive mode's port: fixed buffers, hardware flow control, tracing and logging into the

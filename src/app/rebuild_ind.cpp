@@ -66,7 +66,7 @@ void TRebuildInd::rebuildTable(TTable &table, TApollo &apollo, const Step &step,
                                bool messageFirst) {
   if (messageFirst) show(step.removing);
   const QString name = table.TableName();
-  const QString index = ProgramDir() + name.left(name.size() - 3) + "CDX";
+  const QString index = ProgramDir() + IndexFileOf(name);
   apollo.CloseIndexes();
   QFile::remove(index);  // a missing index file is no error
   if (!messageFirst) show(step.removing);
