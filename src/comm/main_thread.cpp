@@ -129,6 +129,23 @@ bool MainThread::send(std::function<void()> fn, std::chrono::milliseconds timeou
   return ran;
 }
 
+void MainThread::runQueued(std::mutex &mu, std::deque<std::function<void()>> &queue) {
+  for (;;) {
+    std::function<void()> fn;
+    {
+      std::lock_guard lk(mu);
+      if (queue.empty()) return;
+      fn = std::move(queue.front());
+      queue.pop_front();
+    }
+    try {
+      fn();
+    } catch (...) {
+      reportException(std::current_exception());
+    }
+  }
+}
+
 PlainMainThread::PlainMainThread() : owner_(std::this_thread::get_id()) {}
 
 bool PlainMainThread::isMainThread() const {
@@ -148,20 +165,7 @@ void PlainMainThread::post(std::function<void()> fn) {
 }
 
 void PlainMainThread::processPending() {
-  for (;;) {
-    std::function<void()> fn;
-    {
-      std::lock_guard lk(mu_);
-      if (queue_.empty()) return;
-      fn = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    try {
-      fn();
-    } catch (...) {
-      reportException(std::current_exception());
-    }
-  }
+  runQueued(mu_, queue_);
 }
 
 bool PlainMainThread::waitAndRun(std::chrono::milliseconds timeout) {

@@ -62,6 +62,11 @@ class MainThread {
   static void setExceptionReporter(std::function<void(std::exception_ptr)> reporter);
   static void reportException(std::exception_ptr e);
 
+ protected:
+  // Runs `queue` (guarded by `mu`) until it is empty, work queued meanwhile included. The lock
+  // is not held while a piece runs; an exception escaping one is reported and the rest still run.
+  static void runQueued(std::mutex &mu, std::deque<std::function<void()>> &queue);
+
  private:
   std::atomic<bool> terminating_{false};
 };

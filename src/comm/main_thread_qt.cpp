@@ -47,20 +47,7 @@ void QtMainThread::post(std::function<void()> fn) {
 }
 
 void QtMainThread::drain() {
-  for (;;) {
-    std::function<void()> fn;
-    {
-      std::lock_guard lk(mu_);
-      if (queue_.empty()) return;
-      fn = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    try {
-      fn();
-    } catch (...) {
-      MainThread::reportException(std::current_exception());
-    }
-  }
+  runQueued(mu_, queue_);
 }
 
 void QtMainThread::processPending() {
