@@ -217,32 +217,27 @@ void TKvCustomComPort::SetDispatcherMode(TDispatcherMode v) {
   if (v == dNone || v == dWin32) dispatcherMode_ = v;
 }
 
-void TKvCustomComPort::SetComNumber(std::uint16_t v) {
+template <class T>
+void TKvCustomComPort::changeDevice(T &member, const T &v) {
   if (!open_) {
-    comNumber_ = v;
+    member = v;
     return;
   }
-  if (v == comNumber_) return;
+  if (v == member) return;
   TTraceLogState tr = tracing_, lg = logging_;
   doClose();
-  comNumber_ = v;
+  member = v;
   tracing_ = tr;
   logging_ = lg;
   doOpen();
 }
 
+void TKvCustomComPort::SetComNumber(std::uint16_t v) {
+  changeDevice(comNumber_, v);
+}
+
 void TKvCustomComPort::SetDevicePath(const std::string &v) {
-  if (!open_) {
-    devicePath_ = v;
-    return;
-  }
-  if (v == devicePath_) return;
-  TTraceLogState tr = tracing_, lg = logging_;
-  doClose();
-  devicePath_ = v;
-  tracing_ = tr;
-  logging_ = lg;
-  doOpen();
+  changeDevice(devicePath_, v);
 }
 
 #define KV_LINE_SETTER(Name, member, Type)                                  \

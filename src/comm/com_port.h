@@ -200,6 +200,10 @@ class TKvCustomComPort {
   friend class Notifier;
   void doOpen();
   void doClose();
+  // Sets `member` to `v`; an open port is closed and opened again on the new device, keeping
+  // its tracing and logging states.
+  template <class T>
+  void changeDevice(T &member, const T &v);
   void needOpen();
   void applyAll();
   void applyHWFlow();
