@@ -43,6 +43,7 @@ int runDetect(const Args &args, Context &ctx) {
     if (!s.empty() && s.find("Try using") == std::string::npos) ctx.err << lines(s) << "\n";
   });
   fax.SetComPort(nullptr);
+  closePortAndWait(cp);
   for (const auto &l : r.labels) ctx.out << l << "\n";
   if (r.recommended >= 0) ctx.out << "Recommended: " << r.name << "\n";
   if (!r.status.empty()) ctx.out << lines(r.status) << "\n";

@@ -34,6 +34,7 @@ int runFindModem(const Args &args, Context &ctx) {
       [&](int, const std::string &label) {
         if (label.find("TESTING") == std::string::npos) ctx.out << label << "\n";
       });
+  closePortAndWait(cp);
   ctx.out << r.resultText << "\n";
   return r.found > 0 ? exitOk : exitFailed;
 }

@@ -133,11 +133,7 @@ int runReceive(const Args &args, Context &ctx) {
   std::signal(SIGINT, oldInt);
   std::signal(SIGTERM, oldTerm);
   fax.SetComPort(nullptr);
-  try {
-    cp.SetOpen(false);
-  } catch (const std::exception &e) {
-    ctx.err << "korvane-fax receive: " << e.what() << "\n";
-  }
+  closePortAndWait(cp);
   if (fax.OneFax) return received > 0 && result == 0 ? exitOk : exitFailed;
   return stopped || result == 0 ? exitOk : exitFailed;
 }

@@ -38,11 +38,7 @@ int runReset(const Args &args, Context &ctx) {
   }
   bool ok = SendModemString(cp, command);
   ctx.out << command << "\n" << (ok ? "Modem reset" : "Unable to reset modem") << "\n";
-  try {
-    cp.SetOpen(false);
-  } catch (const std::exception &e) {
-    ctx.err << "korvane-fax reset: " << e.what() << "\n";
-  }
+  closePortAndWait(cp);
   return ok ? exitOk : exitFailed;
 }
 

@@ -150,11 +150,7 @@ int runSend(const Args &args, Context &ctx) {
   std::signal(SIGINT, oldInt);
   std::signal(SIGTERM, oldTerm);
   fax.SetComPort(nullptr);
-  try {
-    cp.SetOpen(false);
-  } catch (const std::exception &e) {
-    ctx.err << "korvane-fax send: " << e.what() << "\n";
-  }
+  closePortAndWait(cp);
   std::string text = errorText(result);
   std::string up = text;
   for (auto &ch : up) ch = char(std::toupper(static_cast<unsigned char>(ch)));

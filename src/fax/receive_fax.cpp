@@ -1,5 +1,7 @@
 #include "fax/receive_fax.h"
 
+#include <memory>
+
 #include "comm/errors/exceptions.h"
 
 namespace kv {
@@ -155,7 +157,10 @@ Result TKvReceiveFax::createFile() {
   file_.close();
   pageNumber_ = 1;
   std::string name;
-  if (!sendToMain([&] { name = FaxName(); })) name.clear();
+  // The answer lives in a shared box: a handler still running after the time-out must not
+  // write into this thread's stack.
+  auto box = std::make_shared<std::string>();
+  if (sendToMain([this, box] { *box = FaxName(); })) name = *box;
   if (name.empty()) return ecNoFilename;
   FaxFile = name;
   return file_.create(name, PartnerID());
@@ -440,8 +445,8 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
       if (contains(l, "OK")) {
         listenHighSpeed(true);
         gotoState(21, false);
-        bool accepted = false;
-        if (!sendToMain([&] { accepted = FaxAccept(); })) accepted = false;
+        auto box = std::make_shared<bool>(false);
+        bool accepted = sendToMain([this, box] { *box = FaxAccept(); }) && *box;
         if (!accepted) {
           reportError(ecFileRejected);
           modemHangup();

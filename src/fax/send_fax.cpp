@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 
 #include "comm/errors/exceptions.h"
 #include "faximage/t4_coder.h"
@@ -285,9 +286,22 @@ Result TKvSendFax::nextPage() {
 // --- States ------------------------------------------------------------------------------------
 
 void TKvSendFax::stateNextFax() {
+  // The answer lives in a shared box: a handler still running after the time-out must not
+  // write into this thread's stack.
+  struct Next {
+    std::string phone, faxFile, coverFile;
+    bool got = false;
+  };
+  auto box = std::make_shared<Next>();
+  bool got =
+      sendToMain([this, box] { box->got = FaxNext(box->phone, box->faxFile, box->coverFile); }) &&
+      box->got;
   std::string phone, faxFile, coverFile;
-  bool got = false;
-  if (!sendToMain([&] { got = FaxNext(phone, faxFile, coverFile); })) got = false;
+  if (got) {
+    phone = box->phone;
+    faxFile = box->faxFile;
+    coverFile = box->coverFile;
+  }
   if (!got || phone.empty()) {
     gotoState(45);
     return;

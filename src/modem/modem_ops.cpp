@@ -6,6 +6,7 @@
 #include "comm/errors/error_text.h"
 #include "comm/errors/exceptions.h"
 #include "fax/send_fax.h"
+#include "modem/port_options.h"
 
 namespace kv {
 
@@ -25,10 +26,7 @@ bool sendAndWait(TKvCustomComPort &port, const std::string &command, int ticks) 
 }
 
 void closeQuietly(TKvCustomComPort &port) {
-  try {
-    port.SetOpen(false);
-  } catch (const std::exception &) {
-  }
+  closePortAndWait(port);
 }
 }  // namespace
 
