@@ -562,6 +562,19 @@ void TKvReceiveFax::runState(FaxEvent ev) {
       return endOfCall();
     case 36:
       return stateError();
+    // Class 2 and 2.0 states (set-up, answer result, negotiation and acceptance, page end
+    // and post-page message). Sessions of those classes are refused before the first state,
+    // so reaching one is a fault of this machine.
+    case 3:
+    case 4:
+    case 5:
+    case 7:
+    case 22:
+    case 23:
+    case 24:
+    case 33:
+    case 34:
+      return fail(ecNotSupported);
     default:
       return;
   }

@@ -881,6 +881,23 @@ void TKvSendFax::runState(FaxEvent ev) {
       return stateNoMore();
     case 46:
       return stateError();
+    // Class 2 and 2.0 states (set-up, dial result, negotiation, page end and post-page
+    // status, hang-up report). Sessions of those classes are refused before the first
+    // state, so reaching one is a fault of this machine.
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+    case 19:
+    case 20:
+    case 38:
+    case 39:
+    case 40:
+    case 41:
+    case 42:
+    case 43:
+      return fail(ecNotSupported);
     default:
       return;
   }
