@@ -1,5 +1,5 @@
 // Memo files from anywhere: read memos through pointers taken from the input, pack, append.
-#include "xbase/endian.h"
+#include "comm/errors/byte_order.h"
 #include "xbase/table.h"
 #include "xbase_memfs.h"
 
@@ -24,9 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   // The first 8 input bytes are the two rows' memo block numbers, the rest the memo file.
   std::string &dbf = *fs.files["/t.dbf"];
-  size_t hl = GetU16LE(reinterpret_cast<const uint8_t *>(dbf.data()) + 8);
+  size_t hl = kv::getLe16(reinterpret_cast<const uint8_t *>(dbf.data()) + 8);
   for (int i = 0; i < 2; ++i) {
-    uint32_t block = GetU32LE(data + 4 * i) % 100000;
+    uint32_t block = kv::getLe32(data + 4 * i) % 100000;
     std::string ptr = std::to_string(block);
     ptr.insert(0, 10 - ptr.size(), ' ');
     dbf.replace(hl + size_t(i) * 16 + 6, 10, ptr);

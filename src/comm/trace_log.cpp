@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "comm/errors/byte_order.h"
 #include "comm/ticks.h"
 
 namespace kv {
@@ -212,7 +213,7 @@ void LogRing::get(std::size_t at, std::uint8_t *p, std::size_t n) const {
 void LogRing::dropOldest() {
   std::uint8_t h[kHeaderSize];
   get(head_, h, kHeaderSize);
-  std::size_t len = kHeaderSize + (h[10] | (h[11] << 8));
+  std::size_t len = kHeaderSize + getLe16(h + 10);
   head_ = (head_ + len) % ring_.size();
   free_ += len;
 }
@@ -225,18 +226,10 @@ void LogRing::add(std::uint8_t type, std::uint8_t subtype, std::uint32_t timeMs,
   // header promising bytes that are not there would garble every later entry.
   if (!extra || kHeaderSize + extraLen >= ring_.size()) extraLen = 0;
   // type, subtype, two bytes of alignment, time, data, length of the extra data
-  std::uint8_t h[kHeaderSize] = {type,
-                                 subtype,
-                                 0,
-                                 0,
-                                 std::uint8_t(timeMs),
-                                 std::uint8_t(timeMs >> 8),
-                                 std::uint8_t(timeMs >> 16),
-                                 std::uint8_t(timeMs >> 24),
-                                 std::uint8_t(data),
-                                 std::uint8_t(data >> 8),
-                                 std::uint8_t(extraLen),
-                                 std::uint8_t(extraLen >> 8)};
+  std::uint8_t h[kHeaderSize] = {type, subtype};
+  putLe32(h + 4, timeMs);
+  putLe16(h + 8, data);
+  putLe16(h + 10, extraLen);
   while (free_ < kHeaderSize + extraLen) dropOldest();
   put(h, kHeaderSize);
   if (extraLen) put(static_cast<const std::uint8_t *>(extra), extraLen);
@@ -261,9 +254,9 @@ Result LogRing::dump(const std::string &file, bool append, bool hex) {
     std::uint8_t h[kHeaderSize];
     get(at, h, kHeaderSize);
     std::uint8_t type = h[0], subtype = h[1];
-    std::uint32_t time = h[4] | (h[5] << 8) | (h[6] << 16) | (std::uint32_t(h[7]) << 24);
-    std::uint16_t data = std::uint16_t(h[8] | (h[9] << 8));
-    std::uint16_t len = std::uint16_t(h[10] | (h[11] << 8));
+    std::uint32_t time = getLe32(h + 4);
+    std::uint16_t data = getLe16(h + 8);
+    std::uint16_t len = getLe16(h + 10);
     if (kHeaderSize + len > left) break;
     extra.resize(len);
     get((at + kHeaderSize) % ring_.size(), extra.data(), len);

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "comm/errors/byte_order.h"
 #include "faximage/bmp_reader.h"
-#include "faximage/byte_order.h"
 #include "faximage/file_error.h"
 
 namespace kv {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "faximage/byte_order.h"
+#include "comm/errors/byte_order.h"
 
 namespace kv {
 

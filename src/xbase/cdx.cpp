@@ -20,7 +20,7 @@
 #include <functional>
 #include <set>
 
-#include "xbase/endian.h"
+#include "comm/errors/byte_order.h"
 
 namespace kv::xbase {
 
@@ -60,9 +60,9 @@ std::string DateKey(long jdn) {
 
 bool DecodeLeaf(const uint8_t *page, int keyLen, uint8_t pad, std::vector<KeyEntry> *out,
                 std::string *err) {
-  unsigned count = GetU16LE(page + 2);
-  unsigned freeBytes = GetU16LE(page + 12);
-  uint32_t recMask = GetU32LE(page + 14);
+  unsigned count = getLe16(page + 2);
+  unsigned freeBytes = getLe16(page + 12);
+  uint32_t recMask = getLe32(page + 14);
   unsigned dupMask = page[18], trailMask = page[19];
   unsigned rb = page[20], db = page[21], tb = page[22], nb = page[23];
   if (nb < 1 || nb > 8 || rb + db + tb != 8 * nb || rb > 32 || db > 8 || tb > 8) {
@@ -116,7 +116,7 @@ size_t EncodeLeaf(const std::vector<KeyEntry> &keys, size_t first, int keyLen, u
   int bits = BitsFor(uint64_t(keyLen));
   int nb = std::max(3, (2 * bits + recBits + 7) / 8);
   int rb = 8 * nb - 2 * bits;
-  PutU32LE(page + 14, uint32_t((uint64_t(1) << rb) - 1));
+  putLe32(page + 14, uint32_t((uint64_t(1) << rb) - 1));
   page[18] = uint8_t((1u << bits) - 1);
   page[19] = uint8_t((1u << bits) - 1);
   page[20] = uint8_t(rb);
@@ -147,8 +147,8 @@ size_t EncodeLeaf(const std::vector<KeyEntry> &keys, size_t first, int keyLen, u
     prevTrail = trail;
     ++n;
   }
-  PutU16LE(page + 2, uint16_t(n));
-  PutU16LE(page + 12, uint16_t(pos - entry));
+  putLe16(page + 2, uint16_t(n));
+  putLe16(page + 12, uint16_t(pos - entry));
   return n;
 }
 
@@ -184,14 +184,14 @@ struct Walker {
     }
     const uint8_t *p = Page(off);
     if (!p) return false;
-    unsigned attr = GetU16LE(p);
+    unsigned attr = getLe16(p);
     if (bool(attr & 1) != isRoot) {
       err = "root flag wrong on page " + std::to_string(off);
       return false;
     }
     if (levels.size() <= size_t(depth)) levels.resize(size_t(depth) + 1);
     levels[size_t(depth)].push_back(off);
-    unsigned count = GetU16LE(p + 2);
+    unsigned count = getLe16(p + 2);
     if (attr & 2) {
       if (leafDepth >= 0 && leafDepth != depth) {
         err = "leaves at different depths";
@@ -231,8 +231,8 @@ struct Walker {
     for (unsigned i = 0; i < count; ++i) {
       const uint8_t *e = p + 12 + i * entry;
       KeyEntry want{std::string(reinterpret_cast<const char *>(e), size_t(keyLen)),
-                    GetU32BE(e + keyLen)};
-      uint32_t child = GetU32BE(e + keyLen + 4);
+                    getBe32(e + keyLen)};
+      uint32_t child = getBe32(e + keyLen + 4);
       KeyEntry got;
       if (!Walk(child, depth + 1, false, &got)) return false;
       if (!(got == want)) {
@@ -248,7 +248,7 @@ struct Walker {
     for (auto &lvl : levels) {
       for (size_t i = 0; i < lvl.size(); ++i) {
         const uint8_t *p = Page(lvl[i]);
-        uint32_t left = GetU32LE(p + 4), right = GetU32LE(p + 8);
+        uint32_t left = getLe32(p + 4), right = getLe32(p + 8);
         uint32_t wantL = i == 0 ? kNone : lvl[i - 1];
         uint32_t wantR = i + 1 == lvl.size() ? kNone : lvl[i + 1];
         if (left != wantL || right != wantR) {
@@ -281,10 +281,10 @@ Status ReadCdx(const std::string &img, std::vector<CdxTag> *tags) {
   if (img.size() < 2 * kCdxPage) return bad("file too short");
   auto *h = reinterpret_cast<const uint8_t *>(img.data());
   if (h[15] > 1) return bad("unsupported index signature");
-  if (GetU16LE(h + 12) != 10) return bad("tag directory has a wrong key length");
+  if (getLe16(h + 12) != 10) return bad("tag directory has a wrong key length");
   std::vector<KeyEntry> dir;
   std::string err;
-  if (!WalkTree(img, GetU32LE(h), 10, ' ', &dir, &err)) return bad("tag directory: " + err);
+  if (!WalkTree(img, getLe32(h), 10, ' ', &dir, &err)) return bad("tag directory: " + err);
   std::sort(dir.begin(), dir.end(),
             [](const KeyEntry &a, const KeyEntry &b) { return a.rec < b.rec; });
   for (auto &d : dir) {
@@ -296,14 +296,14 @@ Status ReadCdx(const std::string &img, std::vector<CdxTag> *tags) {
     CdxTag tag;
     tag.info.name = name;
     tag.headerOffset = off;
-    tag.info.keyLength = GetU16LE(t + 12);
+    tag.info.keyLength = getLe16(t + 12);
     if (tag.info.keyLength < 1 || tag.info.keyLength > kCdxMaxKey)
       return bad("tag " + name + " has a bad key length");
     if (t[15] > 1) return bad("tag " + name + " has an unsupported signature");
     tag.info.unique = t[14] & 0x01;
-    tag.info.descending = GetU16LE(t + 502) == 1;
-    unsigned forStart = GetU16LE(t + 504), forLen = GetU16LE(t + 506);
-    unsigned keyStart = GetU16LE(t + 508), keyLen = GetU16LE(t + 510);
+    tag.info.descending = getLe16(t + 502) == 1;
+    unsigned forStart = getLe16(t + 504), forLen = getLe16(t + 506);
+    unsigned keyStart = getLe16(t + 508), keyLen = getLe16(t + 510);
     if (keyStart + keyLen > 512 || forStart + forLen > 512 || keyLen < 2)
       return bad("tag " + name + " has a bad expression pool");
     const char *pool = reinterpret_cast<const char *>(t + 512);
@@ -319,7 +319,7 @@ Status ReadTagKeys(const std::string &img, uint32_t headerOffset, int keyLen, ui
                    std::vector<KeyEntry> *keys) {
   const uint8_t *t = reinterpret_cast<const uint8_t *>(img.data()) + headerOffset;
   std::string err;
-  if (!WalkTree(img, GetU32LE(t), keyLen, pad, keys, &err))
+  if (!WalkTree(img, getLe32(t), keyLen, pad, keys, &err))
     return Status::Error(ecDataError, "index file: " + err);
   return Status::Ok();
 }
@@ -345,15 +345,15 @@ uint32_t BuildTree(const std::vector<KeyEntry> &keys, int keyLen, uint8_t pad, i
   do {
     uint32_t off = alloc();
     size_t n = EncodeLeaf(keys, i, keyLen, pad, recBits, page(off));
-    PutU16LE(page(off), 2);
+    putLe16(page(off), 2);
     level.push_back({off, n ? keys[i + n - 1] : KeyEntry{}});
     i += n;
     if (n == 0) break;  // empty tree: one empty root leaf
   } while (i < keys.size());
   auto link = [&](std::vector<NodeRef> &lvl) {
     for (size_t j = 0; j < lvl.size(); ++j) {
-      PutU32LE(page(lvl[j].off) + 4, j == 0 ? kNone : lvl[j - 1].off);
-      PutU32LE(page(lvl[j].off) + 8, j + 1 == lvl.size() ? kNone : lvl[j + 1].off);
+      putLe32(page(lvl[j].off) + 4, j == 0 ? kNone : lvl[j - 1].off);
+      putLe32(page(lvl[j].off) + 8, j + 1 == lvl.size() ? kNone : lvl[j + 1].off);
     }
   };
   link(level);
@@ -364,13 +364,13 @@ uint32_t BuildTree(const std::vector<KeyEntry> &keys, int keyLen, uint8_t pad, i
       size_t n = std::min(per, level.size() - j);
       uint32_t off = alloc();
       uint8_t *p = page(off);
-      PutU16LE(p, 0);
-      PutU16LE(p + 2, uint16_t(n));
+      putLe16(p, 0);
+      putLe16(p + 2, uint16_t(n));
       for (size_t k = 0; k < n; ++k) {
         uint8_t *e = p + 12 + k * (size_t(keyLen) + 8);
         std::memcpy(e, level[j + k].last.key.data(), size_t(keyLen));
-        PutU32BE(e + keyLen, level[j + k].last.rec);
-        PutU32BE(e + keyLen + 4, level[j + k].off);
+        putBe32(e + keyLen, level[j + k].last.rec);
+        putBe32(e + keyLen + 4, level[j + k].off);
       }
       up.push_back({off, level[j + n - 1].last});
     }
@@ -378,22 +378,22 @@ uint32_t BuildTree(const std::vector<KeyEntry> &keys, int keyLen, uint8_t pad, i
     level = std::move(up);
   }
   uint8_t *root = page(level[0].off);
-  PutU16LE(root, uint16_t(GetU16LE(root) | 1));
+  putLe16(root, uint16_t(getLe16(root) | 1));
   return level[0].off;
 }
 
 void PutTagHeader(uint8_t *t, uint32_t root, int keyLen, uint8_t options, bool descending,
                   const std::string &key, const std::string &forExpr) {
   std::memset(t, 0, 2 * kCdxPage);
-  PutU32LE(t, root);
-  PutU16LE(t + 12, uint16_t(keyLen));
+  putLe32(t, root);
+  putLe16(t + 12, uint16_t(keyLen));
   t[14] = options;
   t[15] = 0x01;
-  PutU16LE(t + 502, descending ? 1 : 0);
-  PutU16LE(t + 504, uint16_t(key.size() + 1));
-  PutU16LE(t + 506, uint16_t(forExpr.size() + 1));
-  PutU16LE(t + 508, 0);
-  PutU16LE(t + 510, uint16_t(key.size() + 1));
+  putLe16(t + 502, descending ? 1 : 0);
+  putLe16(t + 504, uint16_t(key.size() + 1));
+  putLe16(t + 506, uint16_t(forExpr.size() + 1));
+  putLe16(t + 508, 0);
+  putLe16(t + 510, uint16_t(key.size() + 1));
   std::memcpy(t + 512, key.data(), key.size());
   std::memcpy(t + 512 + key.size() + 1, forExpr.data(), forExpr.size());
 }

@@ -26,8 +26,8 @@
 #include <ctime>
 #include <functional>
 
+#include "comm/errors/byte_order.h"
 #include "xbase/cdx.h"
-#include "xbase/endian.h"
 #include "xbase/expr.h"
 
 namespace kv::xbase {
@@ -146,7 +146,7 @@ Date Record::GetDate(int field) const {
 
 uint32_t Record::MemoBlock(int field) const {
   std::string r = GetRawField(field);
-  if (r.size() == 4) return GetU32LE(reinterpret_cast<const uint8_t *>(r.data()));
+  if (r.size() == 4) return getLe32(reinterpret_cast<const uint8_t *>(r.data()));
   uint64_t v = 0;
   for (char c : r) {
     if (c == ' ' || c == '\0') continue;
@@ -314,7 +314,7 @@ Status WriteHeaderCount(File &f, uint32_t count) {
   b[0] = uint8_t(tm.tm_year % 100);  // FoxPro writes the year modulo 100
   b[1] = uint8_t(tm.tm_mon + 1);
   b[2] = uint8_t(tm.tm_mday);
-  PutU32LE(b + 3, count);
+  putLe32(b + 3, count);
   Result r = f.WriteAt(1, b, 7);
   return r == ecOK ? Status::Ok() : IoErr(r, "writing the table header");
 }
@@ -375,8 +375,8 @@ Status Table::Create(const std::string &path, const std::vector<FieldDef> &field
   std::string h(headerLen + 1, '\0');
   auto *p = reinterpret_cast<uint8_t *>(h.data());
   p[0] = flavour == Flavour::VisualFoxPro ? 0x30 : (memo ? 0xF5 : 0x03);
-  PutU16LE(p + 8, uint16_t(headerLen));
-  PutU16LE(p + 10, uint16_t(recLen));
+  putLe16(p + 8, uint16_t(headerLen));
+  putLe16(p + 10, uint16_t(recLen));
   p[28] = (flavour == Flavour::VisualFoxPro && memo) ? 0x02 : 0x00;
   p[29] = 0x03;  // Windows ANSI
   uint32_t off = 1;
@@ -386,7 +386,7 @@ Status Table::Create(const std::string &path, const std::vector<FieldDef> &field
     std::memcpy(d, nm.data(), nm.size());
     char t = char(std::toupper(uint8_t(fields[i].type)));
     d[11] = uint8_t(t);
-    PutU32LE(d + 12, off);
+    putLe32(d + 12, off);
     int w = t == 'D'   ? 8
             : t == 'L' ? 1
             : t == 'M' ? (flavour == Flavour::VisualFoxPro ? 4 : 10)
@@ -422,8 +422,8 @@ Status Table::Create(const std::string &path, const std::vector<FieldDef> &field
     if (r != ecOK) return IoErr(r, "creating " + fptPath);
     std::string m(512, '\0');
     uint32_t first = uint32_t((512 + bs - 1) / bs);
-    PutU32BE(reinterpret_cast<uint8_t *>(m.data()), first);
-    PutU16BE(reinterpret_cast<uint8_t *>(m.data()) + 6, uint16_t(bs));
+    putBe32(reinterpret_cast<uint8_t *>(m.data()), first);
+    putBe16(reinterpret_cast<uint8_t *>(m.data()) + 6, uint16_t(bs));
     if ((r = f->WriteAt(0, m.data(), m.size())) != ecOK || (r = f->Sync()) != ecOK)
       return IoErr(r, "writing " + fptPath);
   }
@@ -498,9 +498,9 @@ Status Table::Open(const std::string &path, const Settings &settings, std::uniqu
   d.version = h[0];
   if (!KnownVersion(d.version)) return bad("not a table file (unknown type byte)");
   t->flavour_ = (d.version & 0xF0) == 0x30 ? Flavour::VisualFoxPro : Flavour::FoxPro2;
-  uint32_t count = GetU32LE(h + 4);
-  d.headerLen = GetU16LE(h + 8);
-  d.recLen = GetU16LE(h + 10);
+  uint32_t count = getLe32(h + 4);
+  d.headerLen = getLe16(h + 8);
+  d.recLen = getLe16(h + 10);
   if (d.headerLen < 33 || d.headerLen > size) return bad("the header length is wrong");
   if (d.recLen < 1) return bad("the record length is wrong");
   std::string hdr(d.headerLen, '\0');
@@ -548,9 +548,9 @@ Status Table::Open(const std::string &path, const Settings &settings, std::uniqu
       return Err(ecAccessDenied, "the memo file " + d.fptPath + " is in use by another program");
     uint8_t m[8];
     if (d.fpt->ReadAt(0, m, 8) != ecOK) return bad("the memo file is too short");
-    d.nextFree = GetU32BE(m);
-    d.blockSize = GetU16BE(m + 6);
-    if (d.blockSize == 0) d.blockSize = GetU32BE(m + 4);
+    d.nextFree = getBe32(m);
+    d.blockSize = getBe16(m + 6);
+    if (d.blockSize == 0) d.blockSize = getBe32(m + 4);
     if (d.blockSize == 0 || d.blockSize > 0x100000)
       return bad("the memo file has a bad block size");
     uint32_t first = (512 + d.blockSize - 1) / d.blockSize;
@@ -982,7 +982,7 @@ Status Table::ReadMemo(const Record &rec, int field, std::string *out) {
   uint8_t h[8];
   if (off + 8 > size || d.fpt->ReadAt(off, h, 8) != ecOK)
     return bad("points past the end of the memo file");
-  uint32_t len = GetU32BE(h + 4);
+  uint32_t len = getBe32(h + 4);
   if (off + 8 + len > size) return bad("is longer than the memo file");
   out->resize(len);
   Result r = d.fpt->ReadAt(off + 8, out->data(), len);
@@ -1008,8 +1008,8 @@ Status Table::WriteMemos(Record &rec) {
       return Err(ecDatabaseFull, "the memo file is full");
     std::string buf(size_t(nblocks * d.blockSize), '\0');
     auto *p = reinterpret_cast<uint8_t *>(buf.data());
-    PutU32BE(p, 1);  // text
-    PutU32BE(p + 4, uint32_t(data.size()));
+    putBe32(p, 1);  // text
+    putBe32(p + 4, uint32_t(data.size()));
     std::memcpy(p + 8, data.data(), data.size());
     Result r = d.fpt->WriteAt(uint64_t(next) * d.blockSize, buf.data(), buf.size());
     if (r != ecOK) return IoErr(r, "writing the memo file");
@@ -1020,7 +1020,7 @@ Status Table::WriteMemos(Record &rec) {
   if (next != d.nextFree) {
     if (settings_.durable && (r = d.fpt->Sync()) != ecOK) return IoErr(r, "writing the memo file");
     uint8_t h[4];
-    PutU32BE(h, next);
+    putBe32(h, next);
     if ((r = d.fpt->WriteAt(0, h, 4)) != ecOK) return IoErr(r, "writing the memo file");
     if (settings_.durable && (r = d.fpt->Sync()) != ecOK) return IoErr(r, "writing the memo file");
     d.nextFree = next;
@@ -1028,7 +1028,7 @@ Status Table::WriteMemos(Record &rec) {
   for (auto &[field, block] : blocks) {
     const FieldInfo &f = fields_[size_t(field)];
     if (f.width == 4) {
-      PutU32LE(reinterpret_cast<uint8_t *>(rec.raw_.data()) + f.offset, block);
+      putLe32(reinterpret_cast<uint8_t *>(rec.raw_.data()) + f.offset, block);
     } else {
       std::string s = block ? std::to_string(block) : std::string();
       s.insert(0, size_t(f.width) - s.size(), ' ');
@@ -1270,7 +1270,7 @@ Status Table::Pack() {
       return cleanup(IoErr(r, "packing the memo file"));
     newNext = (512 + d.blockSize - 1) / d.blockSize;
     std::string mh(size_t(newNext) * d.blockSize, '\0');
-    PutU16BE(reinterpret_cast<uint8_t *>(mh.data()) + 6, uint16_t(d.blockSize));
+    putBe16(reinterpret_cast<uint8_t *>(mh.data()) + 6, uint16_t(d.blockSize));
     if ((r = nf->WriteAt(0, mh.data(), mh.size())) != ecOK)
       return cleanup(IoErr(r, "packing the memo file"));
   }
@@ -1296,8 +1296,8 @@ Status Table::Pack() {
         uint64_t total = 8 + text.size();
         uint32_t nb = uint32_t((total + d.blockSize - 1) / d.blockSize);
         std::string buf(size_t(nb) * d.blockSize, '\0');
-        PutU32BE(reinterpret_cast<uint8_t *>(buf.data()), 1);
-        PutU32BE(reinterpret_cast<uint8_t *>(buf.data()) + 4, uint32_t(text.size()));
+        putBe32(reinterpret_cast<uint8_t *>(buf.data()), 1);
+        putBe32(reinterpret_cast<uint8_t *>(buf.data()) + 4, uint32_t(text.size()));
         std::memcpy(buf.data() + 8, text.data(), text.size());
         if ((r = nf->WriteAt(uint64_t(newNext) * d.blockSize, buf.data(), buf.size())) != ecOK) {
           err = IoErr(r, "packing the memo file");
@@ -1308,7 +1308,7 @@ Status Table::Pack() {
       }
       const FieldInfo &f = fields_[i];
       if (f.width == 4) {
-        PutU32LE(reinterpret_cast<uint8_t *>(rec.raw_.data()) + f.offset, block);
+        putLe32(reinterpret_cast<uint8_t *>(rec.raw_.data()) + f.offset, block);
       } else {
         std::string s = block ? std::to_string(block) : std::string();
         s.insert(0, size_t(f.width) - s.size(), ' ');
@@ -1330,7 +1330,7 @@ Status Table::Pack() {
   if ((r = nd->WriteAt(written, out.data(), out.size())) != ecOK)
     return cleanup(IoErr(r, "packing " + path_));
   auto *hp = reinterpret_cast<uint8_t *>(header.data());
-  PutU32LE(hp + 4, newCount);
+  putLe32(hp + 4, newCount);
   // The structural-index flag must match reality (the rebuild deletes the index file first).
   if (d.tags.empty() && !fs.Exists(d.cdxPath)) hp[28] &= uint8_t(~0x01);
   if ((r = nd->WriteAt(0, header.data(), header.size())) != ecOK ||
@@ -1338,7 +1338,7 @@ Status Table::Pack() {
     return cleanup(st ? IoErr(r, "packing " + path_) : st);
   if (nf) {
     uint8_t h[4];
-    PutU32BE(h, newNext);
+    putBe32(h, newNext);
     if ((r = nf->WriteAt(0, h, 4)) != ecOK || (r = nf->Sync()) != ecOK)
       return cleanup(IoErr(r, "packing the memo file"));
   }

@@ -2,9 +2,9 @@
 #include <cstring>
 #include <random>
 
+#include "comm/errors/byte_order.h"
 #include "test_util.h"
 #include "xbase/cdx.h"
-#include "xbase/endian.h"
 #include "xbase/expr.h"
 
 using namespace kv::xbase;
@@ -217,9 +217,9 @@ TEST(CdxBuild, SmallFilesUseTheCompactDirectoryLayout) {
   // The same places a real one-tag file uses: directory leaf at 1024, tag header at 1536.
   ASSERT_EQ(img.size(), 3072u);
   auto *p = reinterpret_cast<const uint8_t *>(img.data());
-  EXPECT_EQ(GetU32LE(p), 1024u);
+  EXPECT_EQ(kv::getLe32(p), 1024u);
   EXPECT_EQ(p[1024 + 23], 3);  // three bytes per directory entry
-  EXPECT_EQ(GetU32LE(p + 1536), 2560u);
+  EXPECT_EQ(kv::getLe32(p + 1536), 2560u);
   std::vector<CdxTag> back;
   ASSERT_TRUE(ReadCdx(img, &back));
   ASSERT_EQ(back.size(), 1u);

@@ -2,8 +2,8 @@
 #include <random>
 #include <set>
 
+#include "comm/errors/byte_order.h"
 #include "test_util.h"
-#include "xbase/endian.h"
 
 using namespace kv::xbase;
 using kv::Result;
@@ -65,15 +65,15 @@ TEST(TableFiles, HeadersOfBothFlavours) {
     bool vfp = fl == Flavour::VisualFoxPro;
     EXPECT_EQ(p[0], vfp ? 0x30 : 0xF5);
     EXPECT_EQ(p[28] & 0x02, vfp ? 0x02 : 0x00);
-    uint16_t hl = GetU16LE(p + 8), rl = GetU16LE(p + 10);
+    uint16_t hl = kv::getLe16(p + 8), rl = kv::getLe16(p + 10);
     EXPECT_EQ(hl, (vfp ? 296 : 33) + 32 * 10);
     EXPECT_EQ(rl, 1 + 50 + 1 + 8 + 5 + 35 + 25 + 2 + 100 + (vfp ? 8 : 20));
-    EXPECT_EQ(GetU32LE(p + 4), 1u);
-    EXPECT_EQ(GetU32LE(p + 32 + 32 * 1 + 12), 51u);  // field offsets are filled
+    EXPECT_EQ(kv::getLe32(p + 4), 1u);
+    EXPECT_EQ(kv::getLe32(p + 32 + 32 * 1 + 12), 51u);  // field offsets are filled
     EXPECT_EQ(h.size(), size_t(hl + rl + 1));
     EXPECT_EQ(h.back(), '\x1A');
     std::string fpt = kv::test::readFile(dir / "KRV.FPT");
-    EXPECT_EQ(GetU16BE(reinterpret_cast<const uint8_t *>(fpt.data()) + 6), 64);
+    EXPECT_EQ(kv::getBe16(reinterpret_cast<const uint8_t *>(fpt.data()) + 6), 64);
     EXPECT_EQ(fpt.size() % 64, 0u);
     ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
     Record back;
@@ -94,9 +94,9 @@ TEST(TableFiles, ForeignHeaderVariantsAndUpperCaseSiblings) {
   t.reset();
   // Harbour-style 0x0D 0x00 terminator, no 0x1A at the end, upper-case memo name.
   std::string h = kv::test::readFile(dir / "KRV.DBF");
-  size_t hl = GetU16LE(reinterpret_cast<const uint8_t *>(h.data()) + 8);
+  size_t hl = kv::getLe16(reinterpret_cast<const uint8_t *>(h.data()) + 8);
   std::string nh = h.substr(0, hl) + '\0' + h.substr(hl, h.size() - hl - 1);
-  PutU16LE(reinterpret_cast<uint8_t *>(nh.data()) + 8, uint16_t(hl + 1));
+  kv::putLe16(reinterpret_cast<uint8_t *>(nh.data()) + 8, uint16_t(hl + 1));
   kv::test::writeFile(dir / "KRV.DBF", nh);
   std::filesystem::rename(dir / "KRV.FPT", dir / "KRV.fpt");
   ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
@@ -119,7 +119,7 @@ TEST(TableFiles, MemoBoundariesAndRewrites) {
   }
   std::string fpt = kv::test::readFile(dir / "KRV.FPT");
   // 8 + 56 fills exactly one block; one byte more needs two.
-  EXPECT_EQ(GetU32BE(reinterpret_cast<const uint8_t *>(fpt.data())), 8u + 1 + 2 + 1);
+  EXPECT_EQ(kv::getBe32(reinterpret_cast<const uint8_t *>(fpt.data())), 8u + 1 + 2 + 1);
   Record r;
   ASSERT_TRUE(t->ReadRecord(1, &r));
   r.PutMemo(8, "changed");
@@ -279,7 +279,7 @@ TEST(DamagedFiles, AreRefusedWithAReason) {
   b[0] = 0x42;
   EXPECT_EQ(attempt(b).code, kv::ecDataError);
   b = good;
-  PutU16LE(reinterpret_cast<uint8_t *>(b.data()) + 10, 99);
+  kv::putLe16(reinterpret_cast<uint8_t *>(b.data()) + 10, 99);
   Status st = attempt(b);
   EXPECT_EQ(st.code, kv::ecDataError);
   EXPECT_NE(st.message.find("record length"), std::string::npos);
@@ -288,7 +288,7 @@ TEST(DamagedFiles, AreRefusedWithAReason) {
   EXPECT_FALSE(attempt(b));
   // A count larger than the file is clamped, not trusted: no rows are invented.
   b = good;
-  PutU32LE(reinterpret_cast<uint8_t *>(b.data()) + 4, 1000000);
+  kv::putLe32(reinterpret_cast<uint8_t *>(b.data()) + 4, 1000000);
   kv::test::writeFile(dir / "KRV.DBF", b);
   ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
   EXPECT_EQ(t->RecCount(), 10u);
@@ -304,8 +304,8 @@ TEST(DamagedFiles, AreRefusedWithAReason) {
   kvtest::TempDir d2;
   t.reset();
   std::string tbl = kv::test::readFile(dir / "KRV.DBF");
-  size_t hl = GetU16LE(reinterpret_cast<const uint8_t *>(tbl.data()) + 8);
-  size_t rl = GetU16LE(reinterpret_cast<const uint8_t *>(tbl.data()) + 10);
+  size_t hl = kv::getLe16(reinterpret_cast<const uint8_t *>(tbl.data()) + 8);
+  size_t rl = kv::getLe16(reinterpret_cast<const uint8_t *>(tbl.data()) + 10);
   tbl.replace(hl + 10 * rl + 1 + 50 + 1 + 8 + 5 + 35 + 25 + 2 + 100, 10, "    999999");
   kv::test::writeFile(dir / "KRV.DBF", tbl);
   ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));

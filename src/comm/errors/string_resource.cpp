@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "comm/errors/byte_order.h"
+
 namespace kv {
 namespace {
 
@@ -128,7 +130,7 @@ bool sameName(std::string_view a, std::string_view b) {
 std::optional<std::string> walk(std::span<const std::uint8_t> data, std::uint16_t key) {
   std::size_t pos = 0;
   while (data.size() - pos >= 2) {
-    const std::uint16_t k = static_cast<std::uint16_t>(data[pos] | (data[pos + 1] << 8));
+    const std::uint16_t k = getLe16(data.data() + pos);
     pos += 2;
     const void *zero = std::memchr(data.data() + pos, 0, data.size() - pos);
     if (!zero) return std::nullopt;
