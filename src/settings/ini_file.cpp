@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "comm/errors/exceptions.h"
+#include "comm/errors/name_compare.h"
 
 namespace kv {
 namespace {
@@ -23,17 +24,6 @@ std::string_view trim(std::string_view s) {
   while (!s.empty() && blank(s.front())) s.remove_prefix(1);
   while (!s.empty() && blank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-char upper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (upper(a[i]) != upper(b[i])) return false;
-  return true;
 }
 
 // The name of a section header line, or nullopt for any other line.
@@ -229,7 +219,7 @@ void IniFile::save(const std::filesystem::path &path) const {
 std::optional<IniFile::Range> IniFile::findSection(std::string_view section) const {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     const auto name = headerName(lines_[i]);
-    if (!name || !sameName(*name, section)) continue;
+    if (!name || !sameNameIgnoringCase(*name, section)) continue;
     std::size_t end = i + 1;
     while (end < lines_.size() && !headerName(lines_[end])) ++end;
     return Range{i, end};
@@ -240,7 +230,7 @@ std::optional<IniFile::Range> IniFile::findSection(std::string_view section) con
 std::optional<std::size_t> IniFile::findKey(const Range &range, std::string_view key) const {
   for (std::size_t i = range.header + 1; i < range.end; ++i) {
     const auto e = entry(lines_[i]);
-    if (e && sameName(e->first, key)) return i;
+    if (e && sameNameIgnoringCase(e->first, key)) return i;
   }
   return std::nullopt;
 }

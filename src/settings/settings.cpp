@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include "comm/errors/exceptions.h"
+#include "comm/errors/name_compare.h"
 
 namespace kv {
 namespace {
@@ -33,15 +34,6 @@ IniFile loadForUpdate(const std::filesystem::path &iniPath) {
     throw e;
   }
   return ini;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-    if (up(a[i]) != up(b[i])) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -183,7 +175,7 @@ std::optional<ScreenRect> restoredRect(const WindowPlacement &p, int screenWidth
 ScreenPoint centeredPosition(std::string_view windowClass, int width, int height,
                              const ScreenRect &mainWindow, bool mainMaximized, int screenWidth,
                              int screenHeight) {
-  if (mainMaximized || equalsIgnoringCase(windowClass, "TMAINSCREEN"))
+  if (mainMaximized || sameNameIgnoringCase(windowClass, "TMAINSCREEN"))
     return {(screenWidth - width) / 2, (screenHeight - height) / 2};
   return {mainWindow.left + (mainWindow.width() - width) / 2,
           mainWindow.top + (mainWindow.height() - height) / 2};

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "comm/errors/byte_order.h"
+#include "comm/errors/name_compare.h"
 
 namespace kv {
 namespace {
@@ -118,13 +119,6 @@ constexpr NamedResource kResources[] = {
     {"KVSOCK_ERROR_STRINGS_ENGLISH", &networkData},
 };
 
-bool sameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto up = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; };
-           return up(x) == up(y);
-         });
-}
-
 // Looks a key up in |data| without a cache. Every read is bounded by the data's size: a record
 // whose text has no zero byte before the end is incomplete and ends the walk.
 std::optional<std::string> walk(std::span<const std::uint8_t> data, std::uint16_t key) {
@@ -156,7 +150,7 @@ std::string readerText(std::uint16_t key, std::string_view arg) {
 
 std::optional<std::span<const std::uint8_t>> findResource(std::string_view name) {
   for (const NamedResource &r : kResources)
-    if (sameName(r.name, name)) return std::span<const std::uint8_t>(r.data());
+    if (sameNameIgnoringCase(r.name, name)) return std::span<const std::uint8_t>(r.data());
   return std::nullopt;
 }
 
