@@ -52,11 +52,11 @@ int differing(const Bitmap &want, const Bitmap &got, int offset) {
 
 class FaxLine : public ::testing::Test {
  protected:
-  // A two-page APF made from text by the converter.
-  std::string makeApf() {
+  // A two-page (or one-page) APF made from text by the converter.
+  std::string makeApf(bool twoPages = true) {
     std::string txt = work.path() + "/doc.txt";
-    std::ofstream(txt) << "Page one of the test fax\nThe quick brown fox 0123456789\n\f"
-                       << "Page two\nJumps over the lazy dog\n";
+    std::ofstream(txt) << "Page one of the test fax\nThe quick brown fox 0123456789\n"
+                       << (twoPages ? "\fPage two\nJumps over the lazy dog\n" : "");
     std::string apf = work.path() + "/doc.apf";
     Process conv({kTool, "convert", txt, "-o", apf}, work.path() + "/convert.log");
     EXPECT_TRUE(conv.wait(20s));
@@ -110,6 +110,26 @@ TEST_F(FaxLine, SendToFarEndFaxMachineAt14400) {
     EXPECT_EQ(differing(sent[std::size_t(p)], got[std::size_t(p)], kHeaderRows), 0) << p;
     EXPECT_EQ(got[std::size_t(p)].rows[0], std::string(216, '\0'));
   }
+}
+
+TEST_F(FaxLine, NoisyLineTrainsLowerAndStillDelivers) {
+  std::string apf = makeApf(false);
+  auto sent = apfPages(apf);
+  ASSERT_EQ(sent.size(), 1u);
+  LineOptions o;
+  o.calls = 1;
+  o.farReceive = "far.tif";
+  o.extra = {"--noise", "-47", "--loss", "12"};  // 14400 does not train through this
+  SimulatedLine line(o);
+  auto tx = send(line.portA(), apf, {"--rate", "14400"});
+  ASSERT_TRUE(tx->wait(120s));
+  EXPECT_EQ(tx->exitCode(), 0) << tx->output() << line.log();
+  EXPECT_EQ(line.finish(), 0) << line.log();
+  EXPECT_NE(line.log().find("received 1 page(s)"), std::string::npos) << line.log();
+  EXPECT_EQ(line.log().find("at 14400 bps"), std::string::npos) << line.log();
+  auto got = test::readTiffPages(line.farReceived());
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(differing(sent[0], got[0], kHeaderRows), 0);
 }
 
 TEST_F(FaxLine, FarEndFaxMachineToReceive) {
