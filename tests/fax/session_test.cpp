@@ -280,6 +280,17 @@ TEST_F(SendSession, ModemUnpluggedMidCallEndsWithoutHanging) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
 }
 
+TEST_F(SendSession, ModemThatStopsAnsweringTimesOut) {
+  makeApf(fax.FaxFile, 1, false);
+  auto t0 = std::chrono::steady_clock::now();
+  Outcome o = send(kSendPrep + "> AT+FCLASS=1\nmute\n");
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, ecTimeout);
+  EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
+  // The 10 s reply time-out, not more.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(15));
+}
+
 TEST_F(SendSession, BadFilesEndTheFaxWithTheirCode) {
   { std::ofstream(fax.FaxFile) << "this is not a fax file at all, just some words of text....."; }
   Outcome o = send(kSendPrep + "> ATH0\n< OK\n");
