@@ -94,7 +94,12 @@ int runReceive(const Args &args, Context &ctx) {
     if (!text.empty()) ctx.err << text << "\n";
   };
   fax.OnFaxLog = [&](TKvAbstractFax &f, TFaxLogCode code) {
-    if (code == lcReceiveStart) ctx.err << "Receiving from \"" << f.PartnerID() << "\"\n";
+    if (code == lcReceiveStart) {
+      std::string id = f.PartnerID();
+      id.erase(0, id.find_first_not_of(' '));
+      id.erase(id.find_last_not_of(' ') + 1);
+      ctx.err << "Receiving from \"" << id << "\"\n";
+    }
     if (code == lcReceiveOk) {
       ++received;
       ctx.out << f.FaxFile << std::endl;
