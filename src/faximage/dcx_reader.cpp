@@ -57,7 +57,10 @@ class DcxReader final : public LineSource {
   }
 
   int imageWidth() const override { return page_.width(); }
-  std::uint64_t bytesRead() const override { return done_ + page_.bytesRead(); }
+  // Pages may share bytes (a table naming one page twice); progress never passes the file.
+  std::uint64_t bytesRead() const override {
+    return std::min<std::uint64_t>(done_ + page_.bytesRead(), in_.size());
+  }
   std::uint64_t bytesTotal() const override { return in_.size(); }
 
  private:
