@@ -35,9 +35,14 @@ int runReceive(const Args &args, Context &ctx) {
   po.logFile = args.value("log").value_or("");
   auto dir = args.value("dir");
   if (!dir) return usageError(ctx, "receive", "--dir DIR is required");
+  // Like the program's own receive directory, a missing one is made rather than refused.
   std::error_code ec;
-  if (!std::filesystem::is_directory(*dir, ec))
-    return usageError(ctx, "receive", "not a directory: " + *dir);
+  std::filesystem::create_directories(*dir, ec);
+  if (!std::filesystem::is_directory(*dir, ec)) {
+    ctx.err << "korvane-fax receive: cannot use " << *dir << " as the receive directory"
+            << (ec ? ": " + ec.message() : std::string()) << "\n";
+    return 1;
+  }
 
   TKvReceiveFax fax;
   fax.DestinationDir = *dir;

@@ -115,6 +115,19 @@ TEST_F(CliTest, FailuresGiveTheErrorTextAndExitOne) {
   EXPECT_EQ(r.code, exitFailed);
 }
 
+TEST_F(CliTest, ReceiveMakesItsDirectoryAndRefusesOneItCannotMake) {
+  // The directory is made before the port is opened, so a missing device still leaves it.
+  const std::string inbox = file("in/faxes");
+  ToolRun r = run({"receive", "--device", file("no-such-modem"), "--dir", inbox, "--once"});
+  EXPECT_EQ(r.code, exitFailed) << r.err;
+  EXPECT_TRUE(fs::is_directory(inbox));
+
+  std::ofstream(file("plain")) << "a file, not a folder";
+  r = run({"receive", "--device", file("no-such-modem"), "--dir", file("plain/sub"), "--once"});
+  EXPECT_EQ(r.code, exitFailed);
+  EXPECT_NE(r.err.find("cannot use"), std::string::npos) << r.err;
+}
+
 TEST_F(CliTest, ConvertInfoUnpackRoundTrip) {
   // A 1664 x 300 page of stripes and a block, as the rendering step makes them.
   const int w = 1664, h = 300, src = w / 8;
