@@ -71,14 +71,15 @@ int blackBits(const std::string &row) {
 class FaxLineMore : public ::testing::Test {
  protected:
   // An APF of `pages` pages of text made by the converter.
-  std::string makeApf(int pages, bool fine, const std::string &name = "doc") {
+  std::string makeApf(int pages, bool fine, const std::string &name = "doc", int lines = 0) {
     std::string txt = work.path() + "/" + name + ".txt";
     {
       std::ofstream o(txt);
       for (int p = 1; p <= pages; ++p) {
         if (p > 1) o << "\f";
         o << "Page " << p << " of " << name << "\nThe quick brown fox 0123456789\n";
-        for (int l = 0; l < 2 * p; ++l) o << "line " << l << " jumps over the lazy dog\n";
+        for (int l = 0; l < (lines ? lines : 2 * p); ++l)
+          o << "line " << l << " jumps over the lazy dog\n";
       }
     }
     std::string apf = work.path() + "/" + name + ".apf";
@@ -158,6 +159,116 @@ INSTANTIATE_TEST_SUITE_P(Resolutions, FaxToFarEnd,
                            return std::string(std::get<0>(info.param) ? "Fine" : "Normal") +
                                   std::to_string(std::get<1>(info.param)) + "Pages";
                          });
+
+TEST_F(FaxLineMore, TwoCallsInARowAreStoredAsTwoFiles) {
+  std::string first = makeApf(1, true, "first");
+  std::string second = makeApf(2, true, "second");
+  LineOptions o;
+  o.calls = 2;
+  SimulatedLine line(o);
+  std::string dir = work.path() + "/in";
+  auto rx = receive(line.portB(), dir, {"--timeout", "150"});
+  std::this_thread::sleep_for(1s);
+  auto tx1 = send(line.portA(), first, {}, "send1");
+  ASSERT_TRUE(tx1->wait(90s));
+  EXPECT_EQ(tx1->exitCode(), 0) << tx1->output() << line.log();
+  ASSERT_TRUE(waitFor(*rx, "FAX0001.APF", 30s)) << rx->output();
+  auto tx2 = send(line.portA(), second, {}, "send2");
+  ASSERT_TRUE(tx2->wait(90s));
+  EXPECT_EQ(tx2->exitCode(), 0) << tx2->output() << line.log();
+  ASSERT_TRUE(waitFor(*rx, "FAX0002.APF", 30s)) << rx->output();
+  rx->terminate(10s);  // SIGTERM: the receiver stops waiting for further calls
+  EXPECT_EQ(rx->exitCode(), 0) << rx->output();
+  EXPECT_EQ(line.finish(), 0) << line.log();
+
+  auto got1 = apfPages(dir + "/FAX0001.APF");
+  auto got2 = apfPages(dir + "/FAX0002.APF");
+  auto want1 = apfPages(first), want2 = apfPages(second);
+  ASSERT_EQ(got1.size(), 1u);
+  ASSERT_EQ(got2.size(), 2u);
+  EXPECT_EQ(test::differingRows(withHeader(want1[0], true), got1[0], 0), 0);
+  for (std::size_t p = 0; p < 2; ++p)
+    EXPECT_EQ(test::differingRows(withHeader(want2[p], true), got2[p], 0), 0) << p;
+  EXPECT_FALSE(std::filesystem::exists(dir + "/FAX0003.APF"));
+}
+
+TEST_F(FaxLineMore, AnswersOnTheThirdRing) {
+  std::string apf = makeApf(1, true);
+  LineOptions o;
+  o.calls = 1;
+  SimulatedLine line(o);
+  std::string dir = work.path() + "/in";
+  std::string trace = work.path() + "/rx.trace";
+  auto rx = receive(line.portB(), dir, {"--once", "--ring", "3", "--trace", trace});
+  std::this_thread::sleep_for(1s);
+  auto tx = send(line.portA(), apf);
+  ASSERT_TRUE(tx->wait(90s));
+  ASSERT_TRUE(rx->wait(30s));
+  EXPECT_EQ(tx->exitCode(), 0) << tx->output() << line.log();
+  EXPECT_EQ(rx->exitCode(), 0) << rx->output() << line.log();
+  EXPECT_EQ(apfPages(dir + "/FAX0001.APF").size(), 1u);
+  std::ifstream in(trace);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto answer = text.find("ATA");
+  ASSERT_NE(answer, std::string::npos) << text;
+  int rings = 0;
+  for (auto at = text.find("RING"); at < answer; at = text.find("RING", at + 4)) ++rings;
+  EXPECT_EQ(rings, 3) << text.substr(0, answer + 3);
+}
+
+TEST_F(FaxLineMore, CancelMidPageEndsWithTheCancelCodeAndFreesThePort) {
+  std::string apf = makeApf(3, true);
+  LineOptions o;
+  o.farReceive = "far.tif";
+  o.speed = 2;  // a page then lasts seconds: time enough to interrupt it while it is sent
+  SimulatedLine line(o);
+  auto tx = send(line.portA(), apf, {}, "send", 2);
+  ASSERT_TRUE(waitFor(*tx, "Sending page data", 60s)) << tx->output() << line.log();
+  std::this_thread::sleep_for(300ms);
+  ::kill(tx->pid(), SIGINT);
+  ASSERT_TRUE(tx->wait(30s)) << tx->output();
+  EXPECT_EQ(tx->exitCode(), 1) << tx->output();
+  EXPECT_NE(tx->output().find(errorText(ecCancelRequested)), std::string::npos) << tx->output();
+  EXPECT_EQ(tx->output().find("Sent"), std::string::npos) << tx->output();
+
+  Process detect({kTool, "detect", "--device", line.portA()}, work.path() + "/detect.log");
+  ASSERT_TRUE(detect.wait(30s));
+  EXPECT_EQ(detect.exitCode(), 0) << detect.output();
+  EXPECT_NE(detect.output().find("Class 1   : Supported"), std::string::npos) << detect.output();
+}
+
+TEST_F(FaxLineMore, LineDroppedMidPageFailsBothSides) {
+  // A long page, so that the drop after 6 s of carrier falls inside it and not in the answer
+  // tone or the training.
+  std::string apf = makeApf(1, true, "long", 60);
+  LineOptions o;
+  o.calls = 1;
+  o.extra = {"--drop-mid-page", "6"};
+  SimulatedLine line(o);
+  std::string dir = work.path() + "/in";
+  auto rx = receive(line.portB(), dir, {"--once"});
+  std::this_thread::sleep_for(1s);
+  auto tx = send(line.portA(), apf);
+  ASSERT_TRUE(tx->wait(120s));
+  ASSERT_TRUE(rx->wait(60s));
+  EXPECT_EQ(tx->exitCode(), 1) << tx->output() << line.log();
+  EXPECT_EQ(tx->output().find("Sent"), std::string::npos) << tx->output();
+  EXPECT_NE(tx->output().find("Error: "), std::string::npos) << tx->output();
+  EXPECT_EQ(rx->exitCode(), 1) << rx->output() << line.log();
+  EXPECT_NE(rx->output().find("Error: "), std::string::npos) << rx->output();
+  // The receiver names what it kept: that file must be a readable fax holding the part of
+  // the page that came through, row for row.
+  ASSERT_NE(rx->output().find("Incomplete fax kept: " + dir + "/FAX0001.APF"), std::string::npos)
+      << rx->output();
+  auto kept = apfPages(dir + "/FAX0001.APF");
+  ASSERT_EQ(kept.size(), 1u);
+  Bitmap want = withHeader(apfPages(apf)[0], true);
+  EXPECT_GT(kept[0].height, 100);
+  EXPECT_LT(kept[0].height, want.height);
+  want.height = std::min(want.height, kept[0].height - 2);  // the last rows may be cut short
+  EXPECT_EQ(test::differingRows(want, kept[0], 0), 0);
+  EXPECT_EQ(line.finish(), 0) << line.log();
+}
 
 }  // namespace
 }  // namespace kv
