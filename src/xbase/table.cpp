@@ -534,7 +534,7 @@ Status Table::Open(const std::string &path, const Settings &settings, std::uniqu
   // was written leaves the last row uncounted; one after a torn header cannot invent rows).
   uint64_t room = (size - d.headerLen) / d.recLen;
   t->recCount_ = uint32_t(std::min<uint64_t>(count, room));
-  if (t->recCount_ != count) d.modified = true;
+  const bool countReconciled = t->recCount_ != count;
 
   bool hasMemo = std::any_of(t->fields_.begin(), t->fields_.end(),
                              [](const FieldInfo &f) { return f.type == 'M'; });
@@ -572,6 +572,9 @@ Status Table::Open(const std::string &path, const Settings &settings, std::uniqu
       return Err(ecAccessDenied, "the index file " + cdxPath + " is in use by another program");
     t->LoadIndex();
   }
+  // Only an open that succeeds writes the reconciled count back: a failed open leaves the
+  // files exactly as it found them.
+  if (countReconciled) d.modified = true;
   t->recno_ = t->recCount_ + 1;
   *out = std::move(t);
   return Status::Ok();

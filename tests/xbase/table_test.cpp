@@ -317,6 +317,21 @@ TEST(DamagedFiles, AreRefusedWithAReason) {
   EXPECT_EQ(t->RecCount(), 11u);
 }
 
+TEST(DamagedFiles, AFailedOpenLeavesTheFilesAsItFoundThem) {
+  kvtest::TempDir dir;
+  auto t = MakeFax(dir);
+  AddRows(*t, 5);
+  t.reset();
+  // An over-counted header would be reconciled by a successful open; with the memo file gone
+  // the open fails and must not write the corrected count into a table it refused.
+  std::string b = kv::test::readFile(dir / "KRV.DBF");
+  kv::putLe32(reinterpret_cast<uint8_t *>(b.data()) + 4, 1000);
+  kv::test::writeFile(dir / "KRV.DBF", b);
+  std::filesystem::remove(dir / "KRV.FPT");
+  EXPECT_EQ(Table::Open(dir / "KRV.DBF", Quick(), &t).code, kv::ecFileNotFound);
+  EXPECT_EQ(kv::test::readFile(dir / "KRV.DBF"), b);
+}
+
 TEST(Locking, SecondOpenIsRefused) {
   kvtest::TempDir dir;
   auto t = MakeFax(dir);
