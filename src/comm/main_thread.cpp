@@ -15,6 +15,16 @@ PlainMainThread &defaultMainThread() {
   return mt;
 }
 
+// The token sends of this thread use when they name none.
+thread_local CancelToken *t_ambient = nullptr;
+
+// The sends whose functions this thread is running now, innermost first.
+struct Serving {
+  const void *waiter;
+  Serving *outer;
+};
+thread_local Serving *t_serving = nullptr;
+
 }  // namespace
 
 // One pending send as seen by both sides.
@@ -47,6 +57,22 @@ void CancelToken::reset() {
 bool CancelToken::cancelled() const {
   std::lock_guard lk(mu_);
   return cancelled_;
+}
+
+bool CancelToken::servedByThisThread() const {
+  std::lock_guard lk(mu_);
+  if (!waiter_) return false;
+  for (Serving *s = t_serving; s; s = s->outer)
+    if (s->waiter == waiter_.get()) return true;
+  return false;
+}
+
+CancelToken::Use::Use(CancelToken &token) : outer_(t_ambient) {
+  t_ambient = &token;
+}
+
+CancelToken::Use::~Use() {
+  t_ambient = outer_;
 }
 
 MainThread &MainThread::instance() {
@@ -88,6 +114,10 @@ void MainThread::reportException(std::exception_ptr e) {
 
 bool MainThread::send(std::function<void()> fn, std::chrono::milliseconds timeout,
                       CancelToken *cancel) {
+  if (!cancel) cancel = t_ambient;
+  // A given-up sender must not touch the service any more: the service may be going away
+  // together with the port that gave it up.
+  if (cancel && cancel->cancelled()) return false;
   if (isMainThread()) {
     fn();
     return true;
@@ -104,11 +134,14 @@ bool MainThread::send(std::function<void()> fn, std::chrono::milliseconds timeou
       if (w->state != CancelToken::Waiter::Pending) return;
       w->state = CancelToken::Waiter::Running;
     }
+    Serving serving{w.get(), t_serving};
+    t_serving = &serving;
     try {
       fn();
     } catch (...) {
       reportException(std::current_exception());
     }
+    t_serving = serving.outer;
     std::lock_guard lk(w->mu);
     w->state = CancelToken::Waiter::Done;
     w->cv.notify_all();

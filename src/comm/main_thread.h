@@ -22,6 +22,22 @@ class CancelToken {
   void cancel();
   void reset();
   bool cancelled() const;
+  // True while the calling thread runs the function of a send that waits on this token: the
+  // sender is blocked on us, so whatever this function asks of the sender must not wait for it.
+  bool servedByThisThread() const;
+
+  // While alive, sends of the calling thread that name no token of their own use `token`, so
+  // the owner of the thread (a port) can release every send of it, handlers' sends included.
+  class Use {
+   public:
+    explicit Use(CancelToken &token);
+    ~Use();
+    Use(const Use &) = delete;
+    Use &operator=(const Use &) = delete;
+
+   private:
+    CancelToken *outer_;
+  };
 
  private:
   friend class MainThread;

@@ -320,6 +320,9 @@ static void dispatchThread(std::shared_ptr<PortRecord> rp) {
     rec.dispatchId = std::this_thread::get_id();
   }
   rec.ack.set();
+  // Every send of this thread (handlers' own included) is given up when the port closes, so a
+  // close on the main thread never waits for a thread that waits for the main thread.
+  CancelToken::Use useCancel(rec.cancel);
   std::uint32_t lastIdle = MonotonicMs();
   for (;;) {
     bool got = rec.commReady.wait(50);
@@ -538,8 +541,10 @@ Result ClosePort(int port) {
     std::lock_guard lk(rec.lock);
     if (rec.freed) return ecBadHandle;
     if (rec.closeRequested) return ecOK;
-    if (rec.delivering || std::this_thread::get_id() == rec.dispatchId) {
-      // Called from a handler: the delivery finishes and the dispatch thread frees the port.
+    // From a handler (a procedure on the dispatch thread, or a message the dispatch thread
+    // waits for) the delivery finishes first and the dispatch thread frees the port. Any other
+    // caller waits for the threads to end, so nothing of the port runs after the close.
+    if (std::this_thread::get_id() == rec.dispatchId || rec.cancel.servedByThisThread()) {
       rec.closeRequested = true;
       rec.cancel.cancel();
       return ecOK;

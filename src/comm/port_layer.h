@@ -127,7 +127,8 @@ Result OpenPort(int &port, std::shared_ptr<DeviceOps> ops, const std::string &de
 Result AttachPort(int &port, std::shared_ptr<DeviceOps> ops, int deviceHandle, std::uint16_t inSize,
                   std::uint16_t outSize);
 // Closes the port. Called from inside a trigger handler it returns at once; the dispatch
-// thread frees the port when the delivery ends.
+// thread frees the port when the delivery ends. From anywhere else it returns once the port's
+// threads have ended, sends of the dispatch thread that wait for the main thread given up.
 Result ClosePort(int port);
 // Whether `port` names an open port (a port being closed from a handler still counts).
 bool PortIsOpen(int port);

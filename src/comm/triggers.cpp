@@ -89,7 +89,7 @@ bool deliver(PortRecord &rec, std::uint16_t msg, std::uint32_t wParam, std::uint
       }
     }
     std::lock_guard lk(rec.lock);
-    if (rec.closeRequested) {
+    if (rec.closeRequested || rec.stopping) {
       closeNow = true;
       break;
     }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "close_race_util.h"
 #include "comm/com_port.h"
 #include "comm_test_util.h"
 
@@ -43,7 +44,7 @@ TEST(CommSoak, ThousandsOfCallsStayFlat) {
     ++avails;
     for (std::uint32_t i = 0; i < n; ++i) p.GetChar();
   };
-  long rss0 = 0;
+  [[maybe_unused]] long rss0 = 0;  // unused when memory is not checked
   int fd0 = 0;
   for (int call = 0; call < 20000; ++call) {
     if (call % 100 == 0) {
@@ -77,4 +78,10 @@ TEST(CommSoak, ThousandsOfCallsStayFlat) {
 #endif
   std::remove(trc.c_str());
   std::remove(log.c_str());
+}
+
+// The quick test's close race, many times over, with the component and the main-thread
+// service destroyed right after every close.
+TEST(CommSoak, CloseRaceThousandsOfRounds) {
+  EXPECT_GT(kvtest::runCloseRace(4000), 4000);
 }
