@@ -36,8 +36,10 @@ inline void raceProc(void *user, std::uint16_t, std::uint32_t, std::int32_t) {
 }
 
 // Runs `iterations` rounds of open, deliver for a random few milliseconds, close and destroy.
-// Returns the number of deliveries seen, so a caller can tell the race was really exercised.
-inline long runCloseRace(int iterations) {
+// `make` gives each round's main-thread service, `pump` runs its loop for a moment. Returns
+// the number of deliveries seen, so a caller can tell the race was really exercised.
+template <class Make, class Pump>
+long runCloseRace(int iterations, Make make, Pump pump) {
   Pty pty;
   std::atomic<bool> feeding{true};
   // A steady stream of input keeps both handlers busy.
@@ -54,7 +56,7 @@ inline long runCloseRace(int iterations) {
   std::mt19937 rng(12345);
   RaceProbe probe;
   for (int i = 0; i < iterations && !::testing::Test::HasFailure(); ++i) {
-    auto mt = std::make_unique<kv::PlainMainThread>();
+    auto mt = make();
     kv::MainThread::install(mt.get());
     auto cp = std::make_unique<kv::TKvComPort>();
     probe.closed = false;
@@ -68,7 +70,7 @@ inline long runCloseRace(int iterations) {
     cp->SetOpen(true);
     EXPECT_GE(kv::RegisterTriggerHandler(cp->ComHandle(), nullptr, raceProc, &probe, true), 0);
     auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(rng() % 8000);
-    while (std::chrono::steady_clock::now() < until) mt->waitAndRun(std::chrono::milliseconds(1));
+    while (std::chrono::steady_clock::now() < until) pump(*mt);
 
     cp->SetOpen(false);
     probe.closed = true;
@@ -82,6 +84,12 @@ inline long runCloseRace(int iterations) {
   feeder.join();
   EXPECT_EQ(probe.late.load(), 0);
   return probe.deliveries.load();
+}
+
+inline long runCloseRace(int iterations) {
+  return runCloseRace(
+      iterations, [] { return std::make_unique<kv::PlainMainThread>(); },
+      [](kv::PlainMainThread &mt) { mt.waitAndRun(std::chrono::milliseconds(1)); });
 }
 
 }  // namespace kvtest

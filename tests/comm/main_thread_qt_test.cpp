@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "close_race_util.h"
 #include "comm/com_port.h"
 #include "comm/main_thread_qt.h"
 #include "comm_test_util.h"
@@ -84,4 +85,13 @@ TEST_F(QtLoop, PortEventsArriveThroughTheQtLoop) {
   EXPECT_FALSE(cp.WaitForString("OK", 4, true, false));
   EXPECT_TRUE(timerRan);
   cp.SetOpen(false);
+}
+
+TEST_F(QtLoop, NothingOfAPortOutlivesItsClose) {
+  // Each round destroys the service right after the close: a late post from the port's
+  // dispatch thread would land on a freed receiver.
+  long deliveries = kvtest::runCloseRace(
+      60, [] { return std::make_unique<QtMainThread>(); },
+      [](QtMainThread &) { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1); });
+  EXPECT_GT(deliveries, 60);
 }
