@@ -18,7 +18,9 @@ namespace {
 using namespace std::chrono_literals;
 const std::string kTool = std::string(KORVANE_BIN_DIR) + "/korvane-fax";
 
-// Normal-resolution pages of `lines` text lines each.
+// Normal-resolution pages of `lines` text lines each. The pages are kept light: at real speed
+// the simulated port takes about 18 KB ahead of the line, and a page whose backlog needs more
+// than the 10 s the sender allows for the modem's OK after the page fails with a time-out.
 std::string makeApf(const std::string &dir, int pages, int lines) {
   std::string txt = dir + "/doc.txt";
   {
