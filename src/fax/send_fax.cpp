@@ -766,6 +766,7 @@ void TKvSendFax::coverText() {
 
 void TKvSendFax::pageStart() {
   bytesSent_ = 0;
+  pageStarted_ = std::chrono::steady_clock::now();
   if (!pageSrc_) pageSrc_ = sendingCover_ ? cover_ : fax_;
   Result r = readPageHeader();
   if (r < 0) return fail(r);
@@ -829,8 +830,22 @@ void TKvSendFax::pageFlushed() {
     return;
   }
   if (SoftwareFlow) port_->setSoftwareFlow(false);
-  armTimeout(faxtime::kResponseTicks);
+  armTimeout(faxtime::kResponseTicks + pageLineTicksLeft());
   gotoState(29);
+}
+
+// Our ring is empty, but the serial driver and the modem may still hold many seconds of the
+// page (USB modems and ptys buffer far more than a UART). The modem answers only after the
+// last bit has gone down the line, so the reply wait starts when the page can have been sent
+// at the negotiated rate, not when our ring ran dry.
+std::int32_t TKvSendFax::pageLineTicksLeft() const {
+  const int bps = t30::modulationBps(rateIndex_);
+  if (bps <= 0) return 0;
+  const double lineMs = double(bytesSent_) * 8000.0 / bps * delayScale();
+  const double spentMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - pageStarted_)
+          .count();
+  return lineMs > spentMs ? std::int32_t((lineMs - spentMs) / kTickMs) + 1 : 0;
 }
 
 void TKvSendFax::runState(FaxEvent ev) {

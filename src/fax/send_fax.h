@@ -84,6 +84,7 @@ class TKvSendFax : public TKvAbstractFax {
   void pageStart();
   void pageData();
   void pageFlushed();
+  std::int32_t pageLineTicksLeft() const;
   bool morePages() const;
   Result nextPage();
   Result readPageHeader();
@@ -123,6 +124,7 @@ class TKvSendFax : public TKvAbstractFax {
   bool pageWide_ = false;
   int fontRows_ = 16;
   std::chrono::steady_clock::time_point lastStatus_;
+  std::chrono::steady_clock::time_point pageStarted_;  // for the line time of a page
   int statusEvery_ = 0;
 };
 
