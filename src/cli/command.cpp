@@ -46,7 +46,7 @@ bool Args::parse(std::span<const std::string> args, const std::vector<OptionSpec
       optionsEnded = true;
       continue;
     }
-    const OptionSpec *spec = nullptr;
+    const OptionSpec *option = nullptr;
     std::string inlineValue;
     bool hasInline = false;
     if (a[1] == '-') {
@@ -57,27 +57,27 @@ bool Args::parse(std::span<const std::string> args, const std::vector<OptionSpec
         name.resize(eq);
       }
       for (const auto &s : specs)
-        if (s.name == name) spec = &s;
+        if (s.name == name) option = &s;
     } else if (a.size() == 2) {
       for (const auto &s : specs)
-        if (s.shortName == a[1]) spec = &s;
+        if (s.shortName == a[1]) option = &s;
     }
-    if (!spec) {
+    if (!option) {
       error = "unknown option '" + a + "'";
       return false;
     }
-    if (spec->argument.empty()) {
+    if (option->argument.empty()) {
       if (hasInline) {
-        error = "option '--" + spec->name + "' takes no value";
+        error = "option '--" + option->name + "' takes no value";
         return false;
       }
-      values_[spec->name] = "";
+      values_[option->name] = "";
     } else if (hasInline) {
-      values_[spec->name] = inlineValue;
+      values_[option->name] = inlineValue;
     } else if (i + 1 < args.size()) {
-      values_[spec->name] = args[++i];
+      values_[option->name] = args[++i];
     } else {
-      error = "option '--" + spec->name + "' needs a value (" + spec->argument + ")";
+      error = "option '--" + option->name + "' needs a value (" + option->argument + ")";
       return false;
     }
   }
