@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "cli/command.h"
+#include "cli/port_args.h"
 #include "comm/com_port.h"
 #include "comm/main_thread.h"
 #include "fax/send_fax.h"
@@ -22,18 +23,8 @@ std::string lines(std::string s) {
 
 int runDetect(const Args &args, Context &ctx) {
   PortOptions po;
-  if (auto d = args.value("device")) po.device = *d;
-  if (auto p = args.value("port"); p && !parseInt(*p, 1, 50, po.number))
-    return usageError(ctx, "detect", "--port takes a number from 1 to 50");
-  if (po.device.empty() == (po.number == 0))
-    return usageError(ctx, "detect", "give exactly one of --device PATH and --port N");
-  po.traceFile = args.value("trace").value_or("");
-  po.logFile = args.value("log").value_or("");
-  PlainMainThread mt;
-  MainThread::install(&mt);
-  struct Restore {
-    ~Restore() { MainThread::install(nullptr); }
-  } restore;
+  if (int usage = 0; !parsePortOptions(args, ctx, "detect", po, usage)) return usage;
+  MainThreadScope mainThread;
   TKvComPort cp;
   cp.SetAutoOpen(false);
   applyPortOptions(cp, po);
@@ -60,12 +51,7 @@ Command detectCommand() {
   c.description =
       "Resets the modem to factory settings, asks it for its fax service classes and prints "
       "each class as supported or not, with the recommended one. Exit 0 when a class was found.";
-  c.options = {
-      {"device", 0, "PATH", "serial device of the modem"},
-      {"port", 0, "N", "port number from KRV.INI [Ports]"},
-      {"trace", 0, "FILE", "write the port trace to FILE"},
-      {"log", 0, "FILE", "write the dispatch log to FILE"},
-  };
+  c.options = portOptionSpecs();
   c.run = runDetect;
   return c;
 }

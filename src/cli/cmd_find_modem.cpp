@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "cli/command.h"
+#include "cli/port_args.h"
 #include "comm/com_port.h"
 #include "comm/main_thread.h"
 #include "modem/modem_ops.h"
@@ -13,11 +14,7 @@ namespace kv::cli {
 namespace {
 
 int runFindModem(const Args &args, Context &ctx) {
-  PlainMainThread mt;
-  MainThread::install(&mt);
-  struct Restore {
-    ~Restore() { MainThread::install(nullptr); }
-  } restore;
+  MainThreadScope mainThread;
   TKvComPort cp;
   cp.SetAutoOpen(false);
   PortOptions po;

@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "cli/command.h"
+#include "cli/port_args.h"
 #include "comm/com_port.h"
 #include "comm/errors/error_text.h"
 #include "comm/main_thread.h"
@@ -26,13 +27,7 @@ void onSignal(int) {
 
 int runReceive(const Args &args, Context &ctx) {
   PortOptions po;
-  if (auto d = args.value("device")) po.device = *d;
-  if (auto p = args.value("port"); p && !parseInt(*p, 1, 50, po.number))
-    return usageError(ctx, "receive", "--port takes a number from 1 to 50");
-  if (po.device.empty() == (po.number == 0))
-    return usageError(ctx, "receive", "give exactly one of --device PATH and --port N");
-  po.traceFile = args.value("trace").value_or("");
-  po.logFile = args.value("log").value_or("");
+  if (int usage = 0; !parsePortOptions(args, ctx, "receive", po, usage)) return usage;
   auto dir = args.value("dir");
   if (!dir) return usageError(ctx, "receive", "--dir DIR is required");
   // Like the program's own receive directory, a missing one is made rather than refused.
@@ -72,11 +67,7 @@ int runReceive(const Args &args, Context &ctx) {
     if (!parseInt(*sp, 1, 64, x)) return usageError(ctx, "receive", "--speed takes 1 to 64");
     setFaxDelayScale(1.0 / x);
   }
-  PlainMainThread mt;
-  MainThread::install(&mt);
-  struct Restore {
-    ~Restore() { MainThread::install(nullptr); }
-  } restore;
+  MainThreadScope mainThread;
   TKvComPort cp;
   cp.SetAutoOpen(false);
   applyPortOptions(cp, po);
@@ -132,7 +123,7 @@ int runReceive(const Args &args, Context &ctx) {
   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
   bool stopped = false;
   while (!done) {
-    mt.waitAndRun(std::chrono::milliseconds(50));
+    mainThread.loop().waitAndRun(std::chrono::milliseconds(50));
     bool timeUp = timeout > 0 && std::chrono::steady_clock::now() >= until;
     if ((gStop || timeUp) && !stopped) {
       stopped = true;

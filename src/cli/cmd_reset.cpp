@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "cli/command.h"
+#include "cli/port_args.h"
 #include "comm/com_port.h"
 #include "comm/main_thread.h"
 #include "modem/modem_ops.h"
@@ -13,19 +14,9 @@ namespace {
 
 int runReset(const Args &args, Context &ctx) {
   PortOptions po;
-  if (auto d = args.value("device")) po.device = *d;
-  if (auto p = args.value("port"); p && !parseInt(*p, 1, 50, po.number))
-    return usageError(ctx, "reset", "--port takes a number from 1 to 50");
-  if (po.device.empty() == (po.number == 0))
-    return usageError(ctx, "reset", "give exactly one of --device PATH and --port N");
-  po.traceFile = args.value("trace").value_or("");
-  po.logFile = args.value("log").value_or("");
+  if (int usage = 0; !parsePortOptions(args, ctx, "reset", po, usage)) return usage;
   std::string command = args.positional().empty() ? "AT&F" : args.positional()[0];
-  PlainMainThread mt;
-  MainThread::install(&mt);
-  struct Restore {
-    ~Restore() { MainThread::install(nullptr); }
-  } restore;
+  MainThreadScope mainThread;
   TKvComPort cp;
   cp.SetAutoOpen(false);
   applyPortOptions(cp, po);
@@ -52,12 +43,7 @@ Command resetCommand() {
   c.description =
       "Sends CMD (default AT&F; \"AT\" is put in front when it holds none) and waits about two "
       "seconds for OK. Prints the string sent and \"Modem reset\" or \"Unable to reset modem\".";
-  c.options = {
-      {"device", 0, "PATH", "serial device of the modem"},
-      {"port", 0, "N", "port number from KRV.INI [Ports]"},
-      {"trace", 0, "FILE", "write the port trace to FILE"},
-      {"log", 0, "FILE", "write the dispatch log to FILE"},
-  };
+  c.options = portOptionSpecs();
   c.run = runReset;
   c.maxPositional = 1;
   return c;

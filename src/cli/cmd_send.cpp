@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "cli/command.h"
+#include "cli/port_args.h"
 #include "comm/com_port.h"
 #include "comm/errors/error_text.h"
 #include "comm/errors/exceptions.h"
@@ -23,25 +24,6 @@ void onSignal(int) {
   gInterrupted = true;
 }
 
-// --device PATH | --port N, --trace FILE, --log FILE.
-bool portFromArgs(const Args &args, Context &ctx, const std::string &cmd, PortOptions &o,
-                  int &exitCode) {
-  if (auto d = args.value("device")) o.device = *d;
-  if (auto p = args.value("port")) {
-    if (!parseInt(*p, 1, 50, o.number)) {
-      exitCode = usageError(ctx, cmd, "--port takes a number from 1 to 50");
-      return false;
-    }
-  }
-  if (o.device.empty() == (o.number == 0)) {
-    exitCode = usageError(ctx, cmd, "give exactly one of --device PATH and --port N");
-    return false;
-  }
-  if (auto t = args.value("trace")) o.traceFile = *t;
-  if (auto l = args.value("log")) o.logFile = *l;
-  return true;
-}
-
 bool intOption(const Args &args, Context &ctx, const char *name, int lo, int hi, int &out,
                int &exitCode) {
   auto v = args.value(name);
@@ -56,7 +38,7 @@ bool intOption(const Args &args, Context &ctx, const char *name, int lo, int hi,
 int runSend(const Args &args, Context &ctx) {
   int code = exitUsage;
   PortOptions po;
-  if (!portFromArgs(args, ctx, "send", po, code)) return code;
+  if (!parsePortOptions(args, ctx, "send", po, code)) return code;
   TKvSendFax fax;
   fax.PhoneNumber = args.positional()[0];
   fax.FaxFile = args.positional()[1];
@@ -96,11 +78,7 @@ int runSend(const Args &args, Context &ctx) {
     if (!parseInt(*sp, 1, 64, x)) return usageError(ctx, "send", "--speed takes 1 to 64");
     setFaxDelayScale(1.0 / x);
   }
-  PlainMainThread mt;
-  MainThread::install(&mt);
-  struct Restore {
-    ~Restore() { MainThread::install(nullptr); }
-  } restore;
+  MainThreadScope mainThread;
   TKvComPort cp;
   cp.SetAutoOpen(false);
   applyPortOptions(cp, po);
@@ -141,7 +119,7 @@ int runSend(const Args &args, Context &ctx) {
   }
   bool aborted = false;
   while (!done) {
-    mt.waitAndRun(std::chrono::milliseconds(50));
+    mainThread.loop().waitAndRun(std::chrono::milliseconds(50));
     if (gInterrupted && !aborted) {
       aborted = true;
       fax.AbortFax();
