@@ -192,6 +192,25 @@ TEST_F(FaxLineMore, TwoCallsInARowAreStoredAsTwoFiles) {
   EXPECT_FALSE(std::filesystem::exists(dir + "/FAX0003.APF"));
 }
 
+TEST_F(FaxLineMore, BusyFirstThenRedialDelivers) {
+  std::string apf = makeApf(1, false);
+  LineOptions o;
+  o.calls = 2;  // the busy attempt and the call that gets through
+  o.farReceive = "far.tif";
+  o.extra = {"--busy", "5551234", "--busy-times", "1"};
+  SimulatedLine line(o);
+  auto tx = send(line.portA(), apf, {"--attempts", "3", "--retry-wait", "2"});
+  ASSERT_TRUE(tx->wait(150s));
+  EXPECT_EQ(tx->exitCode(), 0) << tx->output() << line.log();
+  EXPECT_NE(tx->output().find("Sent"), std::string::npos) << tx->output();
+  EXPECT_EQ(line.finish(), 0) << line.log();
+  const std::string log = line.log();
+  const auto busyAt = log.find("busy (number is busy)");
+  ASSERT_NE(busyAt, std::string::npos) << log;
+  EXPECT_NE(log.find("dials '5551234'", busyAt), std::string::npos) << "no redial after BUSY";
+  EXPECT_EQ(test::readTiffPages(line.farReceived()).size(), 1u) << log;
+}
+
 TEST_F(FaxLineMore, AnswersOnTheThirdRing) {
   std::string apf = makeApf(1, true);
   LineOptions o;

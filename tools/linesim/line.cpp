@@ -155,7 +155,8 @@ void Line::dial(Party from, const std::string &number) {
   c.start = block_;
   if (from == Party::Far) {
     c.callee = Party::A;
-  } else if (matches(cfg_.busyNumbers, number)) {
+  } else if (matches(cfg_.busyNumbers, number) &&
+             (cfg_.busyTimes == 0 || busyDials_++ < cfg_.busyTimes)) {
     return busy("number is busy");
   } else if (matches(cfg_.noAnswerNumbers, number)) {
     c.callee = Party::None;

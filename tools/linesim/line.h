@@ -24,7 +24,8 @@ struct LineConfig {
   double dropAfter = 0;      // drop the line this long after answering (0: never)
   double dropMidPage = 0;    // drop after this long of unbroken signal one way (0: never)
   std::vector<std::string> busyNumbers, noAnswerNumbers, voiceNumbers;
-  double voiceSeconds = 8;     // a person talks this long, then hangs up
+  int busyTimes = 0;        // a busy number is busy for this many dials, then answers (0: always)
+  double voiceSeconds = 8;  // a person talks this long, then hangs up
   int muteA = -1, muteB = -1;  // modem stops answering after this many commands
 
   // The far end as a fax machine instead of modem B.
@@ -107,6 +108,7 @@ class Line {
   std::optional<Call> call_;
   std::vector<CallRecord> finished_;
   int callCount_ = 0;
+  int busyDials_ = 0;  // dials of busy numbers so far, for --busy-times
   bool offHook_[2] = {false, false};
   std::unique_ptr<FarSession> far_;
   std::unique_ptr<Delay> toCallee_, toCaller_;

@@ -45,6 +45,7 @@ joined by a simulated telephone line. Dialling one rings the other.
                         to be closed; default 3)
   --ring-first S, --ring-every S   first RING after S s (1), then every S s (6)
   --busy NUM            dialling NUM gives BUSY (NUM "*" matches any number); repeatable
+  --busy-times N        a --busy number is busy for its first N dials only, then answers
   --no-answer NUM       NUM rings and never answers
   --voice NUM           NUM is answered by a person who talks, then hangs up
   --voice-secs S        how long the person talks (default 8)
@@ -124,6 +125,8 @@ int main(int argc, char **argv) {
       cfg.ringEvery = num(0.1, 600);
     } else if (a == "--busy") {
       cfg.busyNumbers.push_back(text());
+    } else if (a == "--busy-times") {
+      cfg.busyTimes = static_cast<int>(num(0, 1e6));
     } else if (a == "--no-answer") {
       cfg.noAnswerNumbers.push_back(text());
     } else if (a == "--voice") {
