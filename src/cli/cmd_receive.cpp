@@ -1,9 +1,7 @@
 // korvane-fax receive: waits for calls on a Class 1 modem and stores each fax in the next free
 // FAXnnnn.APF of a directory, printing its path. With --once it ends after the first call and
 // exits 0 only when a fax came in completely.
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <ostream>
 
@@ -19,11 +17,6 @@
 namespace kv::cli {
 
 namespace {
-
-std::atomic<bool> gStop{false};
-void onSignal(int) {
-  gStop = true;
-}
 
 int runReceive(const Args &args, Context &ctx) {
   PortOptions po;
@@ -60,13 +53,7 @@ int runReceive(const Args &args, Context &ctx) {
   }
   fax.StationID = args.value("station").value_or("");
 
-  // A simulated line running faster than real time needs the engine's fixed delays shortened
-  // by the same factor, or T.30's response windows are missed.
-  if (auto sp = args.value("speed")) {
-    int x = 0;
-    if (!parseInt(*sp, 1, 64, x)) return usageError(ctx, "receive", "--speed takes 1 to 64");
-    setFaxDelayScale(1.0 / x);
-  }
+  if (int usage = 0; !applySpeedOption(args, ctx, "receive", usage)) return usage;
   MainThreadScope mainThread;
   TKvComPort cp;
   cp.SetAutoOpen(false);
@@ -110,9 +97,7 @@ int runReceive(const Args &args, Context &ctx) {
     done = true;
     result = c;
   };
-  auto oldInt = std::signal(SIGINT, onSignal);
-  auto oldTerm = std::signal(SIGTERM, onSignal);
-  gStop = false;
+  StopSignals stop;
   try {
     fax.BeginReceive();
   } catch (const std::exception &e) {
@@ -125,14 +110,12 @@ int runReceive(const Args &args, Context &ctx) {
   while (!done) {
     mainThread.loop().waitAndRun(std::chrono::milliseconds(50));
     bool timeUp = timeout > 0 && std::chrono::steady_clock::now() >= until;
-    if ((gStop || timeUp) && !stopped) {
+    if ((stop.raised() || timeUp) && !stopped) {
       stopped = true;
       if (timeUp) ctx.err << "Time limit reached\n";
       fax.AbortFax();
     }
   }
-  std::signal(SIGINT, oldInt);
-  std::signal(SIGTERM, oldTerm);
   fax.SetComPort(nullptr);
   closePortAndWait(cp);
   if (fax.OneFax) return received > 0 && result == 0 ? exitOk : exitFailed;

@@ -1,8 +1,6 @@
 // korvane-fax send: one fax over a Class 1 modem. Progress goes to stderr, the result text
 // ("Sent" or the error text) to stdout; the exit code is 0 only when the fax was sent.
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <ostream>
 
 #include "cli/command.h"
@@ -18,11 +16,6 @@
 namespace kv::cli {
 
 namespace {
-
-std::atomic<bool> gInterrupted{false};
-void onSignal(int) {
-  gInterrupted = true;
-}
 
 bool intOption(const Args &args, Context &ctx, const char *name, int lo, int hi, int &out,
                int &exitCode) {
@@ -71,13 +64,7 @@ int runSend(const Args &args, Context &ctx) {
   fax.DetectBusy = !args.has("ignore-busy");
   if (auto init = args.value("init")) fax.SetModemInit(*init);
 
-  // A simulated line running faster than real time needs the engine's fixed delays shortened
-  // by the same factor, or T.30's response windows are missed.
-  if (auto sp = args.value("speed")) {
-    int x = 0;
-    if (!parseInt(*sp, 1, 64, x)) return usageError(ctx, "send", "--speed takes 1 to 64");
-    setFaxDelayScale(1.0 / x);
-  }
+  if (int usage = 0; !applySpeedOption(args, ctx, "send", usage)) return usage;
   MainThreadScope mainThread;
   TKvComPort cp;
   cp.SetAutoOpen(false);
@@ -107,9 +94,7 @@ int runSend(const Args &args, Context &ctx) {
     done = true;
     result = c;
   };
-  auto oldInt = std::signal(SIGINT, onSignal);
-  auto oldTerm = std::signal(SIGTERM, onSignal);
-  gInterrupted = false;
+  StopSignals stop;
   try {
     fax.BeginTransmit();
   } catch (const std::exception &e) {
@@ -120,13 +105,11 @@ int runSend(const Args &args, Context &ctx) {
   bool aborted = false;
   while (!done) {
     mainThread.loop().waitAndRun(std::chrono::milliseconds(50));
-    if (gInterrupted && !aborted) {
+    if (stop.raised() && !aborted) {
       aborted = true;
       fax.AbortFax();
     }
   }
-  std::signal(SIGINT, oldInt);
-  std::signal(SIGTERM, oldTerm);
   fax.SetComPort(nullptr);
   closePortAndWait(cp);
   std::string text = errorText(result);

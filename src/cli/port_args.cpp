@@ -1,5 +1,10 @@
 #include "cli/port_args.h"
 
+#include <atomic>
+#include <csignal>
+
+#include "fax/fax_session.h"
+
 namespace kv::cli {
 
 std::vector<OptionSpec> portOptionSpecs() {
@@ -25,6 +30,40 @@ bool parsePortOptions(const Args &args, Context &ctx, const std::string &command
   po.traceFile = args.value("trace").value_or("");
   po.logFile = args.value("log").value_or("");
   return true;
+}
+
+bool applySpeedOption(const Args &args, Context &ctx, const std::string &command, int &exitCode) {
+  auto sp = args.value("speed");
+  if (!sp) return true;
+  int x = 0;
+  if (!parseInt(*sp, 1, 64, x)) {
+    exitCode = usageError(ctx, command, "--speed takes 1 to 64");
+    return false;
+  }
+  setFaxDelayScale(1.0 / x);
+  return true;
+}
+
+namespace {
+std::atomic<bool> gStopRaised{false};
+void onStopSignal(int) {
+  gStopRaised = true;
+}
+}  // namespace
+
+StopSignals::StopSignals() {
+  gStopRaised = false;
+  oldInt_ = std::signal(SIGINT, onStopSignal);
+  oldTerm_ = std::signal(SIGTERM, onStopSignal);
+}
+
+StopSignals::~StopSignals() {
+  std::signal(SIGINT, oldInt_);
+  std::signal(SIGTERM, oldTerm_);
+}
+
+bool StopSignals::raised() const {
+  return gStopRaised;
 }
 
 }  // namespace kv::cli

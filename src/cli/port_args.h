@@ -18,6 +18,25 @@ std::vector<OptionSpec> portOptionSpecs();
 bool parsePortOptions(const Args &args, Context &ctx, const std::string &command, PortOptions &po,
                       int &exitCode);
 
+// Reads --speed X (1..64): a simulated line running X times faster than real time needs the
+// engine's fixed delays shortened by the same factor, or T.30's response windows are missed.
+bool applySpeedOption(const Args &args, Context &ctx, const std::string &command, int &exitCode);
+
+// While it lives, SIGINT and SIGTERM only raise a flag the session loop polls; the previous
+// handlers come back afterwards.
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals &) = delete;
+  StopSignals &operator=(const StopSignals &) = delete;
+  bool raised() const;
+
+ private:
+  void (*oldInt_)(int);
+  void (*oldTerm_)(int);
+};
+
 // Installs a plain main-thread loop for the life of a subcommand.
 class MainThreadScope {
  public:
