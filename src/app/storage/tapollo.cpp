@@ -80,10 +80,12 @@ QString TApollo::TagName(int order) {
   return InArea([&](xbase::Table *t) { return QString::fromStdString(t->TagName(order)); });
 }
 
-bool TApollo::CloseIndexes() {
+// Brings the dataset to browse state, runs a whole-table operation, keeps its message and
+// re-reads the dataset.
+bool TApollo::RunBrowsed(xbase::Status (xbase::Table::*op)()) {
   if (!DataSource || !DataSource->Active() || !DataSource->CheckBrowseMode()) return false;
   bool ok = InArea([&](xbase::Table *t) {
-    xbase::Status st = t->CloseIndexes();
+    xbase::Status st = (t->*op)();
     lastError_ = QString::fromStdString(st.message);
     return st.ok();
   });
@@ -91,15 +93,12 @@ bool TApollo::CloseIndexes() {
   return ok;
 }
 
+bool TApollo::CloseIndexes() {
+  return RunBrowsed(&xbase::Table::CloseIndexes);
+}
+
 bool TApollo::Reindex() {
-  if (!DataSource || !DataSource->Active() || !DataSource->CheckBrowseMode()) return false;
-  bool ok = InArea([&](xbase::Table *t) {
-    xbase::Status st = t->Reindex();
-    lastError_ = QString::fromStdString(st.message);
-    return st.ok();
-  });
-  DataSource->Resync();
-  return ok;
+  return RunBrowsed(&xbase::Table::Reindex);
 }
 
 bool TApollo::IndexOk() {

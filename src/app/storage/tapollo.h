@@ -49,6 +49,7 @@ class TApollo {
  private:
   template <class F>
   auto InArea(F &&fn);
+  bool RunBrowsed(xbase::Status (xbase::Table::*op)());
   xbase::Engine &engine_;
   QString lastError_;
 };
