@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "../linesim/fax_images.h"
+#include "apf_pages.h"
 #include "comm/errors/error_text.h"
 #include "comm/errors/result_codes.h"
 #include "e2e/process.h"
@@ -30,23 +31,7 @@ const std::string kTool = std::string(KORVANE_BIN_DIR) + "/korvane-fax";
 // A fixed header (no date or time) so the receiver's page can be predicted exactly.
 const std::string kHeader = "KORVANE TEST 555 0100";
 
-std::vector<Bitmap> apfPages(const std::string &path) {
-  std::vector<Bitmap> pages;
-  ApfReader r;
-  if (r.open(path) < 0) return pages;
-  for (int n = 1; n <= r.header().pageCount; ++n) {
-    ApfPageLocation loc;
-    if (r.locatePage(n, loc) < 0) break;
-    Bitmap b;
-    b.width = loc.header.widthPixels();
-    decodeApfPage(r, loc, [&](const std::uint8_t *line, std::size_t bytes) {
-      b.rows.emplace_back(reinterpret_cast<const char *>(line), bytes);
-    });
-    b.height = int(b.rows.size());
-    pages.push_back(std::move(b));
-  }
-  return pages;
-}
+using test::apfPages;
 
 // The page as the far end must see it: eight blank rows, the header line, then the page.
 Bitmap withHeader(const Bitmap &page, bool fine) {

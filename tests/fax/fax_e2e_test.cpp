@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "../linesim/fax_images.h"
+#include "apf_pages.h"
 #include "e2e/process.h"
 #include "e2e/simulated_line.h"
 #include "faximage/apf_file.h"
@@ -24,23 +25,7 @@ using test::TempDir;
 const std::string kTool = std::string(KORVANE_BIN_DIR) + "/korvane-fax";
 constexpr int kHeaderRows = 8 + 32;  // blank lines, then the header line in fine resolution
 
-std::vector<Bitmap> apfPages(const std::string &path) {
-  std::vector<Bitmap> pages;
-  ApfReader r;
-  if (r.open(path) < 0) return pages;
-  for (int n = 1; n <= r.header().pageCount; ++n) {
-    ApfPageLocation loc;
-    if (r.locatePage(n, loc) < 0) break;
-    Bitmap b;
-    b.width = loc.header.widthPixels();
-    decodeApfPage(r, loc, [&](const std::uint8_t *line, std::size_t bytes) {
-      b.rows.emplace_back(reinterpret_cast<const char *>(line), bytes);
-    });
-    b.height = int(b.rows.size());
-    pages.push_back(std::move(b));
-  }
-  return pages;
-}
+using test::apfPages;
 
 // Rows of `got` from `offset` on that differ from all of `want`.
 int differing(const Bitmap &want, const Bitmap &got, int offset) {
