@@ -297,6 +297,16 @@ void Line::startFar(bool calling) {
   if (!far_->fax) throw std::runtime_error("fax_init failed");
   fax_set_transmit_on_idle(far_->fax, 1);
   t30_state_t *t30 = fax_get_t30_state(far_->fax);
+  if (SimLog::verbosity >= 3) {
+    // The fax machine's own account of the protocol, for finding out why a call failed.
+    auto toLog = [](int, const char *text) {
+      logAt(3, "far end: %.*s", int(std::strcspn(text, "\n")), text);
+    };
+    for (logging_state_t *l : {t30_get_logging_state(t30), fax_get_logging_state(far_->fax)}) {
+      span_log_set_level(l, int(SPAN_LOG_SHOW_PROTOCOL) | int(SPAN_LOG_FLOW));
+      span_log_set_message_handler(l, toLog);
+    }
+  }
   t30_set_tx_ident(t30, cfg_.farIdent.c_str());
   t30_set_ecm_capability(t30, cfg_.farEcm ? 1 : 0);
   t30_set_supported_modems(t30, cfg_.farModems
@@ -365,6 +375,16 @@ void Line::stopFar() {
   far_.reset();
 }
 
+// A receiver switched off part-way through a block goes on measuring the rest of that block, and
+// on a noisy line it can report "carrier up" after the fax machine has already turned to send.
+// No receiver is left to report the drop, so the machine would wait for silence for ever and
+// never listen for the next page. Report the drop on the switched-off receiver's behalf.
+void Line::settleFarReceiver() {
+  t30_state_t *t30 = fax_get_t30_state(far_->fax);
+  if (far_->fax->modems.current_rx_type == T30_MODEM_NONE && t30->rx_signal_present)
+    t30_hdlc_accept(t30, nullptr, SIG_STATUS_CARRIER_DOWN, true);
+}
+
 // --- audio ------------------------------------------------------------------------------------
 
 void Line::partyAudio(Party p, const int16_t *rx, int16_t *tx) {
@@ -373,6 +393,7 @@ void Line::partyAudio(Party p, const int16_t *rx, int16_t *tx) {
     m->audio(rx, tx);
   } else if (p == Party::Far && far_) {
     fax_rx(far_->fax, const_cast<int16_t *>(rx), kBlock);
+    settleFarReceiver();
     int n = fax_tx(far_->fax, tx, kBlock);
     if (n < kBlock) std::memset(tx + n, 0, (kBlock - n) * sizeof(int16_t));
   } else if (p == Party::Voice) {

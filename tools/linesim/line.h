@@ -96,6 +96,7 @@ class Line {
   void startFar(bool calling);
   void stopFar();
   void farPhaseE(int completion);
+  void settleFarReceiver();
   ModemPort *modem(Party p);
   const char *name(Party p) const;
   bool matches(const std::vector<std::string> &list, const std::string &number) const;

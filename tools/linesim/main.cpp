@@ -37,7 +37,8 @@ void usage(FILE *f) {
 Makes PORT_A and PORT_B links to pseudo-terminals, each with an emulated Class 1 fax modem,
 joined by a simulated telephone line. Dialling one rings the other.
 
-  -v, -vv               log line events (and with -vv the ports' traffic) to stderr
+  -v, -vv, -vvv         log line events (-vv: and the ports' traffic; -vvv: and the far-end fax
+                        machine's protocol) to stderr
   --speed X             run X times faster than real time (default 1; 4 or 8 suit tests)
   --delay MS            one-way delay of the line (default 40)
   --timeout S           end after S real seconds (default 600)
