@@ -61,12 +61,14 @@ Line::Line(LineConfig config) : cfg_(std::move(config)) {
   }
   if (cfg_.noiseDbm0 > -90)
     noise_ = awgn_init_dbm0(nullptr, 1234567, static_cast<float>(cfg_.noiseDbm0));
+  if (cfg_.burstMidPage > 0) burst_ = awgn_init_dbm0(nullptr, 7654321, -12.0f);
   gain_ = static_cast<float>(std::pow(10.0, -cfg_.lossDb / 20.0));
 }
 
 Line::~Line() {
   stopFar();
   if (noise_) awgn_free(noise_);
+  if (burst_) awgn_free(burst_);
 }
 
 ModemPort *Line::modem(Party p) {
@@ -467,12 +469,25 @@ void Line::step() {
     // A party that has hung up sends nothing any more.
     if (call_->hungUpBy[0]) std::memset(txCaller, 0, sizeof txCaller);
     if (call_->hungUpBy[1]) std::memset(txCallee, 0, sizeof txCallee);
-    if (cfg_.dropMidPage > 0) {
-      int64_t limit = secondsToBlocks(cfg_.dropMidPage);
-      const int16_t *tx[2] = {txCaller, txCallee};
+    if (cfg_.dropMidPage > 0 || cfg_.burstMidPage > 0) {
+      int16_t *tx[2] = {txCaller, txCallee};
       for (int d = 0; d < 2; ++d) {
-        call_->signalRun[d] = rms(tx[d]) > kSignalRms ? call_->signalRun[d] + 1 : 0;
-        if (call_->signalRun[d] == limit) dropLine("drops in the middle of a page");
+        Call &c = *call_;
+        c.signalRun[d] = rms(tx[d]) > kSignalRms ? c.signalRun[d] + 1 : 0;
+        if (cfg_.dropMidPage > 0 && c.signalRun[d] == secondsToBlocks(cfg_.dropMidPage)) {
+          dropLine("drops in the middle of a page");
+          break;
+        }
+        if (cfg_.burstMidPage > 0 && !c.burstDone &&
+            c.signalRun[d] == secondsToBlocks(cfg_.burstMidPage)) {
+          logAt(1, "line: a noise burst in the middle of a page");
+          c.burstDone = true;
+          c.burstLeft[d] = secondsToBlocks(cfg_.burstLength);
+        }
+        if (c.burstLeft[d] > 0) {
+          --c.burstLeft[d];
+          for (int i = 0; i < kBlock; ++i) tx[d][i] = awgn(burst_);
+        }
       }
     }
     impair(txCaller);

@@ -23,6 +23,8 @@ struct LineConfig {
   double lossDb = 0;         // attenuation each way
   double dropAfter = 0;      // drop the line this long after answering (0: never)
   double dropMidPage = 0;    // drop after this long of unbroken signal one way (0: never)
+  double burstMidPage = 0;   // once a call, a noise burst after this long of unbroken signal
+  double burstLength = 4;    // seconds of that burst
   std::vector<std::string> busyNumbers, noAnswerNumbers, voiceNumbers;
   int busyTimes = 0;        // a busy number is busy for this many dials, then answers (0: always)
   double voiceSeconds = 8;  // a person talks this long, then hangs up
@@ -82,6 +84,8 @@ class Line {
     int64_t farHangAt = -1;             // the far end releases the line after its session
     bool hungUpBy[2] = {false, false};  // caller, callee already on hook
     int64_t signalRun[2] = {0, 0};      // blocks of unbroken signal, caller->callee, callee->caller
+    int64_t burstLeft[2] = {0, 0};      // blocks of noise burst still to come each way
+    bool burstDone = false;
   };
   struct FarSession;
   struct Delay;
@@ -114,6 +118,7 @@ class Line {
   std::unique_ptr<FarSession> far_;
   std::unique_ptr<Delay> toCallee_, toCaller_;
   ::awgn_state_s *noise_ = nullptr;
+  ::awgn_state_s *burst_ = nullptr;  // loud noise for --burst-mid-page
   float gain_ = 1;
   bool farDialled_ = false;
   bool farFailed_ = false;

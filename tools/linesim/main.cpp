@@ -54,6 +54,8 @@ joined by a simulated telephone line. Dialling one rings the other.
   --loss DB             attenuate the line by DB decibels
   --drop-after S        the line drops S s after a call is answered
   --drop-mid-page S     the line drops after S s of unbroken carrier one way (a page)
+  --burst-mid-page S    once a call, after S s of unbroken carrier one way, loud noise
+                        spoils that direction for --burst-length S (4) (a damaged page)
   --mute SIDE:N         modem A or B stops answering after N command lines (until
                         its port is closed)
   --far-receive FILE    side B is a fax machine that answers and stores what it receives as
@@ -142,6 +144,10 @@ int main(int argc, char **argv) {
       cfg.dropAfter = num(0.02, 1e6);
     } else if (a == "--drop-mid-page") {
       cfg.dropMidPage = num(0.02, 1e6);
+    } else if (a == "--burst-mid-page") {
+      cfg.burstMidPage = num(0.02, 1e6);
+    } else if (a == "--burst-length") {
+      cfg.burstLength = num(0.02, 1e6);
     } else if (a == "--mute") {
       std::string v = text();
       double n;
