@@ -56,6 +56,8 @@ void ModemPort::create() {
 
 void ModemPort::destroy() {
   if (!t31_) return;
+  if (run_.on) endDataRun(" (cut short)");
+  run_ = DataRun{};
   // t31_free leaves the receive queue that t31_init allocated; free it here, or every port
   // close (a fresh modem) leaks 4 KB.
   if (t31_->rx_queue) queue_free(t31_->rx_queue);
@@ -217,6 +219,12 @@ void ModemPort::feed(int64_t block) {
       // Receiving (+FRM/+FRH): any byte aborts; pass one so a command behind it is still read.
       take = 1;
     }
+    if (mode == AT_MODE_STUFFED && take > 0) {
+      run_.fed = true;
+      // Image data has bytes other than zeros and the DLE pair; a training check has none.
+      for (std::size_t i = 0; i < take && !run_.image; ++i)
+        run_.image = in_[i] != 0 && in_[i] != kDle && in_[i] != kEtx;
+    }
     if (SimLog::verbosity >= 3 && (mode == AT_MODE_HDLC || mode == AT_MODE_STUFFED))
       logAt(3, "%c: DTE> %zu bytes of data ending %s", name_, take,
             ModemScript::printable(std::string_view(in_).substr(take > 8 ? take - 8 : 0,
@@ -273,8 +281,45 @@ void ModemPort::deliverDue(int64_t block) {
 void ModemPort::audio(const int16_t *rx, int16_t *tx) {
   // The modem's timers run on the samples it is given, so it hears silence even when idle.
   t31_rx(t31_, const_cast<int16_t *>(rx), kBlock);
+  // The DTE's bytes only arrive between blocks, so the buffer can only drain inside t31_tx.
+  const int outBefore = t31_->tx.out_bytes;
+  const bool finalBefore = t31_->tx.final;
   int n = t31_tx(t31_, tx, kBlock);
   if (n < kBlock) std::memset(tx + n, 0, (kBlock - n) * sizeof(int16_t));
+  meterBlock(outBefore, finalBefore);
+}
+
+void ModemPort::meterBlock(int outBefore, bool finalBefore) {
+  const auto &buf = t31_->tx;
+  const int taken = buf.out_bytes - outBefore;
+  if (!run_.on) {
+    // Fill before the first byte is the modem's own preamble, not the DTE being late.
+    if (!run_.fed || taken <= 0) return;
+    run_.on = true;
+    run_.blocks = 1;
+    run_.emptyBits = 0;
+  } else {
+    ++run_.blocks;
+    // Ran dry inside this block while the DTE had not yet ended the data: the rest of the
+    // block went out as fill. After DLE ETX the modem drains and stops by itself.
+    if (!finalBefore && buf.out_bytes == buf.in_bytes) {
+      const double blockBits = double(t31_->bit_rate) * kBlock / kSampleRate;
+      run_.emptyBits += std::max(0.0, blockBits - 8.0 * taken);
+    }
+  }
+  // spandsp clears `final` when it hands the end of data to the modulator.
+  if (finalBefore && !buf.final)
+    endDataRun("");
+  else if (atMode() == AT_MODE_ONHOOK_COMMAND)
+    endDataRun(" (cut short)");
+}
+
+void ModemPort::endDataRun(const char *how) {
+  const double seconds = double(run_.blocks) / kBlocksPerSecond;
+  const double empty = t31_->bit_rate > 0 ? run_.emptyBits / t31_->bit_rate : 0;
+  logAt(1, "%c: %s %.2f s, modem buffer empty %.2f s%s", name_,
+        run_.image ? "page data" : "training data", seconds, empty, how);
+  run_ = DataRun{};
 }
 
 }  // namespace kv::linesim

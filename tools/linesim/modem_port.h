@@ -68,6 +68,8 @@ class ModemPort {
   void create();
   void destroy();
   void countCommands(const char *buf, std::size_t len);
+  void meterBlock(int outBefore, bool finalBefore);
+  void endDataRun(const char *how);
 
   char name_;
   PseudoTerminal pty_;
@@ -90,6 +92,17 @@ class ModemPort {
   std::deque<Event> events_;
   bool inInterpreter_ = false;
   int64_t hangupDue_ = -1;  // a far-end hang-up waits while the modem still delivers data
+
+  // High-speed data sent with +FTM, from its first byte on the line to its DLE ETX: how long
+  // the transmitter had nothing from the DTE and sent fill instead (the program was late).
+  struct DataRun {
+    bool fed = false;      // the DTE gave bytes in +FTM since the last run ended
+    bool image = false;    // ... and not only zeros (a training check is all zeros)
+    bool on = false;       // the first byte has gone out
+    int64_t blocks = 0;    // on the line so far
+    double emptyBits = 0;  // bit times of fill the DTE was late for
+  };
+  DataRun run_;
 };
 
 }  // namespace kv::linesim
