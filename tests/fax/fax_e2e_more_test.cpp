@@ -274,5 +274,31 @@ TEST_F(FaxLineMore, LineDroppedMidPageFailsBothSides) {
   EXPECT_EQ(line.finish(), 0) << line.log();
 }
 
+// Noise spoils most of page 1: the far end answers retrain-negative, the sender steps down,
+// trains again and sends page 1 again, and both pages arrive intact.
+TEST_F(FaxLineMore, DamagedPageIsSentAgainAfterRetraining) {
+  std::string apf = makeApf(2, false, "damaged", 58);
+  auto sent = apfPages(apf);
+  ASSERT_EQ(sent.size(), 2u);
+  LineOptions o;
+  o.calls = 1;
+  o.farReceive = "far.tif";
+  o.extra = {"--burst-mid-page", "3", "--burst-length", "12"};
+  SimulatedLine line(o);
+  auto tx = send(line.portA(), apf, {"--rate", "14400"});
+  ASSERT_TRUE(tx->wait(150s));
+  EXPECT_EQ(tx->exitCode(), 0) << tx->output() << line.log();
+  EXPECT_NE(tx->output().find("Error sending page"), std::string::npos) << tx->output();
+  EXPECT_EQ(line.finish(), 0) << line.log();
+  EXPECT_NE(line.log().find("received 2 page(s) at 12000 bps, 0 bad rows: OK"), std::string::npos)
+      << line.log();
+  auto got = test::readTiffPages(line.farReceived());
+  ASSERT_EQ(got.size(), 2u);
+  for (int p = 0; p < 2; ++p)
+    EXPECT_EQ(test::differingRows(withHeader(sent[std::size_t(p)], false), got[std::size_t(p)], 0),
+              0)
+        << "page " << p + 1;
+}
+
 }  // namespace
 }  // namespace kv
