@@ -1,44 +1,24 @@
 #pragma once
-// The few APF file operations a fax session needs while it runs: reading the main header and
-// walking page headers of a file being sent, and building a received file page by page.
-// Integers are little-endian.
-#include <cstdint>
+// The APF file work a fax session does while it runs: reading the main header and walking the
+// page headers of a file being sent (its data is then streamed a block at a time), and
+// building a received file page by page. The header layouts themselves are faximage's.
 #include <cstdio>
-#include <ctime>
 #include <string>
 
 #include "comm/errors/result_codes.h"
+#include "faximage/apf_file.h"
 
 namespace kv::apf {
-
-constexpr int kHeaderSize = 64;
-constexpr int kPageHeaderSize = 16;
-constexpr std::uint16_t kFlagFine = 1;
-constexpr std::uint16_t kFlagWide = 2;
-constexpr std::uint16_t kFlagLengthWords = 4;
-
-struct FileHeader {
-  bool signatureOk = false;
-  std::uint16_t pageCount = 0;
-  std::uint32_t firstPageOffset = 64;
-};
-
-struct PageHeader {
-  std::uint32_t length = 0;
-  std::uint16_t flags = 0;
-};
 
 // Negated errno of the last failing call, or fallback when errno is 0.
 Result lastError(Result fallback = ecDeviceRead);
 
 // Opens a file for reading and reads its main header. Result: 0, -8001 for a file that is not
 // APF (the file is closed again), or the file system's code.
-Result openForSending(const std::string &path, std::FILE *&f, FileHeader &h);
+Result openForSending(const std::string &path, std::FILE *&f, ApfMainHeader &h);
 // Positions at page n (1-based) and reads its header; the file is left at the page's data.
 // -100 for n of 0 or above the page count.
-Result seekPage(std::FILE *f, const FileHeader &h, int n, PageHeader &ph);
-
-std::uint32_t packDosDateTime(const std::tm &t);
+Result seekPage(std::FILE *f, const ApfMainHeader &h, int n, ApfPageHeader &ph);
 
 // A received file under construction.
 class Writer {
@@ -60,11 +40,11 @@ class Writer {
 
  private:
   Result writeHeader(const std::string &stationId);
+  Result writePageHeader();
   std::FILE *f_ = nullptr;
   std::string path_;
   long pagePos_ = -1;
-  std::uint32_t pageLen_ = 0;
-  std::uint16_t pageFlags_ = 0;
+  ApfPageHeader page_;
   int pages_ = 0;
 };
 

@@ -19,7 +19,10 @@ void CommFaxPort::configure(TKvCustomComPort &cp) {
 }
 
 int CommFaxPort::handle() {
-  if (port_ && PortIsOpen(port_)) return port_;
+  // While a session runs, its steps come from the dispatch thread: they use the handle taken
+  // at the start and never look at the component, which belongs to the main thread. A port
+  // closed under the session then reads as gone.
+  if (int h = port_) return PortIsOpen(h) ? h : 0;
   return cp_.Open() ? cp_.ComHandle() : 0;
 }
 
@@ -77,14 +80,25 @@ void CommFaxPort::setBaud(std::int32_t bps) {
   if (int h = handle()) SetLine(h, std::uint32_t(bps), 5, 9, 3);
 }
 
-void CommFaxPort::setSoftwareFlow(bool on) {
+std::int32_t CommFaxPort::baud() {
+  // The line itself, not the component's property: the session switches rates on the handle.
+  LineValues v;
+  if (int h = handle(); h && GetLine(h, v) >= 0) return std::int32_t(v.baud);
+  return std::int32_t(cp_.Baud());
+}
+
+void CommFaxPort::setSoftwareFlow(bool on, bool receiving) {
   int h = handle();
   if (!h) return;
-  if (on)
-    SWFlowEnable(h, std::uint16_t(cp_.InSize() * 3 / 4), std::uint16_t(cp_.InSize() / 4),
-                 sfTransmitFlow | sfReceiveFlow);
-  else
+  if (!on) {
     SWFlowDisable(h);
+    return;
+  }
+  // Only the direction that carries no data: page data holds every byte value, and an XON or
+  // XOFF in it must neither be eaten by our driver (receiving) nor be ours inserted into it
+  // (sending).
+  SWFlowEnable(h, std::uint16_t(cp_.InSize() * 3 / 4), std::uint16_t(cp_.InSize() / 4),
+               receiving ? sfReceiveFlow : sfTransmitFlow);
 }
 
 bool CommFaxPort::alive() {

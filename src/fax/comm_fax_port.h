@@ -27,8 +27,8 @@ class CommFaxPort : public FaxPort {
   void setRts(bool on) override;
   bool dcd() override;
   void setBaud(std::int32_t bps) override;
-  std::int32_t baud() override { return std::int32_t(cp_.Baud()); }
-  void setSoftwareFlow(bool on) override;
+  std::int32_t baud() override;
+  void setSoftwareFlow(bool on, bool receiving) override;
   bool alive() override;
 
   Result startTriggers(std::function<void(FaxTrigger)> handler) override;
@@ -65,7 +65,7 @@ class CommFaxPort : public FaxPort {
   Gate *gate_ = new Gate;
 
   TKvCustomComPort &cp_;
-  int port_ = 0;
+  std::atomic<int> port_{0};  // the session's handle; 0 outside a session
   std::function<void(FaxTrigger)> handler_;
   int timeoutH_ = 0, statusH_ = 0, freeH_ = 0, usedH_ = 0, linesH_ = 0;
   std::atomic<bool> registered_{false};

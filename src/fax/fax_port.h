@@ -31,7 +31,9 @@ class FaxPort {
   virtual bool dcd() = 0;
   virtual void setBaud(std::int32_t bps) = 0;
   virtual std::int32_t baud() = 0;
-  virtual void setSoftwareFlow(bool on) = 0;
+  // XON/XOFF while page data flows: when receiving we send XOFF/XON to pace the modem; when
+  // sending we obey the modem's.
+  virtual void setSoftwareFlow(bool on, bool receiving) = 0;
   // False once the device has gone (pty closed, modem unplugged).
   virtual bool alive() = 0;
 

@@ -223,6 +223,10 @@ void TKvAbstractFax::sendCommand(const std::string &cmd, int extraDelay) {
   if (stepping_) armTimeout(faxtime::kResponseTicks);
 }
 
+void TKvAbstractFax::softwareFlow(bool on) {
+  if (SoftwareFlow && port_) port_->setSoftwareFlow(on, !sender_);
+}
+
 void TKvAbstractFax::armTimeout(std::int32_t ticks) {
   if (port_) port_->armTimeout(ticks);
 }
@@ -317,7 +321,8 @@ void TKvAbstractFax::modemHangup() {
 }
 
 void TKvAbstractFax::switchBaud(std::int32_t bps) {
-  if (!bps || !port_ || port_->baud() == bps) return;
+  // Without InitBaud the port keeps one rate throughout, whatever NormalBaud says.
+  if (!initBaud_ || !bps || !port_ || port_->baud() == bps) return;
   delayMs(faxtime::kBaudSwitchTicks * kTickMs);
   port_->setBaud(bps);
 }
@@ -492,6 +497,8 @@ void TKvAbstractFax::finishSession() {
   if (!stepping_) return;
   stepping_ = false;
   if (port_) {
+    // A session ended in the middle of page data must not leave XON/XOFF on the port.
+    softwareFlow(false);
     port_->setSessionMark(false);
     port_->stopTriggers();
   }

@@ -156,7 +156,10 @@ class TKvAbstractFax {
   int classQuery(bool withInit);
   void toggleDtr();
   void modemHangup();
+  // Switches the port rate when InitBaud is in use (after the 9-tick wait).
   void switchBaud(std::int32_t bps);
+  // XON/XOFF on or off for page data, when SoftwareFlow is set.
+  void softwareFlow(bool on);
   void armTimeout(std::int32_t ticks);
   bool queryModulations(bool receive);
 

@@ -71,9 +71,9 @@ std::string substituteHeader(std::string_view text, const HeaderFields &f) {
       case 'P': {
         int p = f.pageNumber;
         if (f.sendingCover)
-          p = 1;
+          p = f.coverPage;
         else if (f.afterCover)
-          p = f.pageNumber + 1;
+          p = f.pageNumber + f.coverPages;
         value = std::to_string(p);
         break;
       }

@@ -18,7 +18,8 @@ struct HeaderFields {
   std::string recipient;  // $R
   std::string title;      // $S
   int faxPages = 0;       // pages of the fax file
-  int coverPages = 0;     // 0 or 1
+  int coverPages = 0;     // pages of the cover (a text cover is one page)
+  int coverPage = 1;      // current cover page while the cover is sent
   int pageNumber = 1;     // current fax page
   bool sendingCover = false;
   bool afterCover = false;  // a cover was sent before this page

@@ -105,6 +105,8 @@ Result TKvReceiveFax::prepare() {
   progress_ = 0;
   state_ = 1;
   statusShown_ = false;
+  // The modem is initialised at InitBaud when that is in use.
+  switchBaud(initBaud_);
   if (FaxClass == fcUnknown || FaxClass == fcDetect) {
     if (!prepareModem(false)) return ecFaxBadModemResult;
   }
@@ -176,6 +178,8 @@ Result TKvReceiveFax::flushBuffer() {
 void TKvReceiveFax::listenHighSpeed(bool page) {
   // The caller starts its training or page 75 ms after our OK (T.30 5.3.2.2); a modem told
   // to listen later misses the training sequence at the carrier's start. So no delay here.
+  // Training and every page (not only the first) are data we pace with XOFF.
+  softwareFlow(true);
   sendCommand("AT+FRM=" + (page ? t30::pageCode(rateCode_) : rateCode_), -faxtime::kCommandDelay);
 }
 
@@ -191,7 +195,7 @@ void TKvReceiveFax::newCall() {
     statusShown_ = true;
     reportStatus(1);
   }
-  if (SoftwareFlow) port_->setSoftwareFlow(false);
+  softwareFlow(false);
   port_->setDtr(true);
   port_->setRts(true);
   sendCommand("AT+FCLASS=1");
@@ -212,8 +216,7 @@ void TKvReceiveFax::training(FaxEvent ev) {
     if (dle_) {
       dle_ = false;
       if (c == t30::ETX) {
-        // T.30 asks for a check of zeros; allow a little noise at its start.
-        if (trainNonZero_ * 10 < trainTotal_) {
+        if (trainCheck_.passed()) {
           gotoState(19);
         } else {
           sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
@@ -221,16 +224,14 @@ void TKvReceiveFax::training(FaxEvent ev) {
         }
         return;
       }
-      ++trainTotal_;
-      if (c != 0) ++trainNonZero_;
+      trainCheck_.add(std::uint8_t(c));
       continue;
     }
     if (c == t30::DLE) {
       dle_ = true;
       continue;
     }
-    ++trainTotal_;
-    if (c != 0) ++trainNonZero_;
+    trainCheck_.add(std::uint8_t(c));
   }
   armTimeout(faxtime::kLineTicks);
 }
@@ -272,7 +273,7 @@ void TKvReceiveFax::pageData(FaxEvent ev) {
       if (c == t30::ETX) {
         r = flushBuffer();
         if (r < 0) return fail(r);
-        if (SoftwareFlow) port_->setSoftwareFlow(false);
+        softwareFlow(false);
         setProgress(fpGetPage);
         armTimeout(faxtime::kResponseTicks);
         return gotoState(27);
@@ -313,6 +314,8 @@ void TKvReceiveFax::stateError() {
   }
   buf_.clear();
   if (port_->alive()) modemHangup();
+  // Back to the idle rate, as at the end of a good call.
+  switchBaud(initBaud_);
   if ((statusShown_ && !ConstantStatus) || aborted_) {
     reportStatus(2);
     statusShown_ = false;
@@ -396,7 +399,6 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
       if (contains(l, "OK")) {
         if (finalFrame_ && t30::classify(lastFcf_) == t30::Kind::Dcs) {
           finalFrame_ = false;
-          if (SoftwareFlow) port_->setSoftwareFlow(true);
           listenHighSpeed(false);
           return gotoState(15, false);
         }
@@ -407,7 +409,7 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
     case 15:
       if (timeout) return fail(ecTimeout);
       if (contains(l, "CONNECT")) {
-        trainTotal_ = trainNonZero_ = 0;
+        trainCheck_.reset();
         dle_ = false;
         armTimeout(faxtime::kLineTicks);
         gotoState(16);
@@ -429,7 +431,7 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
     case 19:
       if (timeout) return fail(ecTimeout);
       if (contains(l, "RRIER")) {
-        if (SoftwareFlow) port_->setSoftwareFlow(false);
+        softwareFlow(false);
         delayMs(faxtime::kPostTrainTurn);
         sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
         gotoState(20, false);
@@ -438,7 +440,6 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
     case 20:
       if (timeout) return fail(ecTimeout);
       if (contains(l, "CONNECT")) {
-        if (SoftwareFlow) port_->setSoftwareFlow(true);
         sendFrame(t30::fcf::CFR, true);
         return;
       }

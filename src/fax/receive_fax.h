@@ -71,8 +71,7 @@ class TKvReceiveFax : public TKvAbstractFax {
   bool statusShown_ = false;
   bool morePages_ = false;
   bool dle_ = false;
-  long trainTotal_ = 0;
-  long trainNonZero_ = 0;
+  t30::TrainingCheck trainCheck_;
   apf::Writer file_;
   std::vector<std::uint8_t> buf_;
 };

@@ -142,7 +142,8 @@ Result TKvSendFax::prepare() {
   pageNumber_ = 1;
   busyCount_ = 0;
   prevRes_ = curRes_ = ' ';
-  port_->setBaud(19200);
+  // The modem is initialised at InitBaud when that is in use.
+  port_->setBaud(initBaud_ ? initBaud_ : 19200);
   port_->setDtr(true);
   port_->setRts(true);
   if (!prepareModem(true)) return sessionError_;
@@ -199,6 +200,7 @@ std::string TKvSendFax::substitute(const std::string &text) {
   f.title = HeaderTitle;
   f.faxPages = faxPages_;
   f.coverPages = coverPages_;
+  f.coverPage = coverPage_;
   f.pageNumber = pageNumber_;
   f.sendingCover = sendingCover_;
   f.afterCover = coverPages_ > 0 && !sendingCover_;
@@ -249,16 +251,16 @@ void TKvSendFax::writeRows(const std::vector<std::vector<std::uint8_t>> &rows) {
 // --- Files and pages ---------------------------------------------------------------------------
 
 Result TKvSendFax::readPageHeader() {
-  const apf::FileHeader &h = sendingCover_ ? coverHeader_ : faxHeader_;
-  int n = sendingCover_ ? 1 : pageNumber_.load();
-  apf::PageHeader ph;
+  const ApfMainHeader &h = sendingCover_ ? coverHeader_ : faxHeader_;
+  int n = sendingCover_ ? coverPage_ : pageNumber_.load();
+  ApfPageHeader ph;
   Result r = apf::seekPage(pageSrc_, h, n, ph);
   if (r < 0) return r;
-  pageLen_ = long(ph.length);
-  lengthWords_ = ph.flags & apf::kFlagLengthWords;
-  pageWide_ = ph.flags & apf::kFlagWide;
+  pageLen_ = long(ph.imageLength);
+  lengthWords_ = ph.lineRecords();
+  pageWide_ = ph.wide();
   prevRes_ = curRes_;
-  curRes_ = (ph.flags & apf::kFlagFine) ? '1' : '0';
+  curRes_ = ph.highResolution() ? '1' : '0';
   fine_ = curRes_ == '1';
   wide_ = pageWide_;
   if (prevRes_ != ' ' && prevRes_ != curRes_) reportError(ecFaxMixedResolution);
@@ -266,11 +268,29 @@ Result TKvSendFax::readPageHeader() {
 }
 
 bool TKvSendFax::morePages() const {
+  if (sendingCover_ && coverPage_ < coverPages_) return true;
   return fax_ && (sendingCover_ || pageNumber_ < faxPages_);
 }
 
+Result TKvSendFax::openCover() {
+  if (coverIsApf_) {
+    Result r = apf::openForSending(coverName_, cover_, coverHeader_);
+    if (r < 0) return r;
+    ApfPageHeader ph;
+    r = apf::seekPage(cover_, coverHeader_, 1, ph);
+    if (r < 0) return r;
+    coverPages_ = coverHeader_.pageCount;
+    return ecOK;
+  }
+  errno = 0;
+  cover_ = std::fopen(coverName_.c_str(), "rb");
+  return cover_ ? ecOK : apf::lastError(ecFileNotFound);
+}
+
 Result TKvSendFax::nextPage() {
-  if (sendingCover_) {
+  if (sendingCover_ && coverPage_ < coverPages_) {
+    ++coverPage_;
+  } else if (sendingCover_) {
     if (cover_) std::fclose(cover_);
     cover_ = nullptr;
     coverName_.clear();
@@ -315,6 +335,7 @@ void TKvSendFax::stateNextFax() {
   setPartnerId("");
   pageNumber_ = 1;
   faxPages_ = coverPages_ = 0;
+  coverPage_ = 1;
   sendingCover_ = false;
   bytesSent_ = pageLen_ = 0;
   closeFiles();
@@ -334,7 +355,7 @@ void TKvSendFax::stateNextFax() {
     fail(ecNoFilename);
     return;
   }
-  if (SoftwareFlow) port_->setSoftwareFlow(false);
+  softwareFlow(false);
   gotoState(2);
 }
 
@@ -345,6 +366,12 @@ void TKvSendFax::stateSetup() {
     coverPages_ = 1;
     sendingCover_ = true;
     coverIsApf_ = coverName_.find("." + FaxFileExt) != std::string::npos;
+    // Opened before dialling: a cover that cannot be sent ends the fax with nothing sent.
+    Result r = openCover();
+    if (r < 0) {
+      fail(r);
+      return;
+    }
   }
   if (fax_) {
     bool cover = sendingCover_;
@@ -360,26 +387,20 @@ void TKvSendFax::stateSetup() {
     curRes_ = '0';
     fine_ = false;
     if (coverIsApf_) {
-      std::FILE *f = nullptr;
-      apf::FileHeader h;
-      Result r = apf::openForSending(coverName_, f, h);
+      ApfPageHeader ph;
+      Result r = apf::seekPage(cover_, coverHeader_, 1, ph);
       if (r < 0) {
         fail(r);
         return;
       }
-      apf::PageHeader ph;
-      r = apf::seekPage(f, h, 1, ph);
-      std::fclose(f);
-      if (r < 0) {
-        fail(r);
-        return;
-      }
-      curRes_ = (ph.flags & apf::kFlagFine) ? '1' : '0';
+      curRes_ = ph.highResolution() ? '1' : '0';
       fine_ = curRes_ == '1';
-      wide_ = pageWide_ = ph.flags & apf::kFlagWide;
+      wide_ = pageWide_ = ph.wide();
     }
   }
   setProgress(fpInitModem);
+  // Every fax is transferred at NormalBaud: the one before may have ended at InitBaud.
+  switchBaud(normalBaud_);
   // Class 1 is the only class carried; its first command selects the class.
   sendCommand("AT+FCLASS=1");
   gotoState(3, false);
@@ -536,7 +557,7 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
     case 15:
       if (timeout) return fail(ecTimeout);
       if (contains(l, "CONNECT")) {
-        if (SoftwareFlow) port_->setSoftwareFlow(true);
+        softwareFlow(true);
         std::size_t n = std::min<std::size_t>(std::size_t(lineRate_ / 100) * 18, 8192);
         std::vector<std::uint8_t> tcf(n, 0);
         tcf.push_back(t30::DLE);
@@ -549,7 +570,7 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
     case 16:
       if (timeout) return fail(ecTimeout);
       if (contains(l, "OK")) {
-        if (SoftwareFlow) port_->setSoftwareFlow(false);
+        softwareFlow(false);
         delayMs(faxtime::kTurnaround);
         cfrReceived_ = false;
         finalFrame_ = false;
@@ -699,7 +720,7 @@ void TKvSendFax::pageReady() {
     return;
   }
   setProgress(fpSendPage);
-  if (SoftwareFlow) port_->setSoftwareFlow(true);
+  softwareFlow(true);
   gotoState(23);
 }
 
@@ -721,20 +742,15 @@ void TKvSendFax::pageHeader() {
 }
 
 void TKvSendFax::coverOpen() {
+  if (!cover_) {
+    Result r = openCover();
+    if (r < 0) return fail(r);
+  }
   if (coverIsApf_) {
-    if (!cover_) {
-      Result r = apf::openForSending(coverName_, cover_, coverHeader_);
-      if (r < 0) return fail(r);
-    }
     pageSrc_ = cover_;
     Result r = readPageHeader();
     if (r < 0) return fail(r);
     return gotoState(26);
-  }
-  if (!cover_) {
-    errno = 0;
-    cover_ = std::fopen(coverName_.c_str(), "rb");
-    if (!cover_) return fail(apf::lastError(ecFileNotFound));
   }
   fontRows_ = 48;
   setProgress(fpSendPage);
@@ -829,7 +845,7 @@ void TKvSendFax::pageFlushed() {
     armTimeout(faxtime::kPageDataTicks);
     return;
   }
-  if (SoftwareFlow) port_->setSoftwareFlow(false);
+  softwareFlow(false);
   armTimeout(faxtime::kResponseTicks + pageLineTicksLeft());
   gotoState(29);
 }

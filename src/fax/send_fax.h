@@ -88,6 +88,7 @@ class TKvSendFax : public TKvAbstractFax {
   bool morePages() const;
   Result nextPage();
   Result readPageHeader();
+  Result openCover();
   void closeFiles();
   void writeBlankLine();
   void padOutput();
@@ -106,12 +107,13 @@ class TKvSendFax : public TKvAbstractFax {
 
   // Per fax.
   std::FILE *fax_ = nullptr;
-  apf::FileHeader faxHeader_;
+  ApfMainHeader faxHeader_;
   std::FILE *cover_ = nullptr;  // APF cover or text cover
-  apf::FileHeader coverHeader_;
+  ApfMainHeader coverHeader_;
   std::FILE *pageSrc_ = nullptr;  // file the current page's data comes from
   int faxPages_ = 0;
   int coverPages_ = 0;
+  int coverPage_ = 1;  // cover page being sent (an APF cover may have several)
   bool sendingCover_ = false;
   bool coverIsApf_ = false;
   bool lengthWords_ = false;

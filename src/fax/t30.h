@@ -2,6 +2,7 @@
 // T.30 frames as a Class 1 host builds and reads them (ITU T.30, T.31), the modulation table,
 // and the reader that splits the modem's byte stream into text lines and HDLC frames.
 // Bytes are in the order of the modem interface: the first bit on the line is the LSB.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -114,6 +115,31 @@ int parseClassList(std::string_view line);
 
 // Number in a hang-up report ("+FHNG:nnn"), 0 if none.
 int hangupNumber(std::string_view line);
+
+// Judges a training check: 1.5 s of zeros the caller sends at the new rate. Fewer than one
+// byte in ten may be spoilt, and the spoilt ones must not be spread through the check: the
+// longest clean stretch has to cover half of it. A line whose errors are scattered (one byte
+// in a hundred, say) passes a plain count yet garbles most rows of a page, and the caller
+// would count that page as delivered; such a line must train lower instead. A burst of noise
+// at the carrier's start, which many modems pass on, still passes.
+class TrainingCheck {
+ public:
+  void reset() { *this = TrainingCheck(); }
+  void add(std::uint8_t byte) {
+    ++total_;
+    if (byte == 0) {
+      longestRun_ = std::max(longestRun_, ++run_);
+    } else {
+      ++nonZero_;
+      run_ = 0;
+    }
+  }
+  bool passed() const { return total_ > 0 && nonZero_ * 10 < total_ && longestRun_ * 2 >= total_; }
+  long total() const { return total_; }
+
+ private:
+  long total_ = 0, nonZero_ = 0, run_ = 0, longestRun_ = 0;
+};
 
 // Splits the bytes a Class 1 modem sends into result lines and HDLC frames.
 // Lines end at LF and are trimmed of characters below 33; empty lines are not reported.

@@ -106,16 +106,16 @@ TEST(FaxApf, WriterPagesReadBack) {
   ASSERT_EQ(w.close(), ecOK);
 
   std::FILE *f = nullptr;
-  apf::FileHeader h;
+  ApfMainHeader h;
   ASSERT_EQ(apf::openForSending(path, f, h), ecOK);
   EXPECT_EQ(h.pageCount, 2);
-  apf::PageHeader ph;
+  ApfPageHeader ph;
   ASSERT_EQ(apf::seekPage(f, h, 2, ph), ecOK);
-  EXPECT_EQ(ph.length, 2u);
-  EXPECT_EQ(ph.flags, apf::kFlagWide);
+  EXPECT_EQ(ph.imageLength, 2u);
+  EXPECT_EQ(ph.imageFlags, apfWide);
   EXPECT_EQ(std::fgetc(f), 9);
   ASSERT_EQ(apf::seekPage(f, h, 1, ph), ecOK);
-  EXPECT_EQ(ph.flags, apf::kFlagFine);
+  EXPECT_EQ(ph.imageFlags, apfHighResolution);
   EXPECT_EQ(apf::seekPage(f, h, 3, ph), ecReadBeyondEof);
   EXPECT_EQ(apf::seekPage(f, h, 0, ph), ecReadBeyondEof);
   std::fclose(f);

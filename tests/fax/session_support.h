@@ -6,12 +6,109 @@
 #include <string>
 #include <vector>
 
+#include <functional>
+#include <mutex>
+
 #include "comm/com_port.h"
 #include "comm/main_thread.h"
+#include "fax/comm_fax_port.h"
 #include "fax/fax_session.h"
 #include "scriptmodem/script_modem.h"
 
 namespace kv::test {
+
+// One thing a session did to its port, with the machine state of that moment and the line
+// settings the modem's side saw right after.
+struct PortEvent {
+  enum Kind { Put, Read, Baud, Flow } kind = Put;
+  int state = 0;
+  std::string bytes;       // Put: what was written; Read: the byte
+  std::int32_t value = 0;  // Baud: the rate asked for; Flow: 1 on, 0 off
+  double waitedMs = 0;     // Baud: time since the session last asked the port's rate
+  ScriptModem::LineState line;
+};
+
+// A port to the scripted modem that records every write, received byte, rate and flow switch.
+class WatchedPort : public FaxPort {
+ public:
+  WatchedPort(FaxPort &inner, const ScriptModem &modem, std::function<int()> state)
+      : in_(inner), modem_(modem), state_(std::move(state)) {}
+
+  std::vector<PortEvent> events() const {
+    std::lock_guard lk(mu_);
+    return events_;
+  }
+
+  Result put(const std::uint8_t *data, std::size_t n) override {
+    add(PortEvent::Put, std::string(reinterpret_cast<const char *>(data), n));
+    return in_.put(data, n);
+  }
+  int getChar() override {
+    int c = in_.getChar();
+    if (c >= 0) add(PortEvent::Read, std::string(1, char(c)));
+    return c;
+  }
+  void setBaud(std::int32_t bps) override {
+    double waited = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                              lastAsked_.load())
+                        .count();
+    in_.setBaud(bps);
+    add(PortEvent::Baud, {}, bps, waited);
+  }
+  std::int32_t baud() override {
+    lastAsked_ = std::chrono::steady_clock::now();
+    return in_.baud();
+  }
+  void setSoftwareFlow(bool on, bool receiving) override {
+    in_.setSoftwareFlow(on, receiving);
+    add(PortEvent::Flow, {}, on ? 1 : 0);
+  }
+
+  int inUsed() override { return in_.inUsed(); }
+  int outUsed() override { return in_.outUsed(); }
+  int outFree() override { return in_.outFree(); }
+  int outSize() override { return in_.outSize(); }
+  void flushIn() override { in_.flushIn(); }
+  void flushOut() override { in_.flushOut(); }
+  void setDtr(bool on) override { in_.setDtr(on); }
+  void setRts(bool on) override { in_.setRts(on); }
+  bool dcd() override { return in_.dcd(); }
+  bool alive() override { return in_.alive(); }
+  Result startTriggers(std::function<void(FaxTrigger)> handler) override {
+    return in_.startTriggers(std::move(handler));
+  }
+  void enableDelivery() override { in_.enableDelivery(); }
+  void stopTriggers() override { in_.stopTriggers(); }
+  void detach() override { in_.detach(); }
+  void armTimeout(std::int32_t ticks) override { in_.armTimeout(ticks); }
+  void disarmTimeout() override { in_.disarmTimeout(); }
+  void armStatusTimer(std::int32_t ticks) override { in_.armStatusTimer(ticks); }
+  void armOutFree(int level) override { in_.armOutFree(level); }
+  void armOutUsed(int level) override { in_.armOutUsed(level); }
+  void setPolling(bool on) override { in_.setPolling(on); }
+  bool polling() override { return in_.polling(); }
+  void setSessionMark(bool on) override { in_.setSessionMark(on); }
+
+ private:
+  void add(PortEvent::Kind kind, std::string bytes, std::int32_t value = 0, double waited = 0) {
+    PortEvent e;
+    e.kind = kind;
+    e.state = state_();
+    e.bytes = std::move(bytes);
+    e.value = value;
+    e.waitedMs = waited;
+    e.line = modem_.lineState();
+    std::lock_guard lk(mu_);
+    events_.push_back(std::move(e));
+  }
+
+  FaxPort &in_;
+  const ScriptModem &modem_;
+  std::function<int()> state_;
+  std::atomic<std::chrono::steady_clock::time_point> lastAsked_{};
+  mutable std::mutex mu_;
+  std::vector<PortEvent> events_;
+};
 
 struct Outcome {
   bool finished = false;
@@ -19,6 +116,8 @@ struct Outcome {
   std::vector<int> logs;
   std::vector<Result> errors;
   ScriptReport report;
+  std::vector<PortEvent> events;     // with SessionRig::watchState set
+  ScriptModem::LineState lineAfter;  // the port's settings when the session had finished
 };
 
 class SessionRig {
@@ -42,7 +141,16 @@ class SessionRig {
     TKvComPort cp;
     cp.SetDevicePath(modem.path());
     cp.SetAutoOpen(false);
-    fax.SetComPort(&cp);
+    std::unique_ptr<CommFaxPort> inner;
+    std::unique_ptr<WatchedPort> watched;
+    if (watchState) {
+      CommFaxPort::configure(cp);
+      inner = std::make_unique<CommFaxPort>(cp);
+      watched = std::make_unique<WatchedPort>(*inner, modem, watchState);
+      fax.SetFaxPort(watched.get());
+    } else {
+      fax.SetComPort(&cp);
+    }
     fax.OnFaxFinish = [&](TKvAbstractFax &, Result code) {
       out.finished = true;
       out.code = code;
@@ -60,11 +168,21 @@ class SessionRig {
       for (int i = 0; i < 200 && !out.finished; ++i) mt_.waitAndRun(std::chrono::milliseconds(20));
     }
     out.report = modem.finish(std::chrono::seconds(2));
+    out.lineAfter = modem.lineState();
+    if (watched) {
+      watched->detach();
+      out.events = watched->events();
+      fax.SetFaxPort(nullptr);
+    }
     // The port must close cleanly whatever happened, and be free for the next test.
     cp.SetOpen(false);
     fax.SetComPort(nullptr);
     return out;
   }
+
+  // When set, the session runs on a WatchedPort and Outcome::events holds what it did; the
+  // function gives the machine state at each event (read on the session's own thread).
+  std::function<int()> watchState;
 
  private:
   PlainMainThread mt_;

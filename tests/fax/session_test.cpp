@@ -424,6 +424,227 @@ TEST_F(SendSession, SeveralFaxesThroughNextFaxBusyOneSkipped) {
   EXPECT_EQ(asked, 3);
 }
 
+// --- Port rates, XON/XOFF and covers -----------------------------------------------------------
+
+using test::PortEvent;
+
+// The rate the modem's side saw when each command went out, in order.
+std::vector<std::pair<std::string, std::uint32_t>> commandRates(const std::vector<PortEvent> &ev) {
+  std::vector<std::pair<std::string, std::uint32_t>> out;
+  for (const auto &e : ev)
+    if (e.kind == PortEvent::Put && e.bytes.size() > 2 && e.bytes.compare(0, 2, "AT") == 0)
+      out.emplace_back(e.bytes.substr(0, e.bytes.size() - 1), e.line.baud);
+  return out;
+}
+
+std::vector<PortEvent> rateSwitches(const std::vector<PortEvent> &ev) {
+  std::vector<PortEvent> out;
+  for (const auto &e : ev)
+    if (e.kind == PortEvent::Baud) out.push_back(e);
+  return out;
+}
+
+class SendPort : public SendSession {
+ protected:
+  SendPort() {
+    rig.watchState = [this] { return fax.State(); };
+    // Long enough that the 9-tick settle before a rate switch stands out from everything else.
+    setFaxDelayScale(0.1);
+  }
+  static constexpr double kSettleMs = faxtime::kBaudSwitchTicks * kTickMs * 0.1;
+};
+
+TEST_F(SendPort, InitBaudForTheModemNormalBaudForTheFax) {
+  makeApf(fax.FaxFile, 1, false);
+  fax.SetNormalBaud(38400);
+  fax.SetInitBaud(9600);
+  Outcome o = send(kSendInit + negotiation() + pageAndEnd(true));
+  ASSERT_EQ(o.code, 0) << o.report.describe();
+  auto cmds = commandRates(o.events);
+  ASSERT_GE(cmds.size(), 5u);
+  EXPECT_EQ(cmds[0], std::make_pair(std::string("ATE0Q0V1X4S0=0S2=43"), 9600u));
+  // From the class query on: the transfer rate, down to the hang-up.
+  for (std::size_t i = 1; i < cmds.size(); ++i) EXPECT_EQ(cmds[i].second, 38400u) << cmds[i].first;
+  for (const auto &e : o.events)
+    if (e.kind == PortEvent::Put && e.state >= 12 && e.state <= 37) {
+      EXPECT_EQ(e.line.baud, 38400u) << "state " << e.state;
+    }
+  // Idle again at InitBaud afterwards; each switch waited 9 ticks first.
+  EXPECT_EQ(o.lineAfter.baud, 9600u);
+  auto sw = rateSwitches(o.events);
+  ASSERT_EQ(sw.size(), 3u);
+  EXPECT_EQ(sw[0].value, 9600);  // the session's start
+  EXPECT_EQ(sw[1].value, 38400);
+  EXPECT_EQ(sw[2].value, 9600);
+  EXPECT_EQ(sw[2].state, 44);  // fax done
+  for (std::size_t i = 1; i < sw.size(); ++i) EXPECT_GE(sw[i].waitedMs, kSettleMs * 0.9) << i;
+}
+
+TEST_F(SendPort, FailedFaxAndNextFaxSwitchRatesToo) {
+  // The first fax fails at the dial; the second is transferred at NormalBaud again.
+  makeApf(fax.FaxFile, 1, false);
+  std::string file = fax.FaxFile;
+  int asked = 0;
+  fax.OnFaxNext = [&](TKvSendFax &, std::string &phone, std::string &f, std::string &) {
+    ++asked;
+    if (asked == 1) phone = "111";
+    if (asked == 2) phone = "5551234";
+    if (asked <= 2) f = file;
+  };
+  fax.SetNormalBaud(38400);
+  fax.SetInitBaud(9600);
+  std::string script = kSendInit + "> ATDT111\n< NO CARRIER\n> ATH0\n< OK\n> AT+FCLASS=1\n< OK\n" +
+                       negotiation() + pageAndEnd(true);
+  Outcome o = send(script);
+  ASSERT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(o.code, ecFaxNoCarrier);
+  auto cmds = commandRates(o.events);
+  std::vector<std::uint32_t> dials;
+  for (const auto &c : cmds)
+    if (c.first.compare(0, 4, "ATDT") == 0) dials.push_back(c.second);
+  EXPECT_EQ(dials, (std::vector<std::uint32_t>{38400, 38400}));
+  auto sw = rateSwitches(o.events);
+  std::vector<std::int32_t> rates;
+  for (const auto &e : sw) rates.push_back(e.value);
+  // Start, transfer, error state, next fax, fax done.
+  EXPECT_EQ(rates, (std::vector<std::int32_t>{9600, 38400, 9600, 38400, 9600}));
+  EXPECT_EQ(sw[2].state, 46);
+  EXPECT_EQ(o.lineAfter.baud, 9600u);
+}
+
+TEST_F(SendPort, WithoutInitBaudTheRateNeverChanges) {
+  makeApf(fax.FaxFile, 1, false);
+  fax.SetNormalBaud(38400);  // means nothing without InitBaud
+  Outcome o = send(kSendInit + negotiation() + pageAndEnd(true));
+  ASSERT_EQ(o.code, 0) << o.report.describe();
+  auto sw = rateSwitches(o.events);
+  ASSERT_EQ(sw.size(), 1u);
+  EXPECT_EQ(sw[0].value, 19200);
+  for (const auto &e : o.events)
+    if (e.kind == PortEvent::Put) {
+      EXPECT_EQ(e.line.baud, 19200u);
+    }
+  EXPECT_EQ(o.lineAfter.baud, 19200u);
+}
+
+TEST_F(SendPort, XonXoffOnlyWhileDataGoesOut) {
+  for (bool flow : {true, false}) {
+    SCOPED_TRACE(flow ? "SoftwareFlow" : "no SoftwareFlow");
+    makeApf(fax.FaxFile, 2, false);
+    fax.SoftwareFlow = flow;
+    Outcome o = send(kSendInit + negotiation() + pageAndEnd(false) + pageAndEnd(true));
+    ASSERT_EQ(o.code, 0) << o.report.describe();
+    int dataWrites = 0;
+    for (const auto &e : o.events) {
+      if (e.kind != PortEvent::Put) continue;
+      // Training (15) and page data (22..28) obey the modem's XOFF; nothing we write ever
+      // carries our own XON/XOFF.
+      const bool data = e.state == 15 || (e.state >= 22 && e.state <= 28);
+      EXPECT_EQ(e.line.ixon, flow && data) << "state " << e.state;
+      EXPECT_FALSE(e.line.ixoff) << "state " << e.state;
+      if (data) ++dataWrites;
+    }
+    EXPECT_GT(dataWrites, 4);
+    EXPECT_FALSE(o.lineAfter.ixon);
+  }
+}
+
+TEST_F(SendPort, FlowIsSwitchedOffWhenTheSessionEndsMidPage) {
+  makeApf(fax.FaxFile, 1, false);
+  fax.SoftwareFlow = true;
+  fax.ExitOnError = true;
+  Outcome o = send(kSendInit + negotiation() + "> AT+FTM=96\n< CONNECT\nwait 200\n< ERROR\n" +
+                   "> ATH0\n< OK\n");
+  EXPECT_LT(o.code, 0);
+  bool wasOn = false;
+  for (const auto &e : o.events) wasOn = wasOn || (e.kind == PortEvent::Put && e.line.ixon);
+  EXPECT_TRUE(wasOn);
+  EXPECT_FALSE(o.lineAfter.ixon);
+}
+
+// A cover of `pages` pages as an APF file; its lines are different from makeApf's.
+std::vector<std::vector<std::uint8_t>> makeApfCover(const std::string &path, int pages) {
+  std::vector<std::vector<std::uint8_t>> lines;
+  ApfWriter w;
+  EXPECT_EQ(w.create(path), ecOK);
+  for (int p = 0; p < pages; ++p) {
+    EXPECT_EQ(w.beginPage(false, false), ecOK);
+    for (int y = 0; y < 30; ++y) {
+      std::vector<std::uint8_t> line(216, 0);
+      line[std::size_t(100 + p)] = std::uint8_t(0x81 + y);
+      EXPECT_EQ(w.writeLine(line.data()), ecOK);
+      lines.push_back(line);
+    }
+    EXPECT_EQ(w.endPage(), ecOK);
+  }
+  EXPECT_EQ(w.finish("COVER"), ecOK);
+  return lines;
+}
+
+// The header line as the font draws it, widened to a fax line.
+std::vector<std::vector<std::uint8_t>> headerRows(const std::string &text) {
+  std::vector<std::vector<std::uint8_t>> rows;
+  EXPECT_EQ(renderTextRows(text, 16, false, rows), ecOK);
+  for (auto &r : rows) r.resize(216, 0);
+  return rows;
+}
+
+TEST_F(SendSession, ApfCoverPagesGoFirstAndAreCounted) {
+  auto faxLines = makeApf(fax.FaxFile, 1, false);
+  fax.CoverFile = (dir.path / "cover.APF").string();
+  auto coverLines = makeApfCover(fax.CoverFile, 2);
+  fax.HeaderLine = "Page $P of $N";
+  Outcome o =
+      send(kSendInit + negotiation() + pageAndEnd(false) + pageAndEnd(false) + pageAndEnd(true));
+  ASSERT_EQ(o.code, 0) << o.report.describe();
+  ASSERT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(fax.PageTotal(), 1);
+  const auto &d = o.report.data;
+  ASSERT_EQ(d.size(), 10u);
+  EXPECT_EQ(d[4], "\xFF\x13\x4F");  // MPS after cover page 1
+  EXPECT_EQ(d[6], "\xFF\x13\x4F");  // MPS after cover page 2
+  EXPECT_EQ(d[8], "\xFF\x13\x2F");  // EOP after the fax page
+  struct Expect {
+    std::size_t data;
+    const char *header;
+    std::vector<std::vector<std::uint8_t>> body;
+  };
+  std::vector<Expect> pages{
+      {3, "Page 1 of 3", {coverLines.begin(), coverLines.begin() + 30}},
+      {5, "Page 2 of 3", {coverLines.begin() + 30, coverLines.end()}},
+      {7, "Page 3 of 3", faxLines},
+  };
+  for (const auto &p : pages) {
+    SCOPED_TRACE(p.header);
+    auto got = decodeLines(d[p.data]);
+    auto head = headerRows(p.header);
+    ASSERT_EQ(got.size(), 8u + head.size() + p.body.size());
+    EXPECT_EQ(std::vector<std::vector<std::uint8_t>>(got.begin() + 8, got.begin() + 24), head);
+    EXPECT_EQ(std::vector<std::vector<std::uint8_t>>(got.begin() + 24, got.end()), p.body);
+  }
+}
+
+TEST_F(SendSession, BadCoverEndsTheFaxBeforeDialling) {
+  makeApf(fax.FaxFile, 1, false);
+  struct Case {
+    std::string cover;
+    Result code;
+  };
+  std::ofstream(dir.path / "words.APF") << std::string(100, 'x');
+  std::vector<Case> cases{{(dir.path / "missing.APF").string(), -ENOENT},
+                          {(dir.path / "words.APF").string(), ecFaxBadFormat},
+                          {(dir.path / "missing.txt").string(), -ENOENT}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.cover);
+    fax.CoverFile = c.cover;
+    // Nothing but the preparation and the hang-up: no dial, no page.
+    Outcome o = send(kSendPrep + "> ATH0\n< OK\n");
+    EXPECT_EQ(o.code, c.code);
+    EXPECT_TRUE(o.report.ok()) << o.report.describe();
+    EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
+  }
+}
+
 // --- Receiving ---------------------------------------------------------------------------------
 
 const char *kReceiveInit = R"(
@@ -584,6 +805,105 @@ TEST_F(ReceiveSession, LineDropMidPageKeepsWhatCame) {
   ApfPageLocation loc;
   ASSERT_EQ(r.locatePage(1, loc), ecOK);
   EXPECT_EQ(loc.header.imageLength, 6u);
+}
+
+class ReceivePort : public ReceiveSession {
+ protected:
+  ReceivePort() {
+    rig.watchState = [this] { return fax.State(); };
+  }
+};
+
+TEST_F(ReceivePort, XonXoffPacesEveryPageAndLetsItsBytesThrough) {
+  fax.SoftwareFlow = true;
+  // Page data holds XON and XOFF bytes like any others.
+  std::string page1 = "00 80 11 13 59 01 00 11 13";
+  std::string page2 = "13 80 80 CC 0A 11";
+  std::string script = kReceiveInit + answerToTraining(zerosHex(200)) +
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
+                       "> AT+FRM=96\n< CONNECT\n<data " +
+                       page1 +
+                       "\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 4F 00 00\n< OK\n"
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
+                       "> AT+FRM=96\n< CONNECT\n<data " +
+                       page2 +
+                       "\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 2F 00 00\n< OK\n"
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
+                       "> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n< OK\n> ATH\n< OK\n";
+  Outcome o = receive(script);
+  ASSERT_EQ(o.code, 0) << o.report.describe();
+  int pageBytes = 0, trainingBytes = 0;
+  for (const auto &e : o.events) {
+    const bool data = e.state == 16 || e.state == 26;
+    if (e.kind == PortEvent::Read && data) {
+      // We pace the modem with XOFF, and never take its bytes for flow control.
+      EXPECT_TRUE(e.line.ixoff) << "state " << e.state;
+      EXPECT_FALSE(e.line.ixon) << "state " << e.state;
+      ++(e.state == 26 ? pageBytes : trainingBytes);
+    }
+    if (e.kind == PortEvent::Put && static_cast<unsigned char>(e.bytes[0]) == 0xFF) {
+      EXPECT_FALSE(e.line.ixoff || e.line.ixon) << "frame in state " << e.state;
+    }
+    if (e.kind == PortEvent::Put && e.bytes.compare(0, 3, "ATA") == 0) {
+      EXPECT_FALSE(e.line.ixoff || e.line.ixon);
+    }
+  }
+  EXPECT_GE(pageBytes, 15);
+  EXPECT_GT(trainingBytes, 100);
+  EXPECT_FALSE(o.lineAfter.ixoff || o.lineAfter.ixon);
+
+  ApfReader r;
+  ASSERT_EQ(r.open((dir.path / "FAX0001.APF").string()), ecOK);
+  ASSERT_EQ(r.header().pageCount, 2);
+  const std::string want[2] = {std::string("\x00\x80\x11\x13\x59\x01\x00\x11\x13", 9),
+                               std::string("\x13\x80\x80\xCC\x0A\x11", 6)};
+  std::ifstream f(dir.path / "FAX0001.APF", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(f)), {});
+  for (int p = 1; p <= 2; ++p) {
+    ApfPageLocation loc;
+    ASSERT_EQ(r.locatePage(p, loc), ecOK);
+    const std::string &w = want[p - 1];
+    ASSERT_EQ(loc.header.imageLength, w.size());
+    EXPECT_EQ(all.substr(loc.dataOffset(), w.size()), w);
+  }
+}
+
+TEST_F(ReceivePort, CallsRunAtNormalBaudAndTheWaitAtInitBaudInBetween) {
+  fax.SetNormalBaud(38400);
+  fax.SetInitBaud(9600);
+  fax.AnswerOnRing = 1;
+  fax.OneFax = false;
+  fax.ExitOnError = false;
+  std::string call =
+      "< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n"
+      "> AT+FRH=3\n< CONNECT\n<data " +
+      frameHex(0x83, true, {0x00, 0x06, 0xF8, 0x00}) + "\n< OK\n> AT+FRM=96\n< CONNECT\n<data " +
+      zerosHex(100) +
+      "\n< NO CARRIER\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FRM=96\n< CONNECT\n"
+      "<data 00 80 B2 59 01 00\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 2F 00 00\n"
+      "< OK\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n"
+      "< OK\n> ATH\n< OK\n> AT+FCLASS=1\n< OK\n";
+  // The second call breaks off: the error path goes back to InitBaud as well.
+  std::string broken = "< RING\n> ATA\n< ERROR\n>~ \\+\\+\\+ATH\n< OK\n> AT+FCLASS=1\n< OK\n";
+  Outcome o = receive(kReceiveInit + call + broken + "wait 300\nhangup\n");
+  EXPECT_TRUE(o.report.completed) << o.report.describe();
+  auto cmds = commandRates(o.events);
+  std::vector<std::pair<std::string, std::uint32_t>> picked;
+  for (const auto &c : cmds)
+    if (c.first == "ATE0Q0V1X4S0=0S2=43" || c.first == "ATA" || c.first == "AT+FCLASS=1" ||
+        c.first == "ATH")
+      picked.push_back(c);
+  using P = std::pair<std::string, std::uint32_t>;
+  EXPECT_EQ(picked, (std::vector<P>{{"ATE0Q0V1X4S0=0S2=43", 9600},
+                                    {"AT+FCLASS=1", 9600},  // modulation query
+                                    {"AT+FCLASS=1", 38400},
+                                    {"ATA", 38400},
+                                    {"ATH", 38400},
+                                    {"AT+FCLASS=1", 9600},  // after the first call
+                                    {"ATA", 38400},
+                                    {"ATH", 38400},
+                                    {"AT+FCLASS=1", 9600}}))  // after the broken one
+      << o.report.describe();
 }
 
 }  // namespace

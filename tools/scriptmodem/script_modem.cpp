@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -66,6 +67,22 @@ ScriptModem::~ScriptModem() {
   (void)!::write(wakeFd_, &one, sizeof one);
   if (thread_.joinable()) thread_.join();
   ::close(wakeFd_);
+}
+
+ScriptModem::LineState ScriptModem::lineState() const {
+  LineState st;
+  termios t{};
+  if (pty_.masterFd() < 0 || ::tcgetattr(pty_.masterFd(), &t) != 0) return st;
+  static const struct {
+    speed_t code;
+    std::uint32_t bps;
+  } rates[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+               {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+  for (const auto &r : rates)
+    if (cfgetospeed(&t) == r.code) st.baud = r.bps;
+  st.ixon = t.c_iflag & IXON;
+  st.ixoff = t.c_iflag & IXOFF;
+  return st;
 }
 
 bool ScriptModem::stopping() const {

@@ -18,6 +18,7 @@
 // answers nothing more. Bytes arriving after the script's last step are recorded too.
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,6 +55,15 @@ class ScriptModem {
   ScriptModem &operator=(const ScriptModem &) = delete;
 
   const std::string &path() const { return pty_.path(); }
+
+  // The line settings the program has made on its side of the port, read from ours (a pty's
+  // master reports its slave's settings): to check rate switches and XON/XOFF.
+  struct LineState {
+    std::uint32_t baud = 0;  // 0 when unknown
+    bool ixon = false;       // the program obeys XON/XOFF from the modem
+    bool ixoff = false;      // the program sends XON/XOFF to the modem
+  };
+  LineState lineState() const;
 
   // Waits until the script has run to its end (or failed), at most `limit`.
   bool waitDone(std::chrono::milliseconds limit);
