@@ -32,6 +32,7 @@ int runReceive(const Args &args, Context &ctx) {
     return 1;
   }
 
+  TKvFaxLog history;  // outlives the component that points at it
   TKvReceiveFax fax;
   fax.DestinationDir = *dir;
   fax.OneFax = args.has("once");
@@ -53,6 +54,8 @@ int runReceive(const Args &args, Context &ctx) {
   }
   fax.StationID = args.value("station").value_or("");
 
+  if (int failed = 0; !applyHistoryOption(args, ctx, "receive", fax, history, failed))
+    return failed;
   if (int usage = 0; !applySpeedOption(args, ctx, "receive", usage)) return usage;
   MainThreadScope mainThread;
   TKvComPort cp;
@@ -132,7 +135,9 @@ Command receiveCommand() {
   c.description =
       "Waits for calls, answers on the chosen ring and stores each fax as the next free "
       "FAXnnnn.APF in DIR, printing its path on standard output. Without --once it goes on "
-      "until interrupted or --timeout. Exit 0 when (with --once) a fax was received completely.";
+      "until interrupted or --timeout. Exit 0 when (with --once) a fax was received completely. "
+      "--history FILE appends a record of "
+      "each call to FILE.";
   c.options = {
       {"device", 0, "PATH", "serial device of the modem"},
       {"port", 0, "N", "port number from KRV.INI [Ports]"},
@@ -142,6 +147,7 @@ Command receiveCommand() {
       {"class", 0, "auto|1", "fax class (default: auto detect)"},
       {"station", 0, "ID", "own station id"},
       {"timeout", 0, "S", "stop after S seconds"},
+      historyOptionSpec(),
       {"speed", 0, "X", "the line runs X times faster than real time (simulated lines)"},
       {"trace", 0, "FILE", "write the port trace to FILE"},
       {"log", 0, "FILE", "write the dispatch log to FILE"},

@@ -32,6 +32,7 @@ int runSend(const Args &args, Context &ctx) {
   int code = exitUsage;
   PortOptions po;
   if (!parsePortOptions(args, ctx, "send", po, code)) return code;
+  TKvFaxLog history;  // outlives the component that points at it
   TKvSendFax fax;
   fax.PhoneNumber = args.positional()[0];
   fax.FaxFile = args.positional()[1];
@@ -64,6 +65,7 @@ int runSend(const Args &args, Context &ctx) {
   fax.DetectBusy = !args.has("ignore-busy");
   if (auto init = args.value("init")) fax.SetModemInit(*init);
 
+  if (int failed = 0; !applyHistoryOption(args, ctx, "send", fax, history, failed)) return failed;
   if (int usage = 0; !applySpeedOption(args, ctx, "send", usage)) return usage;
   MainThreadScope mainThread;
   TKvComPort cp;
@@ -131,7 +133,7 @@ Command sendCommand() {
       "Dials NUMBER and sends FILE.APF with a header line on every page. Progress texts go to "
       "standard error, the result (\"Sent\" or the error text) to standard output. --port N "
       "takes the device from the \"Ports\" section of KRV.INI in the current directory. Exit "
-      "0 only when the fax was sent.";
+      "0 only when the fax was sent. --history FILE appends a record of the fax to FILE.";
   c.options = {
       {"device", 0, "PATH", "serial device of the modem"},
       {"port", 0, "N", "port number from KRV.INI [Ports]"},
@@ -149,6 +151,7 @@ Command sendCommand() {
       {"retry-wait", 0, "S", "seconds between dial attempts (default 60)"},
       {"dial-wait", 0, "S", "seconds from dialling to the fax connection (default 60)"},
       {"init", 0, "CMD", "extra modem initialisation command"},
+      historyOptionSpec(),
       {"speed", 0, "X", "the line runs X times faster than real time (simulated lines)"},
       {"trace", 0, "FILE", "write the port trace to FILE"},
       {"log", 0, "FILE", "write the dispatch log to FILE"},

@@ -1,7 +1,11 @@
 #include "cli/port_args.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
 
 #include "fax/fax_session.h"
 
@@ -41,6 +45,32 @@ bool applySpeedOption(const Args &args, Context &ctx, const std::string &command
     return false;
   }
   setFaxDelayScale(1.0 / x);
+  return true;
+}
+
+OptionSpec historyOptionSpec() {
+  return {"history", 0, "FILE", "append the fax history records to FILE"};
+}
+
+bool applyHistoryOption(const Args &args, Context &ctx, const std::string &command,
+                        TKvAbstractFax &fax, TKvFaxLog &log, int &exitCode) {
+  auto file = args.value("history");
+  if (!file) return true;
+  if (file->empty()) {
+    exitCode = usageError(ctx, command, "--history takes a file name");
+    return false;
+  }
+  errno = 0;
+  std::FILE *f = std::fopen(file->c_str(), "ab");
+  if (!f) {
+    ctx.err << "korvane-fax " << command << ": cannot write the history file " << *file << ": "
+            << std::strerror(errno) << "\n";
+    exitCode = exitFailed;
+    return false;
+  }
+  std::fclose(f);
+  log.FaxHistoryName = *file;
+  fax.FaxLog = &log;
   return true;
 }
 

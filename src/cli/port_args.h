@@ -7,6 +7,7 @@
 
 #include "cli/command.h"
 #include "comm/main_thread.h"
+#include "fax/fax_session.h"
 #include "modem/port_options.h"
 
 namespace kv::cli {
@@ -21,6 +22,13 @@ bool parsePortOptions(const Args &args, Context &ctx, const std::string &command
 // Reads --speed X (1..64): a simulated line running X times faster than real time needs the
 // engine's fixed delays shortened by the same factor, or T.30's response windows are missed.
 bool applySpeedOption(const Args &args, Context &ctx, const std::string &command, int &exitCode);
+
+// --history FILE: the session's history log appends its records to FILE. Without the option
+// no history is written at all. A file that cannot be appended to is reported (false, exit
+// code set) before any call is made, rather than records going missing unnoticed.
+OptionSpec historyOptionSpec();
+bool applyHistoryOption(const Args &args, Context &ctx, const std::string &command,
+                        TKvAbstractFax &fax, TKvFaxLog &log, int &exitCode);
 
 // While it lives, SIGINT and SIGTERM only raise a flag the session loop polls; the previous
 // handlers come back afterwards.

@@ -1,0 +1,200 @@
+// korvane-fax send and receive against the scripted modem: the history file the tool writes
+// with --history, record by record, and none without it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "cli/command.h"
+#include "comm/errors/error_text.h"
+#include "fax/fax_session.h"
+#include "fax/t30.h"
+#include "faximage/apf_file.h"
+#include "scriptmodem/script_modem.h"
+#include "support/temp_files.h"
+
+namespace kv::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string hex(const std::vector<std::uint8_t> &b) {
+  std::string s;
+  char buf[4];
+  for (auto x : b) {
+    std::snprintf(buf, sizeof buf, "%02X ", x);
+    s += buf;
+  }
+  return s;
+}
+
+// A frame as the modem hands it over: address, control, FCF, info, two FCS bytes.
+std::string frame(std::uint8_t fcf, bool final, std::vector<std::uint8_t> info = {}) {
+  std::vector<std::uint8_t> b{0xFF, std::uint8_t(final ? 0x13 : 0x03), fcf};
+  b.insert(b.end(), info.begin(), info.end());
+  b.push_back(0x5A);
+  b.push_back(0xA5);
+  return "<data " + hex(b) + "\n";
+}
+
+const std::string kSendInit = R"(
+timeout 5000
+> ATE0Q0V1X4S0=0S2=43
+< OK
+> AT+FCLASS=1
+< OK
+> AT+FTM=?
+< 24,48,72,96
+< OK
+> AT+FCLASS=1
+< OK
+)";
+
+// A one-page call to a far end calling itself "FAR END".
+std::string goodCall() {
+  std::string s =
+      "> ATDT5551234\n< CONNECT\n" + frame(0x40, false, t30::stationIdInfo("FAR END")) + "< OK\n";
+  s += "> AT+FRH=3\n< CONNECT\n" + frame(0x80, true, {0x00, 0x4E, 0xF9, 0x00}) + "< OK\n";
+  s += "> AT+FTH=3\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n";
+  s += "> AT+FTM=96\n< CONNECT\n>data\n< OK\n";
+  s += "> AT+FRH=3\n< CONNECT\n" + frame(0x84, true) + "< OK\n";
+  s += "> AT+FTM=96\n< CONNECT\n>data\n< OK\n";
+  s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";
+  s += "> AT+FRH=3\n< CONNECT\n<data FF 13 8C 00 00\n< OK\n";
+  s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> ATH\n< OK\n";
+  return s;
+}
+
+const std::string kReceiveCall = R"(
+timeout 5000
+> ATE0Q0V1X4S0=0S2=43
+< OK
+> AT+FCLASS=1
+< OK
+> AT+FRM=?
+< 24,48,72,96
+< OK
+> AT+FCLASS=1
+< OK
+< RING
+> ATA
+< CONNECT
+>data
+< CONNECT
+>data
+< OK
+)";
+
+std::string receiveRest() {
+  std::string zeros;
+  for (int i = 0; i < 200; ++i) zeros += "00 ";
+  std::string s =
+      "> AT+FRH=3\n< CONNECT\n" + frame(0x43, false, t30::stationIdInfo("CALLER 7")) + "< OK\n";
+  s += "> AT+FRH=3\n< CONNECT\n" + frame(0x83, true, {0x00, 0x06, 0xF8, 0x00}) + "< OK\n";
+  s += "> AT+FRM=96\n< CONNECT\n<data " + zeros + "\n< NO CARRIER\n";
+  s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";
+  s += "> AT+FRM=96\n< CONNECT\n<data 00 80 B2 59 01 00\n< NO CARRIER\n";
+  s += "> AT+FRH=3\n< CONNECT\n<data FF 13 2F 00 00\n< OK\n";
+  s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";
+  s += "> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n< OK\n> ATH\n< OK\n";
+  return s;
+}
+
+struct ToolRun {
+  int code;
+  std::string out, err;
+  ScriptReport report;
+};
+
+class CliFax : public testing::Test {
+ protected:
+  ~CliFax() override { setFaxDelayScale(1.0); }
+
+  // Runs the tool in-process on a port to the scripted modem; the session's delays run 50
+  // times faster, as --speed allows.
+  ToolRun run(const std::string &script, std::vector<std::string> args) {
+    ScriptModem modem(ModemScript::parse(script));
+    args.insert(args.begin() + 1, {"--device", modem.path(), "--class", "1", "--speed", "50"});
+    std::ostringstream out, err;
+    Context ctx{out, err};
+    int code = runTool(args, ctx);
+    return {code, out.str(), err.str(), modem.finish(std::chrono::seconds(2))};
+  }
+
+  std::string makeFax() {
+    std::string path = dir.file("doc.apf");
+    ApfWriter w;
+    EXPECT_EQ(w.create(path), ecOK);
+    EXPECT_EQ(w.beginPage(false, false), ecOK);
+    std::vector<std::uint8_t> line(216, 0x0F);
+    for (int y = 0; y < 20; ++y) EXPECT_EQ(w.writeLine(line.data()), ecOK);
+    EXPECT_EQ(w.finish("ME"), ecOK);
+    return path;
+  }
+
+  test::TempDir dir{"kvclifax"};
+  // "<short date> <long time>" as the history writes them.
+  const std::string when = R"(\S+ \S+( [AP]M)?)";
+};
+
+TEST_F(CliFax, SendWritesTheHistoryOfAGoodAndABusyFax) {
+  const std::string fax = makeFax(), his = dir.file("fax.his");
+  ToolRun r = run(kSendInit + goodCall(), {"send", "--history", his, "5551234", fax});
+  ASSERT_EQ(r.code, exitOk) << r.err << r.report.describe();
+  EXPECT_TRUE(r.report.ok()) << r.report.describe();
+  std::string good = test::readFile(his);
+  EXPECT_TRUE(std::regex_match(
+      good, std::regex("Transmit " + std::regex_replace(fax, std::regex(R"([.])"), R"(\.)") +
+                       " to 5551234 started at " + when +
+                       "\r\nTransmit to FAR END {13} finished OK at " + when + " 0\r\n\r\n")))
+      << good;
+
+  // A busy number, given up after one attempt: one more pair of records, appended.
+  r = run(kSendInit + "> ATDT5551234\n< BUSY\n",
+          {"send", "--history", his, "--attempts", "1", "5551234", fax});
+  EXPECT_EQ(r.code, exitFailed);
+  EXPECT_TRUE(r.report.ok()) << r.report.describe();
+  std::string all = test::readFile(his);
+  ASSERT_EQ(all.compare(0, good.size(), good), 0);
+  std::string busy = all.substr(good.size());
+  EXPECT_TRUE(std::regex_match(
+      busy, std::regex("Transmit \\S+ to 5551234 started at " + when + "\r\nTransmit failed at " +
+                       when + "\r\n  \\(" + errorText(ecFaxBusy) + "\\) 0\r\n\r\n")))
+      << busy;
+}
+
+TEST_F(CliFax, ReceiveWritesTheHistoryOfTheCall) {
+  const std::string in = dir.file("in"), his = dir.file("in.his");
+  ToolRun r =
+      run(kReceiveCall + receiveRest(), {"receive", "--dir", in, "--once", "--history", his});
+  ASSERT_EQ(r.code, exitOk) << r.err << r.report.describe();
+  const std::string file = in + "/FAX0001.APF";
+  EXPECT_EQ(r.out, file + "\n");
+  std::string got = test::readFile(his);
+  EXPECT_TRUE(
+      std::regex_match(got, std::regex("Receive \\S+/FAX0001\\.APF from CALLER 7 {12} started at " +
+                                       when + "\r\nReceive finished OK at " + when + "\r\n\r\n")))
+      << got;
+}
+
+TEST_F(CliFax, NoHistoryWithoutTheOptionAndAClearErrorForAnUnwritableFile) {
+  const std::string fax = makeFax();
+  const fs::path cwdHistory = fs::current_path() / "KVFAX.HIS";
+  const bool before = fs::exists(cwdHistory);
+  ToolRun r =
+      run(kSendInit + "> ATDT5551234\n< BUSY\n", {"send", "--attempts", "1", "5551234", fax});
+  EXPECT_EQ(r.code, exitFailed);
+  EXPECT_TRUE(r.report.ok()) << r.report.describe();
+  EXPECT_EQ(fs::exists(cwdHistory), before);
+  EXPECT_FALSE(fs::exists(dir.file("KVFAX.HIS")));
+
+  // Refused before the modem hears anything.
+  r = run("silence 300\n", {"send", "--history", dir.file("no/such/dir/h.his"), "5551234", fax});
+  EXPECT_EQ(r.code, exitFailed);
+  EXPECT_NE(r.err.find("cannot write the history file"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.report.ok()) << r.report.describe();
+}
+
+}  // namespace
+}  // namespace kv::cli
