@@ -109,6 +109,34 @@ TEST(T30Modulations, ChoiceAndStepDown) {
   EXPECT_EQ(stepDown(all, all, 1), 0);  // nothing below 2400
 }
 
+TEST(T30Modulations, TrainingCheckWantsALongCleanStretch) {
+  auto judge = [](const std::vector<std::uint8_t> &bytes) {
+    TrainingCheck c;
+    for (auto b : bytes) c.add(b);
+    return c.passed();
+  };
+  std::vector<std::uint8_t> clean(1728, 0);
+  EXPECT_TRUE(judge(clean));
+  EXPECT_FALSE(judge({}));
+  auto noisyStart = clean;  // garbage while the carrier settles, then zeros
+  for (int i = 0; i < 150; ++i) noisyStart[std::size_t(i)] = 0x5A;
+  EXPECT_TRUE(judge(noisyStart));
+  auto tooNoisy = clean;  // 12 % spoilt at the start: fails the count
+  for (int i = 0; i < 208; ++i) tooNoisy[std::size_t(i)] = 0xFF;
+  EXPECT_FALSE(judge(tooNoisy));
+  auto scattered = clean;  // one byte in a hundred, spread out: passes the count, not the run
+  for (std::size_t i = 50; i < scattered.size(); i += 100) scattered[i] = 0x08;
+  EXPECT_FALSE(judge(scattered));
+  auto oneHit = clean;  // a single spoilt byte anywhere leaves half of the check clean
+  oneHit[900] = 0x01;
+  EXPECT_TRUE(judge(oneHit));
+  TrainingCheck reused;
+  for (auto b : scattered) reused.add(b);
+  reused.reset();
+  for (auto b : clean) reused.add(b);
+  EXPECT_TRUE(reused.passed());
+}
+
 TEST(T30Modulations, ModemListsAndClassLists) {
   auto r = parseModulationList("24,48,72,96");
   EXPECT_TRUE(r[4]);
