@@ -80,12 +80,16 @@ int runSend(const Args &args, Context &ctx) {
   }
 
   bool done = false;
+  bool aborted = false;
   Result result = 0;
   int lastProgress = -1;
   fax.OnFaxStatus = [&](TKvAbstractFax &f, bool, bool) {
     int p = f.ProgressCode();
     if (p == lastProgress) return;
     lastProgress = p;
+    // The session ends every failure with the abort progress; on a terminal that would read
+    // as if the user had cancelled, so it is shown only when they did.
+    if (p == fpUserAbort && !aborted) return;
     std::string text = progressText(p);
     if (!text.empty()) ctx.err << text << "\n";
   };
@@ -104,7 +108,6 @@ int runSend(const Args &args, Context &ctx) {
     done = true;
     result = ecFaxInitError;
   }
-  bool aborted = false;
   while (!done) {
     mainThread.loop().waitAndRun(std::chrono::milliseconds(50));
     if (stop.raised() && !aborted) {

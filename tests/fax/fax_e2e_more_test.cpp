@@ -234,6 +234,7 @@ TEST_F(FaxLineMore, CancelMidPageEndsWithTheCancelCodeAndFreesThePort) {
   EXPECT_EQ(tx->exitCode(), 1) << tx->output();
   EXPECT_NE(tx->output().find(errorText(ecCancelRequested)), std::string::npos) << tx->output();
   EXPECT_EQ(tx->output().find("Sent"), std::string::npos) << tx->output();
+  EXPECT_NE(tx->output().find("User abort"), std::string::npos) << tx->output();
 
   Process detect({kTool, "detect", "--device", line.portA()}, work.path() + "/detect.log");
   ASSERT_TRUE(detect.wait(30s));

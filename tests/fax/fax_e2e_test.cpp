@@ -281,6 +281,8 @@ TEST_F(FaxLine, BusyNumberGivesUpAfterTheAttempts) {
   ASSERT_TRUE(tx->wait(60s));
   EXPECT_EQ(tx->exitCode(), 1) << tx->output();
   EXPECT_NE(tx->output().find("Called fax number was busy"), std::string::npos) << tx->output();
+  // Nobody cancelled, so the session's closing abort progress is not shown.
+  EXPECT_EQ(tx->output().find("User abort"), std::string::npos) << tx->output();
 }
 
 }  // namespace
