@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 
+#include "../fax/modem_scripts.h"
 #include "cli/command.h"
 #include "comm/errors/error_text.h"
 #include "fax/fax_session.h"
@@ -18,88 +19,7 @@ namespace kv::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string hex(const std::vector<std::uint8_t> &b) {
-  std::string s;
-  char buf[4];
-  for (auto x : b) {
-    std::snprintf(buf, sizeof buf, "%02X ", x);
-    s += buf;
-  }
-  return s;
-}
-
-// A frame as the modem hands it over: address, control, FCF, info, two FCS bytes.
-std::string frame(std::uint8_t fcf, bool final, std::vector<std::uint8_t> info = {}) {
-  std::vector<std::uint8_t> b{0xFF, std::uint8_t(final ? 0x13 : 0x03), fcf};
-  b.insert(b.end(), info.begin(), info.end());
-  b.push_back(0x5A);
-  b.push_back(0xA5);
-  return "<data " + hex(b) + "\n";
-}
-
-const std::string kSendInit = R"(
-timeout 5000
-> ATE0Q0V1X4S0=0S2=43
-< OK
-> AT+FCLASS=1
-< OK
-> AT+FTM=?
-< 24,48,72,96
-< OK
-> AT+FCLASS=1
-< OK
-)";
-
-// A one-page call to a far end calling itself "FAR END".
-std::string goodCall() {
-  std::string s =
-      "> ATDT5551234\n< CONNECT\n" + frame(0x40, false, t30::stationIdInfo("FAR END")) + "< OK\n";
-  s += "> AT+FRH=3\n< CONNECT\n" + frame(0x80, true, {0x00, 0x4E, 0xF9, 0x00}) + "< OK\n";
-  s += "> AT+FTH=3\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n";
-  s += "> AT+FTM=96\n< CONNECT\n>data\n< OK\n";
-  s += "> AT+FRH=3\n< CONNECT\n" + frame(0x84, true) + "< OK\n";
-  s += "> AT+FTM=96\n< CONNECT\n>data\n< OK\n";
-  s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";
-  s += "> AT+FRH=3\n< CONNECT\n<data FF 13 8C 00 00\n< OK\n";
-  s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> ATH\n< OK\n";
-  return s;
-}
-
-const std::string kReceiveCall = R"(
-timeout 5000
-> ATE0Q0V1X4S0=0S2=43
-< OK
-> AT+FCLASS=1
-< OK
-> AT+FRM=?
-< 24,48,72,96
-< OK
-> AT+FCLASS=1
-< OK
-< RING
-> ATA
-< CONNECT
->data
-< CONNECT
->data
-< OK
-)";
-
-std::string receiveRest() {
-  std::string zeros;
-  for (int i = 0; i < 200; ++i) zeros += "00 ";
-  std::string s =
-      "> AT+FRH=3\n< CONNECT\n" + frame(0x43, false, t30::stationIdInfo("CALLER 7")) + "< OK\n";
-  s += "> AT+FRH=3\n< CONNECT\n" + frame(0x83, true, {0x00, 0x06, 0xF8, 0x00}) + "< OK\n";
-  s += "> AT+FRM=96\n< CONNECT\n<data " + zeros + "\n< NO CARRIER\n";
-  s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";
-  s += "> AT+FRM=96\n< CONNECT\n<data 00 80 B2 59 01 00\n< NO CARRIER\n";
-  s += "> AT+FRH=3\n< CONNECT\n<data FF 13 2F 00 00\n< OK\n";
-  s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";
-  s += "> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n< OK\n> ATH\n< OK\n";
-  return s;
-}
+using namespace test;  // the dialogue pieces
 
 struct ToolRun {
   int code;
@@ -140,7 +60,8 @@ class CliFax : public testing::Test {
 
 TEST_F(CliFax, SendWritesTheHistoryOfAGoodAndABusyFax) {
   const std::string fax = makeFax(), his = dir.file("fax.his");
-  ToolRun r = run(kSendInit + goodCall(), {"send", "--history", his, "5551234", fax});
+  ToolRun r =
+      run(kSendInit + negotiation() + pageAndEnd(true), {"send", "--history", his, "5551234", fax});
   ASSERT_EQ(r.code, exitOk) << r.err << r.report.describe();
   EXPECT_TRUE(r.report.ok()) << r.report.describe();
   std::string good = test::readFile(his);
@@ -167,7 +88,8 @@ TEST_F(CliFax, SendWritesTheHistoryOfAGoodAndABusyFax) {
 TEST_F(CliFax, ReceiveWritesTheHistoryOfTheCall) {
   const std::string in = dir.file("in"), his = dir.file("in.his");
   ToolRun r =
-      run(kReceiveCall + receiveRest(), {"receive", "--dir", in, "--once", "--history", his});
+      run(kReceiveInit + answerToTraining(zerosHex(200)) + onePageToTheEnd("00 80 B2 59 01 00"),
+          {"receive", "--dir", in, "--once", "--ring", "2", "--history", his});
   ASSERT_EQ(r.code, exitOk) << r.err << r.report.describe();
   const std::string file = in + "/FAX0001.APF";
   EXPECT_EQ(r.out, file + "\n");

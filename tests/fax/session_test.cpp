@@ -10,33 +10,16 @@
 #include "fax/send_fax.h"
 #include "faximage/apf_file.h"
 #include "faximage/t4_coder.h"
+#include "modem_scripts.h"
 #include "session_support.h"
 
 namespace kv {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace test;  // the dialogue pieces
 using test::Outcome;
 using test::SessionRig;
-
-std::string hex(const std::vector<std::uint8_t> &b) {
-  std::string s;
-  char buf[4];
-  for (auto x : b) {
-    std::snprintf(buf, sizeof buf, "%02X ", x);
-    s += buf;
-  }
-  return s;
-}
-
-// A frame as the modem hands it over: address, control, FCF, info, two FCS bytes.
-std::string frameHex(std::uint8_t fcf, bool final, std::vector<std::uint8_t> info = {}) {
-  std::vector<std::uint8_t> b{0xFF, std::uint8_t(final ? 0x13 : 0x03), fcf};
-  b.insert(b.end(), info.begin(), info.end());
-  b.push_back(0x5A);
-  b.push_back(0xA5);
-  return hex(b);
-}
 
 struct TempDir {
   fs::path path;
@@ -47,16 +30,19 @@ struct TempDir {
   ~TempDir() { fs::remove_all(path); }
 };
 
-// A fax of `pages` pages of 40 lines each, with a diagonal bar so that lines differ.
-std::vector<std::vector<std::uint8_t>> makeApf(const std::string &path, int pages, bool fine) {
-  std::vector<std::vector<std::uint8_t>> lines;
+// An APF file of `pages` pages of normal width; `draw` marks line y of page p. Returns every
+// line as written.
+using Lines = std::vector<std::vector<std::uint8_t>>;
+Lines writeApf(const std::string &path, int pages, bool fine, int height,
+               void (*draw)(std::vector<std::uint8_t> &line, int p, int y)) {
+  Lines lines;
   ApfWriter w;
   EXPECT_EQ(w.create(path), ecOK);
   for (int p = 0; p < pages; ++p) {
     EXPECT_EQ(w.beginPage(fine, false), ecOK);
-    for (int y = 0; y < 40; ++y) {
+    for (int y = 0; y < height; ++y) {
       std::vector<std::uint8_t> line(216, 0);
-      for (int x = 0; x < 8; ++x) line[std::size_t((y * 5 + p * 3 + x) % 216)] = 0xFF;
+      draw(line, p, y);
       EXPECT_EQ(w.writeLine(line.data()), ecOK);
       lines.push_back(line);
     }
@@ -66,43 +52,19 @@ std::vector<std::vector<std::uint8_t>> makeApf(const std::string &path, int page
   return lines;
 }
 
+// A fax of `pages` pages of 40 lines each, with a diagonal bar so that lines differ.
+Lines makeApf(const std::string &path, int pages, bool fine) {
+  return writeApf(path, pages, fine, 40, [](std::vector<std::uint8_t> &line, int p, int y) {
+    for (int x = 0; x < 8; ++x) line[std::size_t((y * 5 + p * 3 + x) % 216)] = 0xFF;
+  });
+}
+
 std::vector<std::vector<std::uint8_t>> decodeLines(const std::string &data) {
   std::vector<std::vector<std::uint8_t>> out;
   T4Decoder dec([&](const std::uint8_t *l, std::size_t n) { out.emplace_back(l, l + n); });
   dec.feed(reinterpret_cast<const std::uint8_t *>(data.data()), data.size());
   dec.finish();
   return out;
-}
-
-const std::string kSendPrep = R"(
-timeout 5000
-> ATE0Q0V1X4S0=0S2=43
-< OK
-> AT+FCLASS=1
-< OK
-> AT+FTM=?
-< 24,48,72,96
-< OK
-)";
-const std::string kSendInit = kSendPrep + "> AT+FCLASS=1\n< OK\n";
-
-std::string negotiation() {
-  std::string s = "> ATDT5551234\n< CONNECT\n";
-  s += "<data " + frameHex(0x40, false, t30::stationIdInfo("FAR END")) + "\n< OK\n";
-  s += "> AT+FRH=3\n< CONNECT\n";
-  s += "<data " + frameHex(0x80, true, {0x00, 0x4E, 0xF9, 0x00}) + "\n< OK\n";
-  s += "> AT+FTH=3\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n";  // TSI, DCS
-  s += "> AT+FTM=96\n< CONNECT\n>data\n< OK\n";                   // training
-  s += "> AT+FRH=3\n< CONNECT\n<data " + frameHex(0x84, true) + "\n< OK\n";
-  return s;
-}
-
-std::string pageAndEnd(bool last, const std::string &reply = "8C") {
-  std::string s = "> AT+FTM=96\n< CONNECT\n>data\n< OK\n";
-  s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";  // MPS or EOP
-  s += "> AT+FRH=3\n< CONNECT\n<data FF 13 " + reply + " 00 00\n< OK\n";
-  if (last) s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> ATH\n< OK\n";
-  return s;
 }
 
 class SendSession : public ::testing::Test {
@@ -119,6 +81,17 @@ class SendSession : public ::testing::Test {
   Outcome send(const std::string &script) {
     return rig.run(script, fax, [&] { fax.BeginTransmit(); });
   }
+  // Two faxes of FaxFile through OnFaxNext: to 111 first, then to 5551234.
+  void twoFaxes() {
+    fax.OnFaxNext = [this, file = fax.FaxFile](TKvSendFax &, std::string &phone, std::string &f,
+                                               std::string &) {
+      ++asked;
+      if (asked == 1) phone = "111";
+      if (asked == 2) phone = "5551234";
+      if (asked <= 2) f = file;
+    };
+  }
+  int asked = 0;
   SessionRig rig;
   TempDir dir;
   TKvSendFax fax;
@@ -403,14 +376,7 @@ TEST_F(SendSession, TextCoverGoesFirstAndCountsAsPageOne) {
 
 TEST_F(SendSession, SeveralFaxesThroughNextFaxBusyOneSkipped) {
   makeApf(fax.FaxFile, 1, false);
-  std::string file = fax.FaxFile;
-  int asked = 0;
-  fax.OnFaxNext = [&](TKvSendFax &, std::string &phone, std::string &f, std::string &) {
-    ++asked;
-    if (asked == 1) phone = "111";
-    if (asked == 2) phone = "5551234";
-    if (asked <= 2) f = file;
-  };
+  twoFaxes();
   fax.DialAttempts = 1;
   std::string script =
       kSendInit + "> ATDT111\n< BUSY\n> AT+FCLASS=1\n< OK\n" + negotiation() + pageAndEnd(true);
@@ -483,14 +449,7 @@ TEST_F(SendPort, InitBaudForTheModemNormalBaudForTheFax) {
 TEST_F(SendPort, FailedFaxAndNextFaxSwitchRatesToo) {
   // The first fax fails at the dial; the second is transferred at NormalBaud again.
   makeApf(fax.FaxFile, 1, false);
-  std::string file = fax.FaxFile;
-  int asked = 0;
-  fax.OnFaxNext = [&](TKvSendFax &, std::string &phone, std::string &f, std::string &) {
-    ++asked;
-    if (asked == 1) phone = "111";
-    if (asked == 2) phone = "5551234";
-    if (asked <= 2) f = file;
-  };
+  twoFaxes();
   fax.SetNormalBaud(38400);
   fax.SetInitBaud(9600);
   std::string script = kSendInit + "> ATDT111\n< NO CARRIER\n> ATH0\n< OK\n> AT+FCLASS=1\n< OK\n" +
@@ -562,23 +521,11 @@ TEST_F(SendPort, FlowIsSwitchedOffWhenTheSessionEndsMidPage) {
   EXPECT_FALSE(o.lineAfter.ixon);
 }
 
-// A cover of `pages` pages as an APF file; its lines are different from makeApf's.
-std::vector<std::vector<std::uint8_t>> makeApfCover(const std::string &path, int pages) {
-  std::vector<std::vector<std::uint8_t>> lines;
-  ApfWriter w;
-  EXPECT_EQ(w.create(path), ecOK);
-  for (int p = 0; p < pages; ++p) {
-    EXPECT_EQ(w.beginPage(false, false), ecOK);
-    for (int y = 0; y < 30; ++y) {
-      std::vector<std::uint8_t> line(216, 0);
-      line[std::size_t(100 + p)] = std::uint8_t(0x81 + y);
-      EXPECT_EQ(w.writeLine(line.data()), ecOK);
-      lines.push_back(line);
-    }
-    EXPECT_EQ(w.endPage(), ecOK);
-  }
-  EXPECT_EQ(w.finish("COVER"), ecOK);
-  return lines;
+// A cover of `pages` pages of 30 lines, unlike makeApf's.
+Lines makeApfCover(const std::string &path, int pages) {
+  return writeApf(path, pages, false, 30, [](std::vector<std::uint8_t> &line, int p, int y) {
+    line[std::size_t(100 + p)] = std::uint8_t(0x81 + y);
+  });
 }
 
 // The header line as the font draws it, widened to a fax line.
@@ -647,41 +594,6 @@ TEST_F(SendSession, BadCoverEndsTheFaxBeforeDialling) {
 
 // --- Receiving ---------------------------------------------------------------------------------
 
-const char *kReceiveInit = R"(
-timeout 5000
-> ATE0Q0V1X4S0=0S2=43
-< OK
-> AT+FCLASS=1
-< OK
-> AT+FRM=?
-< 24,48,72,96
-< OK
-> AT+FCLASS=1
-< OK
-)";
-
-std::string answerToTraining(const std::string &tcfHex) {
-  std::string s = "< RING\n< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n";
-  s += "> AT+FRH=3\n< CONNECT\n<data " + frameHex(0x43, false, t30::stationIdInfo("CALLER 7")) +
-       "\n< OK\n";
-  s +=
-      "> AT+FRH=3\n< CONNECT\n<data " + frameHex(0x83, true, {0x00, 0x06, 0xF8, 0x00}) + "\n< OK\n";
-  s += "> AT+FRM=96\n< CONNECT\n<data " + tcfHex + "\n< NO CARRIER\n";
-  return s;
-}
-
-std::string zerosHex(int n) {
-  std::string s;
-  for (int i = 0; i < n; ++i) s += "00 ";
-  return s;
-}
-
-std::string ones(int n) {
-  std::string s;
-  for (int i = 0; i < n; ++i) s += "01 ";
-  return s;
-}
-
 class ReceiveSession : public ::testing::Test {
  protected:
   ReceiveSession() {
@@ -704,17 +616,8 @@ TEST_F(ReceiveSession, PagesLandInTheNextFreeFile) {
   std::ofstream(dir.path / "FAX0001.APF") << "older fax";
   std::string page1 = "00 80 B2 59 01 00 10 22 33";
   std::string page2 = "00 80 80 CC 0A 00";
-  std::string script = kReceiveInit + answerToTraining(zerosHex(200)) +
-                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"  // CFR
-                       "> AT+FRM=96\n< CONNECT\n<data " +
-                       page1 +
-                       "\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 4F 00 00\n< OK\n"
-                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"  // MCF
-                       "> AT+FRM=96\n< CONNECT\n<data " +
-                       page2 +
-                       "\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 2F 00 00\n< OK\n"
-                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
-                       "> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n< OK\n> ATH\n< OK\n";
+  std::string script =
+      kReceiveInit + answerToTraining(zerosHex(200)) + pagesToTheEnd({page1, page2});
   Outcome o = receive(script);
   ASSERT_TRUE(o.finished);
   EXPECT_EQ(o.code, 0) << o.report.describe();
@@ -741,15 +644,7 @@ TEST_F(ReceiveSession, RingsAreCountedAcrossNoCarrierAndCallsFollowEachOther) {
   fax.AnswerOnRing = 3;
   fax.OneFax = false;
   fax.ExitOnError = false;
-  std::string call =
-      "< RING\n< NO CARRIER\n< RING\n< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n"
-      "> AT+FRH=3\n< CONNECT\n<data " +
-      frameHex(0x83, true, {0x00, 0x06, 0xF8, 0x00}) + "\n< OK\n> AT+FRM=96\n< CONNECT\n<data " +
-      zerosHex(100) +
-      "\n< NO CARRIER\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FRM=96\n< CONNECT\n"
-      "<data 00 80 B2 59 01 00\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 2F 00 00\n"
-      "< OK\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n"
-      "< OK\n> ATH\n< OK\n> AT+FCLASS=1\n< OK\n";
+  std::string call = wholeCall("< RING\n< NO CARRIER\n< RING\n< RING\n");
   std::string script = kReceiveInit + call + call + "wait 200\nhangup\n";
   Outcome o = receive(script);
   ASSERT_TRUE(o.finished);
@@ -819,17 +714,8 @@ TEST_F(ReceivePort, XonXoffPacesEveryPageAndLetsItsBytesThrough) {
   // Page data holds XON and XOFF bytes like any others.
   std::string page1 = "00 80 11 13 59 01 00 11 13";
   std::string page2 = "13 80 80 CC 0A 11";
-  std::string script = kReceiveInit + answerToTraining(zerosHex(200)) +
-                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
-                       "> AT+FRM=96\n< CONNECT\n<data " +
-                       page1 +
-                       "\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 4F 00 00\n< OK\n"
-                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
-                       "> AT+FRM=96\n< CONNECT\n<data " +
-                       page2 +
-                       "\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 2F 00 00\n< OK\n"
-                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
-                       "> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n< OK\n> ATH\n< OK\n";
+  std::string script =
+      kReceiveInit + answerToTraining(zerosHex(200)) + pagesToTheEnd({page1, page2});
   Outcome o = receive(script);
   ASSERT_EQ(o.code, 0) << o.report.describe();
   int pageBytes = 0, trainingBytes = 0;
@@ -874,15 +760,7 @@ TEST_F(ReceivePort, CallsRunAtNormalBaudAndTheWaitAtInitBaudInBetween) {
   fax.AnswerOnRing = 1;
   fax.OneFax = false;
   fax.ExitOnError = false;
-  std::string call =
-      "< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n"
-      "> AT+FRH=3\n< CONNECT\n<data " +
-      frameHex(0x83, true, {0x00, 0x06, 0xF8, 0x00}) + "\n< OK\n> AT+FRM=96\n< CONNECT\n<data " +
-      zerosHex(100) +
-      "\n< NO CARRIER\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FRM=96\n< CONNECT\n"
-      "<data 00 80 B2 59 01 00\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 2F 00 00\n"
-      "< OK\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n"
-      "< OK\n> ATH\n< OK\n> AT+FCLASS=1\n< OK\n";
+  std::string call = wholeCall("< RING\n");
   // The second call breaks off: the error path goes back to InitBaud as well.
   std::string broken = "< RING\n> ATA\n< ERROR\n>~ \\+\\+\\+ATH\n< OK\n> AT+FCLASS=1\n< OK\n";
   Outcome o = receive(kReceiveInit + call + broken + "wait 300\nhangup\n");
