@@ -72,7 +72,11 @@ ScriptModem::~ScriptModem() {
 ScriptModem::LineState ScriptModem::lineState() const {
   LineState st;
   termios t{};
-  if (pty_.masterFd() < 0 || ::tcgetattr(pty_.masterFd(), &t) != 0) return st;
+  {
+    // A hang-up step closes the pty on the modem's thread.
+    std::lock_guard lock(mutex_);
+    if (pty_.masterFd() < 0 || ::tcgetattr(pty_.masterFd(), &t) != 0) return st;
+  }
   static const struct {
     speed_t code;
     std::uint32_t bps;
@@ -327,9 +331,9 @@ void ScriptModem::run() {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
           std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        pty_.close();
         {
           std::lock_guard lock(mutex_);
+          pty_.close();
           report_.completed = true;
           report_.unexpected = in_;
           done_ = true;
