@@ -100,7 +100,7 @@ class TKvAbstractFax {
   bool WidePage() const { return wide_; }
   bool ErrorCorrection() const { return false; }
   virtual int PageTotal() const { return 0; }
-  int PageNumber() const { return pageNumber_; }
+  virtual int PageNumber() const { return pageNumber_; }
   virtual long BytesTransferred() const { return bytesDone_; }
   virtual long PageLength() const { return 0; }
   bool Running() const { return running_; }

@@ -44,6 +44,8 @@ class TKvSendFax : public TKvAbstractFax {
   void BeginTransmit();
 
   int PageTotal() const override { return faxPages_; }
+  // 0 while a cover page goes out: the cover is not a page of the fax.
+  int PageNumber() const override { return sendingCover_ ? 0 : pageNumber_.load(); }
   long BytesTransferred() const override;
   long PageLength() const override { return pageLen_; }
   std::string DefaultInit() const override { return defaultInitString(BlindDial, DetectBusy); }
@@ -113,8 +115,8 @@ class TKvSendFax : public TKvAbstractFax {
   std::FILE *pageSrc_ = nullptr;  // file the current page's data comes from
   int faxPages_ = 0;
   int coverPages_ = 0;
-  int coverPage_ = 1;  // cover page being sent (an APF cover may have several)
-  bool sendingCover_ = false;
+  int coverPage_ = 1;                      // cover page being sent (an APF cover may have several)
+  std::atomic<bool> sendingCover_{false};  // read by the status display on the main thread
   bool coverIsApf_ = false;
   bool lengthWords_ = false;
   char prevRes_ = ' ';

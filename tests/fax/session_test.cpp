@@ -544,11 +544,19 @@ TEST_F(SendSession, ApfCoverPagesGoFirstAndAreCounted) {
   fax.CoverFile = (dir.path / "cover.APF").string();
   auto coverLines = makeApfCover(fax.CoverFile, 2);
   fax.HeaderLine = "Page $P of $N";
+  std::vector<int> pageNumbers;  // as the status display sees them as each page starts
+  int lastProgress = -1;
+  fax.OnFaxStatus = [&](TKvAbstractFax &f, bool, bool) {
+    if (f.ProgressCode() == fpSendPage && lastProgress != fpSendPage)
+      pageNumbers.push_back(f.PageNumber());
+    lastProgress = f.ProgressCode();
+  };
   Outcome o =
       send(kSendInit + negotiation() + pageAndEnd(false) + pageAndEnd(false) + pageAndEnd(true));
   ASSERT_EQ(o.code, 0) << o.report.describe();
   ASSERT_TRUE(o.report.ok()) << o.report.describe();
   EXPECT_EQ(fax.PageTotal(), 1);
+  EXPECT_EQ(pageNumbers, (std::vector<int>{0, 0, 1}));
   const auto &d = o.report.data;
   ASSERT_EQ(d.size(), 10u);
   EXPECT_EQ(d[4], "\xFF\x13\x4F");  // MPS after cover page 1
