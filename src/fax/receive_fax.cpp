@@ -373,6 +373,9 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
         if (attempts_ > 0) return gotoState(13);
         return fail(ecTimeout);
       }
+      // The caller hung up while we answered: the call is over now, not when the 60 s answer
+      // time runs out, during which further calls would go unanswered.
+      if (contains(l, "NO CARRIER")) return fail(ecFaxNoCarrier);
       if (contains(l, "CONNECT")) {
         sendFrame(t30::fcf::CSI, false, t30::stationIdInfo(StationID));
         gotoState(11, false);

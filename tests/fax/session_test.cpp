@@ -685,6 +685,16 @@ TEST_F(ReceiveSession, DataCallIsRefused) {
   EXPECT_TRUE(o.logs.empty());
 }
 
+TEST_F(ReceiveSession, CallerHangingUpDuringTheAnswerEndsTheCallAtOnce) {
+  std::string script =
+      std::string(kReceiveInit) + "< RING\n< RING\n> ATA\n< NO CARRIER\n>~ \\+\\+\\+ATH\n< OK\n";
+  auto start = std::chrono::steady_clock::now();
+  Outcome o = receive(script);
+  EXPECT_EQ(o.code, ecFaxNoCarrier) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
 TEST_F(ReceiveSession, NoisyTrainingAtTheLowestRateFails) {
   std::string script = std::string(kReceiveInit) +
                        "< RING\n< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n"
