@@ -338,7 +338,9 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
     return;
   }
   const std::string &l = line_;
-  if (!timeout && contains(l, "ERROR")) return fail(ecFaxBadModemResult);
+  // +FCERROR while listening for training is a missed carrier, handled by state 15.
+  if (!timeout && contains(l, "ERROR") && !(state_ == 15 && contains(l, "+FCERROR")))
+    return fail(ecFaxBadModemResult);
   switch (state_) {
     case 2:
       if (timeout) return fail(ecFaxInitError);
@@ -416,6 +418,17 @@ void TKvReceiveFax::classOneLine(FaxEvent ev) {
         dle_ = false;
         armTimeout(faxtime::kLineTicks);
         gotoState(16);
+        return;
+      }
+      // The training was missed (no carrier, or the caller's frames instead). The caller
+      // repeats its DCS and training when no answer comes, so listen for that rather than
+      // waiting out the time-out and losing the call.
+      if (contains(l, "NO CARRIER") || contains(l, "+FCERROR")) {
+        softwareFlow(false);
+        finalFrame_ = false;
+        sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+        armTimeout(faxtime::kPostPageTicks);
+        gotoState(12, false);
       }
       return;
     case 18:

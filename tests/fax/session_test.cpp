@@ -695,6 +695,21 @@ TEST_F(ReceiveSession, CallerHangingUpDuringTheAnswerEndsTheCallAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
+TEST_F(ReceiveSession, MissedTrainingIsHeardWhenTheCallerRepeatsIt) {
+  std::string dcs =
+      "> AT+FRH=3\n< CONNECT\n<data " + frameHex(0x83, true, {0x00, 0x06, 0xF8, 0x00}) + "\n< OK\n";
+  std::string script = kReceiveInit + "< RING\n< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n" +
+                       ">data\n< OK\n" + dcs + "> AT+FRM=96\n< NO CARRIER\n" + dcs +
+                       "> AT+FRM=96\n< +FCERROR\n" + dcs + "> AT+FRM=96\n< CONNECT\n<data " +
+                       zerosHex(200) + "\n< NO CARRIER\n" +
+                       pagesToTheEnd({"00 80 B2 59 01 00 10 22 33"});
+  Outcome o = receive(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(o.logs, (std::vector<int>{lcReceiveStart, lcReceiveOk}));
+}
+
 TEST_F(ReceiveSession, NoisyTrainingAtTheLowestRateFails) {
   std::string script = std::string(kReceiveInit) +
                        "< RING\n< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n"
