@@ -604,7 +604,8 @@ void TKvSendFax::classOneLine(FaxEvent ev) {
       if (contains(l, "CONNECT")) {
         armTimeout(
             std::max<std::int32_t>(1, std::int32_t(faxtime::kFirstByteTicks * delayScale())));
-        gotoState(21, false);
+        // Look at once: a modem's XON often comes in the same read as its CONNECT.
+        gotoState(21);
       }
       return;
     case 29:

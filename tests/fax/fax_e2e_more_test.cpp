@@ -301,5 +301,40 @@ TEST_F(FaxLineMore, DamagedPageIsSentAgainAfterRetraining) {
         << "page " << p + 1;
 }
 
+// A modem that says XON right after its CONNECT gets the page at once, not after the 1 s the
+// sender otherwise allows it: in the dispatch log no timer fires between that XON and the
+// first write of the page.
+TEST_F(FaxLineMore, PageStartsOnTheModemsXon) {
+  std::string apf = makeApf(2, false);
+  LineOptions o;
+  o.calls = 1;
+  o.farReceive = "far.tif";
+  o.extra = {"--xon-on-connect"};
+  SimulatedLine line(o);
+  std::string log = work.path() + "/dispatch.log";
+  auto tx = send(line.portA(), apf, {"--rate", "14400", "--log", log});
+  ASSERT_TRUE(tx->wait(90s));
+  EXPECT_EQ(tx->exitCode(), 0) << tx->output() << line.log();
+  EXPECT_EQ(line.finish(), 0) << line.log();
+  EXPECT_NE(line.log().find("received 2 page(s) at 14400 bps, 0 bad rows: OK"), std::string::npos)
+      << line.log();
+  std::ifstream in(log);
+  int xons = 0, waited = 0;
+  bool pending = false;
+  for (std::string l; std::getline(in, l);) {
+    if (l.find("readcom") != std::string::npos && l.find("[11]") != std::string::npos) {
+      ++xons;
+      pending = true;
+    } else if (l.find("writecom") != std::string::npos) {
+      pending = false;
+    } else if (pending && l.find("trigger   timer") != std::string::npos) {
+      ++waited;
+      pending = false;
+    }
+  }
+  EXPECT_EQ(xons, 3);  // the training check and two pages
+  EXPECT_EQ(waited, 0);
+}
+
 }  // namespace
 }  // namespace kv

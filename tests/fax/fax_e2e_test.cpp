@@ -135,7 +135,7 @@ TEST_F(FaxLine, NoisyLineTrainsLowerAndStillDelivers) {
   LineOptions o;
   o.calls = 1;
   o.farReceive = "far.tif";
-  o.extra = {"--noise", "-47", "--loss", "12"};  // 14400 does not train through this
+  o.extra = {"--noise", "-48", "--loss", "12"};  // 14400 does not train through this, 12000 does
   SimulatedLine line(o);
   auto tx = send(line.portA(), apf, {"--rate", "14400"});
   ASSERT_TRUE(tx->wait(120s));

@@ -55,9 +55,11 @@ Line::Line(LineConfig config) : cfg_(std::move(config)) {
   auto handler = [this](ModemPort &m, int op, const char *num) { return onControl(m, op, num); };
   a_ = std::make_unique<ModemPort>('A', cfg_.linkA, handler);
   a_->setMuteAfter(cfg_.muteA);
+  a_->setXonOnConnect(cfg_.xonOnConnect);
   if (!cfg_.farEnd) {
     b_ = std::make_unique<ModemPort>('B', cfg_.linkB, handler);
     b_->setMuteAfter(cfg_.muteB);
+    b_->setXonOnConnect(cfg_.xonOnConnect);
   }
   if (cfg_.noiseDbm0 > -90)
     noise_ = awgn_init_dbm0(nullptr, 1234567, static_cast<float>(cfg_.noiseDbm0));

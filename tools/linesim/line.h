@@ -29,6 +29,7 @@ struct LineConfig {
   int busyTimes = 0;        // a busy number is busy for this many dials, then answers (0: always)
   double voiceSeconds = 8;  // a person talks this long, then hangs up
   int muteA = -1, muteB = -1;  // modem stops answering after this many commands
+  bool xonOnConnect = false;   // modems send XON after the CONNECT of page transmission
 
   // The far end as a fax machine instead of modem B.
   bool farEnd = false;

@@ -58,6 +58,8 @@ joined by a simulated telephone line. Dialling one rings the other.
                         spoils that direction for --burst-length S (4) (a damaged page)
   --mute SIDE:N         modem A or B stops answering after N command lines (until
                         its port is closed)
+  --xon-on-connect      the modems send XON after the CONNECT that opens page data, as
+                        some real modems do (a program may then start the page at once)
   --far-receive FILE    side B is a fax machine that answers and stores what it receives as
                         TIFF in FILE (%%d becomes the call count)
   --far-send TIFF       side B is a fax machine that calls A and sends TIFF
@@ -146,6 +148,8 @@ int main(int argc, char **argv) {
       cfg.dropMidPage = num(0.02, 1e6);
     } else if (a == "--burst-mid-page") {
       cfg.burstMidPage = num(0.02, 1e6);
+    } else if (a == "--xon-on-connect") {
+      cfg.xonOnConnect = true;
     } else if (a == "--burst-length") {
       cfg.burstLength = num(0.02, 1e6);
     } else if (a == "--mute") {

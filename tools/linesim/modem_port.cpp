@@ -84,6 +84,15 @@ int ModemPort::atTx(at_state_s *, void *user, const uint8_t *buf, size_t len) {
   if (!self->dteOpen() || self->muted()) return 0;
   self->out_.append(reinterpret_cast<const char *>(buf), len);
   std::string_view bytes(reinterpret_cast<const char *>(buf), len);
+  if (self->xonOnConnect_ && self->atMode() == AT_MODE_STUFFED) {
+    // After the whole result line: the interpreter sends CR LF, CONNECT and CR LF apart.
+    if (bytes.find("CONNECT") != std::string_view::npos) self->xonDue_ = true;
+    if (self->xonDue_ && bytes.find('\n') != std::string_view::npos &&
+        bytes.find("CONNECT") == std::string_view::npos) {
+      self->out_ += '\x11';
+      self->xonDue_ = false;
+    }
+  }
   // Result codes come as short text pieces, also in data mode (NO CARRIER ending a page).
   bool text = len <= 32 && std::all_of(bytes.begin(), bytes.end(), [](char c) {
                 return c == '\r' || c == '\n' || (c >= 0x20 && c < 0x7f);

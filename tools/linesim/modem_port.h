@@ -61,6 +61,9 @@ class ModemPort {
   // The modem stops answering commands after this many command lines (fault injection).
   void setMuteAfter(int commands) { muteAfter_ = commands; }
   bool muted() const { return muted_; }
+  // Like some real modems, send XON right after the CONNECT that opens page transmission,
+  // to say the data may come now.
+  void setXonOnConnect(bool on) { xonOnConnect_ = on; }
 
  private:
   static int atTx(at_state_s *at, void *user, const uint8_t *buf, size_t len);
@@ -83,6 +86,8 @@ class ModemPort {
   bool dle_ = false;     // the last byte fed in data mode was an unpaired DLE
   int commands_ = 0;
   int muteAfter_ = -1;
+  bool xonOnConnect_ = false;
+  bool xonDue_ = false;  // CONNECT sent, its line end not yet
   bool muted_ = false;
   std::string partialCommand_;  // for the -vv log
   struct Event {
