@@ -47,6 +47,13 @@ class PortClient {
     return true;
   }
   bool command(const std::string &line) { return send(line + "\r"); }
+  // Echo off, verbose results and Class 1, with `extra` settings (e.g. "S0=1"); false when the
+  // modem does not agree.
+  bool selectClassOne(const std::string &extra = "") {
+    using std::chrono::seconds;
+    return isOpen() && command("ATE0V1" + extra) && expect("OK\r\n", seconds(3)) &&
+           command("AT+FCLASS=1") && expect("OK\r\n", seconds(3));
+  }
 
   // Reads until `needle` has arrived (returns true) or the time is up. Everything read is
   // kept in received(); consume() drops it up to and including the needle.

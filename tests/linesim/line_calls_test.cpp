@@ -25,11 +25,7 @@ LineOptions withArgs(std::vector<std::string> extra, int calls = 0) {
 
 // A port in Class 1 with the given extra set-up; fails the test when the modem does not agree.
 void setUp(PortClient &p, const std::string &extra = "") {
-  ASSERT_TRUE(p.isOpen());
-  p.command("ATE0V1" + extra);
-  ASSERT_TRUE(p.expect("OK\r\n", 3s)) << p.received();
-  p.command("AT+FCLASS=1");
-  ASSERT_TRUE(p.expect("OK\r\n", 3s)) << p.received();
+  ASSERT_TRUE(p.selectClassOne(extra)) << p.received();
 }
 
 // Both ends off line again after a connected call. The answerer's modem goes on hook by

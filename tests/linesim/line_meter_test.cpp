@@ -31,11 +31,7 @@ std::vector<DataRun> runsOf(const std::string &log, char side) {
 }
 
 void setUp(PortClient &p, const std::string &extra = "") {
-  ASSERT_TRUE(p.isOpen());
-  p.command("ATE0V1" + extra);
-  ASSERT_TRUE(p.expect("OK\r\n", 3s)) << p.received();
-  p.command("AT+FCLASS=1");
-  ASSERT_TRUE(p.expect("OK\r\n", 3s)) << p.received();
+  ASSERT_TRUE(p.selectClassOne(extra)) << p.received();
 }
 
 // Waits until the line has logged `count` data runs of side A.
