@@ -5,13 +5,19 @@
 // pages, from the line's own log. Each run lasts a minute or more (ten dense pages at 9600 about
 // seven), so every case runs once; filter with --benchmark_filter=BM_SendDense/Pages:10/ and
 // so on. Run it on an idle machine: other load stretches both the sender and the line.
+// BM_IdleReceive: the CPU and memory of a receiver waiting for calls.
 #include <benchmark/benchmark.h>
+
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "e2e/process.h"
 #include "e2e/simulated_line.h"
@@ -152,6 +158,56 @@ void BM_SendDense(benchmark::State &state) {
   runSession(state, work.path(), makeDenseApf(work.path(), pages), pages, rate,
              state.range(2) != 0);
 }
+
+// A receiver waiting for calls on a real (simulated) modem: the CPU it takes while nothing
+// happens, and its resident memory.
+double cpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream rest(all.substr(all.rfind(')') + 2));  // the name may hold blanks
+  std::vector<std::string> f{std::istream_iterator<std::string>(rest), {}};
+  if (f.size() < 13) return -1;
+  return double(std::stol(f[11]) + std::stol(f[12])) / double(sysconf(_SC_CLK_TCK));
+}
+
+long residentKb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+void BM_IdleReceive(benchmark::State &state) {
+  const auto window = std::chrono::seconds(state.range(0));
+  test::TempDir work;
+  for (auto _ : state) {
+    test::LineOptions o;
+    o.speed = 1;
+    o.timeoutSeconds = 900;
+    test::SimulatedLine line(o);
+    test::Process rx({kTool, "receive", "--device", line.portA(), "--dir", work.path() + "/in"},
+                     work.path() + "/receive.log");
+    std::this_thread::sleep_for(5s);  // set-up done, waiting for RING
+    double before = cpuSeconds(rx.pid());
+    std::this_thread::sleep_for(window);
+    double used = cpuSeconds(rx.pid()) - before;
+    if (!rx.running() || before < 0 ||
+        rx.output().find("Waiting for incoming call") == std::string::npos) {
+      state.SkipWithError(("receiver not waiting: " + rx.output()).c_str());
+      break;
+    }
+    state.SetIterationTime(used);
+    state.counters["cpu_pct_of_one_core"] = 100.0 * used / double(window.count());
+    state.counters["rss_kb"] = double(residentKb(rx.pid()));
+  }
+}
+
+BENCHMARK(BM_IdleReceive)
+    ->ArgNames({"Seconds"})
+    ->Arg(60)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_SendSession)
     ->ArgNames({"Pages", "Bps", "Lines"})
