@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fax/t30.h"
@@ -21,12 +22,17 @@ inline std::string hex(const std::vector<std::uint8_t> &b) {
 }
 
 // A frame as the modem hands it over: address, control, FCF, info, two FCS bytes.
-inline std::string frameHex(std::uint8_t fcf, bool final, std::vector<std::uint8_t> info = {}) {
+// An HDLC frame as the modem passes it on, with a check sequence the host ignores.
+inline std::vector<std::uint8_t> frameBytes(std::uint8_t fcf, bool final,
+                                            std::vector<std::uint8_t> info = {}) {
   std::vector<std::uint8_t> b{0xFF, std::uint8_t(final ? 0x13 : 0x03), fcf};
-  b.insert(b.end(), info.begin(), info.end());
+  for (auto x : info) b.push_back(x);
   b.push_back(0x5A);
   b.push_back(0xA5);
-  return hex(b);
+  return b;
+}
+inline std::string frameHex(std::uint8_t fcf, bool final, std::vector<std::uint8_t> info = {}) {
+  return hex(frameBytes(fcf, final, std::move(info)));
 }
 
 // Initialisation and the Class 1 modulation query (AT+FTM=? sending, AT+FRM=? receiving).

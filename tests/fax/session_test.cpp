@@ -685,6 +685,73 @@ TEST_F(ReceiveSession, DataCallIsRefused) {
   EXPECT_TRUE(o.logs.empty());
 }
 
+// Bytes as a modem hands them over in separate reads: `cuts` are the positions where a read
+// ends (with a pause after it); the last piece ends with DLE ETX, itself cut after the DLE.
+std::string inPieces(std::vector<std::uint8_t> bytes, std::vector<std::size_t> cuts) {
+  bytes.push_back(t30::DLE);
+  cuts.push_back(bytes.size());
+  bytes.push_back(t30::ETX);
+  cuts.push_back(bytes.size());
+  std::string s;
+  std::size_t from = 0;
+  char esc[8];
+  for (std::size_t cut : cuts) {
+    s += "<raw ";
+    for (; from < cut; ++from) {
+      std::snprintf(esc, sizeof esc, "\\x%02X", bytes[from]);
+      s += esc;
+    }
+    s += "\nwait 40\n";
+  }
+  return s;
+}
+
+TEST_F(ReceiveSession, FramesTrainingAndPagesSplitAcrossReads) {
+  auto tsi = frameBytes(0x43, false, t30::stationIdInfo("CALLER 7"));
+  auto dcs = frameBytes(0x83, true, {0x00, 0x06, 0xF8, 0x00});
+  // The page holds a data DLE, sent doubled; the read ends between the two.
+  std::vector<std::uint8_t> page{0x00, 0x80, 0xB2, 0x59, 0x01, 0x00, 0x10, 0x10, 0x22, 0x33};
+  std::string script =
+      kReceiveInit + "< RING\n< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n" +
+      "> AT+FRH=3\n< CONNECT\n" + inPieces(tsi, {1, 5}) + "< OK\n" +  //
+      "> AT+FRH=3\n< CONNECT\n" + inPieces(dcs, {3}) + "< OK\n" +     //
+      "> AT+FRM=96\n< CONNECT\n" + inPieces(std::vector<std::uint8_t>(200, 0), {100}) +
+      "< NO CARRIER\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n" + "> AT+FRM=96\n< CONNECT\n" +
+      inPieces(page, {7}) + "< NO CARRIER\n" + "> AT+FRH=3\n< CONNECT\n" +
+      inPieces(frameBytes(0x2F, true, {}), {2}) + "< OK\n" +
+      "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
+      "> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n< OK\n> ATH\n< OK\n";
+  Outcome o = receive(script);
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(fax.PartnerID(), "CALLER 7" + std::string(12, ' '));
+  ApfReader r;
+  ASSERT_EQ(r.open((dir.path / "FAX0001.APF").string()), ecOK);
+  EXPECT_EQ(r.header().pageCount, 1);
+  ApfPageLocation loc;
+  ASSERT_EQ(r.locatePage(1, loc), ecOK);
+  EXPECT_EQ(loc.header.imageLength, 9u);  // the doubled DLE stored once
+}
+
+TEST_F(SendSession, RemoteFramesSplitAcrossReads) {
+  makeApf(fax.FaxFile, 1, false);
+  std::string script =
+      kSendInit + "> ATDT5551234\n< CONNECT\n" +
+      inPieces(frameBytes(0x40, false, t30::stationIdInfo("FAR END")), {2, 9}) + "< OK\n" +
+      "> AT+FRH=3\n< CONNECT\n" + inPieces(frameBytes(0x80, true, {0x00, 0x4E, 0xF9, 0x00}), {4}) +
+      "< OK\n> AT+FTH=3\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n" +
+      "> AT+FTM=96\n< CONNECT\n>data\n< OK\n" +  // training
+      "> AT+FRH=3\n< CONNECT\n" + inPieces(frameBytes(0x84, true, {}), {1}) + "< OK\n" +
+      "> AT+FTM=96\n< CONNECT\n>data\n< OK\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n" +
+      "> AT+FRH=3\n< CONNECT\n" + inPieces(frameBytes(0x8C, true, {}), {2}) + "< OK\n" +
+      "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> ATH\n< OK\n";
+  Outcome o = send(script);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(fax.PartnerID().substr(0, 7), "FAR END");
+}
+
 TEST_F(ReceiveSession, CallerHangingUpDuringTheAnswerEndsTheCallAtOnce) {
   std::string script =
       std::string(kReceiveInit) + "< RING\n< RING\n> ATA\n< NO CARRIER\n>~ \\+\\+\\+ATH\n< OK\n";
