@@ -138,20 +138,14 @@ Command receiveCommand() {
       "until interrupted or --timeout. Exit 0 when (with --once) a fax was received completely. "
       "--history FILE appends a record of "
       "each call to FILE.";
-  c.options = {
-      {"device", 0, "PATH", "serial device of the modem"},
-      {"port", 0, "N", "port number from KRV.INI [Ports]"},
+  c.options = sessionOptionSpecs({
       {"dir", 0, "DIR", "directory for received faxes"},
       {"once", 0, "", "end after the first call"},
       {"ring", 0, "N", "answer on ring N (default 1)"},
       {"class", 0, "auto|1", "fax class (default: auto detect)"},
       {"station", 0, "ID", "own station id"},
       {"timeout", 0, "S", "stop after S seconds"},
-      historyOptionSpec(),
-      {"speed", 0, "X", "the line runs X times faster than real time (simulated lines)"},
-      {"trace", 0, "FILE", "write the port trace to FILE"},
-      {"log", 0, "FILE", "write the dispatch log to FILE"},
-  };
+  });
   c.run = runReceive;
   return c;
 }

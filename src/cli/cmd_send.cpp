@@ -137,9 +137,7 @@ Command sendCommand() {
       "standard error, the result (\"Sent\" or the error text) to standard output. --port N "
       "takes the device from the \"Ports\" section of KRV.INI in the current directory. Exit "
       "0 only when the fax was sent. --history FILE appends a record of the fax to FILE.";
-  c.options = {
-      {"device", 0, "PATH", "serial device of the modem"},
-      {"port", 0, "N", "port number from KRV.INI [Ports]"},
+  c.options = sessionOptionSpecs({
       {"class", 0, "auto|1", "fax class (default: auto detect)"},
       {"rate", 0, "BPS", "highest transfer rate (default 9600)"},
       {"station", 0, "ID", "own station id (fax number)"},
@@ -154,11 +152,7 @@ Command sendCommand() {
       {"retry-wait", 0, "S", "seconds between dial attempts (default 60)"},
       {"dial-wait", 0, "S", "seconds from dialling to the fax connection (default 60)"},
       {"init", 0, "CMD", "extra modem initialisation command"},
-      historyOptionSpec(),
-      {"speed", 0, "X", "the line runs X times faster than real time (simulated lines)"},
-      {"trace", 0, "FILE", "write the port trace to FILE"},
-      {"log", 0, "FILE", "write the dispatch log to FILE"},
-  };
+  });
   c.run = runSend;
   c.minPositional = 2;
   c.maxPositional = 2;

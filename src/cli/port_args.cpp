@@ -52,6 +52,14 @@ OptionSpec historyOptionSpec() {
   return {"history", 0, "FILE", "append the fax history records to FILE"};
 }
 
+std::vector<OptionSpec> sessionOptionSpecs(std::vector<OptionSpec> own) {
+  std::vector<OptionSpec> all = portOptionSpecs();
+  all.insert(all.end(), own.begin(), own.end());
+  all.push_back(historyOptionSpec());
+  all.push_back({"speed", 0, "X", "the line runs X times faster than real time (simulated lines)"});
+  return all;
+}
+
 bool applyHistoryOption(const Args &args, Context &ctx, const std::string &command,
                         TKvAbstractFax &fax, TKvFaxLog &log, int &exitCode) {
   auto file = args.value("history");

@@ -27,6 +27,9 @@ bool applySpeedOption(const Args &args, Context &ctx, const std::string &command
 // no history is written at all. A file that cannot be appended to is reported (false, exit
 // code set) before any call is made, rather than records going missing unnoticed.
 OptionSpec historyOptionSpec();
+// The options of a command that runs a fax session: the port's, then `own`, then --history
+// and --speed.
+std::vector<OptionSpec> sessionOptionSpecs(std::vector<OptionSpec> own);
 bool applyHistoryOption(const Args &args, Context &ctx, const std::string &command,
                         TKvAbstractFax &fax, TKvFaxLog &log, int &exitCode);
 
