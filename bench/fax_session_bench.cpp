@@ -8,14 +8,10 @@
 // BM_IdleReceive: the CPU and memory of a receiver waiting for calls.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -161,22 +157,6 @@ void BM_SendDense(benchmark::State &state) {
 
 // A receiver waiting for calls on a real (simulated) modem: the CPU it takes while nothing
 // happens, and its resident memory.
-double cpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream rest(all.substr(all.rfind(')') + 2));  // the name may hold blanks
-  std::vector<std::string> f{std::istream_iterator<std::string>(rest), {}};
-  if (f.size() < 13) return -1;
-  return double(std::stol(f[11]) + std::stol(f[12])) / double(sysconf(_SC_CLK_TCK));
-}
-
-long residentKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
-
 void BM_IdleReceive(benchmark::State &state) {
   const auto window = std::chrono::seconds(state.range(0));
   test::TempDir work;
@@ -188,9 +168,9 @@ void BM_IdleReceive(benchmark::State &state) {
     test::Process rx({kTool, "receive", "--device", line.portA(), "--dir", work.path() + "/in"},
                      work.path() + "/receive.log");
     std::this_thread::sleep_for(5s);  // set-up done, waiting for RING
-    double before = cpuSeconds(rx.pid());
+    double before = rx.cpuSeconds();
     std::this_thread::sleep_for(window);
-    double used = cpuSeconds(rx.pid()) - before;
+    double used = rx.cpuSeconds() - before;
     if (!rx.running() || before < 0 ||
         rx.output().find("Waiting for incoming call") == std::string::npos) {
       state.SkipWithError(("receiver not waiting: " + rx.output()).c_str());
@@ -198,7 +178,7 @@ void BM_IdleReceive(benchmark::State &state) {
     }
     state.SetIterationTime(used);
     state.counters["cpu_pct_of_one_core"] = 100.0 * used / double(window.count());
-    state.counters["rss_kb"] = double(residentKb(rx.pid()));
+    state.counters["rss_kb"] = double(rx.residentKb());
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -79,6 +80,24 @@ void Process::terminate(std::chrono::milliseconds grace) {
     ::kill(-pid_, SIGKILL);
     wait(std::chrono::seconds(5));
   }
+}
+
+double Process::cpuSeconds() const {
+  std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  auto close = all.rfind(')');  // the program name may hold blanks
+  if (close == std::string::npos) return -1;
+  std::istringstream rest(all.substr(close + 2));
+  std::vector<std::string> f{std::istream_iterator<std::string>(rest), {}};
+  if (f.size() < 13) return -1;
+  return double(std::stol(f[11]) + std::stol(f[12])) / double(sysconf(_SC_CLK_TCK));
+}
+
+long Process::residentKb() const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
 }
 
 std::string Process::output() const {

@@ -28,6 +28,10 @@ class Process {
   void terminate(std::chrono::milliseconds grace = std::chrono::seconds(3));
   std::string output() const;  // everything it wrote so far
   const std::string &logPath() const { return logPath_; }
+  // From /proc while it runs: CPU time used so far (user + system, seconds) and resident
+  // memory (kB); -1 when they cannot be read.
+  double cpuSeconds() const;
+  long residentKb() const;
 
  private:
   pid_t pid_ = -1;

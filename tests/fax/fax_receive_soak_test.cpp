@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -27,13 +26,6 @@ using test::TempDir;
 
 const std::string kTool = std::string(KORVANE_BIN_DIR) + "/korvane-fax";
 const std::string kWaiting = "Waiting for incoming call";
-
-long residentKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  return -1;
-}
 
 int occurrences(const std::string &text, const std::string &needle) {
   int n = 0;
@@ -72,10 +64,10 @@ TEST(ReceiveSoak, ManyCallsLeaveTheReceiverWaitingWithFlatMemory) {
     ASSERT_TRUE(caller.command("ATDT5551234"));
     ASSERT_TRUE(caller.expect("CONNECT", 30s)) << "call " << i << ": " << caller.received();
     caller.close();  // hangs up before any fax
-    if (i == 100) rssEarly = residentKb(rx.pid());
+    if (i == 100) rssEarly = rx.residentKb();
   }
   ASSERT_TRUE(waitUntil([&] { return occurrences(rx.output(), kWaiting) > calls; }, 60s));
-  long rssLate = residentKb(rx.pid());
+  long rssLate = rx.residentKb();
   RecordProperty("rss_kb_after_100_calls", std::to_string(rssEarly));
   RecordProperty("rss_kb_at_end", std::to_string(rssLate));
   std::printf("calls %d, resident memory after 100 calls %ld kB, at the end %ld kB\n", calls,

@@ -389,6 +389,30 @@ void Line::settleFarReceiver() {
     t30_hdlc_accept(t30, nullptr, SIG_STATUS_CARRIER_DOWN, true);
 }
 
+// Faults that strike once a direction has carried signal for a while (a page): the line drops,
+// or a burst of loud noise spoils that direction.
+void Line::midPageFaults(int16_t *txCaller, int16_t *txCallee) {
+  int16_t *tx[2] = {txCaller, txCallee};
+  Call &c = *call_;
+  for (int d = 0; d < 2; ++d) {
+    c.signalRun[d] = rms(tx[d]) > kSignalRms ? c.signalRun[d] + 1 : 0;
+    if (cfg_.dropMidPage > 0 && c.signalRun[d] == secondsToBlocks(cfg_.dropMidPage)) {
+      dropLine("drops in the middle of a page");
+      return;
+    }
+    if (cfg_.burstMidPage > 0 && !c.burstDone &&
+        c.signalRun[d] == secondsToBlocks(cfg_.burstMidPage)) {
+      logAt(1, "line: a noise burst in the middle of a page");
+      c.burstDone = true;
+      c.burstLeft[d] = secondsToBlocks(cfg_.burstLength);
+    }
+    if (c.burstLeft[d] > 0) {
+      --c.burstLeft[d];
+      for (int i = 0; i < kBlock; ++i) tx[d][i] = awgn(burst_);
+    }
+  }
+}
+
 // --- audio ------------------------------------------------------------------------------------
 
 void Line::partyAudio(Party p, const int16_t *rx, int16_t *tx) {
@@ -471,27 +495,7 @@ void Line::step() {
     // A party that has hung up sends nothing any more.
     if (call_->hungUpBy[0]) std::memset(txCaller, 0, sizeof txCaller);
     if (call_->hungUpBy[1]) std::memset(txCallee, 0, sizeof txCallee);
-    if (cfg_.dropMidPage > 0 || cfg_.burstMidPage > 0) {
-      int16_t *tx[2] = {txCaller, txCallee};
-      for (int d = 0; d < 2; ++d) {
-        Call &c = *call_;
-        c.signalRun[d] = rms(tx[d]) > kSignalRms ? c.signalRun[d] + 1 : 0;
-        if (cfg_.dropMidPage > 0 && c.signalRun[d] == secondsToBlocks(cfg_.dropMidPage)) {
-          dropLine("drops in the middle of a page");
-          break;
-        }
-        if (cfg_.burstMidPage > 0 && !c.burstDone &&
-            c.signalRun[d] == secondsToBlocks(cfg_.burstMidPage)) {
-          logAt(1, "line: a noise burst in the middle of a page");
-          c.burstDone = true;
-          c.burstLeft[d] = secondsToBlocks(cfg_.burstLength);
-        }
-        if (c.burstLeft[d] > 0) {
-          --c.burstLeft[d];
-          for (int i = 0; i < kBlock; ++i) tx[d][i] = awgn(burst_);
-        }
-      }
-    }
+    if (cfg_.dropMidPage > 0 || cfg_.burstMidPage > 0) midPageFaults(txCaller, txCallee);
     impair(txCaller);
     impair(txCallee);
     toCallee_->push(txCaller);

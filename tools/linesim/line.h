@@ -102,6 +102,7 @@ class Line {
   void stopFar();
   void farPhaseE(int completion);
   void settleFarReceiver();
+  void midPageFaults(int16_t *txCaller, int16_t *txCallee);
   ModemPort *modem(Party p);
   const char *name(Party p) const;
   bool matches(const std::vector<std::string> &list, const std::string &number) const;
