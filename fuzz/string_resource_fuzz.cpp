@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "comm/errors/string_resource.h"
+#include "base/string_resource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   if (size < 2) return 0;

@@ -1,5 +1,5 @@
 // Memo files from anywhere: read memos through pointers taken from the input, pack, append.
-#include "comm/errors/byte_order.h"
+#include "base/byte_order.h"
 #include "xbase/table.h"
 #include "xbase_memfs.h"
 

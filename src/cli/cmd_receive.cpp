@@ -8,7 +8,7 @@
 #include "cli/command.h"
 #include "cli/port_args.h"
 #include "comm/com_port.h"
-#include "comm/errors/error_text.h"
+#include "base/error_text.h"
 #include "comm/main_thread.h"
 #include "fax/receive_fax.h"
 #include "modem/modem_ops.h"

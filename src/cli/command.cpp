@@ -4,7 +4,7 @@
 #include <charconv>
 #include <ostream>
 
-#include "comm/errors/error_text.h"
+#include "base/error_text.h"
 
 namespace kv::cli {
 

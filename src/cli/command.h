@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 
 namespace kv::cli {
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <mutex>
 
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 #include "comm/main_thread.h"
 
 namespace kv {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 
 namespace kv {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "comm/device_layer.h"
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 #include "comm/ticks.h"
 
 namespace kv {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "comm/errors/byte_order.h"
+#include "base/byte_order.h"
 #include "comm/ticks.h"
 
 namespace kv {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 #include "faximage/apf_file.h"
 
 namespace kv::apf {

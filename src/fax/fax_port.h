@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 
 namespace kv {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "comm/errors/error_text.h"
-#include "comm/errors/exceptions.h"
+#include "base/error_text.h"
+#include "base/exceptions.h"
 #include "comm/main_thread.h"
 #include "comm/ticks.h"
 #include "fax/comm_fax_port.h"

@@ -16,7 +16,7 @@
 #include <mutex>
 #include <string>
 
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 #include "comm/ticks.h"
 #include "fax/fax_defs.h"
 #include "fax/fax_port.h"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 
 namespace kv {
 

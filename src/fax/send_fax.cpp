@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 #include "faximage/t4_coder.h"
 
 namespace kv {

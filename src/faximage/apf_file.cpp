@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "comm/errors/byte_order.h"
+#include "base/byte_order.h"
 #include "faximage/file_error.h"
 
 namespace kv {

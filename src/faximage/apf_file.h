@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 #include "faximage/t4_coder.h"
 
 namespace kv {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "comm/errors/byte_order.h"
+#include "base/byte_order.h"
 
 namespace kv {
 

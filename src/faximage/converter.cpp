@@ -21,7 +21,7 @@
 #include <new>
 #include <vector>
 
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 #include "faximage/apf_file.h"
 #include "faximage/converter_source.h"
 #include "faximage/converter_text.h"

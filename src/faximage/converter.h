@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 #include "faximage/fax_font.h"
 
 namespace kv {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "comm/errors/cp1252.h"
+#include "base/cp1252.h"
 
 namespace kv {
 

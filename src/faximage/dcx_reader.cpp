@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "comm/errors/byte_order.h"
+#include "base/byte_order.h"
 #include "faximage/pcx_reader.h"
 
 namespace kv {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "comm/errors/byte_order.h"
+#include "base/byte_order.h"
 #include "faximage/bmp_reader.h"
 #include "faximage/file_error.h"
 

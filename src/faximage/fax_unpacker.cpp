@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 
 namespace kv {
 

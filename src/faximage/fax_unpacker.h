@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 #include "faximage/apf_file.h"
 #include "faximage/mono_bitmap.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 
 namespace kv {
 

@@ -3,8 +3,8 @@
 #include <cctype>
 
 #include "comm/com_port.h"
-#include "comm/errors/error_text.h"
-#include "comm/errors/exceptions.h"
+#include "base/error_text.h"
+#include "base/exceptions.h"
 #include "fax/send_fax.h"
 #include "modem/port_options.h"
 

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "comm/errors/exceptions.h"
-#include "comm/errors/name_compare.h"
+#include "base/exceptions.h"
+#include "base/name_compare.h"
 
 namespace kv {
 namespace {

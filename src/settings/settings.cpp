@@ -1,7 +1,7 @@
 #include "settings/settings.h"
 
-#include "comm/errors/exceptions.h"
-#include "comm/errors/name_compare.h"
+#include "base/exceptions.h"
+#include "base/name_compare.h"
 
 namespace kv {
 namespace {

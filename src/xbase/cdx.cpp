@@ -20,7 +20,7 @@
 #include <functional>
 #include <set>
 
-#include "comm/errors/byte_order.h"
+#include "base/byte_order.h"
 
 namespace kv::xbase {
 

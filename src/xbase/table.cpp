@@ -26,7 +26,7 @@
 #include <ctime>
 #include <functional>
 
-#include "comm/errors/byte_order.h"
+#include "base/byte_order.h"
 #include "xbase/cdx.h"
 #include "xbase/expr.h"
 

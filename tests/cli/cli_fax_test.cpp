@@ -8,7 +8,7 @@
 
 #include "../fax/modem_scripts.h"
 #include "cli/command.h"
-#include "comm/errors/error_text.h"
+#include "base/error_text.h"
 #include "fax/fax_session.h"
 #include "fax/t30.h"
 #include "faximage/apf_file.h"

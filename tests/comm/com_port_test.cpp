@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "comm/com_port.h"
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 #include "comm_test_util.h"
 
 using namespace kv;

@@ -10,8 +10,8 @@
 
 #include "../linesim/fax_images.h"
 #include "apf_pages.h"
-#include "comm/errors/error_text.h"
-#include "comm/errors/result_codes.h"
+#include "base/error_text.h"
+#include "base/result_codes.h"
 #include "e2e/process.h"
 #include "e2e/simulated_line.h"
 #include "fax/send_fax.h"

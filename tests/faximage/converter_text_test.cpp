@@ -2,7 +2,7 @@
 // behaviour, and the caller-supplied line source.
 #include <bit>
 #include <cstring>
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 
 #include "converter_test_util.h"
 #include "faximage/converter_text.h"

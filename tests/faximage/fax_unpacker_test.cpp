@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 #include "raster_helpers.h"
 #include "support/temp_files.h"
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 #include "settings/settings.h"
 #include "support/temp_files.h"
 

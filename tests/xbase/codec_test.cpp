@@ -2,7 +2,7 @@
 #include <cstring>
 #include <random>
 
-#include "comm/errors/byte_order.h"
+#include "base/byte_order.h"
 #include "test_util.h"
 #include "xbase/cdx.h"
 #include "xbase/expr.h"

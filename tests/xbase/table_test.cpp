@@ -2,7 +2,7 @@
 #include <random>
 #include <set>
 
-#include "comm/errors/byte_order.h"
+#include "base/byte_order.h"
 #include "test_util.h"
 
 using namespace kv::xbase;

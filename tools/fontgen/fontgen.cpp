@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "comm/errors/cp1252.h"
+#include "base/cp1252.h"
 
 namespace {
 

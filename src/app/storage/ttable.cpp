@@ -2,7 +2,7 @@
 
 #include <QDir>
 
-#include "comm/errors/cp1252.h"
+#include "base/cp1252.h"
 
 namespace kv {
 

@@ -6,7 +6,7 @@
 // can catch by group (e.g. EOpenComm for every "cannot open the port" case) or by leaf.
 #include <string>
 
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 
 namespace kv {
 

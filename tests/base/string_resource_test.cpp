@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "comm/errors/string_resource.h"
+#include "base/string_resource.h"
 
 namespace kv {
 namespace {

@@ -1,11 +1,11 @@
-#include "comm/errors/error_text.h"
+#include "base/error_text.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
 
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 
 namespace kv {
 namespace {

@@ -1,11 +1,11 @@
-#include "comm/errors/string_resource.h"
+#include "base/string_resource.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "comm/errors/byte_order.h"
-#include "comm/errors/name_compare.h"
+#include "base/byte_order.h"
+#include "base/name_compare.h"
 
 namespace kv {
 namespace {

@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "comm/errors/error_text.h"
-#include "comm/errors/exceptions.h"
+#include "base/error_text.h"
+#include "base/exceptions.h"
 
 namespace kv {
 namespace {

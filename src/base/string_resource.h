@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-if(TARGET korvane_errors)
+if(TARGET korvane_base)
   korvane_fuzzer(fuzz_string_resource SOURCES ${CMAKE_CURRENT_LIST_DIR}/string_resource_fuzz.cpp
-                 LIBS korvane_errors)
+                 LIBS korvane_base)
 endif()

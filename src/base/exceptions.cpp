@@ -1,8 +1,8 @@
-#include "comm/errors/exceptions.h"
+#include "base/exceptions.h"
 
 #include <cstdlib>
 
-#include "comm/errors/error_text.h"
+#include "base/error_text.h"
 
 namespace kv {
 

@@ -2,7 +2,7 @@
 // The program's string table and the rules that lead from a result code to its text.
 #include <string>
 
-#include "comm/errors/result_codes.h"
+#include "base/result_codes.h"
 
 namespace kv {
 
