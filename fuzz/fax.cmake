@@ -5,3 +5,7 @@ if(TARGET korvane_fax)
   korvane_fuzzer(fax_frame_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/fax_frame_fuzz.cpp
                  LIBS korvane_fax)
 endif()
+if(TARGET korvane_fax)
+  korvane_fuzzer(fax_class2_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/fax_class2_fuzz.cpp
+                 LIBS korvane_fax)
+endif()
