@@ -31,16 +31,18 @@ class LineEfaxTest : public ::testing::Test {
   }
   void SetUp() override { ASSERT_EQ(pages_.size(), 2u) << "efix could not make the pages"; }
 
-  // efax waiting for a call on `port`, answering on the first ring.
-  std::unique_ptr<Process> receiver(const std::string &port) {
+  // efax waiting for a call on `port`, answering on the first ring. cls is efax's class
+  // option: "1", "2" or "0" (Class 2.0).
+  std::unique_ptr<Process> receiver(const std::string &port, const std::string &cls = "1") {
     return std::make_unique<Process>(
-        std::vector<std::string>{"efax", "-v", "ewinc", "-d", port, "-o1", "-w", "-iS0=1", "-r",
-                                 work_.path() + "/fax"},
+        std::vector<std::string>{"efax", "-v", "ewinc", "-d", port, "-o" + cls, "-w", "-iS0=1",
+                                 "-r", work_.path() + "/fax"},
         work_.path() + "/efax-rx.log");
   }
   // efax sending both pages (with a blank page header, which efax always adds).
-  std::unique_ptr<Process> sender(const std::string &port) {
-    std::vector<std::string> args{"efax", "-v", "ewinc", "-d", port, "-o1", "-h", " ", "-t", "555"};
+  std::unique_ptr<Process> sender(const std::string &port, const std::string &cls = "1") {
+    std::vector<std::string> args{"efax",     "-v", "ewinc", "-d", port,
+                                  "-o" + cls, "-h", " ",     "-t", "555"};
     args.insert(args.end(), pages_.begin(), pages_.end());
     return std::make_unique<Process>(args, work_.path() + "/efax-tx.log");
   }

@@ -31,8 +31,7 @@ class Class2Modem {
   void tick(std::int64_t block);
   // Power-on state: the port was closed or DTR dropped.
   void reset();
-  // True while the program must not be read (the Class 1 modem's buffer is the limit then).
-  bool holdsHost() const;
+  bool transparent() const { return mode_ == Mode::Transparent; }
 
  private:
   enum class Mode { Transparent, Class2, Class20 };
@@ -48,12 +47,12 @@ class Class2Modem {
     TcfPause,
     TcfFtm,
     TcfSent,
-    CfrWait,      // AT+FRH=3 after the training check
+    CfrWait,  // AT+FRH=3 after the training check
     CfrFrame,
-    PageFtm,      // AT+FTM for page data
-    PageOut,      // the program's page data flows
-    PageDrain,    // DLE ETX given, waiting for the modem's OK
-    WaitFet,      // Class 2: the program's +FET
+    PageFtm,    // AT+FTM for page data
+    PageOut,    // the program's page data flows
+    PageDrain,  // DLE ETX given, waiting for the modem's OK
+    WaitFet,    // Class 2: the program's +FET
     PostPause,
     PostFth,
     PostSent,
@@ -116,6 +115,8 @@ class Class2Modem {
   void fail(int code);
   void endCall(int code);
   void listenFrames();
+  void abortModem();
+  std::string hangupReport(int code) const;
 
   // T.30 steps.
   void callerFrame(const std::vector<std::uint8_t> &f);
@@ -155,10 +156,11 @@ class Class2Modem {
   Caps sendCaps_, recvCaps_, remote_, session_;
   bool remoteV17_ = false, remoteV29_ = false, remoteV27_ = false;
   int bps_ = 9600;
+  std::uint8_t rxRateBits_ = 0;  // DCS rate bits of the call being received
   bool needDcs_ = true;
-  int post_ = -1;        // post-page message of the page being sent
-  int pageStatus_ = 1;   // last page status for +FPS?/+FPTS?
-  int hangup_ = 0;       // code of the call's end
+  int post_ = -1;       // post-page message of the page being sent
+  int pageStatus_ = 1;  // last page status for +FPS?/+FPTS?
+  int hangup_ = 0;      // code of the call's end
   bool callOver_ = false;
   bool fkRequested_ = false;
 
@@ -174,6 +176,10 @@ class Class2Modem {
   long tcfBytes_ = 0, tcfNonZero_ = 0;
   bool answeredReported_ = false;
   int dcsRepeats_ = 0;
+  bool fconSent_ = false;
+  bool tcfGood_ = false;
+  int lastPost_ = -1;  // post-page message of the last page handed to the program
+  int rxRetries_ = 0;
 };
 
 }  // namespace kv::linesim

@@ -56,10 +56,12 @@ Line::Line(LineConfig config) : cfg_(std::move(config)) {
   a_ = std::make_unique<ModemPort>('A', cfg_.linkA, handler);
   a_->setMuteAfter(cfg_.muteA);
   a_->setXonOnConnect(cfg_.xonOnConnect);
+  if (!cfg_.classesA.empty()) a_->setClasses(cfg_.classesA);
   if (!cfg_.farEnd) {
     b_ = std::make_unique<ModemPort>('B', cfg_.linkB, handler);
     b_->setMuteAfter(cfg_.muteB);
     b_->setXonOnConnect(cfg_.xonOnConnect);
+    if (!cfg_.classesB.empty()) b_->setClasses(cfg_.classesB);
   }
   if (cfg_.noiseDbm0 > -90)
     noise_ = awgn_init_dbm0(nullptr, 1234567, static_cast<float>(cfg_.noiseDbm0));

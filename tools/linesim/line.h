@@ -30,6 +30,8 @@ struct LineConfig {
   double voiceSeconds = 8;  // a person talks this long, then hangs up
   int muteA = -1, muteB = -1;  // modem stops answering after this many commands
   bool xonOnConnect = false;   // modems send XON after the CONNECT of page transmission
+  // Classes a modem offers when it is more than Class 1 ("0,1,2,2.0"); empty: Class 1 only.
+  std::string classesA, classesB;
 
   // The far end as a fax machine instead of modem B.
   bool farEnd = false;

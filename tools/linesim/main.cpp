@@ -58,6 +58,9 @@ joined by a simulated telephone line. Dialling one rings the other.
                         spoils that direction for --burst-length S (4) (a damaged page)
   --mute SIDE:N         modem A or B stops answering after N command lines (until
                         its port is closed)
+  --class [SIDE:]C       modem A or B (both without SIDE) is also a Class 2 (C 2) or
+                        Class 2 and 2.0 (C 2.0) fax modem running T.30 itself; C may
+                        also be the exact list AT+FCLASS=? answers, e.g. 0,2.0
   --xon-on-connect      the modems send XON after the CONNECT that opens page data, as
                         some real modems do (a program may then start the page at once)
   --far-receive FILE    side B is a fax machine that answers and stores what it receives as
@@ -148,6 +151,21 @@ int main(int argc, char **argv) {
       cfg.dropMidPage = num(0.02, 1e6);
     } else if (a == "--burst-mid-page") {
       cfg.burstMidPage = num(0.02, 1e6);
+    } else if (a == "--class") {
+      std::string v = text();
+      std::string side;
+      if (v.size() > 2 && (v[0] == 'A' || v[0] == 'B') && v[1] == ':') {
+        side = v.substr(0, 1);
+        v = v.substr(2);
+      }
+      std::string list = v == "2" ? "0,1,2" : v == "2.0" ? "0,1,2,2.0" : v == "1" ? "" : v;
+      bool good = !v.empty() && v.find_first_not_of("0123456789.,") == std::string::npos;
+      if (!good) {
+        std::fprintf(stderr, "linesim: --class takes 1, 2, 2.0 or a class list, e.g. A:2.0\n");
+        return kExitUsage;
+      }
+      if (side != "B") cfg.classesA = list;
+      if (side != "A") cfg.classesB = list;
     } else if (a == "--xon-on-connect") {
       cfg.xonOnConnect = true;
     } else if (a == "--burst-length") {

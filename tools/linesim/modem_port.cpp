@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "class2_modem.h"
 #include "scriptmodem/modem_script.h"
 #include "sim_log.h"
 #include "spandsp_include.h"
@@ -38,6 +39,7 @@ ModemPort::ModemPort(char name, const std::string &linkPath, ControlHandler hand
 }
 
 ModemPort::~ModemPort() {
+  class2_.reset();
   destroy();
   if (inotify_ >= 0) ::close(inotify_);
 }
@@ -73,6 +75,7 @@ void ModemPort::reset() {
   hangupDue_ = -1;
   in_.clear();
   out_.clear();
+  if (class2_) class2_->reset();
   // Stale bytes either way would confuse the next program on the port.
   tcflush(pty_.slaveFd(), TCIOFLUSH);
   logAt(1, "%c: modem reset", name_);
@@ -80,6 +83,8 @@ void ModemPort::reset() {
 
 int ModemPort::atTx(at_state_s *, void *user, const uint8_t *buf, size_t len) {
   auto *self = static_cast<ModemPort *>(user);
+  // In Class 2 the modem's own T.30 reads this, not the program.
+  if (self->class2_ && self->class2_->fromModem(buf, len)) return 0;
   // Output while no program has the port open would greet the next one with stale RINGs.
   if (!self->dteOpen() || self->muted()) return 0;
   self->out_.append(reinterpret_cast<const char *>(buf), len);
@@ -121,7 +126,11 @@ int ModemPort::control(t31_state_s *, void *user, int op, const char *num) {
 void ModemPort::readInput() {
   char buf[4096];
   ssize_t n = ::read(pty_.masterFd(), buf, sizeof buf);
-  if (n > 0) in_.append(buf, static_cast<std::size_t>(n));
+  if (n <= 0) return;
+  if (class2_)
+    class2_->fromHost(buf, static_cast<std::size_t>(n));
+  else
+    in_.append(buf, static_cast<std::size_t>(n));
 }
 
 void ModemPort::writeOutput() {
@@ -188,15 +197,31 @@ void ModemPort::countCommands(const char *buf, std::size_t len) {
   }
 }
 
+void ModemPort::setClasses(const std::string &classes) {
+  class2_ = std::make_unique<Class2Modem>(*this, classes);
+}
+
+bool ModemPort::takeCommand() {
+  if (!muted_ && muteAfter_ >= 0 && commands_ >= muteAfter_) {
+    muted_ = true;
+    logAt(1, "%c: modem stops answering after %d commands", name_, commands_);
+  }
+  ++commands_;
+  return !muted_;
+}
+
 void ModemPort::feed(int64_t block) {
+  if (class2_) in_ += class2_->takeForModem();
   while (!in_.empty() && !halted_) {
     int mode = t31_->at_state.at_rx_mode;
     bool commandMode = mode == AT_MODE_ONHOOK_COMMAND || mode == AT_MODE_OFFHOOK_COMMAND;
-    if (!muted_ && commandMode && muteAfter_ >= 0 && commands_ >= muteAfter_) {
+    // A Class 2 modem counts the program's commands itself; these are its own.
+    const bool own = class2_ && !class2_->transparent();
+    if (!own && !muted_ && commandMode && muteAfter_ >= 0 && commands_ >= muteAfter_) {
       muted_ = true;
       logAt(1, "%c: modem stops answering after %d commands", name_, commands_);
     }
-    if (muted_) {
+    if (muted_ && !own) {
       // A modem that stopped answering: it swallows everything.
       in_.clear();
       return;
@@ -209,7 +234,7 @@ void ModemPort::feed(int64_t block) {
       std::size_t cr = in_.find('\r');
       take = cr == std::string::npos ? in_.size() : cr + 1;
       take = std::min(take, kMaxFeed);
-      countCommands(in_.data(), take);
+      if (!own) countCommands(in_.data(), take);
     } else if (mode == AT_MODE_HDLC || mode == AT_MODE_STUFFED) {
       // spandsp drops whatever follows DLE ETX in the same call; end the portion there.
       take = std::min(in_.size(), kMaxFeed);
@@ -244,6 +269,7 @@ void ModemPort::feed(int64_t block) {
     inInterpreter_ = false;
     in_.erase(0, take);
     deliverDue(block);
+    if (class2_) in_ += class2_->takeForModem();
   }
 }
 
@@ -285,6 +311,7 @@ void ModemPort::deliverDue(int64_t block) {
     events_.pop_front();
     t31_call_event(t31_, event);
   }
+  if (class2_) class2_->tick(block);
 }
 
 void ModemPort::audio(const int16_t *rx, int16_t *tx) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "scriptmodem/pseudo_terminal.h"
@@ -13,6 +14,8 @@ struct awgn_state_s;
 struct at_state_s;
 
 namespace kv::linesim {
+
+class Class2Modem;
 
 class ModemPort {
  public:
@@ -64,6 +67,10 @@ class ModemPort {
   // Like some real modems, send XON right after the CONNECT that opens page transmission,
   // to say the data may come now.
   void setXonOnConnect(bool on) { xonOnConnect_ = on; }
+  // Makes this a Class 2 / 2.0 modem: classes is what AT+FCLASS=? answers ("0,1,2,2.0").
+  void setClasses(const std::string &classes);
+  // A command line of the program, for --mute: false when the modem no longer answers.
+  bool takeCommand();
 
  private:
   static int atTx(at_state_s *at, void *user, const uint8_t *buf, size_t len);
@@ -74,8 +81,11 @@ class ModemPort {
   void meterBlock(int outBefore, bool finalBefore);
   void endDataRun(const char *how);
 
+  friend class Class2Modem;
+
   char name_;
   PseudoTerminal pty_;
+  std::unique_ptr<Class2Modem> class2_;  // the AT+F layer, when the modem offers Class 2
   ControlHandler handler_;
   int inotify_ = -1;
   int opens_ = 0;
