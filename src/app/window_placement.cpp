@@ -1,5 +1,6 @@
 #include "app/window_placement.h"
 
+#include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
 #include <QWidget>
@@ -12,6 +13,20 @@ QPointer<QWidget> mainWindow;
 QRect screenRect(const QWidget *w) {
   const QScreen *s = w->screen();
   return s ? s->geometry() : QRect(0, 0, 1024, 768);
+}
+
+// A window whose top left corner is off every screen cannot be moved back by its title bar:
+// it comes back onto the screen that holds most of it, cut to that screen's size if need be.
+QRect keptOnScreen(const QRect &r, const QWidget *w) {
+  const QScreen *s = QGuiApplication::screenAt(r.center());
+  if (!s) s = w->screen();
+  const QRect area = s ? s->availableGeometry() : QRect(0, 0, 1024, 768);
+  QRect out(r.topLeft(), r.size().boundedTo(area.size()));
+  if (out.right() > area.right()) out.moveRight(area.right());
+  if (out.bottom() > area.bottom()) out.moveBottom(area.bottom());
+  if (out.left() < area.left()) out.moveLeft(area.left());
+  if (out.top() < area.top()) out.moveTop(area.top());
+  return out;
 }
 }  // namespace
 
@@ -60,7 +75,7 @@ void RestoreWindowPlacement(QWidget *window) {
       store->ReadPlacement(WindowClassName(window), PixelsPerInch(window), window->isMaximized());
   const QRect screen = screenRect(window);
   if (const auto r = restoredRect(p, screen.width(), screen.height()))
-    window->setGeometry(r->left, r->top, r->width(), r->height());
+    window->setGeometry(keptOnScreen(QRect(r->left, r->top, r->width(), r->height()), window));
   else
     CenterWindow(window);
   if (p.maximized) window->setWindowState(window->windowState() | Qt::WindowMaximized);
@@ -82,7 +97,7 @@ void CenterWindow(QWidget *window) {
   const ScreenPoint at =
       centeredPosition(WindowClassName(window).toStdString(), size.width(), size.height(), over,
                        maximized, screen.width(), screen.height());
-  window->move(at.x, at.y);
+  window->move(keptOnScreen(QRect(QPoint(at.x, at.y), size), window).topLeft());
   // Changing flags re-creates a shown window, so only windows not yet shown get the menu.
   const Qt::WindowFlags flags = window->windowFlags();
   if ((flags & Qt::WindowMaximizeButtonHint) && !(flags & Qt::WindowSystemMenuHint) &&

@@ -81,6 +81,20 @@ TEST_F(PlacementTest, TheMainWindowItselfIsCentredOnTheScreen) {
   EXPECT_EQ(mainWindow->pos(), QPoint((screen().width() - 400) / 2, (screen().height() - 300) / 2));
 }
 
+TEST_F(PlacementTest, PlacementsOffTheScreenComeBackOntoIt) {
+  // Saved after a start on a smaller screen: the title bar lay off to the left and above.
+  store.WritePlacement("TFaxViewer", 96, {-70, -40, 330, 260, false});
+  TFaxViewer viewer;
+  RestoreWindowPlacement(&viewer);
+  const QRect area = viewer.screen()->availableGeometry();
+  EXPECT_EQ(viewer.geometry(), QRect(area.left(), area.top(), 400, 300));
+  EXPECT_EQ(store.ReadPlacement("TFaxViewer", 96, false).left, area.left());
+  // A main window larger than the screen is centred with its top left corner still on it.
+  mainWindow->resize(screen().width() + 140, screen().height() + 80);
+  CenterWindow(mainWindow.get());
+  EXPECT_TRUE(area.contains(mainWindow->pos())) << mainWindow->pos().x();
+}
+
 TEST_F(PlacementTest, EachScreenDensityAbove96KeepsItsOwnPlacement) {
   store.WritePlacement("TMainScreen", 96, {1, 2, 3, 4, false});
   store.WritePlacement("TMainScreen", 120, {5, 6, 7, 8, true});
