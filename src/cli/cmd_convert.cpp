@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "base/temp_file_cleanup.h"
 #include "cli/command.h"
 #include "faximage/apf_file.h"
 #include "faximage/converter.h"
@@ -74,7 +75,12 @@ int runConvert(const Args &args, Context &ctx) {
     }
   };
   const std::string out = c.resolvedOutputName();
-  if (Result r = c.convert(); r < 0) return fail(ctx, "convert", r, in);
+  // Interrupted, the half-written fax goes with us.
+  TempFileSignalCleanup cleanup;
+  if (Result r = c.convert(); r < 0) {
+    if (tty && shownPage) ctx.err << "\n";
+    return fail(ctx, "convert", r, c.ErrorFile().empty() ? in : c.ErrorFile(), c.ErrorReason());
+  }
   ApfReader check;
   int pages = 0;
   if (check.open(out) == ecOK) pages = check.header().pageCount;

@@ -1,13 +1,15 @@
 // korvane-fax unpack: writes pages of an APF file as PBM or PNG images.
+#include <QBuffer>
 #include <QImage>
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <ostream>
 #include <vector>
 
+#include "base/temp_file_cleanup.h"
 #include "cli/command.h"
 #include "faximage/fax_unpacker.h"
+#include "faximage/file_replacement.h"
 
 namespace kv::cli {
 
@@ -21,21 +23,21 @@ struct Page {
 };
 
 // Raw P4 PBM: 1 = black, rows padded to whole bytes (as our lines already are).
-Result writePbm(const std::string &path, const Page &p) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return ecAccessDenied;
-  out << "P4\n" << p.widthBytes * 8 << " " << p.lines.size() << "\n";
-  std::vector<std::uint8_t> row(static_cast<std::size_t>(p.widthBytes));
+std::vector<std::uint8_t> encodePbm(const Page &p) {
+  const std::string head =
+      "P4\n" + std::to_string(p.widthBytes * 8) + " " + std::to_string(p.lines.size()) + "\n";
+  const std::size_t row = static_cast<std::size_t>(p.widthBytes);
+  std::vector<std::uint8_t> out(head.begin(), head.end());
+  out.resize(head.size() + row * p.lines.size(), 0);
+  std::uint8_t *dst = out.data() + head.size();
   for (const auto &l : p.lines) {
-    std::fill(row.begin(), row.end(), 0);
-    std::copy(l.begin(), l.begin() + std::min<std::size_t>(l.size(), row.size()), row.begin());
-    out.write(reinterpret_cast<const char *>(row.data()), static_cast<std::streamsize>(row.size()));
+    std::copy(l.begin(), l.begin() + std::min(l.size(), row), dst);
+    dst += row;
   }
-  out.close();
-  return out ? ecOK : ecDiskFull;
+  return out;
 }
 
-Result writePng(const std::string &path, const Page &p) {
+Result encodePng(const Page &p, std::vector<std::uint8_t> &out) {
   QImage img(p.widthBytes * 8, static_cast<int>(p.lines.size()), QImage::Format_Mono);
   if (img.isNull()) return ecOutOfMemory;
   img.setColor(0, qRgb(255, 255, 255));
@@ -48,7 +50,12 @@ Result writePng(const std::string &path, const Page &p) {
                 std::min<std::size_t>(l.size(), static_cast<std::size_t>(p.widthBytes)));
   }
   // 200 x 200 or 200 x 100 dots per inch is not carried: the pixels are as decoded.
-  return img.save(QString::fromStdString(path), "PNG") ? ecOK : ecAccessDenied;
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (!img.save(&buffer, "PNG")) return ecOutOfMemory;
+  out.assign(bytes.begin(), bytes.end());
+  return ecOK;
 }
 
 int runUnpack(const Args &args, Context &ctx) {
@@ -70,6 +77,8 @@ int runUnpack(const Args &args, Context &ctx) {
       return usageError(ctx, "unpack", "scale must be double-height, half-width or none");
   }
   u.setInFileName(in);
+  // Interrupted, a half-written page goes with us.
+  TempFileSignalCleanup cleanup;
   int pages = 0;
   if (Result r = u.numPages(pages); r < 0) return fail(ctx, "unpack", r, in);
   int first = 1, last = pages;
@@ -112,8 +121,15 @@ int runUnpack(const Args &args, Context &ctx) {
       ctx.err << "korvane-fax unpack: page " << n << " has no lines; nothing written\n";
       continue;
     }
-    const Result r = format == "png" ? writePng(out, page) : writePbm(out, page);
-    if (r < 0) return fail(ctx, "unpack", r, "cannot write " + out);
+    std::vector<std::uint8_t> bytes;
+    Result r = ecOK;
+    if (format == "png")
+      r = encodePng(page, bytes);
+    else
+      bytes = encodePbm(page);
+    std::string why;
+    if (r >= 0) r = WriteWholeFile(out, bytes, why);
+    if (r < 0) return fail(ctx, "unpack", r, out, why);
     ctx.out << out << ": " << page.widthBytes * 8 << " x " << page.lines.size() << "\n";
   }
   return exitOk;

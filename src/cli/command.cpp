@@ -98,11 +98,12 @@ void printHelp(const Command &c, std::ostream &out) {
   }
 }
 
-int fail(Context &ctx, const std::string &command, Result code, const std::string &what) {
+int fail(Context &ctx, const std::string &command, Result code, const std::string &what,
+         const std::string &why) {
   std::string text = errorText(code);
   if (text.empty()) text = "error";
-  ctx.err << kTool << " " << command << ": " << (what.empty() ? "" : what + ": ") << text << " ("
-          << code << ")\n";
+  ctx.err << kTool << " " << command << ": " << (what.empty() ? "" : what + ": ") << text
+          << (why.empty() ? "" : ": " + why) << " (" << code << ")\n";
   return exitFailed;
 }
 

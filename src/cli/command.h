@@ -62,8 +62,10 @@ int runTool(std::span<const std::string> args, Context &ctx);
 
 // Helpers for subcommands.
 void printHelp(const Command &c, std::ostream &out);
-// Reports a failed engine call on stderr as "korvane-fax <cmd>: <text> (<code>)".
-int fail(Context &ctx, const std::string &command, Result code, const std::string &what = {});
+// Reports a failed engine call on stderr as "korvane-fax <cmd>: <what>: <text>: <why> (<code>)",
+// `what` naming the file concerned and `why` the reason, each left out when empty.
+int fail(Context &ctx, const std::string &command, Result code, const std::string &what = {},
+         const std::string &why = {});
 int usageError(Context &ctx, const std::string &command, const std::string &message);
 // Parses a whole decimal number in [lo, hi].
 bool parseInt(const std::string &s, int lo, int hi, int &out);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "base/byte_order.h"
 
@@ -21,11 +22,17 @@ class BmpReader final : public LineSource {
   Result open() override {
     Result r = readBmpInfo(in_, info_);
     if (r < 0) return r;
-    if (info_.bitsPerPixel != 1 || info_.compression != kBmpRgb || info_.width > maxWidth_)
-      return ecBadGraphicsFormat;
+    if (info_.width > maxWidth_)
+      return refuse("the image is " + std::to_string(info_.width) + " pixels wide; a page line " +
+                    "holds " + std::to_string(maxWidth_));
+    if (info_.bitsPerPixel != 1 || info_.compression != kBmpRgb)
+      return refuse("a " + std::to_string(info_.bitsPerPixel) +
+                    "-bit picture that could not be made black and white");
     const std::uint64_t need =
         std::uint64_t{info_.dataOffset} + std::uint64_t{info_.stride} * info_.height;
-    if (need > in_.size()) return ecBadGraphicsFormat;
+    if (need > in_.size())
+      return refuse("the file is cut off: its rows need " + std::to_string(need) +
+                    " bytes, it has " + std::to_string(in_.size()));
     // Bit 1 is white and bit 0 black in the files this program draws; a file whose palette
     // says the opposite is read the way it looks rather than as a negative.
     zeroIsWhite_ =

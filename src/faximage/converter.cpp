@@ -2,9 +2,9 @@
 // coding of every raster line with the left margin, and the APF writer.
 //
 // The output is written under a temporary name beside the wanted one and renamed into place
-// only when the whole document has converted, so a failed conversion leaves nothing behind and
-// never destroys an earlier file of the same name (or the input itself, should the two names
-// be the same).
+// only when the whole document has converted (FileReplacement), so a failed or interrupted
+// conversion leaves nothing behind and never destroys an earlier file of the same name. An
+// output that is the input itself is refused before anything is written.
 #include "faximage/converter.h"
 
 #include <sys/stat.h>
@@ -22,11 +22,13 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "base/temp_file_cleanup.h"
 #include "faximage/apf_file.h"
 #include "faximage/converter_source.h"
 #include "faximage/converter_text.h"
 #include "faximage/dither.h"
 #include "faximage/file_error.h"
+#include "faximage/file_replacement.h"
 #include "faximage/t4_coder.h"
 
 namespace kv {
@@ -115,6 +117,11 @@ class FaxConversion {
   Result codeLine(const std::uint8_t *raster);
   Result writeWhiteLine();
   void cleanUp();
+  // Record which file a failure concerns, and why, for the caller's message.
+  Result inputFailed(Result r, const std::string &why = {});
+  Result outputFailed(Result r, const std::string &why = {});
+  Result outputFailed(Result r, int err);
+  Result checkMargin();
 
   TKvCustomFaxConverter &c_;
   int width_ = kFaxLineNormal;
@@ -124,7 +131,8 @@ class FaxConversion {
   bool yield_ = false, yieldOften_ = false;
   int shiftBytes_ = 0;
   int page_ = 0, line_ = 0;
-  std::string inName_, outName_, partName_, ditherName_;
+  std::string inName_, outName_, ditherName_;
+  FileReplacement target_;
   FileInput file_;
   std::unique_ptr<LineSource> source_;
   bool sourceOpen_ = false;
@@ -138,14 +146,60 @@ void FaxConversion::cleanUp() {
   sourceOpen_ = false;
   source_.reset();
   file_.close();
-  if (!ditherName_.empty()) std::remove(ditherName_.c_str());
+  if (!ditherName_.empty()) {
+    std::remove(ditherName_.c_str());
+    UnregisterTempFile(ditherName_);
+  }
   ditherName_.clear();
   if (out_.isOpen()) out_.discard();
-  if (!partName_.empty()) ::unlink(partName_.c_str());
-  partName_.clear();
+  target_.discard();
+}
+
+Result FaxConversion::inputFailed(Result r, const std::string &why) {
+  c_.errorFile_ = inName_;
+  if (!why.empty()) {
+    c_.errorReason_ = why;
+  } else if (source_ && !source_->problem().empty()) {
+    c_.errorReason_ = source_->problem();
+  } else if (!file_.problem().empty()) {
+    c_.errorReason_ = file_.problem();
+  } else if (r == ecBadGraphicsFormat && file_.cutOff()) {
+    c_.errorReason_ = "the file ends early; it is cut off";
+  }
+  return r;
+}
+
+Result FaxConversion::outputFailed(Result r, const std::string &why) {
+  c_.errorFile_ = outName_;
+  c_.errorReason_ = why;
+  return r;
+}
+
+// Only a file error has a system reason worth adding.
+Result FaxConversion::outputFailed(Result r, int err) {
+  return outputFailed(
+      r, r <= ecFileNotFound && r >= ecGeneralFailure && err ? SystemReason(err) : std::string());
+}
+
+// A margin that leaves no room for the document would make blank pages of it.
+Result FaxConversion::checkMargin() {
+  if (c_.LeftMargin() < 0 || leftMargin_ >= width_)
+    return inputFailed(ecBadArgument, "a left margin of " + std::to_string(c_.LeftMargin()) +
+                                          " pixels leaves no room on a line of " +
+                                          std::to_string(width_));
+  if (c_.InputDocumentType() == idText) {
+    FaxFont font;
+    if (font.load(c_.FontType(), high_) >= 0 &&
+        width_ / font.charWidth() - leftMargin_ / font.charWidth() <= 0)
+      return inputFailed(ecBadArgument, "a left margin of " + std::to_string(leftMargin_) +
+                                            " pixels leaves no room for a character");
+  }
+  return ecOK;
 }
 
 Result FaxConversion::run() {
+  c_.errorFile_.clear();
+  c_.errorReason_.clear();
   const TFaxInputDocumentType type = c_.InputDocumentType();
   if (type == idNone || type == idBitmap) return ecBadArgument;
   const TFaxCvtOptions o = c_.Options();
@@ -156,30 +210,34 @@ Result FaxConversion::run() {
   yieldOften_ = yield_ && (o & coYieldOften);
   inName_ = c_.resolvedInputName();
   outName_ = c_.resolvedOutputName();
-  if ((inName_.empty() && type != idUser) || outName_.empty()) return ecFileNotFound;
+  if (inName_.empty() && type != idUser) return inputFailed(ecFileNotFound, "no input file named");
+  if (outName_.empty()) return outputFailed(ecFileNotFound, "no output file named");
+  Result r = checkMargin();
+  if (r < 0) return r;
   try {
     raster_.assign(static_cast<std::size_t>(width_ / 8), 0);
   } catch (const std::bad_alloc &) {
     return ecOutOfMemory;
   }
 
-  partName_ = uniqueSibling(outName_, "~part");
-  Result r = out_.create(partName_);
-  if (r < 0) {
-    partName_.clear();  // nothing was made
-    return r;
-  }
+  if ((r = target_.prepare(outName_, type == idUser ? std::string() : inName_)) < 0)
+    return outputFailed(r, target_.problem());
+  // The input is opened before the output is made: waiting on a pipe leaves no file behind.
+  if (type != idUser && (r = file_.open(inName_)) < 0) return inputFailed(r);
+  if ((r = out_.create(target_.tempName())) < 0) return outputFailed(r, errno);
   if ((r = status(true, false)) < 0) return r;
   if ((r = openSource()) < 0) return r;
   if ((r = pageLoop()) < 0) return r;
   if ((r = status(false, true)) < 0) return r;
   source_->close();
   sourceOpen_ = false;
-  if (!ditherName_.empty()) std::remove(ditherName_.c_str());
+  if (!ditherName_.empty()) {
+    std::remove(ditherName_.c_str());
+    UnregisterTempFile(ditherName_);
+  }
   ditherName_.clear();
-  if ((r = out_.finish(c_.StationID())) < 0) return r;
-  if (::rename(partName_.c_str(), outName_.c_str()) != 0) return fileErrorCode(errno);
-  partName_.clear();
+  if ((r = out_.finish(c_.StationID())) < 0) return outputFailed(r, errno);
+  if ((r = target_.commit()) < 0) return outputFailed(r, target_.problem());
   return ecOK;
 }
 
@@ -188,20 +246,21 @@ Result FaxConversion::openSource() {
   if (type == idUser) {
     source_ = std::make_unique<UserSource>(c_, inName_);
   } else {
-    Result r = file_.open(inName_);
-    if (r < 0) return r;
+    Result r;
     if (type == idBmp && bmpNeedsDither(file_)) {
       // Colour and grey pictures are dithered into a one-bit copy in the current directory;
       // when that fails the original goes on and is refused as unsupported.
       for (const std::string &dir : {std::string("."), fs::path(outName_).parent_path().string()}) {
         const std::string base = (dir.empty() ? std::string(".") : dir) + "/" + kDitherTempPrefix;
         const std::string name = uniqueSibling(base, "");
+        RegisterTempFile(name);
         if (ditherBmpToMono(file_, name, width_) >= 0) {
           ditherName_ = name;
           break;
         }
+        UnregisterTempFile(name);
       }
-      if (!ditherName_.empty() && (r = file_.open(ditherName_)) < 0) return r;
+      if (!ditherName_.empty() && (r = file_.open(ditherName_)) < 0) return inputFailed(r);
       file_.seek(0);
     }
     switch (type) {
@@ -224,7 +283,7 @@ Result FaxConversion::openSource() {
     }
   }
   Result r = source_->open();
-  if (r < 0) return r;
+  if (r < 0) return inputFailed(r);
   sourceOpen_ = true;
 
   // Page-width options apply to images: doubling and halving only at normal resolution.
@@ -259,19 +318,24 @@ Result FaxConversion::pageLoop() {
   const bool wide = width_ == kFaxLineWide;
   const std::size_t lineBytes = raster_.size();
   for (;;) {
+    if (page_ >= kApfMaxPages)
+      return inputFailed(ecBadArgument, "the document runs to more than " +
+                                            std::to_string(kApfMaxPages) +
+                                            " pages, the most one fax file holds");
     ++page_;
     line_ = 0;
     Result r = out_.beginPage(high_, wide);
-    if (r < 0) return r;
+    if (r < 0) return outputFailed(r, errno);
     for (int i = 0; i < c_.TopMargin(); ++i)
-      if ((r = writeWhiteLine()) < 0) return r;
+      if ((r = writeWhiteLine()) < 0) return outputFailed(r, errno);
     bool more = false;
     for (;;) {
       std::fill(raster_.begin(), raster_.end(), 0);
       ++line_;
       bool endOfPage = false;
       more = false;
-      if ((r = source_->readLine(raster_.data(), lineBytes, endOfPage, more)) < 0) return r;
+      if ((r = source_->readLine(raster_.data(), lineBytes, endOfPage, more)) < 0)
+        return inputFailed(r);
       if ((r = status(false, false)) < 0) return r;
       if (endOfPage) break;
       if (shiftBytes_ > 0) {
@@ -281,11 +345,11 @@ Result FaxConversion::pageLoop() {
         std::memset(raster_.data(), 0, s);
       }
       if (!halfHeight_ || (line_ & 1)) {
-        if ((r = codeLine(raster_.data())) < 0) return r;
+        if ((r = codeLine(raster_.data())) < 0) return outputFailed(r, errno);
       }
       if (yieldOften_ && line_ % 16 == 0 && (r = yield()) < 0) return r;
     }
-    if ((r = out_.endPage()) < 0) return r;
+    if ((r = out_.endPage()) < 0) return outputFailed(r, errno);
     if (yield_ && (r = yield()) < 0) return r;
     if (!more) return ecOK;
   }

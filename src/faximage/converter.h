@@ -25,6 +25,7 @@ enum TFaxResolution { frNormal, frHigh };
 enum TFaxWidth { fwNormal, fwWide };
 
 class TKvCustomFaxConverter;
+class FaxConversion;
 
 using TFaxStatusEvent = std::function<void(
     TKvCustomFaxConverter &sender, bool starting, bool ending, int pagesConverted,
@@ -102,6 +103,11 @@ class TKvCustomFaxConverter {
   std::string resolvedInputName() const;
   std::string resolvedOutputName() const;
 
+  // After a failed conversion: the file the failure concerns (the input or the output, by the
+  // name the conversion used for it) and, where there is more to say than the code's text, why.
+  const std::string &ErrorFile() const { return errorFile_; }
+  const std::string &ErrorReason() const { return errorReason_; }
+
  private:
   TFaxInputDocumentType inputType_ = idNone;
   TFaxCvtOptions options_ = coDoubleWidth | coCenterImage | coYield;
@@ -118,11 +124,16 @@ class TKvCustomFaxConverter {
   std::string defUserExtension_;
   std::string stationId_;
   bool loading_ = false;
+  std::string errorFile_, errorReason_;
+
+  friend class FaxConversion;
 };
 
 class TKvFaxConverter : public TKvCustomFaxConverter {};
 
 // Prefix of the temporary file through which colour and grey BMP pictures are dithered.
 inline constexpr const char *kDitherTempPrefix = "~DIT";
+// The most pages one APF file can count.
+inline constexpr int kApfMaxPages = 0xFFFF;
 
 }  // namespace kv

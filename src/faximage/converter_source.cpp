@@ -6,16 +6,20 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "faximage/file_error.h"
+#include "faximage/file_replacement.h"
 
 namespace kv {
 
 Result ByteInput::readExact(void *buf, std::size_t n) {
   const Result r = read(buf, n);
   if (r < 0) return r;
-  return static_cast<std::size_t>(r) == n ? ecOK : ecBadGraphicsFormat;
+  if (static_cast<std::size_t>(r) == n) return ecOK;
+  cutOff_ = true;
+  return ecBadGraphicsFormat;
 }
 
 int ByteInput::getByte() {
@@ -31,21 +35,76 @@ FileInput::~FileInput() {
 
 Result FileInput::open(const std::string &path) {
   close();
+  problem_.clear();
+  cutOff_ = false;
+  pos_ = bufStart_ = 0;
+  bufLen_ = 0;
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return fileErrorCode(errno);
+  if (fd_ < 0) {
+    const int e = errno;
+    problem_ = SystemReason(e);
+    return fileErrorCode(e);
+  }
   struct stat st;
   if (fstat(fd_, &st) != 0) {
     const int e = errno;
     close();
+    problem_ = SystemReason(e);
     return fileErrorCode(e);
   }
   if (S_ISDIR(st.st_mode)) {
     close();
+    problem_ = "it is a directory";
     return ecAccessDenied;
   }
+  if (!S_ISREG(st.st_mode)) {
+    const int from = fd_;
+    fd_ = -1;
+    const Result r = copyStream(from);
+    ::close(from);
+    return r;
+  }
   size_ = static_cast<std::uint64_t>(st.st_size);
-  pos_ = bufStart_ = 0;
-  bufLen_ = 0;
+  return ecOK;
+}
+
+Result FileInput::copyStream(int from) {
+  FILE *spool = std::tmpfile();
+  if (!spool) {
+    const int e = errno;
+    problem_ = "no room to hold the input: " + SystemReason(e);
+    return fileErrorCode(e);
+  }
+  fd_ = ::dup(fileno(spool));
+  std::fclose(spool);
+  if (fd_ < 0) return fileErrorCode(errno);
+  ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
+  std::uint64_t total = 0;
+  for (;;) {
+    const ssize_t got = ::read(from, buf_, sizeof buf_);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int e = errno;
+      close();
+      problem_ = "reading: " + SystemReason(e);
+      return fileErrorCode(e);
+    }
+    if (got == 0) break;
+    if (total + static_cast<std::uint64_t>(got) > kMaxStreamBytes) {
+      close();
+      problem_ = "the input stream goes on beyond " + std::to_string(kMaxStreamBytes >> 20) +
+                 " MiB, more than any fax holds";
+      return ecBadGraphicsFormat;
+    }
+    if (const Result r = writeAt(fd_, buf_, static_cast<std::size_t>(got), total); r < 0) {
+      const int e = errno;
+      close();
+      problem_ = "no room to hold the input: " + SystemReason(e);
+      return r;
+    }
+    total += static_cast<std::uint64_t>(got);
+  }
+  size_ = total;
   return ecOK;
 }
 

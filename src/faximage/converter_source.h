@@ -21,26 +21,39 @@ class ByteInput {
   virtual std::uint64_t position() const = 0;
   virtual std::uint64_t size() const = 0;
 
-  // Reads exactly n bytes; a short read is the input being cut off: ecBadGraphicsFormat.
+  // Reads exactly n bytes; a short read is the input being cut off: ecBadGraphicsFormat, and
+  // cutOff() answers true from then on.
   Result readExact(void *buf, std::size_t n);
   // Reads one byte; answers it (0..255), -1 at the end, or a negative code below -1.
   int getByte();
+  bool cutOff() const { return cutOff_; }
+
+ protected:
+  bool cutOff_ = false;
 };
 
-// A file read through a 4096-byte buffer.
+// A file read through a 4096-byte buffer. Pipes, FIFOs and devices cannot be read at will, so
+// their bytes are first copied into an unnamed temporary file (up to kMaxStreamBytes).
 class FileInput final : public ByteInput {
  public:
+  static constexpr std::uint64_t kMaxStreamBytes = std::uint64_t{64} << 20;
+
   ~FileInput() override;
-  // Answers ecOK or the file error code of the failure (fileErrorCode).
+  // Answers ecOK or the file error code of the failure (fileErrorCode); problem() then says
+  // more where it can.
   Result open(const std::string &path);
   void close();
   Result read(void *buf, std::size_t n) override;
   Result seek(std::uint64_t pos) override;
   std::uint64_t position() const override { return pos_; }
   std::uint64_t size() const override { return size_; }
+  const std::string &problem() const { return problem_; }
 
  private:
+  Result copyStream(int from);
+
   int fd_ = -1;
+  std::string problem_;
   std::uint64_t size_ = 0;
   std::uint64_t pos_ = 0;       // logical position
   std::uint64_t bufStart_ = 0;  // file offset of buf_[0]
@@ -78,6 +91,17 @@ class LineSource {
   virtual int imageWidth() const { return 0; }
   virtual std::uint64_t bytesRead() const = 0;
   virtual std::uint64_t bytesTotal() const = 0;
+  // Why open() or readLine() refused the document, when there is more to say than the code.
+  const std::string &problem() const { return problem_; }
+
+ protected:
+  Result refuse(std::string why) {
+    problem_ = std::move(why);
+    return ecBadGraphicsFormat;
+  }
+
+ private:
+  std::string problem_;
 };
 
 // Readers of the image kinds, over an input the caller keeps alive. `maxWidth` is the page

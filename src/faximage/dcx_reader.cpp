@@ -47,6 +47,8 @@ class DcxReader final : public LineSource {
                   bool &morePages) override {
     morePages = false;
     Result r = page_.readLine(line, lineBytes, endOfPage);
+    if (r == ecBadGraphicsFormat)
+      return refuse("page " + std::to_string(current_ + 1) + ": " + page_.problem());
     if (r < 0 || !endOfPage) return r;
     done_ += page_.bytesRead();
     if (current_ + 1 < offsets_.size()) {

@@ -1,6 +1,7 @@
 #include "faximage/fax_unpacker.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -63,20 +64,42 @@ void TKvCustomFaxUnpacker::setInFileName(const std::string &name) {
                      : name;
 }
 
+Result TKvCustomFaxUnpacker::openReader(ApfReader *&reader) {
+  reader = nullptr;
+  struct stat st;
+  std::uint64_t stamp[4] = {};
+  if (::stat(inFileName_.c_str(), &st) == 0) {
+    stamp[0] = st.st_dev;
+    stamp[1] = st.st_ino;
+    stamp[2] = static_cast<std::uint64_t>(st.st_size);
+    stamp[3] = static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+               static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
+  }
+  if (!reader_ || !reader_->isOpen() || readerName_ != inFileName_ ||
+      !std::equal(stamp, stamp + 4, readerStamp_)) {
+    if (!reader_) reader_ = std::make_unique<ApfReader>();
+    readerName_ = inFileName_;
+    std::copy(stamp, stamp + 4, readerStamp_);
+    if (Result r = reader_->open(inFileName_); r < 0) return r;
+  }
+  reader = reader_.get();
+  return ecOK;
+}
+
 Result TKvCustomFaxUnpacker::numPages(int &count) {
   count = 0;
-  ApfReader reader;
-  if (Result r = reader.open(inFileName_); r < 0) return r;
-  count = reader.header().pageCount;
+  ApfReader *reader;
+  if (Result r = openReader(reader); r < 0) return r;
+  count = reader->header().pageCount;
   return ecOK;
 }
 
 Result TKvCustomFaxUnpacker::firstPageFlags(std::uint16_t &imageFlags) {
   imageFlags = 0;
-  ApfReader reader;
-  if (Result r = reader.open(inFileName_); r < 0) return r;
+  ApfReader *reader;
+  if (Result r = openReader(reader); r < 0) return r;
   ApfPageLocation loc;
-  if (Result r = reader.locatePage(1, loc); r < 0) return r;
+  if (Result r = reader->locatePage(1, loc); r < 0) return r;
   imageFlags = loc.header.imageFlags;
   return ecOK;
 }
@@ -84,8 +107,9 @@ Result TKvCustomFaxUnpacker::firstPageFlags(std::uint16_t &imageFlags) {
 Result TKvCustomFaxUnpacker::decodePage(int page, bool bitmapOutput, ApfPageHeader &header,
                                         const LineOut &out) {
   if (wsCompression_ && (wsFrom_ < wsTo_ || (wsFrom_ == 0 && wsTo_ != 0))) return ecBadArgument;
-  ApfReader reader;
-  if (Result r = reader.open(inFileName_); r < 0) return r;
+  ApfReader *readerPtr;
+  if (Result r = openReader(readerPtr); r < 0) return r;
+  ApfReader &reader = *readerPtr;
   ApfPageLocation loc;
   if (Result r = reader.locatePage(page, loc); r < 0) return r;
   header = loc.header;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "base/result_codes.h"
@@ -109,6 +110,14 @@ class TKvCustomFaxUnpacker {
   // `bitmapOutput` selects the halving rule of bitmaps (a pixel stays black only when both
   // pixels it replaces are black).
   Result decodePage(int page, bool bitmapOutput, ApfPageHeader &header, const LineOut &out);
+
+  // The open file, kept between calls so that reading pages one after another walks the file
+  // once; it is opened again when the name or the file changes.
+  Result openReader(ApfReader *&reader);
+
+  std::unique_ptr<ApfReader> reader_;
+  std::string readerName_;
+  std::uint64_t readerStamp_[4] = {};
 
   bool yield_ = true;
   std::atomic<bool> abort_{false};

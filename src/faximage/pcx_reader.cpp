@@ -16,7 +16,8 @@ class PcxReader final : public LineSource {
   Result readLine(std::uint8_t *line, std::size_t lineBytes, bool &endOfPage,
                   bool &morePages) override {
     morePages = false;
-    return page_.readLine(line, lineBytes, endOfPage);
+    const Result r = page_.readLine(line, lineBytes, endOfPage);
+    return r == ecBadGraphicsFormat ? refuse(page_.problem()) : r;
   }
   int imageWidth() const override { return page_.width(); }
   std::uint64_t bytesRead() const override { return page_.bytesRead(); }
@@ -93,12 +94,12 @@ Result PcxPage::readLine(std::uint8_t *line, std::size_t lineBytes, bool &done) 
       buf_[static_cast<std::size_t>(filled++)] = static_cast<std::uint8_t>(b);
     }
   }
-  if (filled == 0) {
-    done = true;
-    return ecOK;
+  if (filled < bytesPerLine_) {
+    // The header promised more lines than the data holds: a cut-off file, not a short page.
+    problem_ = "the image data ends after " + std::to_string(lines_) + " of " +
+               std::to_string(height_) + " lines; the file is cut off";
+    return ecBadGraphicsFormat;
   }
-  // A cut-off line ends in white.
-  std::fill(buf_.begin() + filled, buf_.end(), zeroIsWhite_ ? 0x00 : 0xFF);
   ++lines_;
   // PCX 1 = white; fax 1 = black. Bits past the image width stay white.
   const std::size_t used = static_cast<std::size_t>(width_ + 7) / 8;

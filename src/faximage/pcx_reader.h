@@ -1,6 +1,7 @@
 #pragma once
 // One monochrome PCX image: the page form of PCX files and of each page of a DCX file.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "faximage/converter_source.h"
@@ -13,8 +14,10 @@ class PcxPage {
 
   // Reads the 128-byte header at `start`; the image data runs from start + 128 to `end`.
   Result open(std::uint64_t start, std::uint64_t end);
-  // One line; `done` is set instead when the page has no more lines.
+  // One line; `done` is set instead when the page has no more lines. Image data that ends
+  // before the header's last line is refused (ecBadGraphicsFormat), with problem() saying where.
   Result readLine(std::uint8_t *line, std::size_t lineBytes, bool &done);
+  const std::string &problem() const { return problem_; }
 
   int width() const { return width_; }
   std::uint64_t bytesRead() const { return consumed_; }
@@ -34,6 +37,7 @@ class PcxPage {
   int runLeft_ = 0;  // a run may carry on into the next line
   std::uint8_t runByte_ = 0;
   std::vector<std::uint8_t> buf_;
+  std::string problem_;
 };
 
 }  // namespace kv

@@ -1,6 +1,7 @@
 // Bilevel TIFF pages, uncompressed or PackBits, from the first image directory only.
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "faximage/converter_source.h"
@@ -37,13 +38,18 @@ class TiffReader final : public LineSource {
     if (u16(h + 2) != 42) return ecBadGraphicsFormat;
     if ((r = readDirectory(u32(h + 4))) < 0) return r;
 
-    if (!haveWidth_ || !haveLength_ || offsets_.empty()) return ecBadGraphicsFormat;
-    if (bitsPerSample_ != 1 || samplesPerPixel_ != 1) return ecBadGraphicsFormat;
+    if (!haveWidth_ || !haveLength_ || offsets_.empty())
+      return refuse("the image's width, length or strip offsets are missing");
+    if (bitsPerSample_ != 1 || samplesPerPixel_ != 1)
+      return refuse("not a black and white image (" + std::to_string(bitsPerSample_) +
+                    " bits per sample, " + std::to_string(samplesPerPixel_) + " samples)");
     if (compression_ != kCompressionNone && compression_ != kCompressionPackBits)
-      return ecBadGraphicsFormat;
-    if (width_ == 0 || width_ > static_cast<std::uint32_t>(maxWidth_) || length_ == 0 ||
-        length_ > kMaxRows)
-      return ecBadGraphicsFormat;
+      return refuse("compression " + std::to_string(compression_) +
+                    " is not read; only none and PackBits are");
+    if (width_ > static_cast<std::uint32_t>(maxWidth_))
+      return refuse("the image is " + std::to_string(width_) + " pixels wide; a page line " +
+                    "holds " + std::to_string(maxWidth_));
+    if (width_ == 0 || length_ == 0 || length_ > kMaxRows) return ecBadGraphicsFormat;
     if (rowsPerStrip_ == 0) rowsPerStrip_ = length_;
     const std::uint64_t stripsNeeded = (std::uint64_t{length_} + rowsPerStrip_ - 1) / rowsPerStrip_;
     if (offsets_.size() < stripsNeeded) return ecBadGraphicsFormat;
@@ -61,6 +67,8 @@ class TiffReader final : public LineSource {
     if (endOfPage) return ecOK;
     const std::uint32_t strip = row_index_ / rowsPerStrip_;
     if (row_index_ % rowsPerStrip_ == 0) {
+      if (offsets_[strip] >= in_.size())
+        return refuse("strip " + std::to_string(strip + 1) + " lies beyond the end of the file");
       Result r = in_.seek(offsets_[strip]);
       if (r < 0) return r;
       stripLeft_ = strip < counts_.size() ? counts_[strip] : UINT64_MAX;
@@ -112,7 +120,7 @@ class TiffReader final : public LineSource {
       std::memcpy(raw.data(), e + 8, static_cast<std::size_t>(bytes));
     } else {
       const std::uint64_t at = u32(e + 8);
-      if (at + bytes > in_.size()) return ecBadGraphicsFormat;
+      if (at + bytes > in_.size()) return refuse("a tag's values lie beyond the end of the file");
       const std::uint64_t back = in_.position();
       Result r = in_.seek(at);
       if (r >= 0) r = in_.readExact(raw.data(), raw.size());
@@ -215,6 +223,11 @@ class TiffReader final : public LineSource {
     return b;
   }
 
+  Result endsEarly() {
+    return refuse("the data of row " + std::to_string(row_index_ + 1) + " of " +
+                  std::to_string(length_) + " ends early; the file is cut off");
+  }
+
   // A row is coded on its own (TIFF 6.0, section 9): a count byte n below 128 copies n + 1
   // bytes, 129..255 repeat the next byte 257 - n times, and 128 is a no-op.
   Result readPackBits() {
@@ -222,18 +235,18 @@ class TiffReader final : public LineSource {
     while (filled < rowBytes_) {
       const int n = nextStripByte();
       if (n < -1) return n;
-      if (n < 0) return ecBadGraphicsFormat;
+      if (n < 0) return endsEarly();
       if (n < 128) {
         for (int k = 0; k <= n; ++k) {
           const int b = nextStripByte();
           if (b < -1) return b;
-          if (b < 0) return ecBadGraphicsFormat;
+          if (b < 0) return endsEarly();
           if (filled < rowBytes_) row_[filled++] = static_cast<std::uint8_t>(b);
         }
       } else if (n > 128) {
         const int b = nextStripByte();
         if (b < -1) return b;
-        if (b < 0) return ecBadGraphicsFormat;
+        if (b < 0) return endsEarly();
         for (int k = 0; k < 257 - n && filled < rowBytes_; ++k)
           row_[filled++] = static_cast<std::uint8_t>(b);
       }
