@@ -119,7 +119,7 @@ void TMainScreen::setupBrowsePanel() {
   FaxModel->attach(FaxGrid);
   RecFaxModel->attach(RecFaxGrid);
   FaxModel->setEmptyText("No faxes yet. Press New to compose one.");
-  RecFaxModel->setEmptyText("No faxes received yet. Press Receive to wait for incoming faxes.");
+  RecFaxModel->setEmptyText("No faxes received yet.");
   connect(FaxGrid, &QTableView::doubleClicked, this, &TMainScreen::mnuViewPrintClick);
   connect(RecFaxGrid, &QTableView::doubleClicked, this, &TMainScreen::mnuViewPrintClick);
 
@@ -316,18 +316,12 @@ void TMainScreen::TabSet1Click(int index) {
   SetButtons();
 }
 
-// The commands below act on rows, the modem and the other windows; their windows are built
-// separately and hooked in here.
-void TMainScreen::NewbuttonClick() {}
-void TMainScreen::EditButtonClick() {}
-void TMainScreen::CloneButtonClick() {}
-void TMainScreen::DeleteButtonClick() {}
+// The commands below act on the modem and the other windows; their windows are built
+// separately and hooked in here. The row commands are in main_rows.cpp.
 void TMainScreen::SendButtonClick() {}
 void TMainScreen::ReceiveButtonClick() {}
 void TMainScreen::mnuViewPrintClick() {}
 void TMainScreen::mnuModemResetClick() {}
-void TMainScreen::mnuCoverClick() {}
-void TMainScreen::mnuPhoneBookClick() {}
 void TMainScreen::mnuPreferencesClick() {}
 
 void TMainScreen::ReceiveModeOff() {

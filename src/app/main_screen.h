@@ -59,6 +59,9 @@ class TMainScreen : public QMainWindow {
 
   // Recomputes which commands can run now.
   void SetButtons();
+  // Edit on the "Sent" page: the fax in the fax editor; on "Received": the notes of the fax.
+  void EditSentFax();
+  void EditReceivedFax();
   int CurrentPage() const;
 
   // Table operations offered to the other windows.

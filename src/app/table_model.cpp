@@ -35,7 +35,11 @@ QVariant TTableModel::data(const QModelIndex &index, int role) const {
   if (role != Qt::DisplayRole) return {};
   // Rows may have gone while the list was not following; never read past the table.
   if (!table_.Active() || index.row() >= table_.RowCount()) return {};
-  const QVariant v = table_.ValueAt(index.row(), col.field);
+  return ListCellValue(table_, index.row(), col);
+}
+
+QVariant ListCellValue(TTable &table, int row, const TableColumn &column) {
+  const QVariant v = table.ValueAt(row, column.field);
   if (v.typeId() == QMetaType::QDate) {
     const QDate d = v.toDate();
     return d.isValid() ? QLocale().toString(d, QLocale::ShortFormat) : QString();

@@ -12,6 +12,9 @@ class QTableView;
 
 namespace kv {
 
+// What a list shows in one cell: dates in the locale's short format, text without its padding.
+QVariant ListCellValue(TTable &table, int row, const TableColumn &column);
+
 class TTableModel : public QAbstractTableModel {
   Q_OBJECT
  public:

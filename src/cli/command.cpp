@@ -121,11 +121,26 @@ bool parseInt(const std::string &s, int lo, int hi, int &out) {
   return true;
 }
 
-const std::vector<Command> &commands() {
-  static const std::vector<Command> table = {convertCommand(),   unpackCommand(),  infoCommand(),
-                                             sendCommand(),      receiveCommand(), detectCommand(),
-                                             findModemCommand(), resetCommand()};
+namespace {
+std::vector<Command> &commandTable() {
+  static std::vector<Command> table = {convertCommand(),   unpackCommand(),  infoCommand(),
+                                       sendCommand(),      receiveCommand(), detectCommand(),
+                                       findModemCommand(), resetCommand()};
   return table;
+}
+}  // namespace
+
+const std::vector<Command> &commands() {
+  return commandTable();
+}
+
+void addCommands(const std::vector<Command> &more) {
+  for (const Command &c : more) {
+    auto &table = commandTable();
+    if (std::none_of(table.begin(), table.end(),
+                     [&](const Command &t) { return t.name == c.name; }))
+      table.push_back(c);
+  }
 }
 
 int runTool(std::span<const std::string> args, Context &ctx) {

@@ -56,6 +56,9 @@ struct Command {
 
 // The table of subcommands, in the order the help lists them.
 const std::vector<Command> &commands();
+// Subcommands of higher layers (the record tables of the program), which the executable adds
+// before running the tool when it is built with them.
+void addCommands(const std::vector<Command> &more);
 
 // Runs the tool: argv without the program name. Answers the exit code.
 int runTool(std::span<const std::string> args, Context &ctx);

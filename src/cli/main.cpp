@@ -4,9 +4,15 @@
 #include <vector>
 
 #include "cli/command.h"
+#ifdef KORVANE_RECORD_COMMANDS
+#include "compose/record_commands.h"
+#endif
 
 int main(int argc, char **argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   kv::cli::Context ctx{std::cout, std::cerr};
+#ifdef KORVANE_RECORD_COMMANDS
+  kv::cli::addCommands(kv::cli::recordCommands());
+#endif
   return kv::cli::runTool(args, ctx);
 }

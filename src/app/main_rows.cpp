@@ -1,0 +1,104 @@
+// The main window's commands on the rows of the two lists: new, clone, edit and delete faxes,
+// the notes of a received fax, and the cover sheet and phone book windows.
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include "app/dialogs.h"
+#include "app/main_screen.h"
+#include "app/program_dir.h"
+#include "app/rec_notes_form.h"
+#include "app/window_placement.h"
+#include "compose/phone_book.h"
+
+namespace kv {
+namespace {
+
+QString fieldText(TTable &table, const char *field) {
+  TField *f = table.FieldByName(field);
+  if (!f) return {};
+  QString s = f->AsString();
+  while (s.endsWith(' ')) s.chop(1);
+  return s;
+}
+
+bool hasRows(TTable &table) {
+  return table.Active() && TFaxRecords::HasCurrentRow(table);
+}
+
+// The received file of a row, when its name is a plain file name of the receive directory; a
+// name with a directory part would point outside it and is not ours to delete.
+QString receivedFile(TTable &table) {
+  const QString name = fieldText(table, "FAXFILE").trimmed();
+  if (name.isEmpty() || QFileInfo(name).fileName() != name || name == "." || name == "..")
+    return {};
+  return ProgramDir() + "receive/" + name;
+}
+
+}  // namespace
+
+void TMainScreen::NewbuttonClick() {}
+void TMainScreen::CloneButtonClick() {}
+void TMainScreen::EditSentFax() {}
+void TMainScreen::mnuCoverClick() {}
+
+void TMainScreen::EditButtonClick() {
+  if (CurrentPage() == 1)
+    EditReceivedFax();
+  else
+    EditSentFax();
+}
+
+void TMainScreen::EditReceivedFax() {
+  TTable &table = Records.RecTable;
+  if (!hasRows(table)) {
+    Dialogs::beep();
+    return;
+  }
+  const int n = table.RecNo();
+  TRecNotesForm notes(this);
+  notes.Notes->setText(fieldText(table, "NOTES"));
+  notes.Descript->setText("From: " + fieldText(table, "FROM"));
+  CenterWindow(&notes);
+  if (notes.exec() != QDialog::Accepted) return;
+  if (n > 0) table.GotoRecord(n);
+  if (!table.Edit() || !table.FieldByName("NOTES")->SetAsString(notes.Notes->text()) ||
+      !table.Post()) {
+    const QString why = table.LastError();
+    table.Cancel();
+    Dialogs::error(
+        this, QStringLiteral("The notes could not be saved in %1: %2").arg(table.FilePath(), why));
+  }
+}
+
+void TMainScreen::DeleteButtonClick() {
+  const bool received = CurrentPage() == 1;
+  TTable &table = received ? Records.RecTable : Records.FaxTable;
+  if (!hasRows(table)) {
+    Dialogs::beep();
+    return;
+  }
+  const QString what = received ? "(from: \"" + fieldText(table, "FROM") + "\")"
+                                : "(subject: \"" + fieldText(table, "SUBJECT") + "\")";
+  if (Dialogs::askYesNo(this, "Delete", "Delete the current fax?\r\n" + what, false)) {
+    const QString file = received ? receivedFile(table) : QString();
+    if (!table.Delete()) {
+      Dialogs::error(this, QStringLiteral("The fax could not be deleted from %1: %2")
+                               .arg(table.FilePath(), table.LastError()));
+    } else {
+      table.Resync();
+      // The image goes only once its row has gone; one already missing is no error.
+      if (!file.isEmpty()) QFile::remove(file);
+    }
+  }
+  SetButtons();
+}
+
+void TMainScreen::mnuPhoneBookClick() {
+  TPhoneBook book(this);
+  if (!OpenPhoneBook(Records, book)) return;
+  CenterWindow(&book);
+  book.exec();
+}
+
+}  // namespace kv

@@ -1,0 +1,34 @@
+#include "compose/cmd_common.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <ostream>
+
+#include "app/program_dir.h"
+#include "app/storage/ttable.h"
+
+namespace kv::cli {
+
+bool UseProgramDir(const Args &args, Context &ctx, const std::string &command) {
+  const QString dir = QString::fromStdString(args.value("program-dir").value_or("."));
+  if (!QFileInfo(dir).isDir()) {
+    ctx.err << "korvane-fax " << command << ": " << Utf8(dir) << ": no such directory\n";
+    return false;
+  }
+  SetProgramDir(QDir(dir).absolutePath());
+  return true;
+}
+
+int TableFailure(Context &ctx, const std::string &command, const TTable &table) {
+  const QString why =
+      table.LastError().isEmpty() ? "cannot be opened or created" : table.LastError();
+  ctx.err << "korvane-fax " << command << ": " << Utf8(table.FilePath()) << ": " << Utf8(why)
+          << "\n";
+  return exitFailed;
+}
+
+std::string Utf8(const QString &s) {
+  return s.toStdString();
+}
+
+}  // namespace kv::cli
