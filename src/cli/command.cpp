@@ -125,7 +125,7 @@ namespace {
 std::vector<Command> &commandTable() {
   static std::vector<Command> table = {convertCommand(),   unpackCommand(),  infoCommand(),
                                        sendCommand(),      receiveCommand(), detectCommand(),
-                                       findModemCommand(), resetCommand()};
+                                       findModemCommand(), resetCommand(),   spellCommand()};
   return table;
 }
 }  // namespace

@@ -82,5 +82,6 @@ Command receiveCommand();
 Command detectCommand();
 Command findModemCommand();
 Command resetCommand();
+Command spellCommand();
 
 }  // namespace kv::cli
