@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <deque>
-#include <fstream>
-#include <iterator>
 
 #include "base/byte_order.h"
 
@@ -109,11 +107,21 @@ static Result errnoResult(int e) {
 }
 
 Result readDictionaryFile(const std::string &path, DictionaryImage &out, bool firstOnly) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return errnoResult(errno);
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  if (in.bad()) return ecDeviceRead;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errnoResult(errno);
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return ecDeviceRead;  // a directory, or a failing disk
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buf, buf + n);
+  }
+  ::close(fd);
   return parseDictionary(bytes, out, firstOnly);
 }
 

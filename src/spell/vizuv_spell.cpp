@@ -364,6 +364,7 @@ std::vector<std::string> TVizuvSpell::Suggest(std::string_view input) {
 }
 
 bool TVizuvSpell::AddWord(std::string_view word, int identifier) {
+  lastResult_ = ecOK;
   auto d = std::find_if(chain_.begin(), chain_.end(),
                         [&](const Dictionary &x) { return x.user && x.id == identifier; });
   if (identifier < 0 || d == chain_.end()) return false;
