@@ -23,6 +23,7 @@ Result FromErrno(int e) {
     case EACCES:
     case EPERM:
     case EWOULDBLOCK:
+    case EISDIR:  // a directory where a table should be: it can never be opened as one
       return ecAccessDenied;
     case ENOSPC:
     case EDQUOT:

@@ -187,4 +187,36 @@ Status Record::PutMemo(int field, const std::string &bytes) {
   return st;
 }
 
+// ---- Whole rows ---------------------------------------------------------------------------
+
+// A row a crash or a torn write left half done is zeros or noise; one that was written whole
+// carries a deletion flag and fields in their own alphabet.
+bool table_detail::PlausibleRow(const std::string &raw, const std::vector<FieldInfo> &fields) {
+  if (raw.empty() || (raw[0] != ' ' && raw[0] != '*')) return false;
+  for (const FieldInfo &f : fields) {
+    const std::string_view v(raw.data() + f.offset, size_t(f.width));
+    auto only = [&](std::string_view allowed) {
+      return v.find_first_not_of(allowed) == std::string_view::npos;
+    };
+    switch (f.type) {
+      case 'D':
+        if (!only("0123456789") && !only(" ")) return false;
+        break;
+      case 'L':
+        if (!only(" ?TtFfYyNn")) return false;
+        break;
+      case 'N':
+      case 'F':
+        if (!only(" 0123456789.-+eE*")) return false;
+        break;
+      case 'M':
+        if (f.width == 10 && !only(" 0123456789")) return false;
+        break;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
 }  // namespace kv::xbase

@@ -11,11 +11,13 @@
 // Write order, so that a crash at any point loses at most the row being written:
 //   append:  memo blocks, then FPT next-free; record + 0x1A; then the header count; then CDX.
 //   update:  new memo blocks (never over old ones); then the record in place; then CDX.
-//   pack:    new DBF and FPT beside the old ones, a journal file, rename both, drop journal;
+//   pack:    new DBF and FPT beside the old ones, copies of the old ones as .bak, a journal
+//            file, rename both, drop journal, drop the copies once the new table reads back;
 //            a journal found at open finishes the renames.
-// Invariants at rest: header count <= (file size - header length) / record length (the open
-// clamps it); every memo pointer < FPT next free; the CDX keys equal the keys computed from
-// the rows (checked at open; a mismatch is reported, and Reindex repairs it).
+// Invariants at rest: header count = the rows written whole (the open restores rows whole on
+// disk beyond a short count and clamps a count beyond the file, and says so); every memo
+// pointer < FPT next free; the CDX keys equal the keys computed from the rows (checked at
+// open; a mismatch is reported, and Reindex repairs it).
 
 #include "xbase/table.h"
 
@@ -25,6 +27,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 
 #include "base/byte_order.h"
@@ -241,8 +244,7 @@ Status Table::Open(const std::string &path, const Settings &settings, std::uniqu
   t->path_ = path;
   t->settings_ = settings;
   Result r = fs.Open(path, OpenMode::ReadWrite, &d.dbf);
-  if (r != ecOK)
-    return Err(r, "cannot open " + path + (r == ecFileNotFound ? ": no such file" : ""));
+  if (r != ecOK) return IoErr(r, "cannot open " + path);
   if (d.dbf->LockExclusive() != ecOK)
     return Err(ecAccessDenied, "the table " + path + " is in use by another program");
   std::string fptGuess = FindSibling(fs, path, "fpt");
@@ -251,7 +253,7 @@ Status Table::Open(const std::string &path, const Settings &settings, std::uniqu
     if (!st) return st;
     d.dbf.reset();
     if ((r = fs.Open(path, OpenMode::ReadWrite, &d.dbf)) != ecOK)
-      return Err(r, "cannot open " + path);
+      return IoErr(r, "cannot open " + path);
     if (d.dbf->LockExclusive() != ecOK)
       return Err(ecAccessDenied, "the table " + path + " is in use by another program");
   } else {
@@ -298,10 +300,32 @@ Status Table::Open(const std::string &path, const Settings &settings, std::uniqu
   }
   if (t->fields_.empty()) return bad("the table has no fields");
   if (off != d.recLen) return bad("the record length does not match the fields");
-  // Trust the header count, but never beyond what the file holds (a crash before the count
-  // was written leaves the last row uncounted; one after a torn header cannot invent rows).
-  uint64_t room = (size - d.headerLen) / d.recLen;
-  t->recCount_ = uint32_t(std::min<uint64_t>(count, room));
+  // The header count is trusted only as far as the file bears it out. Rows written whole after
+  // the counted ones (a torn header write, a crash before the count was updated, another
+  // program's bug) are the user's records and are counted again; a count beyond the end of the
+  // file is cut to the rows it holds. Either way the user is told.
+  const uint64_t room = std::min<uint64_t>((size - d.headerLen) / d.recLen, 0x7FFFFFFFu);
+  const std::string name = std::filesystem::path(path).filename().string();
+  if (room > count) {
+    uint32_t whole = count;
+    std::string raw(d.recLen, '\0');
+    while (whole < room &&
+           d.dbf->ReadAt(d.headerLen + uint64_t(whole) * d.recLen, raw.data(), raw.size()) ==
+               ecOK &&
+           PlausibleRow(raw, t->fields_))
+      ++whole;
+    t->recCount_ = whole;
+    if (whole > count)
+      t->recoveryNote_ = name + ": the header counted " + std::to_string(count) + " rows, but " +
+                         std::to_string(whole - count) +
+                         " more were written whole after them; they have been restored";
+  } else {
+    t->recCount_ = uint32_t(std::min<uint64_t>(count, room));
+    if (room < count)
+      t->recoveryNote_ = name + " ends inside row " + std::to_string(room + 1) +
+                         ": the header counted " + std::to_string(count) + " rows, " +
+                         std::to_string(room) + " are whole and are kept";
+  }
   const bool countReconciled = t->recCount_ != count;
 
   bool hasMemo = std::any_of(t->fields_.begin(), t->fields_.end(),
@@ -311,7 +335,7 @@ Status Table::Open(const std::string &path, const Settings &settings, std::uniqu
     if (!fs.Exists(d.fptPath))
       return Err(ecFileNotFound, "the memo file of " + path + " is missing");
     if ((r = fs.Open(d.fptPath, OpenMode::ReadWrite, &d.fpt)) != ecOK)
-      return Err(r, "cannot open the memo file " + d.fptPath);
+      return IoErr(r, "cannot open the memo file " + d.fptPath);
     if (d.fpt->LockExclusive() != ecOK)
       return Err(ecAccessDenied, "the memo file " + d.fptPath + " is in use by another program");
     uint8_t m[8];
@@ -335,7 +359,7 @@ Status Table::Open(const std::string &path, const Settings &settings, std::uniqu
   d.cdxPath = cdxPath;
   if (fs.Exists(cdxPath)) {
     if ((r = fs.Open(cdxPath, OpenMode::ReadWrite, &d.cdx)) != ecOK)
-      return Err(r, "cannot open the index file " + cdxPath);
+      return IoErr(r, "cannot open the index file " + cdxPath);
     if (d.cdx->LockExclusive() != ecOK)
       return Err(ecAccessDenied, "the index file " + cdxPath + " is in use by another program");
     t->LoadIndex();
@@ -450,8 +474,16 @@ Status Table::Append(Record &rec, uint32_t *recno) {
   std::string buf = rec.raw_ + '\x1A';
   Result r = d.dbf->WriteAt(d.headerLen + uint64_t(recCount_) * d.recLen, buf.data(), buf.size());
   if (r == ecOK && settings_.durable) r = d.dbf->Sync();
-  if (r != ecOK) return IoErr(r, "writing " + path_);
-  if (!(st = WriteHeaderCount(*d.dbf, recCount_ + 1))) return st;
+  // A row whose count could not be written is taken back, so that a reported failure never
+  // turns into a row restored at the next open (and a duplicate when the user saves again).
+  auto undo = [&](Status failed) {
+    d.dbf->Truncate(d.headerLen + uint64_t(recCount_) * d.recLen);
+    const char eof = '\x1A';
+    d.dbf->WriteAt(d.headerLen + uint64_t(recCount_) * d.recLen, &eof, 1);
+    return failed;
+  };
+  if (r != ecOK) return undo(IoErr(r, "writing " + path_));
+  if (!(st = WriteHeaderCount(*d.dbf, recCount_ + 1))) return undo(st);
   if (settings_.durable && (r = d.dbf->Sync()) != ecOK) return IoErr(r, "writing " + path_);
   ++recCount_;
   if (recno) *recno = recCount_;

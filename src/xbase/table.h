@@ -178,6 +178,10 @@ class Table {
   Status Reindex();
   // Walks the CDX file page by page and compares every tag with keys computed from the table.
   IndexReport CheckIndexes();
+  // What open had to mend in the table file, for the user to be told: rows written whole
+  // after the last one the header counted (restored), or a file ending inside a row (the count
+  // cut to the whole rows). Empty when the file was in order.
+  const std::string &RecoveryNote() const { return recoveryNote_; }
   // Set at open when the index file did not match the table; cleared by Reindex().
   bool IndexDamaged() const { return indexDamaged_; }
   const std::string &IndexProblem() const { return indexProblem_; }
@@ -189,7 +193,9 @@ class Table {
   // Visible record numbers in the current order (cached until the next change).
   const std::vector<uint32_t> &VisibleRecNos();
 
-  // Removes deleted records (renumbering), compacts the memo file, rebuilds the tags.
+  // Removes deleted records (renumbering), compacts the memo file, rebuilds the tags. The old
+  // table and memo files are kept as <name>.bak until the packed table is in place and reads
+  // back complete; a pack that fails after making them leaves them there.
   Status Pack();
   // Defers index file writes until EndBatch (the index in memory stays current).
   void BeginBatch();
@@ -229,6 +235,7 @@ class Table {
   std::string filterText_;
   bool indexDamaged_ = false;
   std::string indexProblem_;
+  std::string recoveryNote_;
   uint64_t changes_ = 0;
   std::unique_ptr<Impl> d_;
 };

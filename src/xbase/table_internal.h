@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/error_text.h"
 #include "xbase/cdx.h"
 #include "xbase/expr.h"
 #include "xbase/table.h"
@@ -49,12 +50,17 @@ inline Status Err(Result code, const std::string &m) {
   return Status::Error(code, m);
 }
 inline Status IoErr(Result code, const std::string &what) {
-  std::string why = code == ecDiskFull ? "disk full" : "input/output error";
+  std::string why = code == ecDiskFull ? "disk full" : errorText(code);
+  if (why.empty()) why = "input/output error";
   return Err(code, what + ": " + why);
 }
 bool ValidFieldName(const std::string &n);
 // Writes the record count and the date of last change into the DBF header.
 Status WriteHeaderCount(File &f, uint32_t count);
+// True when `raw` looks like a row that was written whole (see record.cpp).
+bool PlausibleRow(const std::string &raw, const std::vector<FieldInfo> &fields);
+// Copies a file through the engine's file interface, synced; used to keep old files.
+Status CopyFile(FileSystem &fs, File &from, const std::string &to);
 // Finishes (or discards) an interrupted pack before the table is read.
 Status RecoverPack(FileSystem &fs, const std::string &path, const std::string &fptPath);
 

@@ -2,6 +2,7 @@
 // journal so that a crash leaves either the old table or the new one.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "base/byte_order.h"
 #include "xbase/table_internal.h"
@@ -24,6 +25,24 @@ Status table_detail::RecoverPack(FileSystem &fs, const std::string &path,
   }
   fs.Remove(path + ".pk~");
   fs.Remove(fptPath + ".pk~");
+  return Status::Ok();
+}
+
+Status table_detail::CopyFile(FileSystem &fs, File &from, const std::string &to) {
+  std::unique_ptr<File> out;
+  Result r = fs.Open(to, OpenMode::CreateTruncate, &out);
+  std::vector<char> buf(1 << 16);
+  uint64_t at = 0;
+  for (size_t got = 0; r == ecOK; at += got) {
+    if ((r = from.ReadSome(at, buf.data(), buf.size(), &got)) != ecOK || got == 0) break;
+    r = out->WriteAt(at, buf.data(), got);
+  }
+  if (r == ecOK) r = out->Sync();
+  out.reset();
+  if (r != ecOK) {
+    fs.Remove(to);
+    return IoErr(r, "keeping a copy as " + to);
+  }
   return Status::Ok();
 }
 
@@ -123,6 +142,18 @@ Status Table::Pack() {
     if ((r = nf->WriteAt(0, h, 4)) != ecOK || (r = nf->Sync()) != ecOK)
       return cleanup(IoErr(r, "packing the memo file"));
   }
+  // Nothing is shortened without a copy of the old files, kept until the packed table is in
+  // place and reads back complete.
+  const std::string bakDbf = path_ + ".bak", bakFpt = d.fptPath + ".bak";
+  if (!(st = CopyFile(fs, *d.dbf, bakDbf))) return cleanup(st);
+  if (d.fpt && !(st = CopyFile(fs, *d.fpt, bakFpt))) {
+    fs.Remove(bakDbf);
+    return cleanup(st);
+  }
+  auto kept = [&](Status failed) {
+    failed.message += "; the old table is kept as " + bakDbf;
+    return failed;
+  };
   // From here the journal makes the swap all-or-nothing across a crash.
   {
     std::unique_ptr<File> j;
@@ -130,14 +161,14 @@ Status Table::Pack() {
         (r = j->WriteAt(0, "pack\n", 5)) != ecOK || (r = j->Sync()) != ecOK) {
       j.reset();
       fs.Remove(journal);
-      return cleanup(IoErr(r, "packing " + path_));
+      return kept(cleanup(IoErr(r, "packing " + path_)));
     }
   }
   if (nf && (r = fs.Rename(tmpFpt, d.fptPath)) != ecOK) {
     fs.Remove(journal);
-    return cleanup(IoErr(r, "packing the memo file"));
+    return kept(cleanup(IoErr(r, "packing the memo file")));
   }
-  if ((r = fs.Rename(tmpDbf, path_)) != ecOK) return IoErr(r, "packing " + path_);
+  if ((r = fs.Rename(tmpDbf, path_)) != ecOK) return kept(IoErr(r, "packing " + path_));
   fs.Remove(journal);
   d.dbf = std::move(nd);
   if (nf) d.fpt = std::move(nf);
@@ -158,6 +189,12 @@ Status Table::Pack() {
       indexProblem_ = st.message;
     }
   }
+  uint64_t packedSize = 0;
+  if ((r = d.dbf->Size(&packedSize)) != ecOK ||
+      packedSize < d.headerLen + uint64_t(newCount) * d.recLen)
+    return kept(IoErr(r != ecOK ? r : ecDeviceRead, "reading the packed " + path_));
+  fs.Remove(bakDbf);
+  if (d.fpt) fs.Remove(bakFpt);
   return Status::Ok();
 }
 

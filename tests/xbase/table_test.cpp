@@ -332,6 +332,80 @@ TEST(DamagedFiles, AFailedOpenLeavesTheFilesAsItFoundThem) {
   EXPECT_EQ(kv::test::readFile(dir / "KRV.DBF"), b);
 }
 
+TEST(DamagedFiles, RowsWholeOnDiskBeyondTheCountAreRestoredAndSurviveAPack) {
+  kvtest::TempDir dir;
+  {
+    auto t = MakeFax(dir);
+    AddRows(*t, 25);
+    ASSERT_TRUE(t->IndexTag("DATESENT", "DTOS(DATESENT)+TIMESENT", ".not. deleted()", true));
+  }
+  // A torn header write: the count says 20, the rows and the index hold 25.
+  std::string b = kv::test::readFile(dir / "KRV.DBF");
+  kv::putLe32(reinterpret_cast<uint8_t *>(b.data()) + 4, 20);
+  kv::test::writeFile(dir / "KRV.DBF", b);
+  std::unique_ptr<Table> t;
+  ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
+  EXPECT_EQ(t->RecCount(), 25u);
+  EXPECT_FALSE(t->IndexDamaged()) << t->IndexProblem();
+  EXPECT_NE(t->RecoveryNote().find("5 more were written whole"), std::string::npos)
+      << t->RecoveryNote();
+  // What Rebuild Indexes does: the index goes, the table is packed, the tag made again.
+  ASSERT_TRUE(t->CloseIndexes());
+  std::filesystem::remove(dir / "KRV.CDX");
+  ASSERT_TRUE(t->Pack());
+  ASSERT_TRUE(t->IndexTag("DATESENT", "datesent", ".not. deleted()", true));
+  EXPECT_EQ(t->RecCount(), 25u);
+  Record r;
+  ASSERT_TRUE(t->ReadRecord(25, &r));
+  EXPECT_EQ(r.GetString(0), "subject 24");
+  EXPECT_FALSE(std::filesystem::exists(dir / "KRV.DBF.bak"));  // dropped once packed
+  t.reset();
+
+  // Cut inside row 24: the 23 whole rows stay and the user is told; noise is not a row.
+  b = kv::test::readFile(dir / "KRV.DBF");
+  const size_t hl = kv::getLe16(reinterpret_cast<const uint8_t *>(b.data()) + 8);
+  const size_t rl = kv::getLe16(reinterpret_cast<const uint8_t *>(b.data()) + 10);
+  kv::test::writeFile(dir / "KRV.DBF", b.substr(0, hl + 23 * rl + rl / 2));
+  ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
+  EXPECT_EQ(t->RecCount(), 23u);
+  EXPECT_NE(t->RecoveryNote().find("ends inside row 24"), std::string::npos) << t->RecoveryNote();
+  t.reset();
+  kv::putLe32(reinterpret_cast<uint8_t *>(b.data()) + 4, 20);
+  kv::test::writeFile(dir / "KRV.DBF", b.substr(0, hl + 20 * rl) + std::string(3 * rl, '\0'));
+  ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
+  EXPECT_EQ(t->RecCount(), 20u);
+  EXPECT_EQ(t->RecoveryNote(), "");
+}
+
+// Real files, but the swap of a pack fails.
+class NoRename : public FileSystem {
+ public:
+  Result Open(const std::string &p, OpenMode m, std::unique_ptr<File> *out) override {
+    return PosixFileSystem().Open(p, m, out);
+  }
+  bool Exists(const std::string &p) override { return PosixFileSystem().Exists(p); }
+  Result Remove(const std::string &p) override { return PosixFileSystem().Remove(p); }
+  Result Rename(const std::string &, const std::string &) override { return kv::ecAccessDenied; }
+};
+
+TEST(DamagedFiles, AFailedPackKeepsACopyOfTheOldTable) {
+  kvtest::TempDir dir;
+  {
+    auto t = MakeFax(dir);
+    AddRows(*t, 10);
+    ASSERT_TRUE(t->SetDeleted(3, true));
+  }
+  const std::string before = kv::test::readFile(dir / "KRV.DBF");
+  NoRename fs;
+  std::unique_ptr<Table> t;
+  ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t, fs));
+  Status st = t->Pack();
+  EXPECT_FALSE(st);
+  EXPECT_NE(st.message.find("KRV.DBF.bak"), std::string::npos) << st.message;
+  EXPECT_EQ(kv::test::readFile(dir / "KRV.DBF.bak"), before);
+  EXPECT_EQ(t->RecCount(), 10u);
+}
+
 TEST(Locking, SecondOpenIsRefused) {
   kvtest::TempDir dir;
   auto t = MakeFax(dir);
