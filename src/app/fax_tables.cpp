@@ -64,13 +64,22 @@ enum class AfterOpen { None, SetTagOrder, GoFirst };
 // The common opening sequence. Once the table is open the result is true; what follows
 // (tag, order, filter) only refines it.
 bool openTable(TTable &table, TApollo &apollo, const QString &file, const TagSpec &tag,
-               AfterOpen after, const std::function<bool()> &make, bool reopen) {
+               AfterOpen after, const std::function<bool()> &make, bool reopen, QString &error) {
   table.SetDatabaseName(ProgramDir());
   table.SetTableName(file);
   apollo.DataSource = &table;
-  if (!QFileInfo::exists(ProgramDir() + file) && !make()) return false;
+  error.clear();
+  // The reason names the file, so that the user knows which one to look at.
+  auto failed = [&](QString why) {
+    const QString path = ProgramDir() + file;
+    if (why.isEmpty()) why = "unknown reason";
+    error = why.contains(path) ? why : path + ": " + why;
+    return false;
+  };
+  if (!QFileInfo::exists(ProgramDir() + file) && !make())
+    return failed("cannot be created: " + apollo.LastError());
   if (reopen) table.Close();
-  if (!table.Active() && !table.Open()) return false;
+  if (!table.Active() && !table.Open()) return failed(table.LastError());
   if (!QFileInfo::exists(ProgramDir() + IndexFileOf(file)))
     apollo.IndexTag("", tag.tag, tag.key, 0, tag.descending, kNotDeleted);
   if (after == AfterOpen::SetTagOrder) apollo.SetOrder(apollo.TagArea(tag.tag));
@@ -152,7 +161,7 @@ bool TFaxRecords::MakePhoneDBF(TTable &table, TApollo &apollo) {
 bool TFaxRecords::OpenFaxDBF() {
   const bool ok = openTable(
       FaxTable, FaxApollo, "KRV.DBF", kFaxTag, AfterOpen::GoFirst, [this] { return MakeFaxDBF(); },
-      true);
+      true, openError_);
   if (ok && OnFaxListRepaint) OnFaxListRepaint();
   return ok;
 }
@@ -160,19 +169,19 @@ bool TFaxRecords::OpenFaxDBF() {
 bool TFaxRecords::OpenRecFaxDBF() {
   return openTable(
       RecTable, RecApollo, "KRVREC.DBF", kRecTag, AfterOpen::None,
-      [this] { return MakeRecFaxDBF(); }, true);
+      [this] { return MakeRecFaxDBF(); }, true, openError_);
 }
 
 bool TFaxRecords::OpenCoverDBF() {
   return openTable(
       CoverTable, CoverApollo, "KRVCOV.DBF", kCoverTag, AfterOpen::SetTagOrder,
-      [this] { return MakeCoverDBF(); }, false);
+      [this] { return MakeCoverDBF(); }, false, openError_);
 }
 
 bool TFaxRecords::OpenPhoneDBF(TTable &table, TApollo &apollo) {
   return openTable(
       table, apollo, "KRVPB.DBF", kPhoneTag, AfterOpen::SetTagOrder,
-      [&] { return MakePhoneDBF(table, apollo); }, false);
+      [&] { return MakePhoneDBF(table, apollo); }, false, openError_);
 }
 
 void TFaxRecords::FaxTableCloseAndOpen() {

@@ -31,13 +31,16 @@ class TFaxRecords {
   TApollo FaxApollo, RecApollo, CoverApollo, PhoneApollo;
   TApolloEnv ApolloEnv;
 
-  // Each opens (creating if missing) its table; true when the table is open.
+  // Each opens (creating if missing) its table; true when the table is open. On failure
+  // OpenError() names the file and says why.
   bool OpenFaxDBF();
   bool OpenRecFaxDBF();
   bool OpenCoverDBF();
   // The phone book window passes its own dataset and engine component.
   bool OpenPhoneDBF(TTable &table, TApollo &apollo);
   bool OpenPhoneDBF() { return OpenPhoneDBF(PhoneTable, PhoneApollo); }
+
+  const QString &OpenError() const { return openError_; }
 
   bool MakeFaxDBF();
   bool MakeRecFaxDBF();
@@ -57,6 +60,7 @@ class TFaxRecords {
 
  private:
   xbase::Engine &engine_;
+  QString openError_;
 };
 
 // "Yes" when SENT is true, otherwise "No ".

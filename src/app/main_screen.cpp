@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "app/button_bar.h"
 #include "app/dialogs.h"
@@ -197,14 +198,11 @@ void TMainScreen::setupMenus() {
 void TMainScreen::FormCreate() {
   FirstActivate = true;
   NoteBook->setCurrentIndex(0);
-  if (!Records.OpenFaxDBF()) {
-    Dialogs::information(this, "Unable to open/create the FAX datafile - closing program");
-    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-  }
-  if (!Records.OpenRecFaxDBF()) {
-    Dialogs::information(this, "Unable to open/create the FAX RECEIVE datafile - closing program");
-    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-  }
+  if (!Records.OpenFaxDBF()) failStart("Unable to open/create the FAX datafile - closing program");
+  if (!Records.OpenRecFaxDBF())
+    failStart("Unable to open/create the FAX RECEIVE datafile - closing program");
+  reportRecovery(Records.FaxApollo);
+  reportRecovery(Records.RecApollo);
   reportDamagedIndex(Records.FaxTable, Records.FaxApollo);
   reportDamagedIndex(Records.RecTable, Records.RecApollo);
   FirstRun = false;
@@ -221,6 +219,24 @@ void TMainScreen::FormCreate() {
   prepareReceivePort();
   mnuShowHint->setChecked(Settings.HintsOn());
   Hints::setEnabled(Settings.HintsOn());
+}
+
+// A table that cannot be had ends the program. The message says which file and why, also on
+// standard error for a start from a terminal or a script.
+void TMainScreen::failStart(const QString &text) {
+  const QString reason = Records.OpenError();
+  std::fprintf(stderr, "korvane: %s: %s\n", qPrintable(text), qPrintable(reason));
+  Dialogs::information(this, reason.isEmpty() ? text : text + "\r\r" + reason);
+  startFailed_ = true;
+  QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+// Rows the open found whole beyond the table's count were restored (or a cut-off count was
+// corrected): the user is told, since these are their faxes.
+void TMainScreen::reportRecovery(TApollo &apollo) {
+  const QString note = apollo.RecoveryNote();
+  if (note.isEmpty()) return;
+  Dialogs::information(this, note + ".");
 }
 
 // Indexes are never rebuilt at open; a damaged one is pointed out so that the user can run

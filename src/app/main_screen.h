@@ -72,6 +72,8 @@ class TMainScreen : public QMainWindow {
 
   // True once the close query has let the window close.
   bool Closed() const { return closed_; }
+  // True when a table could be neither opened nor created: the program ends, unsuccessfully.
+  bool StartFailed() const { return startFailed_; }
 
  public slots:
   void FormActivate();
@@ -107,7 +109,10 @@ class TMainScreen : public QMainWindow {
   void ReceiveModeOff();
   void prepareReceivePort();
   void reportDamagedIndex(TTable &table, TApollo &apollo);
+  void reportRecovery(TApollo &apollo);
+  void failStart(const QString &text);
   bool activateQueued_ = false;
+  bool startFailed_ = false;
   bool closed_ = false;
   std::unique_ptr<StatusLineOwner> statusOwner_;
 };

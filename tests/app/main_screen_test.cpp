@@ -220,7 +220,9 @@ TEST_F(MainScreenTest, ATableThatCannotBeOpenedEndsTheProgramWithAMessage) {
   f.close();
   TMainScreen w;
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, "Unable to open/create the FAX RECEIVE datafile - closing program");
+  EXPECT_TRUE(shown[0].text.startsWith(
+      "Unable to open/create the FAX RECEIVE datafile - closing program\r\r" + path("KRVREC.DBF")))
+      << shown[0].text.toStdString();
   w.show();
   QTRY_VERIFY_WITH_TIMEOUT(w.Closed(), 5000);
   EXPECT_FALSE(w.isVisible());
