@@ -173,6 +173,7 @@ void TSpellCheckDialog::CheckNextWord() {
   WordList->blockSignals(true);
   WordList->clear();
   WordList->addItems(suggestions);
+  if (!suggestions.isEmpty()) WordList->setCurrentRow(0);  // the one in Replace with
   WordList->blockSignals(false);
   text_.MarkWord();
   Word->setText(word);

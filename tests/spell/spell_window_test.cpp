@@ -56,6 +56,13 @@ TEST_F(SpellWindow, ReplaceSkipAddToTheEnd) {
   dialog->GetNextWordButton->click();
 
   EXPECT_EQ(word(), "recieve");
+  // For looking at the window: KORVANE_SPELL_SHOT=file.png saves it as the user sees it here.
+  if (const char *shot = getenv("KORVANE_SPELL_SHOT")) {
+    edit.resize(500, 220);
+    edit.show();
+    edit.grab().save(QString(shot) + ".editor.png");
+    dialog->grab().save(shot);
+  }
   EXPECT_EQ(dialog->ReplaceAs->text(), "receive");
   EXPECT_EQ(dialog->WordList->item(0)->text(), "receive");
   QTest::keyClick(dialog.get(), Qt::Key_Return);  // Replace is the default button
