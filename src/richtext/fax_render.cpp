@@ -1,0 +1,163 @@
+#include "richtext/fax_render.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTextBlock>
+#include <cmath>
+#include <vector>
+
+#include "base/exceptions.h"
+#include "faximage/apf_file.h"
+#include "faximage/converter.h"
+#include "richtext/rich_document.h"
+
+namespace kv {
+namespace {
+
+void put16(std::vector<unsigned char> &b, std::size_t at, unsigned v) {
+  b[at] = v & 0xFF;
+  b[at + 1] = (v >> 8) & 0xFF;
+}
+void put32(std::vector<unsigned char> &b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = (v >> (8 * i)) & 0xFF;
+}
+
+}  // namespace
+
+bool IsBlankForFax(const TRichDocument &doc) {
+  if (doc.IsEmpty()) return true;
+  const QString text = doc.toPlainText();
+  if (text.size() >= 256) return false;
+  // A merge field is content even though it has no plain text.
+  if (text.contains(QChar::ObjectReplacementCharacter)) return false;
+  int lines = 0;
+  for (QTextBlock b = doc.begin(); b.isValid() && lines < 201; b = b.next()) {
+    const QStringList parts = b.text().split(QChar(0x2028));
+    for (const QString &line : parts) {
+      if (lines++ >= 201) break;
+      if (!line.trimmed().isEmpty()) return false;
+    }
+  }
+  return true;
+}
+
+int FaxZoomPercent(double screenDpi) {
+  if (screenDpi <= 0) screenDpi = 96;
+  return static_cast<int>(kFaxPageDpi / screenDpi * 100);
+}
+
+QString FirstPageFileName(const QString &programDir) {
+  for (int n = 1; n <= 1000; ++n) {
+    const QString name = programDir + QStringLiteral("KRV_%1.APF").arg(n);
+    if (!QFile::exists(name)) return name;
+  }
+  return programDir + QStringLiteral("KRV1.APF");
+}
+
+int DrawFaxPage(TRichDocument &doc, QImage &image, int firstLine) {
+  if (image.width() != kFaxPageWidth || image.height() != kFaxPageHeight ||
+      image.format() != QImage::Format_RGB32)
+    image = QImage(kFaxPageWidth, kFaxPageHeight, QImage::Format_RGB32);
+  const int dpm = static_cast<int>(std::lround(kFaxPageDpi / 0.0254));
+  image.setDotsPerMeterX(dpm);
+  image.setDotsPerMeterY(dpm);
+  image.fill(Qt::white);
+  QPainter p(&image);
+  const int next = doc.DrawPage(p, kFaxPageOffset, kFaxPageOffset, kFaxPageWidth - kFaxPageOffset,
+                                kFaxPageHeight - kFaxPageOffset, firstLine);
+  // The bottom-right pixel black, so the converter keeps the page's full size.
+  p.end();
+  image.setPixel(kFaxPageWidth - 1, kFaxPageHeight - 1, qRgb(0, 0, 0));
+  return next;
+}
+
+bool SaveMonoBmp(const QImage &image, const QString &path) {
+  const int w = image.width(), h = image.height();
+  const std::uint32_t stride = ((static_cast<std::uint32_t>(w) + 31) / 32) * 4;
+  const std::uint32_t offset = 14 + 40 + 8;
+  std::vector<unsigned char> out(offset + stride * static_cast<std::uint32_t>(h), 0);
+  out[0] = 'B';
+  out[1] = 'M';
+  put32(out, 2, static_cast<std::uint32_t>(out.size()));
+  put32(out, 10, offset);
+  put32(out, 14, 40);
+  put32(out, 18, static_cast<std::uint32_t>(w));
+  put32(out, 22, static_cast<std::uint32_t>(h));
+  put16(out, 26, 1);
+  put16(out, 28, 1);
+  put32(out, 34, stride * static_cast<std::uint32_t>(h));
+  const int dpm = image.dotsPerMeterX() > 0 ? image.dotsPerMeterX() : 7874;
+  put32(out, 38, static_cast<std::uint32_t>(dpm));
+  put32(out, 42, static_cast<std::uint32_t>(dpm));
+  put32(out, 46, 2);
+  // Palette: 0 black, 1 white.
+  put32(out, 54, 0x000000);
+  put32(out, 58, 0xFFFFFF);
+  const QImage src =
+      image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
+          ? image
+          : image.convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < h; ++y) {
+    const QRgb *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
+    unsigned char *row = out.data() + offset + stride * static_cast<std::uint32_t>(h - 1 - y);
+    for (int x = 0; x < w; ++x) {
+      // Colours darker than mid-grey are ink (red merge-field labels included).
+      const QRgb c = line[x];
+      const int lum = qRed(c) * 30 + qGreen(c) * 59 + qBlue(c) * 11;
+      if (lum >= 128 * 100) row[x >> 3] |= static_cast<unsigned char>(0x80 >> (x & 7));
+    }
+  }
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+  return f.write(reinterpret_cast<const char *>(out.data()), static_cast<qint64>(out.size())) ==
+         static_cast<qint64>(out.size());
+}
+
+void RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx) {
+  const QString firstName = FirstPageFileName(ctx.programDir);
+  int i = static_cast<int>(pages.size());
+  const QString bmp = ctx.programDir + QStringLiteral("_TMP.BMP");
+  QImage page(kFaxPageWidth, kFaxPageHeight, QImage::Format_RGB32);
+  // The zoom the control would need to show the page at 200 dpi; the pages themselves are laid
+  // out at exactly 200 dpi.
+  (void)FaxZoomPercent(ctx.screenDpi);
+  TKvFaxConverter converter;
+  converter.setOptions(coYield);
+  converter.setResolution(frHigh);
+  if (ctx.letMessagesRun)
+    converter.MessagePump = [&ctx] {
+      ctx.letMessagesRun();
+      return true;
+    };
+  struct RemoveBmp {
+    QString name;
+    ~RemoveBmp() { QFile::remove(name); }
+  } removeBmp{bmp};
+
+  int line = 0;
+  do {
+    line = DrawFaxPage(doc, page, line);
+    ++i;
+    const QString name = i == 1 ? firstName : ctx.programDir + QStringLiteral("KRVAX%1.APF").arg(i);
+    if (!SaveMonoBmp(page, bmp))
+      throw EInOutError(5, "Cannot write the page bitmap " + bmp.toStdString());
+    if (ctx.letMessagesRun) ctx.letMessagesRun();
+    converter.setInputDocumentType(idBmp);
+    converter.setDocumentFile(bmp.toStdString());
+    converter.setOutFileName(name.toStdString());
+    converter.ConvertToFile();
+    pages.append(name);
+  } while (line > 0);
+}
+
+QString JoinPages(const QStringList &pages) {
+  if (pages.isEmpty()) return {};
+  const QString first = pages.first();
+  for (int i = 1; i < pages.size(); ++i)
+    RaiseOnError(AppendApfPages(first.toStdString(), pages[i].toStdString()));
+  for (int i = 1; i < pages.size(); ++i) QFile::remove(pages[i]);
+  return first;
+}
+
+}  // namespace kv

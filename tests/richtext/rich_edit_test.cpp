@@ -1,0 +1,128 @@
+// The control as its windows use it: the spell checker's word pass, merge fields, paragraph
+// attributes at the caret, and pagination.
+#include <gtest/gtest.h>
+
+#include <QTextBlock>
+
+#include "richtext/merge_field.h"
+#include "richtext/rich_edit.h"
+#include "richtext_support.h"
+
+namespace kv {
+namespace {
+
+class RichEdit : public ::testing::Test {
+ protected:
+  bool appReady_ = (test::GuiApp(), true);
+  TRichEdit edit;
+};
+
+TEST_F(RichEdit, WordPassWalksMarksAndReplaces) {
+  ASSERT_TRUE(edit.LoadRtf(R"({\rtf1 Teh {\b quick} brwn fox's 42nd den's\par x-ray})"));
+  edit.StartWordPass();
+  QStringList words;
+  for (QString w = edit.NextWord(); !w.isEmpty(); w = edit.NextWord()) {
+    words << w;
+    if (w == "Teh") {
+      edit.MarkWord();
+      EXPECT_EQ(edit.textCursor().selectedText(), "Teh");
+      edit.ReplaceWord("The");
+    }
+    if (w == "brwn") edit.ReplaceWord("brown");
+  }
+  EXPECT_EQ(words, (QStringList{"Teh", "quick", "brwn", "fox's", "den's", "x", "ray"}));
+  EXPECT_TRUE(edit.NextWord().isEmpty());
+  edit.EndWordPass();
+  EXPECT_FALSE(edit.textCursor().hasSelection());
+  EXPECT_TRUE(edit.extraSelections().isEmpty());
+  EXPECT_EQ(test::documentText(*edit.Document()), "The quick brown fox's 42nd den's\nx-ray");
+  // The replacement keeps the word's format: "brown" is not bold like its neighbour.
+  TRichDocument back;
+  ASSERT_TRUE(back.LoadRtf(edit.SaveRtf()));
+  EXPECT_EQ(test::formatRuns(back).value(1).section('|', 2, 2), "b");
+  EXPECT_EQ(test::formatRuns(back).value(1).section('|', 3), "quick");
+}
+
+TEST_F(RichEdit, MergeAsksForEachFieldByNumber) {
+  for (int n = 1; n <= kMergeFieldCount; ++n) {
+    edit.InsertMergeField(n, MergeFieldLabel(n));
+    edit.insertPlainText(" ");
+  }
+  edit.InsertMergeField(9, "[OTHER]");
+  EXPECT_EQ(edit.Document()->MergeFieldCount(), 6);
+  QList<int> asked;
+  edit.OnGetTextToInsert = [&](int n) {
+    asked << n;
+    return n <= 3 ? QString() : QStringLiteral("v%1").arg(n);
+  };
+  edit.Merge();
+  EXPECT_EQ(asked, (QList<int>{1, 2, 3, 4, 5, 9}));
+  EXPECT_EQ(test::documentText(*edit.Document()), "   v4 v5 v9");
+}
+
+TEST_F(RichEdit, ParagraphIndentsAndSpacingInTwips) {
+  edit.SetParagraphIndents(1440, 720, 360);
+  edit.SetParagraphSpacing(240, 0, 120);
+  TRichEdit::IndentsAndSpacing v = edit.GetIndentsAndSpacing();
+  EXPECT_EQ(v.firstIndent, 1440);
+  EXPECT_EQ(v.leftIndent, 720);
+  EXPECT_EQ(v.rightIndent, 360);
+  EXPECT_EQ(v.spaceBefore, 240);
+  EXPECT_EQ(v.spaceAfter, 120);
+  EXPECT_EQ(v.lineHeight, 0);
+  EXPECT_EQ(edit.ParagraphAttributes().firstIndent, 720);  // RTF's \fi is relative
+  // A proportional spacing reads as 0 and survives a dialog that leaves the height alone.
+  ASSERT_TRUE(edit.LoadRtf(R"({\rtf1\pard\sl360\slmult1 x})"));
+  edit.SetParagraphSpacing(0, edit.GetIndentsAndSpacing().lineHeight, 0);
+  EXPECT_EQ(edit.ParagraphAttributes().lineMode, LineSpacing::Multiple);
+  edit.SetParagraphSpacing(0, 300, 0);
+  EXPECT_EQ(edit.ParagraphAttributes().lineMode, LineSpacing::AtLeast);
+  EXPECT_EQ(edit.GetIndentsAndSpacing().lineHeight, 300);
+}
+
+TEST_F(RichEdit, CaretAttributesGoToWhatIsTypedNext) {
+  QTextCharFormat f;
+  f.setFontFamilies({"Times New Roman"});
+  f.setFontPointSize(14);
+  f.setFontWeight(QFont::Bold);
+  edit.SetCaretAttributes(f);
+  edit.insertPlainText("Hello");
+  const QTextCharFormat got = edit.Document()->begin().begin().fragment().charFormat();
+  EXPECT_EQ(got.fontFamilies().toStringList().value(0), "Times New Roman");
+  EXPECT_EQ(got.fontPointSize(), 14);
+  EXPECT_GE(got.fontWeight(), QFont::Bold);
+}
+
+TEST_F(RichEdit, PagesBreakWhereTheDocumentAsks) {
+  QByteArray longDoc = "{\\rtf1\\fs24 ";
+  for (int i = 0; i < 200; ++i) longDoc += "Line " + QByteArray::number(i) + "\\par ";
+  longDoc += "}";
+  struct Case {
+    QByteArray rtf;
+    int pages;
+  } cases[] = {
+      {"{\\rtf1 one}", 1},
+      {"{\\rtf1 one\\page two\\par three\\par\\pard\\pagebb four}", 3},
+      {"{\\rtf1 \\pard\\pagebb first}", 1},
+      {longDoc, 4},  // 200 lines of 12 pt at about 55 lines per 10-inch page
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.rtf.left(60).toStdString());
+    ASSERT_TRUE(edit.LoadRtf(c.rtf));
+    EXPECT_EQ(edit.Document()->PageCount(200), c.pages);
+  }
+}
+
+TEST_F(RichEdit, EmptyMeansNoCharacters) {
+  EXPECT_TRUE(edit.IsEmpty());
+  edit.InsertMergeField(1, MergeFieldLabel(1));
+  EXPECT_FALSE(edit.IsEmpty());
+  edit.Clear();
+  EXPECT_TRUE(edit.IsEmpty());
+  QString error;
+  EXPECT_FALSE(edit.LoadRtf("junk", &error));
+  EXPECT_TRUE(edit.IsEmpty());
+}
+
+}  // namespace
+}  // namespace kv
