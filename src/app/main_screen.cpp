@@ -46,6 +46,7 @@ TMainScreen::TMainScreen(QWidget *parent) : QMainWindow(parent) {
   setupButtonBar();
   setupBrowsePanel();
   setupMenus();
+  setupHiddenPanel();
   // Wide enough for every column of the sent list at its display width.
   resize(sizeHint().expandedTo(QSize(940, 460)));
   SetMainWindow(this);

@@ -3,6 +3,7 @@
 // status line; it owns the record tables and the settings for the whole run.
 #include <QLabel>
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 
 #include "app/fax_tables.h"
@@ -18,6 +19,8 @@ class QTableView;
 class QToolButton;
 
 namespace kv {
+
+class TRichEdit;
 
 class TMainScreen : public QMainWindow {
   Q_OBJECT
@@ -51,6 +54,9 @@ class TMainScreen : public QMainWindow {
   TTableModel *FaxModel, *RecFaxModel;
   QTabBar *TabSet1;
   QLabel *status;
+  // A hidden panel with the two rich-text controls faxes are rendered with.
+  QWidget *HiddenPanel;
+  TRichEdit *WPCover, *WPDoc;
 
   // Menu items.
   QAction *mnuNew, *mnuEdit, *mnuClone, *mnuDelete, *mnuSend, *mnuReceive, *mnuViewPrint,
@@ -68,6 +74,17 @@ class TMainScreen : public QMainWindow {
   bool OpenCoverDBF() { return Records.OpenCoverDBF(); }
   bool OpenPhoneDBF(TTable &table, TApollo &apollo) { return Records.OpenPhoneDBF(table, apollo); }
   void FaxTableCloseAndOpen() { Records.FaxTableCloseAndOpen(); }
+
+  // Renders the current row of the sent-fax table into one APF file in the program directory
+  // and answers its name, or "" when the row has neither cover sheet nor document (the user
+  // is told). Sets PageCount. Converter failures are raised as their exceptions.
+  QString CreateFaxFile();
+  // Sets the font attributes at the control's caret to the default font of the settings.
+  void ApplyDefaultFont(TRichEdit &control);
+  // Lets the user pick the default font and saves it; false when cancelled or not saved.
+  bool ChooseDefaultFont();
+  // The font dialog ChooseDefaultFont opens; tests replace it. Answers false when cancelled.
+  static std::function<bool(QWidget *parent, QFont &font)> FontDialog;
   void RecTableCloseAndOpen() { Records.RecTableCloseAndOpen(); }
 
   // True once the close query has let the window close.
@@ -103,6 +120,7 @@ class TMainScreen : public QMainWindow {
   void setupButtonBar();
   void setupBrowsePanel();
   void setupMenus();
+  void setupHiddenPanel();
   void FormCreate();
   bool FormCloseQuery();
   void FormClose();

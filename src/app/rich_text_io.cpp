@@ -1,8 +1,34 @@
 #include "app/rich_text_io.h"
 
 #include "app/storage/tapollo.h"
+#include "richtext/rich_edit.h"
 
 namespace kv {
+namespace {
+
+class RichEditControl : public IRichTextControl {
+ public:
+  explicit RichEditControl(TRichEdit &edit) : edit_(edit) {}
+  void Clear() override { edit_.Clear(); }
+  bool LoadRtf(const QByteArray &rtf) override { return edit_.LoadRtf(rtf); }
+  QByteArray SaveRtf() const override { return edit_.SaveRtf(); }
+  void Repaint() override { edit_.Repaint(); }
+
+ private:
+  TRichEdit &edit_;
+};
+
+}  // namespace
+
+bool LoadRichText(TRichEdit &control, const QString &field, TApollo &apollo) {
+  RichEditControl c(control);
+  return LoadRichText(static_cast<IRichTextControl &>(c), field, apollo);
+}
+
+bool SaveRichText(const TRichEdit &control, const QString &field, TApollo &apollo) {
+  RichEditControl c(const_cast<TRichEdit &>(control));
+  return SaveRichText(static_cast<const IRichTextControl &>(c), field, apollo);
+}
 
 bool LoadRichText(IRichTextControl &control, const QString &field, TApollo &apollo) {
   control.Clear();

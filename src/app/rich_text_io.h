@@ -7,6 +7,7 @@
 namespace kv {
 
 class TApollo;
+class TRichEdit;
 
 // What the record layer needs of a rich-text control.
 class IRichTextControl {
@@ -28,5 +29,9 @@ bool LoadRichText(IRichTextControl &control, const QString &field, TApollo &apol
 // appended or edited the memo goes with the pending post; otherwise the row is written at once.
 // False (nothing written) when the dataset has no current row or the write fails.
 bool SaveRichText(const IRichTextControl &control, const QString &field, TApollo &apollo);
+
+// The same for the program's word-processor control.
+bool LoadRichText(TRichEdit &control, const QString &field, TApollo &apollo);
+bool SaveRichText(const TRichEdit &control, const QString &field, TApollo &apollo);
 
 }  // namespace kv

@@ -83,5 +83,6 @@ Command detectCommand();
 Command findModemCommand();
 Command resetCommand();
 Command spellCommand();
+Command renderCommand();
 
 }  // namespace kv::cli

@@ -119,9 +119,6 @@ void RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ct
   int i = static_cast<int>(pages.size());
   const QString bmp = ctx.programDir + QStringLiteral("_TMP.BMP");
   QImage page(kFaxPageWidth, kFaxPageHeight, QImage::Format_RGB32);
-  // The zoom the control would need to show the page at 200 dpi; the pages themselves are laid
-  // out at exactly 200 dpi.
-  (void)FaxZoomPercent(ctx.screenDpi);
   TKvFaxConverter converter;
   converter.setOptions(coYield);
   converter.setResolution(frHigh);
@@ -149,6 +146,25 @@ void RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ct
     converter.ConvertToFile();
     pages.append(name);
   } while (line > 0);
+}
+
+QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderContext &ctx,
+                  int &pageCount) {
+  pageCount = 0;
+  const bool coverBlank = IsBlankForFax(cover);
+  const bool documentBlank = IsBlankForFax(document);
+  if (coverBlank && documentBlank) return {};
+  auto step = [&ctx](const char *text) {
+    if (ctx.status) ctx.status(QString::fromLatin1(text));
+    if (ctx.letMessagesRun) ctx.letMessagesRun();
+  };
+  QStringList pages;
+  step("Creating fax file....");
+  if (!coverBlank) RenderPages(cover, pages, ctx);
+  if (!documentBlank) RenderPages(document, pages, ctx);
+  pageCount = static_cast<int>(pages.size());
+  step("Creating fax file........");
+  return JoinPages(pages);
 }
 
 QString JoinPages(const QStringList &pages) {

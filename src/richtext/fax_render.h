@@ -23,15 +23,14 @@ struct RenderContext {
   QString programDir;  // ends with a separator
   std::function<void()> letMessagesRun;
   std::function<void(const QString &)> status;
-  // The screen resolution the zoom is computed for (96 without a screen).
-  double screenDpi = 96;
 };
 
 // An editor counts as empty for faxing when the document is empty, or when its text is
 // shorter than 256 characters and each of its first 201 lines is blank.
 bool IsBlankForFax(const TRichDocument &doc);
 
-// The zoom (percent) at which a screen of `screenDpi` shows 200 dots per inch: 208 at 96.
+// The zoom (percent) at which an editor on a screen of `screenDpi` shows the page at 200 dots
+// per inch: 208 at 96, 166 at 120. Pages themselves are always laid out at exactly 200 dpi.
 int FaxZoomPercent(double screenDpi);
 
 // The first-page name: "KRV_<n>.APF" for the smallest free n from 1 to 1000, else "KRV1.APF".
@@ -44,6 +43,12 @@ void RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ct
 // Joins the page files into the first and deletes the others; answers the first name. A
 // missing file raises the file-not-found input/output error.
 QString JoinPages(const QStringList &pages);
+
+// The rendering steps of a composed fax once its cover sheet and document are loaded: nothing
+// when both are blank (answers ""), else the cover's pages, then the document's, joined into
+// one APF file whose name is answered; `pageCount` gets the number of pages.
+QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderContext &ctx,
+                  int &pageCount);
 
 // Draws page `firstLine` of `doc` onto a white 1664 x 2156 image at 200 dpi and answers the
 // next page's first line (0 at the end). `image` is RGB32 and is reused.

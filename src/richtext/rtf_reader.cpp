@@ -288,8 +288,13 @@ void Reader::emitChar(char16_t c) {
   if (s.dest != Dest::Text && s.dest != Dest::FieldResult) return;
   if (s.ch.hidden) return;
   if (cellPending_) {
+    // The separator between cells takes the previous cell's format, so that an underlined
+    // cell does not underline the gap before it.
     cellPending_ = false;
-    if (!(pending_.isEmpty() && !blockHasContent_)) emitSpecial(u'\t');
+    if (!pending_.isEmpty() && !(pendingFormat_ == lastCharState_)) flushText();
+    if (pending_.isEmpty()) pendingFormat_ = lastCharState_;
+    pending_.append(QLatin1Char('\t'));
+    blockHasContent_ = true;
   }
   if (!pending_.isEmpty() && !(pendingFormat_ == s.ch)) flushText();
   if (pending_.isEmpty()) pendingFormat_ = s.ch;

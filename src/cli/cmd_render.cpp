@@ -1,0 +1,104 @@
+// korvane-fax render: draws a fax's cover sheet and document (RTF files) into one APF file,
+// with the same page rendering the main window uses before sending.
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <memory>
+#include <ostream>
+
+#include "base/exceptions.h"
+#include "cli/command.h"
+#include "richtext/fax_render.h"
+#include "richtext/rich_document.h"
+
+namespace kv::cli {
+
+namespace {
+
+// Rendering lays out fonts, which needs a graphical application; no display is needed.
+bool ensureGuiApplication(Context &ctx) {
+  if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) return true;
+  if (QCoreApplication::instance()) {
+    ctx.err << "korvane-fax render: cannot lay out text in this process\n";
+    return false;
+  }
+  static int argc = 3;
+  static char name[] = "korvane-fax", opt[] = "-platform", platform[] = "offscreen";
+  static char *argv[] = {name, opt, platform, nullptr};
+  static std::unique_ptr<QGuiApplication> app(new QGuiApplication(argc, argv));
+  return true;
+}
+
+bool loadDocument(Context &ctx, const std::optional<std::string> &file, TRichDocument &doc) {
+  if (!file) return true;
+  QString error;
+  if (doc.LoadRtfFile(QString::fromStdString(*file), &error)) {
+    if (!error.isEmpty()) ctx.err << *file << ": " << error.toStdString() << "\n";
+    return true;
+  }
+  ctx.err << "korvane-fax render: " << *file << ": " << error.toStdString() << "\n";
+  return false;
+}
+
+int runRender(const Args &args, Context &ctx) {
+  const auto out = args.value("output");
+  if (!out) return usageError(ctx, "render", "the output file (-o OUT.APF) is missing");
+  if (!ensureGuiApplication(ctx)) return exitFailed;
+  TRichDocument cover, document;
+  if (!loadDocument(ctx, args.value("cover"), cover) ||
+      !loadDocument(ctx, args.value("doc"), document))
+    return exitFailed;
+
+  // Work files go to a private folder beside the output, so that the finished file is only
+  // renamed into place.
+  const QString target = QFileInfo(QString::fromStdString(*out)).absoluteFilePath();
+  QTemporaryDir work(QFileInfo(target).absolutePath() + QStringLiteral("/.korvane-render-XXXXXX"));
+  if (!work.isValid()) {
+    ctx.err << "korvane-fax render: cannot create a work folder beside " << *out << "\n";
+    return exitFailed;
+  }
+  RenderContext rc;
+  rc.programDir = work.path() + QLatin1Char('/');
+  int pages = 0;
+  QString joined;
+  try {
+    joined = RenderFax(cover, document, rc, pages);
+  } catch (const std::exception &e) {
+    ctx.err << "korvane-fax render: " << e.what() << "\n";
+    return exitFailed;
+  }
+  if (joined.isEmpty()) {
+    ctx.err << "Fax has no contents or cover sheet\n";
+    return exitFailed;
+  }
+  QFile::remove(target);
+  if (!QFile::rename(joined, target)) {
+    ctx.err << "korvane-fax render: cannot write " << *out << "\n";
+    return exitFailed;
+  }
+  ctx.out << *out << ": " << pages << " page(s)\n";
+  return exitOk;
+}
+
+}  // namespace
+
+Command renderCommand() {
+  Command c;
+  c.name = "render";
+  c.synopsis = "[--cover COVER.rtf] [--doc DOC.rtf] -o OUT.APF";
+  c.summary = "draw a cover sheet and a document (RTF) into an APF fax file";
+  c.description =
+      "Draws the cover sheet, then the document, page by page at 200 dots per inch on Letter\n"
+      "pages with half-inch margins, and writes all pages to OUT.APF (fine resolution). Prints\n"
+      "the page count. Fails when both are missing or blank.";
+  c.options = {
+      {"cover", 'c', "COVER.rtf", "the cover sheet"},
+      {"doc", 'd', "DOC.rtf", "the fax document"},
+      {"output", 'o', "OUT.APF", "the fax file to write"},
+  };
+  c.run = runRender;
+  return c;
+}
+
+}  // namespace kv::cli
