@@ -107,15 +107,19 @@ Result FileReplacement::commit() {
     discard();
     return fileErrorCode(e);
   };
-  // The data must be on disk before the old file goes: a full disk may only say so here.
-  const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return failed(errno, "the written file vanished");
-  if (::fsync(fd) != 0) {
-    const int e = errno;
-    ::close(fd);
-    return failed(e, "writing");
+  // An old file goes only once the new data is on disk (a full disk may only say so here). A
+  // new name has nothing to lose in a crash and is not made to wait: unpacking writes
+  // thousands of pages.
+  if (replacing_) {
+    const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return failed(errno, "the written file vanished");
+    if (::fsync(fd) != 0) {
+      const int e = errno;
+      ::close(fd);
+      return failed(e, "writing");
+    }
+    if (::close(fd) != 0) return failed(errno, "writing");
   }
-  if (::close(fd) != 0) return failed(errno, "writing");
   if (replacing_) {
     // Only root may give a file away; anyone else's copy stays theirs, with the old mode.
     if (::chown(temp_.c_str(), uid_, gid_) != 0) errno = 0;

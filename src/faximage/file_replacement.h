@@ -29,8 +29,8 @@ class FileReplacement {
   // Where the contents are to be written.
   const std::string &tempName() const { return temp_; }
 
-  // Flushes the temporary to disk, gives it the old file's mode and owner and renames it over
-  // the target. On failure the temporary is removed.
+  // When an old file is replaced: flushes the temporary to disk and gives it the old file's
+  // mode and owner. Then renames it over the target. On failure the temporary is removed.
   Result commit();
   // Removes the temporary, if any.
   void discard();
