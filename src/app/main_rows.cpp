@@ -9,6 +9,9 @@
 #include "app/program_dir.h"
 #include "app/rec_notes_form.h"
 #include "app/window_placement.h"
+#include "compose/cover_browse.h"
+#include "compose/fax_editor.h"
+#include "compose/fax_row.h"
 #include "compose/phone_book.h"
 
 namespace kv {
@@ -37,10 +40,79 @@ QString receivedFile(TTable &table) {
 
 }  // namespace
 
-void TMainScreen::NewbuttonClick() {}
-void TMainScreen::CloneButtonClick() {}
-void TMainScreen::EditSentFax() {}
-void TMainScreen::mnuCoverClick() {}
+// Fills the editor from the current sent row: both memos and the three texts, the subject
+// behind "[clone]" for a clone (cut to the subject's 50 characters by its edit).
+static void fillEditor(TFaxEditor &editor, TFaxRecords &records, bool clone) {
+  TTable &table = records.FaxTable;
+  TRichTextIO cover(*editor.WPCover), document(*editor.WPDoc);
+  LoadRichText(cover, "RTFCOVER", records.FaxApollo);
+  LoadRichText(document, "RTFDOC", records.FaxApollo);
+  editor.Recipient->setText(fieldText(table, "RECIPIENT"));
+  editor.Subject->setText((clone ? "[clone]" : "") + fieldText(table, "SUBJECT"));
+  editor.FaxNumber->setText(fieldText(table, "PHONE"));
+}
+
+// Shows the editor until what it holds is stored or the user cancels: a row that cannot be
+// written keeps the editor open with the text in it. True when a row was written.
+static bool runEditor(QWidget *parent, TFaxEditor &editor, TFaxRecords &records, bool append) {
+  while (editor.exec() == QDialog::Accepted) {
+    QString error;
+    if (WriteFaxRow(records, TRichTextIO(*editor.WPCover), TRichTextIO(*editor.WPDoc),
+                    editor.RowText(), append, error))
+      return true;
+    Dialogs::error(parent, error);
+  }
+  return false;
+}
+
+void TMainScreen::NewbuttonClick() {
+  {
+    TFaxEditor editor(Records, Settings.Data, this);
+    if (CloneMode) {
+      fillEditor(editor, Records, true);
+    } else {
+      kv::ApplyDefaultFont(*editor.WPCover, Settings.Data);
+      kv::ApplyDefaultFont(*editor.WPDoc, Settings.Data);
+    }
+    if (runEditor(this, editor, Records, true)) {
+      QCoreApplication::processEvents();
+      FaxTableCloseAndOpen();
+      QCoreApplication::processEvents();
+    }
+  }
+  CloneMode = false;
+  SetButtons();
+}
+
+void TMainScreen::CloneButtonClick() {
+  if (!hasRows(Records.FaxTable)) {
+    Dialogs::beep();
+    return;
+  }
+  CloneMode = true;
+  NewbuttonClick();
+}
+
+void TMainScreen::EditSentFax() {
+  if (!hasRows(Records.FaxTable)) {
+    Dialogs::beep();
+    return;
+  }
+  TFaxEditor editor(Records, Settings.Data, this);
+  fillEditor(editor, Records, false);
+  runEditor(this, editor, Records, false);
+}
+
+void TMainScreen::mnuCoverClick() {
+  if (!OpenCoverTable(Records, this)) return;
+  {
+    TCoverBrowse browse(Records, Settings.Data, this);
+    browse.SetChoosing(false);
+    CenterWindow(&browse);
+    browse.exec();
+  }
+  Records.CoverTable.Close();
+}
 
 void TMainScreen::EditButtonClick() {
   if (CurrentPage() == 1)

@@ -7,9 +7,10 @@
 
 namespace kv::cli {
 
+Command composeCommand();
 Command listCommand();
 inline std::vector<Command> recordCommands() {
-  return {listCommand()};
+  return {composeCommand(), listCommand()};
 }
 
 }  // namespace kv::cli

@@ -143,6 +143,7 @@ TEST_F(MainRowsTest, NotesOfAReceivedFax) {
     EXPECT_EQ(f.Notes->text(), "old note");
     f.Notes->selectAll();
     QTest::keyClicks(f.Notes, sixty + "zz");  // the edit takes no more than the field
+    test::Snapshot(f, "received_notes");
     QTest::keyClick(&f, Qt::Key_Return);
   });
   w->EditButton->click();

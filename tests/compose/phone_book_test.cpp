@@ -23,6 +23,7 @@ class PhoneBookTest : public test::ProgramDirTest {
       QTest::keyClicks(e.Name, name);
       QTest::keyClick(e.Name, Qt::Key_Tab);
       QTest::keyClicks(e.Number, number);
+      test::Snapshot(e, "phone_book_editor");
       QTest::keyClick(e.Number, Qt::Key_Return);
     });
     book.Addbutton->click();
@@ -102,7 +103,10 @@ TEST_F(PhoneBookTest, ChoosingAnEntry) {
   add(book, "Acme Legal", "555 0100");
   EXPECT_TRUE(book.OKButton->isEnabled());
   book.PhoneModel->setCurrentRow(0);  // name order: Acme first
-  test::OnModal<TPhoneBook>([](TPhoneBook &b) { QTest::keyClick(b.PhoneGrid, Qt::Key_Return); });
+  test::OnModal<TPhoneBook>([](TPhoneBook &b) {
+    test::Snapshot(b, "phone_book_choosing");
+    QTest::keyClick(b.PhoneGrid, Qt::Key_Return);
+  });
   EXPECT_EQ(book.exec(), QDialog::Accepted);
   EXPECT_EQ(book.ChosenName, "Acme Legal");
   EXPECT_EQ(book.ChosenNumber, "555 0100");

@@ -35,3 +35,15 @@ void OnModal(std::function<void(T &)> act) {
 }
 
 }  // namespace kv::test
+
+#include <QWidget>
+namespace kv::test {
+// With KORVANE_SHOTS set to a directory, saves a picture of the window there as NAME.png, so
+// that the windows a test drives can be looked at (under Xvfb, at any font resolution).
+inline void Snapshot(QWidget &window, const QString &name) {
+  const QByteArray dir = qgetenv("KORVANE_SHOTS");
+  if (dir.isEmpty()) return;
+  QApplication::processEvents();
+  window.grab().save(QString::fromLocal8Bit(dir) + "/" + name + ".png");
+}
+}  // namespace kv::test

@@ -1,0 +1,117 @@
+#include "compose/fax_row.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include "app/codepage_fit.h"
+#include "app/fax_tables.h"
+#include "richtext/rich_document.h"
+#include "richtext/rich_edit.h"
+
+namespace kv {
+namespace {
+
+// The locale's long time format without its time zone, which a cover sheet does not show.
+QString longTime(const QLocale &locale, const QTime &time) {
+  QString format = locale.timeFormat(QLocale::LongFormat);
+  format.remove(QRegularExpression(QStringLiteral("\\s*t+")));
+  return locale.toString(time, format.trimmed());
+}
+
+}  // namespace
+
+QTextCharFormat DefaultFontFormat(const Settings &s) {
+  QTextCharFormat f;
+  f.setFontFamilies({QString::fromStdString(s.fontName)});
+  f.setFontPointSize(s.fontSize > 0 ? s.fontSize : 10);
+  f.setFontWeight(s.fontBold ? QFont::Bold : QFont::Normal);
+  f.setFontItalic(s.fontItalic);
+  f.setFontUnderline(s.fontUnderline);
+  return f;
+}
+
+QString MergeFieldValue(int number, const MergeValues &v, const QLocale &locale) {
+  QString text;
+  switch (number) {
+    case 1:
+      text = v.recipient;
+      break;
+    case 2:
+      text = v.faxNumber;
+      break;
+    case 3:
+      text = v.subject;
+      break;
+    case 4:
+      text = locale.toString(v.when.date(), QLocale::ShortFormat);
+      break;
+    case 5:
+      text = longTime(locale, v.when.time());
+      break;
+    default:
+      return {};
+  }
+  return text.left(kMergeTextLength);
+}
+
+void RunMerge(TRichDocument &doc, const MergeValues &values) {
+  doc.RunMerge([&](int number) { return MergeFieldValue(number, values); });
+}
+
+TRichTextIO::TRichTextIO(TRichEdit &editor) : doc_(*editor.Document()), editor_(&editor) {}
+
+void TRichTextIO::Clear() {
+  if (editor_)
+    editor_->Clear();
+  else
+    doc_.Clear();
+}
+
+bool TRichTextIO::LoadRtf(const QByteArray &rtf) {
+  return editor_ ? editor_->LoadRtf(rtf) : doc_.LoadRtf(rtf);
+}
+
+QByteArray TRichTextIO::SaveRtf() const {
+  return editor_ ? editor_->SaveRtf() : doc_.SaveRtf();
+}
+
+void TRichTextIO::Repaint() {
+  if (editor_) editor_->Repaint();
+}
+
+void ApplyDefaultFont(TRichDocument &doc, const Settings &settings) {
+  QTextCursor cursor(&doc);
+  cursor.setBlockCharFormat(DefaultFontFormat(settings));
+  cursor.setCharFormat(DefaultFontFormat(settings));
+}
+
+void ApplyDefaultFont(TRichEdit &editor, const Settings &settings) {
+  editor.SetCaretAttributes(DefaultFontFormat(settings));
+}
+
+bool WriteFaxRow(TFaxRecords &records, const IRichTextControl &cover,
+                 const IRichTextControl &document, const FaxRowText &text, bool append,
+                 QString &error) {
+  TTable &table = records.FaxTable;
+  auto fail = [&](const QString &why) {
+    error = QStringLiteral("The fax could not be saved in %1: %2")
+                .arg(table.FilePath(), why.isEmpty() ? QStringLiteral("write failed") : why);
+    table.Cancel();
+    return false;
+  };
+  if (!table.Active()) return fail("the table is not open");
+  if (!(append ? table.Append() : table.Edit())) return fail(table.LastError());
+  QCoreApplication::processEvents();
+  auto put = [&](const char *field, const QString &value, int width) {
+    return table.FieldByName(field)->SetAsString(FitToCp1252(value).left(width));
+  };
+  if (!SaveRichText(cover, "RTFCOVER", records.FaxApollo) ||
+      !SaveRichText(document, "RTFDOC", records.FaxApollo) ||
+      !put("RECIPIENT", text.recipient, kRecipientLength) ||
+      !put("SUBJECT", text.subject, kSubjectLength) ||
+      !put("PHONE", text.phone, kFaxNumberLength) || !table.Post())
+    return fail(table.LastError());
+  return true;
+}
+
+}  // namespace kv

@@ -1,0 +1,243 @@
+// The fax editor driven from the main window: a fax with a cover from a template and a
+// recipient from the phone book read back by independent readers; clone, edit and cancel; the
+// editor's own controls; and a row that cannot be written.
+#include <QAction>
+#include <QDate>
+#include <QFile>
+#include <QLocale>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/main_screen.h"
+#include "app/test_support.h"
+#include "compose/cover_browse.h"
+#include "compose/editor_tools.h"
+#include "compose/fax_editor.h"
+#include "compose/phone_book.h"
+#include "compose_support.h"
+#include "richtext/format_bar.h"
+#include "richtext/rich_edit.h"
+#include "spell/spell_check_dialog.h"
+#include "support/modal.h"
+
+namespace kv {
+namespace {
+
+class FaxEditorTest : public test::ProgramDirTest {
+ protected:
+  void SetUp() override {
+    ProgramDirTest::SetUp();
+    w = std::make_unique<TMainScreen>();
+    w->show();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->FirstActivate, 5000);
+  }
+  void TearDown() override {
+    w.reset();
+    ProgramDirTest::TearDown();
+  }
+  TTable &sent() { return w->Records.FaxTable; }
+  QString field(const char *name) { return sent().FieldByName(name)->AsString().trimmed(); }
+  std::unique_ptr<TMainScreen> w;
+};
+
+TEST_F(FaxEditorTest, NewFaxWithTemplateCoverAndPhoneBookRecipient) {
+  test::AddTemplate(w->Records, "Standard");
+  test::AddPhoneEntry(w->Records, "Acme Legal", "+1 555 0100");
+  QString coverText;
+  QDateTime loaded;
+  test::OnModal<TFaxEditor>([&](TFaxEditor &e) {
+    EXPECT_EQ(e.windowTitle(), "Fax Editor");
+    EXPECT_TRUE(e.RecipientButton->isChecked());
+    EXPECT_FALSE(e.Zoombutton->isVisible());
+    QTest::keyClicks(e.Subject, "Contract draft");
+    test::OnModal<TPhoneBook>([](TPhoneBook &b) {
+      EXPECT_TRUE(b.OKButton->isVisible());
+      EXPECT_FALSE(b.Closebutton->isVisible());
+      b.OKButton->click();
+    });
+    e.AddressButton->click();
+    EXPECT_EQ(e.Recipient->text(), "Acme Legal");
+    EXPECT_EQ(e.FaxNumber->text(), "+1 555 0100");
+    test::Snapshot(e, "fax_editor_recipient");
+
+    e.CoverButton->click();
+    EXPECT_TRUE(e.Zoombutton->isVisible());
+    EXPECT_EQ(e.Zoombutton->text(), "100%");
+    test::OnModal<TCoverBrowse>([](TCoverBrowse &b) {
+      EXPECT_FALSE(b.CloseButton->isVisible());
+      test::Snapshot(b, "cover_browse_choosing");
+      QTest::keyClick(&b, Qt::Key_Return);
+    });
+    loaded = QDateTime::currentDateTime();
+    e.LoadCoverButton->click();
+    coverText = e.WPCover->toPlainText();
+    test::Snapshot(e, "fax_editor_cover");
+    EXPECT_FALSE(w->Records.CoverTable.Active());  // closed again after the choice
+
+    e.DocumentButton->click();
+    QTest::keyClicks(e.WPDoc, "Please sign page two.");
+    test::Snapshot(e, "fax_editor_document");
+    e.OKButton->click();
+  });
+  w->Newbutton->click();
+
+  const QString date = QLocale().toString(loaded.date(), QLocale::ShortFormat);
+  EXPECT_TRUE(coverText.contains("To: Acme Legal")) << coverText.toStdString();
+  EXPECT_TRUE(coverText.contains("Fax: +1 555 0100"));
+  EXPECT_TRUE(coverText.contains("Re: Contract draft"));
+  EXPECT_TRUE(coverText.contains("Date: " + date));
+  EXPECT_TRUE(coverText.contains("Time: " + loaded.time().toString("HH:mm").left(2)));
+  EXPECT_FALSE(coverText.contains("["));  // no field left unfilled
+
+  ASSERT_EQ(w->FaxModel->rowCount(), 1);
+  EXPECT_TRUE(w->SendButton->isEnabled() || w->ReceiveMode);
+  EXPECT_EQ(test::ReadSentRow(dir_.path(), sent().RecNo()),
+            "Acme Legal|+1 555 0100|Contract draft");
+  const QString cover = test::UnrtfText(path("cover.rtf"));
+  EXPECT_TRUE(cover.contains("To: Acme Legal")) << cover.toStdString();
+  EXPECT_TRUE(cover.contains("Re: Contract draft"));
+  EXPECT_TRUE(cover.contains("Date: " + date));
+  EXPECT_EQ(test::UnrtfText(path("doc.rtf")).right(21), "Please sign page two.");
+}
+
+TEST_F(FaxEditorTest, CloneEditAndCancel) {
+  const QString subject = "Minutes of the annual general meeting of 2026";  // 45 characters
+  test::OnModal<TFaxEditor>([&](TFaxEditor &e) {
+    e.Recipient->setText("Baker Street Surgery");
+    e.FaxNumber->setText("020 7946 0001");
+    e.Subject->setText(subject);
+    e.WPDoc->insertPlainText("Body text");
+    QTest::keyClick(e.Subject, Qt::Key_Return);  // Enter accepts
+  });
+  w->Newbutton->click();
+  ASSERT_EQ(w->FaxModel->rowCount(), 1);
+
+  test::OnModal<TFaxEditor>([&](TFaxEditor &e) {
+    EXPECT_EQ(e.Subject->text(), ("[clone]" + subject).left(50));
+    EXPECT_EQ(e.Recipient->text(), "Baker Street Surgery");
+    EXPECT_EQ(e.WPDoc->toPlainText(), "Body text");
+    e.OKButton->click();
+  });
+  w->CloneButton->click();
+  EXPECT_FALSE(w->CloneMode);
+  ASSERT_EQ(w->FaxModel->rowCount(), 2);
+  EXPECT_EQ(field("SUBJECT"), ("[clone]" + subject).left(50));
+
+  // Edit keeps the subject as it is; Escape cancels and nothing changes.
+  test::OnModal<TFaxEditor>([&](TFaxEditor &e) {
+    EXPECT_EQ(e.Subject->text(), ("[clone]" + subject).left(50));
+    e.Recipient->setText("Changed");
+    QTest::keyClick(&e, Qt::Key_Escape);
+  });
+  w->EditButton->click();
+  EXPECT_EQ(field("RECIPIENT"), "Baker Street Surgery");
+  test::OnModal<TFaxEditor>([](TFaxEditor &e) {
+    e.Recipient->setText("Baker Street Practice");
+    e.OKButton->click();
+  });
+  w->mnuEdit->trigger();
+  EXPECT_EQ(field("RECIPIENT"), "Baker Street Practice");
+  EXPECT_EQ(w->FaxModel->rowCount(), 2);
+}
+
+TEST_F(FaxEditorTest, ARowThatCannotBeWrittenKeepsTheEditorOpen) {
+  int shownTimes = 0;
+  test::OnModal<TFaxEditor>([&](TFaxEditor &e) {
+    ++shownTimes;
+    e.Recipient->setText("Kept");
+    sent().Close();  // the write will fail
+    test::OnModal<TFaxEditor>([&](TFaxEditor &again) {
+      ++shownTimes;
+      EXPECT_EQ(again.Recipient->text(), "Kept");
+      again.CancelButton->click();
+    });
+    e.OKButton->click();
+  });
+  w->Newbutton->click();
+  EXPECT_EQ(shownTimes, 2);
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back().kind, DialogRequest::Error);
+  EXPECT_TRUE(shown.back().text.contains("KRV.DBF"));
+}
+
+TEST_F(FaxEditorTest, EditorControls) {
+  TFaxEditor e(w->Records, w->Settings.Data, w.get());
+  e.show();
+  // The edits take 35, 25 and 50 characters.
+  for (auto [edit, n] :
+       {std::pair{e.Recipient, 35}, std::pair{e.FaxNumber, 25}, std::pair{e.Subject, 50}}) {
+    edit->setText(QString(n + 5, 'x'));
+    EXPECT_EQ(edit->text().size(), n);
+  }
+  // Zoom: the menu ticks the editor's zoom, none for another value.
+  e.DocumentButton->click();
+  emit e.ZoomMenu->aboutToShow();
+  EXPECT_TRUE(e.ZoomMenu->Zoom100->isChecked());
+  e.ZoomMenu->Zoom70->trigger();
+  EXPECT_EQ(e.WPDoc->Zoom(), 70);
+  EXPECT_EQ(e.Zoombutton->text(), "70%");
+  e.WPDoc->SetZoom(90);
+  emit e.ZoomMenu->aboutToShow();
+  for (QAction *a : {e.ZoomMenu->Zoom70, e.ZoomMenu->Zoom80, e.ZoomMenu->Zoom100})
+    EXPECT_FALSE(a->isChecked());
+  e.CoverButton->click();
+  EXPECT_EQ(e.Zoombutton->text(), "100%");  // the cover's own zoom
+
+  // Word wrap: pressed exactly while on, the hint says what a click does.
+  const bool wrap = e.WPDoc->WordWrap();
+  e.DocWordWrapButton->click();
+  EXPECT_EQ(e.WPDoc->WordWrap(), !wrap);
+  EXPECT_EQ(e.DocWordWrapButton->isChecked(), !wrap);
+  EXPECT_EQ(e.DocWordWrapButton->toolTip(), wrap ? "Toggle word wrap on" : "Toggle word wrap off");
+
+  // The formatting bar's spell check opens the spell checker on that editor.
+  ASSERT_TRUE(QFile::copy(KORVANE_BIN_DIR "/krv.dct", path("krv.dct")));
+  e.WPDoc->insertPlainText("Helo ");
+  bool checked = false;
+  test::OnModal<TSpellCheckDialog>([&](TSpellCheckDialog &d) {
+    QTRY_COMPARE(d.Word->text(), QString("Helo"));
+    checked = true;
+    d.Cancelbutton->click();
+  });
+  e.WPToolDoc->SpellAction->trigger();
+  EXPECT_TRUE(checked);
+
+  // Ctrl+B works on the editor of the page shown, though both bars carry it.
+  e.DocumentButton->click();
+  e.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&e));
+  e.WPDoc->selectAll();
+  QTest::keyClick(e.WPDoc, Qt::Key_B, Qt::ControlModifier);
+  EXPECT_EQ(e.WPDoc->textCursor().charFormat().fontWeight(), QFont::Bold);
+
+  // Page break: No leaves the paragraph, Yes starts a new page there.
+  e.WPDoc->insertPlainText("one\ntwo");
+  answer = false;
+  e.DocPageBreakButton->click();
+  EXPECT_EQ(shown.back().caption, "Page Break");
+  EXPECT_EQ(shown.back().text, "Add a page break here?");
+  EXPECT_FALSE(shown.back().yesIsDefault);
+  EXPECT_FALSE(e.WPDoc->ParagraphAttributes().pageBreakBefore);
+  answer = true;
+  e.DocPageBreakButton->click();
+  EXPECT_TRUE(e.WPDoc->ParagraphAttributes().pageBreakBefore);
+
+  // Cancelling the template browser leaves the cover as it was; empty recipient fields merge
+  // as empty text.
+  test::AddTemplate(w->Records, "Standard");
+  e.Recipient->clear();
+  e.FaxNumber->clear();
+  e.Subject->clear();
+  e.WPCover->insertPlainText("my own cover");
+  test::OnModal<TCoverBrowse>([](TCoverBrowse &b) { b.CancelButton->click(); });
+  e.LoadCoverButton->click();
+  EXPECT_EQ(e.WPCover->toPlainText(), "my own cover");
+  test::OnModal<TCoverBrowse>([](TCoverBrowse &b) { b.Acceptbutton->click(); });
+  e.LoadCoverButton->click();
+  EXPECT_TRUE(e.WPCover->toPlainText().contains("To: \nFax: \nRe: \nDate: "))
+      << e.WPCover->toPlainText().toStdString();
+}
+
+}  // namespace
+}  // namespace kv
