@@ -71,8 +71,8 @@ void TMainScreen::NewbuttonClick() {
     if (CloneMode) {
       fillEditor(editor, Records, true);
     } else {
-      kv::ApplyDefaultFont(*editor.WPCover, Settings.Data);
-      kv::ApplyDefaultFont(*editor.WPDoc, Settings.Data);
+      ApplyDefaultFont(*editor.WPCover);
+      ApplyDefaultFont(*editor.WPDoc);
     }
     if (runEditor(this, editor, Records, true)) {
       QCoreApplication::processEvents();

@@ -8,6 +8,7 @@
 #include "app/main_screen.h"
 #include "app/program_dir.h"
 #include "app/rich_text_io.h"
+#include "compose/fax_row.h"
 #include "richtext/fax_render.h"
 #include "richtext/rich_edit.h"
 
@@ -69,14 +70,7 @@ QString TMainScreen::CreateFaxFile() {
 }
 
 void TMainScreen::ApplyDefaultFont(TRichEdit &control) {
-  const kv::Settings &s = Settings.Data;
-  QTextCharFormat f = control.CaretAttributes();
-  f.setFontFamilies({QString::fromStdString(s.fontName)});
-  f.setFontPointSize(s.fontSize > 0 ? s.fontSize : 10);
-  f.setFontWeight(s.fontBold ? QFont::Bold : QFont::Normal);
-  f.setFontItalic(s.fontItalic);
-  f.setFontUnderline(s.fontUnderline);
-  control.SetCaretAttributes(f);
+  kv::ApplyDefaultFont(control, Settings.Data);
 }
 
 bool TMainScreen::ChooseDefaultFont() {

@@ -91,7 +91,8 @@ TEST_F(FaxEditorTest, NewFaxWithTemplateCoverAndPhoneBookRecipient) {
   EXPECT_FALSE(coverText.contains("["));  // no field left unfilled
 
   ASSERT_EQ(w->FaxModel->rowCount(), 1);
-  EXPECT_TRUE(w->SendButton->isEnabled() || w->ReceiveMode);
+  EXPECT_TRUE(w->SendButton->isEnabled());
+  test::Snapshot(*w, "main_window_after_new");
   EXPECT_EQ(test::ReadSentRow(dir_.path(), sent().RecNo()),
             "Acme Legal|+1 555 0100|Contract draft");
   const QString cover = test::UnrtfText(path("cover.rtf"));
@@ -203,13 +204,16 @@ TEST_F(FaxEditorTest, EditorControls) {
   e.WPToolDoc->SpellAction->trigger();
   EXPECT_TRUE(checked);
 
-  // Ctrl+B works on the editor of the page shown, though both bars carry it.
-  e.DocumentButton->click();
-  e.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&e));
-  e.WPDoc->selectAll();
-  QTest::keyClick(e.WPDoc, Qt::Key_B, Qt::ControlModifier);
-  EXPECT_EQ(e.WPDoc->textCursor().charFormat().fontWeight(), QFont::Bold);
+  // Ctrl+B works on the editor of the page shown, though both bars carry it. (Synthetic key
+  // events carry no native key codes, which only the offscreen platform does without.)
+  if (QGuiApplication::platformName() == "offscreen") {
+    e.DocumentButton->click();
+    e.activateWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == &e, 3000);
+    e.WPDoc->selectAll();
+    QTest::keyClick(e.WPDoc, Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(e.WPDoc->textCursor().charFormat().fontWeight(), QFont::Bold);
+  }
 
   // Page break: No leaves the paragraph, Yes starts a new page there.
   e.WPDoc->insertPlainText("one\ntwo");
