@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -24,6 +25,7 @@
 #include "app/rebuild_ind.h"
 #include "app/splash_form.h"
 #include "app/window_placement.h"
+#include "viewer/fax_viewer_window.h"
 
 namespace kv {
 namespace {
@@ -337,9 +339,58 @@ void TMainScreen::TabSet1Click(int index) {
 // separately and hooked in here. The row commands are in main_rows.cpp.
 void TMainScreen::SendButtonClick() {}
 void TMainScreen::ReceiveButtonClick() {}
-void TMainScreen::mnuViewPrintClick() {}
 void TMainScreen::mnuModemResetClick() {}
 void TMainScreen::mnuPreferencesClick() {}
+
+// View/Print: the current row's fax in the viewer window. A received fax is its file in the
+// receive folder; a sent fax is rendered from its row into a work file first.
+void TMainScreen::mnuViewPrintClick() {
+  const int page = CurrentPage();
+  TTable &table = page == 1 ? Records.RecTable : Records.FaxTable;
+  if (!table.Active() || !TFaxRecords::HasCurrentRow(table)) {
+    Dialogs::beep();
+    return;
+  }
+  auto field = [&table](const char *name) {
+    TField *f = table.FieldByName(name);
+    return f ? f->AsString().trimmed() : QString();
+  };
+  QString file, header;
+  {
+    BusyCursor busy;
+    ShowStatus("Preparing files for viewing...");
+    QCoreApplication::processEvents();
+    if (page == 1) {
+      const QString name = field("FAXFILE");
+      file = ProgramDir() + "receive/" + name;
+      if (name.isEmpty() || !QFileInfo(file).isFile()) {
+        ShowStatus(QString());
+        Dialogs::information(this, "Fax file is missing");
+        return;
+      }
+      header = field("FROM");
+      if (!field("NOTES").isEmpty()) header += " - " + field("NOTES");
+    } else {
+      // Drawing a composed fax into pages is not part of this program yet.
+      ShowStatus(QString());
+      Dialogs::information(this,
+                           "Viewing a sent fax is not available yet: this version cannot "
+                           "render composed faxes into pages.");
+      return;
+    }
+    ShowStatus("Loading viewer...");
+    QCoreApplication::processEvents();
+  }
+  {
+    TFaxViewer viewer(this);
+    viewer.FileName = file;
+    viewer.FaxPrinter.FaxHeader.Caption = header;
+    ShowStatus(QString());
+    viewer.exec();
+  }
+  ButtonBar->setEnabled(true);
+  ShowStatus(QString());
+}
 
 void TMainScreen::ReceiveModeOff() {
   // Whatever fails on the way, receive mode ends and the port is released.
