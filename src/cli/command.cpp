@@ -123,9 +123,10 @@ bool parseInt(const std::string &s, int lo, int hi, int &out) {
 
 namespace {
 std::vector<Command> &commandTable() {
-  static std::vector<Command> table = {
-      convertCommand(), unpackCommand(),    infoCommand(),  sendCommand(),  receiveCommand(),
-      detectCommand(),  findModemCommand(), resetCommand(), spellCommand(), renderCommand()};
+  static std::vector<Command> table = {convertCommand(), unpackCommand(),    infoCommand(),
+                                       exportCommand(),  sendCommand(),      receiveCommand(),
+                                       detectCommand(),  findModemCommand(), resetCommand(),
+                                       spellCommand(),   renderCommand()};
   return table;
 }
 }  // namespace

@@ -82,6 +82,7 @@ Command receiveCommand();
 Command detectCommand();
 Command findModemCommand();
 Command resetCommand();
+Command exportCommand();
 Command spellCommand();
 Command renderCommand();
 

@@ -267,13 +267,17 @@ void TKvCustomFaxPrinter::PrintFax() {
     const QSize size = PrintedSize(bm.width, bm.height, area.size(), PrintScale, job.resolution());
     SetProgress(ppRendering);
     if (!img.isNull() && !size.isEmpty()) {
-      int srcH = bm.height;
+      // At true size a page larger than its place is cut, not squeezed.
+      int srcW = bm.width, srcH = bm.height;
       if (PrintScale == psNone) {
-        const double full = bm.height / kFaxDotsPerInchY * job.resolution();
-        if (size.height() < full)
-          srcH = std::max(1, static_cast<int>(bm.height * size.height() / full));
+        const double fullW = bm.width / kFaxDotsPerInchX * job.resolution();
+        const double fullH = bm.height / kFaxDotsPerInchY * job.resolution();
+        if (size.width() < fullW)
+          srcW = std::max(1, static_cast<int>(bm.width * size.width() / fullW));
+        if (size.height() < fullH)
+          srcH = std::max(1, static_cast<int>(bm.height * size.height() / fullH));
       }
-      painter.drawImage(QRect(area.topLeft(), size), img, QRect(0, 0, bm.width, srcH));
+      painter.drawImage(QRect(area.topLeft(), size), img, QRect(0, 0, srcW, srcH));
     }
     SetProgress(ppSubmitting);
   }

@@ -80,7 +80,8 @@ QSize PrintedSize(int w, int h, const QSize &area, TFaxPrintScale scale, double 
   if (scale == psNone) {
     const int pw = static_cast<int>(std::lround(paperW * deviceDpi));
     const int ph = static_cast<int>(std::lround(paperH * deviceDpi));
-    return {pw, std::min(ph, area.height())};
+    // Cut to the area both ways: a page never spills onto its neighbour's place.
+    return {std::min(pw, area.width()), std::min(ph, area.height())};
   }
   // Width from the area's height first; if that is too wide, from the area's width.
   int outH = area.height();

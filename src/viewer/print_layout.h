@@ -32,7 +32,7 @@ int PagesPerSheet(bool multiPage, bool landscape);
 QRect PageArea(const QRect &sheet, bool multiPage, bool landscape, int distance);
 
 // Size of a page image of w x h fax pixels in `area`: the largest that fits with its
-// proportions kept (fit), or its true size at `deviceDpi` with the height cut to the area.
+// proportions kept (fit), or its true size at `deviceDpi` cut to the area.
 QSize PrintedSize(int w, int h, const QSize &area, TFaxPrintScale scale, double deviceDpi);
 
 }  // namespace kv
