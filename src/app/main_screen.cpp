@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -343,7 +344,7 @@ void TMainScreen::mnuModemResetClick() {}
 void TMainScreen::mnuPreferencesClick() {}
 
 // View/Print: the current row's fax in the viewer window. A received fax is its file in the
-// receive folder; a sent fax is rendered from its row into a work file first.
+// receive folder; a sent fax is rendered from its row into a work file, deleted afterwards.
 void TMainScreen::mnuViewPrintClick() {
   const int page = CurrentPage();
   TTable &table = page == 1 ? Records.RecTable : Records.FaxTable;
@@ -371,12 +372,12 @@ void TMainScreen::mnuViewPrintClick() {
       header = field("FROM");
       if (!field("NOTES").isEmpty()) header += " - " + field("NOTES");
     } else {
-      // Drawing a composed fax into pages is not part of this program yet.
-      ShowStatus(QString());
-      Dialogs::information(this,
-                           "Viewing a sent fax is not available yet: this version cannot "
-                           "render composed faxes into pages.");
-      return;
+      file = CreateFaxFile();
+      if (file.isEmpty()) {
+        Dialogs::information(this, "Error creating fax file");
+        return;
+      }
+      header = field("RECIPIENT") + " - " + field("SUBJECT");
     }
     ShowStatus("Loading viewer...");
     QCoreApplication::processEvents();
@@ -389,6 +390,8 @@ void TMainScreen::mnuViewPrintClick() {
     viewer.exec();
   }
   ButtonBar->setEnabled(true);
+  // A sent fax's pages were made for this viewing only.
+  if (page == 0) QFile::remove(file);
   ShowStatus(QString());
 }
 

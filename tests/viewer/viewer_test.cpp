@@ -2,6 +2,7 @@
 // selection to the clipboard, drops, damaged files; and View on the main window.
 #include <QApplication>
 #include <QClipboard>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTabBar>
@@ -11,8 +12,10 @@
 #include <QUrl>
 
 #include "app/main_screen.h"
+#include "app/rich_text_io.h"
 #include "app/test_support.h"
 #include "base/exceptions.h"
+#include "richtext/rich_edit.h"
 #include "support/fax_files.h"
 #include "support/temp_files.h"
 #include "viewer/fax_viewer.h"
@@ -352,12 +355,37 @@ TEST_F(ViewerWindowTest, OnePageAndBadFiles) {
   EXPECT_TRUE(w.FaxViewer->FileName().isEmpty());
 }
 
-// View on the main window's received list.
+// The viewer window that View opens, looked at and closed from a timer once it is up.
+struct ShownViewer {
+  QString header, panel, file;
+  int pages = 0;
+};
+ShownViewer viewFromMain(TMainScreen &main) {
+  ShownViewer seen;
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto *w = qobject_cast<TFaxViewer *>(QApplication::activeModalWidget());
+    if (!w || w->FirstActivate) return;
+    poll.stop();
+    seen = {w->FaxPrinter.FaxHeader.Caption, w->StatusPanel->text(), w->FaxViewer->FileName(),
+            w->FaxViewer->PageCount()};
+    w->CloseButton->click();
+  });
+  poll.start();
+  QTimer::singleShot(20000, [] {  // a hang fails, never blocks
+    if (auto *w = QApplication::activeModalWidget()) w->close();
+  });
+  main.mnuViewPrintClick();
+  return seen;
+}
+
 TEST_F(ViewerWindowTest, ViewFromTheMainWindow) {
   TMainScreen main;
   main.show();
   QTRY_VERIFY_WITH_TIMEOUT(!main.FirstActivate, 5000);
   shown.clear();
+  // A received row: its file in the receive folder, the sender and notes as the header.
   TTable &t = main.Records.RecTable;
   ASSERT_TRUE(t.Append());
   ASSERT_TRUE(t.FieldByName("FROM")->SetAsString("ACME Ltd"));
@@ -368,29 +396,29 @@ TEST_F(ViewerWindowTest, ViewFromTheMainWindow) {
   main.mnuViewPrintClick();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "Fax file is missing");
-
   ASSERT_TRUE(test::writeApf(path("receive/FAX0001.APF").toStdString(), pages));
-  QString header, panel;
-  // The window is modal: looked at and closed from a timer once it is up.
-  QTimer poll;
-  poll.setInterval(10);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto *w = qobject_cast<TFaxViewer *>(QApplication::activeModalWidget());
-    if (!w || w->FirstActivate) return;
-    poll.stop();
-    header = w->FaxPrinter.FaxHeader.Caption;
-    panel = w->StatusPanel->text();
-    w->CloseButton->click();
-  });
-  poll.start();
-  QTimer::singleShot(20000, [] {  // a hang fails, never blocks
-    if (auto *w = QApplication::activeModalWidget()) w->close();
-  });
-  main.mnuViewPrintClick();
-  EXPECT_EQ(header, "ACME Ltd - invoice");
-  EXPECT_EQ(panel, "Page 1 of 3");
+  ShownViewer seen = viewFromMain(main);
+  EXPECT_EQ(seen.header, "ACME Ltd - invoice");
+  EXPECT_EQ(seen.panel, "Page 1 of 3");
   EXPECT_EQ(shown.size(), 1u);
   EXPECT_TRUE(main.status->text().isEmpty());
+
+  // A sent row: rendered for the viewing, the work file gone afterwards.
+  TTable &s = main.Records.FaxTable;
+  main.WPDoc->setPlainText("Dear Jane, here is the quote.");
+  ASSERT_TRUE(s.Append());
+  ASSERT_TRUE(s.FieldByName("RECIPIENT")->SetAsString("Jane Roe"));
+  ASSERT_TRUE(s.FieldByName("SUBJECT")->SetAsString("Quote"));
+  ASSERT_TRUE(SaveRichText(*main.WPDoc, "RTFDOC", main.Records.FaxApollo));
+  ASSERT_TRUE(s.Post());
+  main.TabSet1->setCurrentIndex(0);
+  seen = viewFromMain(main);
+  EXPECT_EQ(seen.header, "Jane Roe - Quote");
+  EXPECT_EQ(seen.pages, 1);
+  EXPECT_EQ(seen.panel, "Page 1 of 1");
+  ASSERT_FALSE(seen.file.isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(seen.file));
+  EXPECT_EQ(shown.size(), 1u);
 }
 
 }  // namespace
