@@ -22,8 +22,9 @@ bool UseProgramDir(const Args &args, Context &ctx, const std::string &command) {
 int TableFailure(Context &ctx, const std::string &command, const TTable &table) {
   const QString why =
       table.LastError().isEmpty() ? "cannot be opened or created" : table.LastError();
-  ctx.err << "korvane-fax " << command << ": " << Utf8(table.FilePath()) << ": " << Utf8(why)
-          << "\n";
+  // The engine's reasons usually name the file already.
+  const QString where = why.contains(table.FilePath()) ? QString() : table.FilePath() + ": ";
+  ctx.err << "korvane-fax " << command << ": " << Utf8(where + why) << "\n";
   return exitFailed;
 }
 

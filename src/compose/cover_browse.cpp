@@ -37,9 +37,11 @@ bool OpenCoverTable(TFaxRecords &records, QWidget *parent) {
   if (records.OpenCoverDBF()) return true;
   const QString why = records.CoverTable.LastError().isEmpty() ? records.CoverApollo.LastError()
                                                                : records.CoverTable.LastError();
-  Dialogs::error(parent,
-                 QStringLiteral("The cover sheet templates %1 cannot be opened%2.")
-                     .arg(records.CoverTable.FilePath(), why.isEmpty() ? QString() : ": " + why));
+  const QString file = records.CoverTable.FilePath();
+  Dialogs::error(parent, why.contains(file)
+                             ? "The cover sheet templates cannot be opened: " + why + "."
+                             : QStringLiteral("The cover sheet templates %1 cannot be opened%2.")
+                                   .arg(file, why.isEmpty() ? QString() : ": " + why));
   return false;
 }
 

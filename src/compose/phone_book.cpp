@@ -222,9 +222,11 @@ bool OpenPhoneBook(TFaxRecords &records, TPhoneBook &book) {
   if (records.OpenPhoneDBF(book.PhoneTable, book.PhoneApollo)) return true;
   const QString why = book.PhoneTable.LastError().isEmpty() ? book.PhoneApollo.LastError()
                                                             : book.PhoneTable.LastError();
-  Dialogs::error(book.parentWidget(),
-                 QStringLiteral("The phone book %1 cannot be opened%2.")
-                     .arg(book.PhoneTable.FilePath(), why.isEmpty() ? QString() : ": " + why));
+  const QString file = book.PhoneTable.FilePath();
+  Dialogs::error(book.parentWidget(), why.contains(file)
+                                          ? "The phone book cannot be opened: " + why + "."
+                                          : QStringLiteral("The phone book %1 cannot be opened%2.")
+                                                .arg(file, why.isEmpty() ? QString() : ": " + why));
   return false;
 }
 }  // namespace kv
