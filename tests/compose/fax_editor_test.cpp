@@ -17,6 +17,7 @@
 #include "compose/phone_book.h"
 #include "compose_support.h"
 #include "richtext/format_bar.h"
+#include "richtext/paragraph_prop_dlg.h"
 #include "richtext/rich_edit.h"
 #include "spell/spell_check_dialog.h"
 #include "support/modal.h"
@@ -213,6 +214,16 @@ TEST_F(FaxEditorTest, EditorControls) {
     e.WPDoc->selectAll();
     QTest::keyClick(e.WPDoc, Qt::Key_B, Qt::ControlModifier);
     EXPECT_EQ(e.WPDoc->textCursor().charFormat().fontWeight(), QFont::Bold);
+  }
+
+  // Each bar's paragraph button opens the paragraph dialog on its own editor.
+  for (auto [button, editor] : {std::pair{e.ParagraphSetupButton, e.WPDoc},
+                                std::pair{e.CoverParagraphSetupbutton, e.WPCover}}) {
+    test::OnModal<TParagraphPropDlg>([ed = editor](TParagraphPropDlg &d) {
+      EXPECT_EQ(d.Editor, ed);
+      d.reject();
+    });
+    button->click();
   }
 
   // Page break: No leaves the paragraph, Yes starts a new page there.
