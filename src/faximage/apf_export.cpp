@@ -1,5 +1,6 @@
 #include "faximage/apf_export.h"
 
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -98,6 +99,12 @@ class PendingFile {
   explicit PendingFile(const std::string &out) : out_(out) {
     temp_ = out + ".partXXXXXX";
     fd_ = mkstemp(temp_.data());
+    // A scratch name is private; the finished file gets the usual permissions of a new file.
+    if (fd_ >= 0) {
+      const mode_t mask = umask(0);
+      umask(mask);
+      fchmod(fd_, 0666 & ~mask);
+    }
   }
   ~PendingFile() {
     if (fd_ >= 0) ::close(fd_);

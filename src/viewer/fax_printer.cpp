@@ -1,5 +1,7 @@
 #include "viewer/fax_printer.h"
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -297,6 +299,10 @@ void TKvCustomFaxPrinter::PrintFax() {
   if (failure == ecOK && begun) {
     if (toPdf) {
       // Replaces an older file of the same name in one step.
+      // The scratch file is private; the finished one gets the usual permissions.
+      const mode_t mask = umask(0);
+      umask(mask);
+      chmod(QFile::encodeName(temp.fileName()).constData(), 0666 & ~mask);
       if (std::rename(QFile::encodeName(temp.fileName()).constData(),
                       QFile::encodeName(pdfOut).constData()) != 0) {
         failure = ecAccessDenied;

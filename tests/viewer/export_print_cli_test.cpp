@@ -3,6 +3,7 @@
 // job through a real CUPS queue with the PDF printer, on a private scheduler of its own.
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -56,6 +57,10 @@ TEST_F(ExportTest, PdfHoldsTheFaxPagesLosslesslyAtTrueSize) {
   const std::string pdf = dir.file("fax.pdf");
   std::string out;
   ASSERT_EQ(sh(kTool + " export " + apf + " -o " + pdf, &out), 0) << out;
+  // Readable like any new file, not private like the scratch file it was written as.
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(fs::status(pdf).permissions(), static_cast<fs::perms>(0666 & ~mask));
   ASSERT_EQ(sh("pdfimages -list " + pdf, &out), 0);
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2 + 3) << out;
   EXPECT_NE(out.find("ccitt"), std::string::npos) << out;

@@ -116,6 +116,7 @@ TEST_F(PrinterTest, PagesHeadersAndPixels) {
   printer->PrintFax();
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(printer->CurrentPage(), 0);
+  EXPECT_TRUE(QFile::permissions(QString::fromStdString(pdf)) & QFileDevice::ReadOther);
   EXPECT_EQ(pdfPages(pdf), 3);
   const std::string text = capture("pdftotext -layout " + pdf + " -");
   for (const char *s :
