@@ -75,15 +75,26 @@ QIcon ViewerIcon(ViewerPicture picture) {
     case ViewerPicture::Print:
       printer(p);
       break;
-    case ViewerPicture::PrintPage:
-      printer(p);
-      p.setPen(QPen(kInk, 1));
-      p.drawText(QRectF(5.5, 12.5, 9, 6), Qt::AlignCenter, "1");
+    case ViewerPicture::PrintPage: {
+      // One sheet with its number: this page only.
+      p.setPen(QPen(kInk, 1.2));
+      p.setBrush(kLight);
+      p.drawRect(QRectF(4.5, 1.5, 11, 16));
+      QFont f = p.font();
+      f.setPixelSize(11);
+      f.setBold(true);
+      p.setFont(f);
+      p.drawText(QRectF(4.5, 2.5, 11, 15), Qt::AlignCenter, "1");
       break;
+    }
     case ViewerPicture::PrinterSetup:
+      // A printer with the sliders of its settings.
       printer(p);
-      p.setPen(QPen(QColor(255, 220, 0), 2.2, Qt::SolidLine, Qt::RoundCap));
-      p.drawLine(QPointF(12, 18), QPointF(18, 12));
+      p.setPen(QPen(QColor(255, 220, 0), 1.6, Qt::SolidLine, Qt::RoundCap));
+      for (qreal y : {14.0, 16.5}) p.drawLine(QPointF(7, y), QPointF(13, y));
+      p.setBrush(QColor(255, 220, 0));
+      p.drawEllipse(QPointF(9, 14), 1.4, 1.4);
+      p.drawEllipse(QPointF(11.5, 16.5), 1.4, 1.4);
       break;
     case ViewerPicture::Export: {
       p.setPen(QPen(kInk, 1.2));
