@@ -77,7 +77,7 @@ bool openTable(TTable &table, TApollo &apollo, const QString &file, const TagSpe
     return false;
   };
   if (!QFileInfo::exists(ProgramDir() + file) && !make())
-    return failed("cannot be created: " + apollo.LastError());
+    return failed(apollo.LastError());
   if (reopen) table.Close();
   if (!table.Active() && !table.Open()) return failed(table.LastError());
   if (!QFileInfo::exists(ProgramDir() + IndexFileOf(file)))
