@@ -26,6 +26,7 @@
 #include "app/rebuild_ind.h"
 #include "app/splash_form.h"
 #include "app/window_placement.h"
+#include "modemui/reset_modem_form.h"
 #include "viewer/fax_viewer_window.h"
 
 namespace kv {
@@ -340,7 +341,9 @@ void TMainScreen::TabSet1Click(int index) {
 // separately and hooked in here. The row commands are in main_rows.cpp.
 void TMainScreen::SendButtonClick() {}
 void TMainScreen::ReceiveButtonClick() {}
-void TMainScreen::mnuModemResetClick() {}
+void TMainScreen::mnuModemResetClick() {
+  ShowModemReset(this, Settings);
+}
 void TMainScreen::mnuPreferencesClick() {}
 
 // View/Print: the current row's fax in the viewer window. A received fax is its file in the
