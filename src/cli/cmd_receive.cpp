@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <ostream>
 
+#include "base/error_text.h"
 #include "cli/command.h"
 #include "cli/port_args.h"
 #include "comm/com_port.h"
-#include "base/error_text.h"
 #include "comm/main_thread.h"
 #include "fax/receive_fax.h"
 #include "modem/modem_ops.h"

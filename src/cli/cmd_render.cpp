@@ -2,7 +2,6 @@
 // with the same page rendering the main window uses before sending.
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <memory>
 #include <ostream>
@@ -15,20 +14,6 @@
 namespace kv::cli {
 
 namespace {
-
-// Rendering lays out fonts, which needs a graphical application; no display is needed.
-bool ensureGuiApplication(Context &ctx) {
-  if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) return true;
-  if (QCoreApplication::instance()) {
-    ctx.err << "korvane-fax render: cannot lay out text in this process\n";
-    return false;
-  }
-  static int argc = 3;
-  static char name[] = "korvane-fax", opt[] = "-platform", platform[] = "offscreen";
-  static char *argv[] = {name, opt, platform, nullptr};
-  static std::unique_ptr<QGuiApplication> app(new QGuiApplication(argc, argv));
-  return true;
-}
 
 bool loadDocument(Context &ctx, const std::optional<std::string> &file, TRichDocument &doc) {
   if (!file) return true;
@@ -44,7 +29,7 @@ bool loadDocument(Context &ctx, const std::optional<std::string> &file, TRichDoc
 int runRender(const Args &args, Context &ctx) {
   const auto out = args.value("output");
   if (!out) return usageError(ctx, "render", "the output file (-o OUT.APF) is missing");
-  if (!ensureGuiApplication(ctx)) return exitFailed;
+  if (!ensureGuiApplication(ctx, "render")) return exitFailed;
   TRichDocument cover, document;
   if (!loadDocument(ctx, args.value("cover"), cover) ||
       !loadDocument(ctx, args.value("doc"), document))

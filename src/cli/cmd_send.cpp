@@ -3,11 +3,11 @@
 #include <chrono>
 #include <ostream>
 
+#include "base/error_text.h"
+#include "base/exceptions.h"
 #include "cli/command.h"
 #include "cli/port_args.h"
 #include "comm/com_port.h"
-#include "base/error_text.h"
-#include "base/exceptions.h"
 #include "comm/main_thread.h"
 #include "fax/send_fax.h"
 #include "modem/modem_ops.h"

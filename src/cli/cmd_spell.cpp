@@ -1,10 +1,11 @@
-// korvane-fax spell: checks the words of a text file with the spell checker of the Spell Check
-// window and prints each unknown word with its line and the suggestions, best first.
+// korvane-fax spell: checks the words of a text or RTF file with the spell checker of the Spell
+// Check window and prints each unknown word with its line and the suggestions, best first.
 #include <unistd.h>
 
 #include <QByteArray>
 #include <QStringDecoder>
 #include <QStringList>
+#include <QTextDocument>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -12,6 +13,7 @@
 #include <ostream>
 
 #include "cli/command.h"
+#include "richtext/rtf_reader.h"
 #include "spell/plain_text_word_pass.h"
 #include "spell/spell_pass.h"
 #include "spell/vizuv_spell.h"
@@ -68,12 +70,23 @@ int runSpell(const Args &args, Context &ctx) {
 
   QByteArray bytes;
   if (!readInput(path, bytes)) return fail(ctx, "spell", ecFileNotFound, path);
-  if (bytes.startsWith("{\\rtf")) {
-    ctx.err << "korvane-fax spell: " << path << ": RTF files are not read yet; give plain text\n";
-    return exitFailed;
+  // RTF is read by the rich-text control's reader; its lines are the paragraphs.
+  QString content;
+  if (LooksLikeRtf(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))) {
+    if (!ensureGuiApplication(ctx, "spell")) return exitFailed;
+    QTextDocument doc;
+    RtfReadResult read = ReadRtf(
+        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), doc, 96);
+    if (!read.ok) {
+      ctx.err << "korvane-fax spell: " << path << ": " << read.error.toStdString() << "\n";
+      return exitFailed;
+    }
+    content = doc.toPlainText();
+  } else {
+    content = decodeText(bytes);
   }
 
-  spell::PlainTextWordPass text(decodeText(bytes));
+  spell::PlainTextWordPass text(content);
   text.StartWordPass();
   bool allKnown = true;
   for (QString word; !(word = spell::NextMisspelledWord(spell, text)).isEmpty();) {
@@ -95,7 +108,8 @@ Command spellCommand() {
   c.synopsis = "[--suggest N] [--dict FILE] [--user FILE] FILE|-";
   c.summary = "check the spelling of a text file";
   c.description =
-      "Checks every word of FILE (or standard input) against the main dictionary krv.dct\n"
+      "Checks every word of FILE (or standard input), plain text or RTF, against the main\n"
+      "dictionary krv.dct\n"
       "beside the program and prints one line per unknown word: its line number, a colon,\n"
       "the word, a colon and a space, then up to N suggestions (default 10), best first.\n"
       "The text may be UTF-8 or Windows-1252. Exit 0 when every word is known, 1 when some\n"

@@ -1,7 +1,9 @@
 #include "cli/command.h"
 
+#include <QGuiApplication>
 #include <algorithm>
 #include <charconv>
+#include <memory>
 #include <ostream>
 
 #include "base/error_text.h"
@@ -111,6 +113,19 @@ int usageError(Context &ctx, const std::string &command, const std::string &mess
   ctx.err << kTool << " " << command << ": " << message << "\n"
           << "Try '" << kTool << " " << command << " --help'.\n";
   return exitUsage;
+}
+
+bool ensureGuiApplication(Context &ctx, const std::string &command) {
+  if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) return true;
+  if (QCoreApplication::instance()) {
+    ctx.err << kTool << " " << command << ": cannot lay out text in this process\n";
+    return false;
+  }
+  static int argc = 3;
+  static char name[] = "korvane-fax", opt[] = "-platform", platform[] = "offscreen";
+  static char *argv[] = {name, opt, platform, nullptr};
+  static std::unique_ptr<QGuiApplication> app(new QGuiApplication(argc, argv));
+  return true;
 }
 
 bool parseInt(const std::string &s, int lo, int hi, int &out) {

@@ -70,6 +70,9 @@ void printHelp(const Command &c, std::ostream &out);
 int fail(Context &ctx, const std::string &command, Result code, const std::string &what = {},
          const std::string &why = {});
 int usageError(Context &ctx, const std::string &command, const std::string &message);
+// Laying out rich text needs a graphical application (no display: the offscreen platform);
+// makes one unless the process has one. False, with a message, when it has another kind.
+bool ensureGuiApplication(Context &ctx, const std::string &command);
 // Parses a whole decimal number in [lo, hi].
 bool parseInt(const std::string &s, int lo, int hi, int &out);
 

@@ -15,6 +15,7 @@
 #include "app/status_line.h"
 #include "app/window_placement.h"
 #include "base/error_text.h"
+#include "spell/rich_edit_word_pass.h"
 #include "spell/spell_pass.h"
 #include "spell/spell_words.h"
 
@@ -225,6 +226,11 @@ bool SpellCheck(spell::ISpellWordPass &text, QWidget *parent) {
   TSpellCheckDialog dialog(text, parent);
   CenterWindow(&dialog);
   return dialog.exec() == QDialog::Accepted;
+}
+
+bool SpellCheck(TRichEdit *edit, QWidget *parent) {
+  spell::RichEditWordPass pass(edit);
+  return SpellCheck(pass, parent);
 }
 
 }  // namespace kv

@@ -15,6 +15,7 @@ class QPushButton;
 namespace kv {
 
 class StatusLineOwner;
+class TRichEdit;
 
 class TSpellCheckDialog : public QDialog {
   Q_OBJECT
@@ -58,5 +59,8 @@ class TSpellCheckDialog : public QDialog {
 // Checks the spelling of a text in the Spell Check window, centred over the main window. The
 // editors' spell-check buttons call this. True when the pass ran to the end.
 bool SpellCheck(spell::ISpellWordPass &text, QWidget *parent);
+// The same for an editor's rich-text control (the spell-check button of the fax editor and the
+// cover template editor).
+bool SpellCheck(TRichEdit *edit, QWidget *parent);
 
 }  // namespace kv

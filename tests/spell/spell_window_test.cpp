@@ -10,6 +10,8 @@
 #include <QTextEdit>
 
 #include "../app/test_support.h"
+#include "richtext/rich_edit.h"
+#include "spell/rich_edit_word_pass.h"
 #include "spell/spell_check_dialog.h"
 #include "spell/text_edit_word_pass.h"
 #include "spell_support.h"
@@ -146,6 +148,37 @@ TEST_F(SpellWindow, UserDictionaryFailures) {
   open();
   EXPECT_FALSE(dialog->Addbutton->isEnabled());
   EXPECT_EQ(word(), "Achterberg");
+}
+
+// The rich-text control of the editors, on a letter written by a word processor.
+TEST_F(SpellWindow, OnTheRichTextControl) {
+  TRichEdit rich;
+  ASSERT_TRUE(rich.LoadFromFile(KORVANE_TESTDATA "/rtf/letter.lo.rtf"));
+  spell::RichEditWordPass richPass(&rich);
+  TSpellCheckDialog dialog(richPass, nullptr);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.Word->text().isEmpty(); }));
+  EXPECT_EQ(dialog.Word->text(), "Marlow");
+  EXPECT_EQ(rich.textCursor().selectedText(), "Marlow");
+  dialog.GetNextWordButton->click();
+  EXPECT_EQ(dialog.Word->text(), "Ellery");
+  dialog.Addbutton->click();
+  EXPECT_EQ(dialog.Word->text(), "Achterberg");
+  dialog.GetNextWordButton->click();
+  EXPECT_EQ(dialog.Word->text(), "Lanternfield");
+  EXPECT_EQ(dialog.ReplaceAs->text(), "Lantern field");
+  dialog.Replace->click();
+  EXPECT_EQ(dialog.Word->text(), "Springwater");
+  dialog.Cancelbutton->click();
+  EXPECT_FALSE(rich.InWordPass());
+  EXPECT_FALSE(rich.textCursor().hasSelection());
+
+  TRichEdit reread;
+  ASSERT_TRUE(reread.LoadRtf(rich.SaveRtf()));
+  const QString text = reread.toPlainText();
+  EXPECT_TRUE(text.contains("\nLantern field Dental Group\n"));
+  EXPECT_TRUE(text.contains("cc: Lanternfield Dental Group")) << "the pass stopped before it";
+  EXPECT_EQ(text.count("Marlow"), 1);
 }
 
 }  // namespace

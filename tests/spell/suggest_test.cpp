@@ -119,6 +119,23 @@ TEST(SpellCommand, PrintsLinesWithSuggestionsAndExitCode) {
   EXPECT_EQ(run({"--suggest", "x", dir.file("b.txt")}, out), 2);
 }
 
+// RTF from a word processor goes through the rich-text reader: the same words on the same lines
+// as the text the word processor saved of it.
+TEST(SpellCommand, ReadsRtfLikeItsText) {
+  auto run = [](const std::string &file) {
+    std::ostringstream o, e;
+    cli::Context ctx{o, e};
+    std::vector<std::string> args = {
+        "spell",     "--dict", test::builtDictionary(),
+        "--suggest", "3",      std::string(KORVANE_TESTDATA) + "/rtf/" + file};
+    EXPECT_EQ(cli::runTool(args, ctx), 1) << e.str();
+    return o.str();
+  };
+  const std::string fromRtf = run("letter.lo.rtf");
+  EXPECT_EQ(fromRtf, run("letter.lo.txt"));
+  EXPECT_NE(fromRtf.find("6:Lanternfield: Lantern field, "), std::string::npos) << fromRtf;
+}
+
 TEST(BuiltDictionary, KnowsNamesPlacesAndBusinessWords) {
   TVizuvSpell spell;
   ASSERT_TRUE(spell.Open(test::builtDictionary()));
