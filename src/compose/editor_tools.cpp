@@ -56,26 +56,9 @@ void ToggleWordWrap(QToolButton &button, TRichEdit &editor) {
   ShowWordWrap(button, editor);
 }
 
-namespace {
 // The spell checker walks the editor's own word pass, which knows its merge fields.
-class RichEditWordPass : public spell::ISpellWordPass {
- public:
-  explicit RichEditWordPass(TRichEdit &editor) : editor_(editor) {}
-  void StartWordPass() override { editor_.StartWordPass(); }
-  QString NextWord() override { return editor_.NextWord(); }
-  void MarkWord() override { editor_.MarkWord(); }
-  void ReplaceMarkedWord(const QString &text) override { editor_.ReplaceWord(text); }
-  void Repaint() override { editor_.Repaint(); }
-  void EndWordPass() override { editor_.EndWordPass(); }
-
- private:
-  TRichEdit &editor_;
-};
-}  // namespace
-
 void RequestSpellCheck(QWidget *parent, TRichEdit &editor) {
-  RichEditWordPass pass(editor);
-  SpellCheck(pass, parent);
+  SpellCheck(&editor, parent);
 }
 
 TZoomMenu::TZoomMenu(QToolButton *button, std::function<TRichEdit *()> target)
