@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "comm/device_layer.h"
 #include "base/result_codes.h"
+#include "comm/device_layer.h"
 #include "comm/ticks.h"
 
 namespace kv {
@@ -225,6 +225,7 @@ enum : std::uint8_t {
   dstThreadExit,
   dstThreadSleep,
   dstThreadWake,
+  dstState,  // a fax machine entered a state: data its number, extra its name
 };
 
 Result InitTracing(int port, std::uint16_t entries);  // starts (or empties) the trace

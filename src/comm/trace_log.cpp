@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "base/byte_order.h"
@@ -15,7 +16,7 @@ namespace {
 const char *const kTypeNames[] = {"no event", "dispatch", "trigger", "error", "thread"};
 const char *const kSubtypeNames[] = {"",      "readcom", "writecom", "line status", "modem status",
                                      "avail", "timer",   "data",     "status",      "start",
-                                     "exit",  "sleep",   "wake"};
+                                     "exit",  "sleep",   "wake",     "state"};
 const char *const kModemBitNames[] = {"DCTS ", "DDSR ", "TERI ", "DDCD ",
                                       "CTS ",  "DSR ",  "RI ",   "DCD "};
 
@@ -265,7 +266,7 @@ Result LogRing::dump(const std::string &file, bool append, bool hex) {
 
     char buf[96];
     const char *tn = type < 5 ? kTypeNames[type] : "";
-    const char *sn = subtype < 13 ? kSubtypeNames[subtype] : "";
+    const char *sn = subtype < std::size(kSubtypeNames) ? kSubtypeNames[subtype] : "";
     std::snprintf(buf, sizeof buf, "%08u  %-8s  %-12s  %04X  ", time, tn, sn, data);
     out += buf;
     if (len) {

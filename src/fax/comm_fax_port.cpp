@@ -1,5 +1,7 @@
 #include "fax/comm_fax_port.h"
 
+#include <cstring>
+
 #include "comm/port_layer.h"
 
 namespace kv {
@@ -230,6 +232,11 @@ void CommFaxPort::setPolling(bool on) {
     if (!wasDispatching_) SetDispatching(h, false);
     polling_ = false;
   }
+}
+
+void CommFaxPort::logState(std::uint8_t state, const char *name) {
+  if (int h = handle())
+    AddDispatchEntry(h, dtDispatch, dstState, state, name, std::uint16_t(std::strlen(name)));
 }
 
 }  // namespace kv

@@ -44,6 +44,7 @@ class CommFaxPort : public FaxPort {
   bool polling() override { return polling_; }
   void setSessionMark(bool on) override { sessionMark_ = on; }
   bool sessionMark() const { return sessionMark_; }
+  void logState(std::uint8_t state, const char *name) override;
 
   // Puts the component in the shape a fax session needs: 8N1 at 19200, 8192-byte buffers,
   // RTS/CTS flow control. Done when a fax component is given a port.

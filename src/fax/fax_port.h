@@ -59,6 +59,8 @@ class FaxPort {
   virtual bool polling() = 0;
   // Session mark of the port record (1 while a session runs).
   virtual void setSessionMark(bool on) = 0;
+  // Notes in the port's dispatch log that the session's machine entered a state.
+  virtual void logState(std::uint8_t /*state*/, const char * /*name*/) {}
 };
 
 }  // namespace kv

@@ -359,54 +359,6 @@ bool TKvAbstractFax::modemInitialize() {
   return true;
 }
 
-bool TKvAbstractFax::queryModulations(bool receive) {
-  ownRates_ = {};
-  if (!waitForResponse("AT+FCLASS=1")) return false;
-  ownRates_[1] = ownRates_[2] = true;
-  bool wasPolling = port_->polling();
-  port_->setPolling(true);
-  delayMs(faxtime::kCommandDelay);
-  sendRaw(receive ? "AT+FRM=?\r" : "AT+FTM=?\r");
-  std::string line;
-  auto limit = std::chrono::milliseconds(faxtime::kResponseTicks * kTickMs);
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  auto &mt = MainThread::instance();
-  while (std::chrono::steady_clock::now() < deadline && port_->alive()) {
-    int c = port_->getChar();
-    if (c < 0) {
-      if (mt.isMainThread()) mt.processPending();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      continue;
-    }
-    if (c != '\r' && c != '\n') {
-      if (line.size() < t30::ResponseReader::kMaxLine) line.push_back(char(c));
-      continue;
-    }
-    std::string l = t30::trimLine(line);
-    line.clear();
-    if (l.empty()) continue;
-    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    if (l.find("OK") != std::string::npos || l.find("ERROR") != std::string::npos) break;
-    if (l.find(',') != std::string::npos) {
-      auto r = t30::parseModulationList(l);
-      for (int i = 3; i <= t30::kModCount; ++i) ownRates_[i] = r[i];
-    }
-  }
-  port_->flushIn();
-  port_->setPolling(wasPolling);
-  rateIndex_ = 1;
-  for (int i = t30::kModCount; i >= 1; --i)
-    if (ownRates_[i]) {
-      rateIndex_ = i;
-      break;
-    }
-  if (receive) {
-    while (rateIndex_ > 1 && t30::modulationBps(rateIndex_) > DesiredBPS) --rateIndex_;
-  }
-  rateCode_ = t30::modulationCode(rateIndex_);
-  return true;
-}
-
 bool TKvAbstractFax::prepareModem(bool failOnInitError) {
   if (FaxClass == fcUnknown) FaxClass = fcDetect;
   if (FaxClass == fcDetect) {
@@ -553,59 +505,6 @@ bool TKvAbstractFax::readItem() {
   }
 }
 
-Result TKvAbstractFax::handleFrame(const t30::Frame &f, bool dcnExpected) {
-  lastFcf_ = f.fcf;
-  if (f.final) finalFrame_ = true;
-  switch (f.kind) {
-    case t30::Kind::StationId:
-      setPartnerId(t30::stationIdFromInfo(f.info, f.infoLen));
-      setProgress(fpGotRemoteId);
-      break;
-    case t30::Kind::Dis: {
-      auto caps = t30::readDis(f.info, f.infoLen);
-      remoteRates_ = caps.rates;
-      remoteFine_ = caps.fine;
-      remoteWide_ = caps.wide;
-      scanCode_ = caps.scanCode;
-      if ((fine_ && !caps.fine) || (wide_ && !caps.wide)) return ecFaxBadMachine;
-      int idx = t30::chooseIndex(ownRates_, remoteRates_, DesiredBPS);
-      if (idx == 0) idx = 1;
-      rateIndex_ = idx;
-      rateCode_ = t30::modulationCode(idx);
-      lineRate_ = t30::modulationBps(idx);
-      minBytes_ = t30::minBytesPerLine(scanCode_, fine_, lineRate_);
-      setProgress(fpSessionParams);
-      break;
-    }
-    case t30::Kind::Dcs: {
-      auto d = t30::readDcs(f.info, f.infoLen);
-      lineRate_ = d.bps;
-      rateCode_ = d.code;
-      rateIndex_ = t30::modulationIndex(d.bps);
-      if (rateIndex_ == 0) rateIndex_ = 1;
-      fine_ = d.fine;
-      wide_ = d.wide;
-      scanCode_ = d.scanCode;
-      minBytes_ = t30::minBytesPerLine(scanCode_, fine_, lineRate_);
-      setProgress(fpSessionParams);
-      break;
-    }
-    case t30::Kind::Cfr:
-      cfrReceived_ = true;
-      break;
-    case t30::Kind::Ftt:
-    case t30::Kind::Rtn:
-      retrainRequested_ = true;
-      break;
-    case t30::Kind::Dcn:
-      if (!dcnExpected) return ecCancelRequested;
-      break;
-    default:
-      break;
-  }
-  return ecOK;
-}
-
 void TKvAbstractFax::step(FaxEvent ev) {
   std::unique_lock lk(stepMu_);
   for (int rounds = 0; stepping_ && !stateIsFinal(); ++rounds) {
@@ -615,6 +514,7 @@ void TKvAbstractFax::step(FaxEvent ev) {
       sessionError_ = ecCancelRequested;
       aborted_ = true;
       enterErrorState();
+      if (port_) port_->logState(stateNumber(), stateName());
       ev = FaxEvent::Internal;
     } else if (ev == FaxEvent::StatusTimer || reportFlag_) {
       bool timer = ev == FaxEvent::StatusTimer;
@@ -648,9 +548,9 @@ void TKvAbstractFax::step(FaxEvent ev) {
         ev = FaxEvent::Avail;
       }
     }
-    std::uint8_t before = stateNumber();
+    const std::uint8_t before = stateNumber();
     runState(ev);
-    (void)before;
+    if (stateNumber() != before && port_) port_->logState(stateNumber(), stateName());
     if (!stepping_ || stateIsFinal()) return;
     if (stateReadsLines() && port_ && port_->inUsed() > 0) {
       ev = FaxEvent::Avail;

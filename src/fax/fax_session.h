@@ -18,6 +18,7 @@
 
 #include "base/result_codes.h"
 #include "comm/ticks.h"
+#include "fax/class1_negotiation.h"
 #include "fax/fax_defs.h"
 #include "fax/fax_port.h"
 #include "fax/fax_text.h"
@@ -133,6 +134,7 @@ class TKvAbstractFax {
   virtual bool stateIsFinal() const = 0;
   virtual void enterErrorState() = 0;
   virtual std::uint8_t stateNumber() const = 0;
+  virtual const char *stateName() const = 0;
   void step(FaxEvent ev);
   void finishSession();
 
@@ -161,12 +163,13 @@ class TKvAbstractFax {
   // XON/XOFF on or off for page data, when SoftwareFlow is set.
   void softwareFlow(bool on);
   void armTimeout(std::int32_t ticks);
-  bool queryModulations(bool receive);
+  // Class 1: selects the class and reads the modem's modulations into `c1`.
+  bool queryModulations(Class1Negotiation &c1, bool receive);
 
   // Reads bytes until a line or frame completes. Returns false when the input ran dry.
   bool readItem();
-  // Frame bookkeeping shared by both machines; returns an error code (0 = none).
-  Result handleFrame(const t30::Frame &f, bool dcnExpected);
+  // Class 1 frame bookkeeping shared by both machines; returns an error code (0 = none).
+  Result handleFrame(Class1Negotiation &c1, const t30::Frame &f, bool dcnExpected);
 
   // --- Engine record ------------------------------------------------------------------------
   const bool sender_;
@@ -209,29 +212,10 @@ class TKvAbstractFax {
   bool gotFrame_ = false;
   t30::Frame frame_{};
   std::vector<std::uint8_t> frameBytes_;
-  bool finalFrame_ = false;
-  bool cfrReceived_ = false;
-  bool retrainRequested_ = false;
-  std::uint8_t lastFcf_ = 0;
-
-  // Class 1 modulations.
-  std::array<bool, t30::kModCount + 1> ownRates_{};
-  std::array<bool, t30::kModCount + 1> remoteRates_{};
-  int rateIndex_ = 4;
-  std::string rateCode_ = "96";
-  bool remoteFine_ = false;
-  bool remoteWide_ = false;
-  int scanCode_ = 0;
-  int minBytes_ = 0;
-  int attempts_ = 0;
 
   // Lifetime token for messages that outlive the component.
   std::shared_ptr<std::atomic<TKvAbstractFax *>> self_;
 };
-
-// Name of a state for the dispatch log and traces.
-const char *sendStateName(int state);
-const char *receiveStateName(int state);
 
 // Test hook: scales every busy-wait delay of the engine (1.0 normal).
 void setFaxDelayScale(double scale);

@@ -1,15 +1,57 @@
 #pragma once
 // The fax receiver: waits for calls, answers on the chosen ring, lets the program accept or
 // refuse the caller, names and writes the received APF file page by page, and then ends or
-// waits for the next call. Class 1 is the protocol carried here; Class 2 and 2.0 are refused
-// for now.
+// waits for the next call. The machine is a table of named states with one handler each: the
+// class-independent states are in receive_fax.cpp, Class 1's in receive_class1.cpp. Class 2
+// and 2.0 are refused for now.
 #include <string>
 #include <vector>
 
 #include "fax/apf_io.h"
+#include "fax/class1_negotiation.h"
 #include "fax/fax_session.h"
 
 namespace kv {
+
+// The states of the receive machine. The numbers are the machine's state values (shown in
+// traces and the dispatch log); C1 states are Class 1's, C2 Class 2's, C20 Class 2.0's.
+enum class ReceiveState : std::uint8_t {
+  NewCall = 1,
+  C1SelectClass = 2,
+  C2SelectClass = 3,
+  C20FlowControl = 4,
+  C20Reporting = 5,
+  C2CapsSet = 7,
+  WaitRing = 8,
+  Answer = 9,
+  C1SendCSI = 10,
+  C1SendDIS = 11,
+  C1WaitDCS = 12,
+  C1Retry = 13,
+  C1RetryFTH = 14,
+  C1TrainConnect = 15,
+  C1Training = 16,
+  C1SendFTT = 18,
+  C1TrainEnd = 19,
+  C1SendCFR = 20,
+  C1PageConnect = 21,
+  C2AnswerResult = 22,
+  C2Negotiate = 23,
+  C2WaitPage = 24,
+  PageStart = 25,
+  PageData = 26,
+  C1PageEnd = 27,
+  C1WaitPPM = 28,
+  C1ClosePage = 29,
+  C1SendMCF = 30,
+  C1WaitDCN = 31,
+  C1Hangup = 32,
+  C2PageEnd = 33,
+  C2WaitHangup = 34,
+  EndOfCall = 35,
+  Error = 36,
+  Final = 37,
+};
 
 class TKvReceiveFax : public TKvAbstractFax {
  public:
@@ -31,8 +73,17 @@ class TKvReceiveFax : public TKvAbstractFax {
   // Starts a receive session. Throws (EKvException family) when the port cannot be used.
   void BeginReceive();
 
-  int State() const { return state_; }
+  int State() const { return int(state_.load()); }
   int PagesReceived() const { return pages_; }
+
+  // One row of the machine's state table.
+  struct StateInfo {
+    ReceiveState state;
+    const char *name;
+    bool readsLines;  // the state waits for a modem line (or frame) before its handler runs
+    void (TKvReceiveFax::*handler)(FaxEvent);
+  };
+  static const StateInfo &Info(ReceiveState s);
 
  protected:
   virtual bool FaxAccept();
@@ -40,31 +91,66 @@ class TKvReceiveFax : public TKvAbstractFax {
 
   Result prepare() override;
   void runState(FaxEvent ev) override;
-  bool stateReadsLines() const override;
-  bool stateIsFinal() const override { return state_ == 37; }
-  void enterErrorState() override { state_ = 36; }
-  std::uint8_t stateNumber() const override { return std::uint8_t(state_); }
+  bool stateReadsLines() const override { return Info(state_).readsLines; }
+  bool stateIsFinal() const override { return state_ == ReceiveState::Final; }
+  void enterErrorState() override { state_ = ReceiveState::Error; }
+  std::uint8_t stateNumber() const override { return std::uint8_t(state_.load()); }
+  const char *stateName() const override { return Info(state_).name; }
 
  private:
+  static const StateInfo kStates[];
+
   void fail(Result code);
-  void gotoState(int s, bool loop = true) {
+  void gotoState(ReceiveState s, bool loop = true) {
     state_ = s;
     loopNow_ = loop;
   }
-  void classOneLine(FaxEvent ev);
-  void newCall();
-  void listenHighSpeed(bool page);
-  void answer();
-  void training(FaxEvent ev);
-  void pageStart();
-  void pageData(FaxEvent ev);
-  void endOfCall();
-  void stateError();
+  // What every line state does first: frames are booked, a line with ERROR ends the call
+  // (+FCERROR excepted where a missed carrier is expected). False when that took the line.
+  bool takeLine(FaxEvent ev, bool fcErrorIsCarrier = false);
+
+  // Class-independent states (receive_fax.cpp).
+  void stateNewCall(FaxEvent);
+  void stateWaitRing(FaxEvent ev);
+  void stateAnswer(FaxEvent);
+  void statePageStart(FaxEvent);
+  void statePageData(FaxEvent ev);
+  void stateEndOfCall(FaxEvent);
+  void stateError(FaxEvent);
+  void stateFinal(FaxEvent) {}
+
+  // Class 1 states (receive_class1.cpp).
+  void c1SelectClass(FaxEvent ev);
+  void c1SendCSI(FaxEvent ev);
+  void c1SendDIS(FaxEvent ev);
+  void c1WaitDCS(FaxEvent ev);
+  void c1Retry(FaxEvent ev);
+  void c1RetryFTH(FaxEvent ev);
+  void c1TrainConnect(FaxEvent ev);
+  void c1Training(FaxEvent ev);
+  void c1SendFTT(FaxEvent ev);
+  void c1TrainEnd(FaxEvent ev);
+  void c1SendCFR(FaxEvent ev);
+  void c1PageConnect(FaxEvent ev);
+  void c1PageEnd(FaxEvent ev);
+  void c1WaitPPM(FaxEvent ev);
+  void c1ClosePage(FaxEvent ev);
+  void c1SendMCF(FaxEvent ev);
+  void c1WaitDCN(FaxEvent ev);
+  void c1Hangup(FaxEvent ev);
+  void c1ListenHighSpeed(bool page);
+  void c1SendFrame(std::uint8_t fcf, bool final, const std::vector<std::uint8_t> &info = {});
+
+  // Class 2 and 2.0 states (receive_class2.cpp when those classes are carried). Until then
+  // their sessions are refused before the first state, and reaching one ends the call.
+  void classNotCarried(FaxEvent);
+
   Result createFile();
   Result flushBuffer();
-  void sendFrame(std::uint8_t fcf, bool final, const std::vector<std::uint8_t> &info = {});
 
-  int state_ = 0;
+  std::atomic<ReceiveState> state_{ReceiveState::NewCall};
+  Class1Negotiation c1_;
+  int attempts_ = 0;  // DIS sent again without an answer
   int rings_ = 0;
   int pageStatus_ = 3;
   int pages_ = 0;

@@ -14,83 +14,72 @@ namespace {
 constexpr int kBlock = 4096;
 const std::uint8_t kBlankLine[6] = {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00};
 const std::uint8_t kBlankWide[6] = {0x00, 0x80, 0x80, 0xCC, 0x0A, 0x00};
-
 bool contains(const std::string &s, const char *what) {
   return s.find(what) != std::string::npos;
 }
 }  // namespace
 
-const char *sendStateName(int s) {
-  switch (s) {
-    case 1:
-      return "NextFax";
-    case 2:
-      return "Setup";
-    case 3:
-      return "C1SelectClass";
-    case 9:
-      return "Dial";
-    case 10:
-      return "RedialWait";
-    case 11:
-      return "C1DialResult";
-    case 12:
-      return "C1SendTSI";
-    case 13:
-      return "C1SendDCS";
-    case 14:
-      return "C1DcsSent";
-    case 15:
-      return "C1SendTCF";
-    case 16:
-      return "C1TcfSent";
-    case 17:
-      return "C1WaitCFR";
-    case 18:
-      return "C1PageConnect";
-    case 21:
-      return "WaitXon";
-    case 22:
-      return "PageReady";
-    case 23:
-      return "PageHeader";
-    case 24:
-      return "CoverOpen";
-    case 25:
-      return "CoverText";
-    case 26:
-      return "PageStart";
-    case 27:
-      return "PageData";
-    case 28:
-      return "PageFlush";
-    case 29:
-      return "C1PageSent";
-    case 30:
-      return "C1PostPage";
-    case 31:
-      return "C1SendPPM";
-    case 32:
-      return "C1PpmSent";
-    case 34:
-      return "C1WaitPPR";
-    case 35:
-      return "C1SendDCN";
-    case 36:
-      return "C1DcnSent";
-    case 37:
-      return "C1Hangup";
-    case 44:
-      return "FaxDone";
-    case 45:
-      return "NoMoreFaxes";
-    case 46:
-      return "Error";
-    case 47:
-      return "Final";
-    default:
-      return "?";
-  }
+using S = SendState;
+using M = TKvSendFax;
+
+// The machine: every state, its name, whether it waits for a modem line, and its handler.
+const TKvSendFax::StateInfo TKvSendFax::kStates[] = {
+    {S::NextFax, "NextFax", false, &M::stateNextFax},
+    {S::Setup, "Setup", false, &M::stateSetup},
+    {S::C1SelectClass, "C1SelectClass", true, &M::c1SelectClass},
+    {S::C2SelectClass, "C2SelectClass", true, &M::classNotCarried},
+    {S::C20FlowControl, "C20FlowControl", true, &M::classNotCarried},
+    {S::C20Reporting, "C20Reporting", true, &M::classNotCarried},
+    {S::C2Capabilities, "C2Capabilities", true, &M::classNotCarried},
+    {S::C2CapsSet, "C2CapsSet", true, &M::classNotCarried},
+    {S::Dial, "Dial", false, &M::stateDial},
+    {S::RedialWait, "RedialWait", false, &M::stateRedialWait},
+    {S::C1DialResult, "C1DialResult", true, &M::c1DialResult},
+    {S::C1SendTSI, "C1SendTSI", true, &M::c1SendTSI},
+    {S::C1SendDCS, "C1SendDCS", true, &M::c1SendDCS},
+    {S::C1DcsSent, "C1DcsSent", true, &M::c1DcsSent},
+    {S::C1SendTCF, "C1SendTCF", true, &M::c1SendTCF},
+    {S::C1TcfSent, "C1TcfSent", true, &M::c1TcfSent},
+    {S::C1WaitCFR, "C1WaitCFR", true, &M::c1WaitCFR},
+    {S::C1PageConnect, "C1PageConnect", true, &M::c1PageConnect},
+    {S::C2DialResult, "C2DialResult", true, &M::classNotCarried},
+    {S::C2Negotiate, "C2Negotiate", true, &M::classNotCarried},
+    {S::WaitXon, "WaitXon", false, &M::stateWaitXon},
+    {S::PageReady, "PageReady", false, &M::statePageReady},
+    {S::PageHeader, "PageHeader", false, &M::statePageHeader},
+    {S::CoverOpen, "CoverOpen", false, &M::stateCoverOpen},
+    {S::CoverText, "CoverText", false, &M::stateCoverText},
+    {S::PageStart, "PageStart", false, &M::statePageStart},
+    {S::PageData, "PageData", false, &M::statePageData},
+    {S::PageFlush, "PageFlush", false, &M::statePageFlush},
+    {S::C1PageSent, "C1PageSent", true, &M::c1PageSent},
+    {S::C1PostPage, "C1PostPage", false, &M::c1PostPage},
+    {S::C1SendPPM, "C1SendPPM", true, &M::c1SendPPM},
+    {S::C1PpmSent, "C1PpmSent", true, &M::c1PpmSent},
+    {S::C1WaitPPR, "C1WaitPPR", true, &M::c1WaitPPR},
+    {S::C1SendDCN, "C1SendDCN", true, &M::c1SendDCN},
+    {S::C1DcnSent, "C1DcnSent", true, &M::c1DcnSent},
+    {S::C1Hangup, "C1Hangup", true, &M::c1Hangup},
+    {S::C2PageSent, "C2PageSent", false, &M::classNotCarried},
+    {S::C2PageEnd, "C2PageEnd", true, &M::classNotCarried},
+    {S::C2PageStatus, "C2PageStatus", true, &M::classNotCarried},
+    {S::C2PageRejected, "C2PageRejected", true, &M::classNotCarried},
+    {S::C2PageDone, "C2PageDone", false, &M::classNotCarried},
+    {S::C20PageStatus, "C20PageStatus", true, &M::classNotCarried},
+    {S::FaxDone, "FaxDone", false, &M::stateFaxDone},
+    {S::NoMoreFaxes, "NoMoreFaxes", false, &M::stateNoMore},
+    {S::Error, "Error", false, &M::stateError},
+    {S::Final, "Final", false, &M::stateFinal},
+};
+
+const TKvSendFax::StateInfo &TKvSendFax::Info(SendState s) {
+  for (const auto &i : kStates)
+    if (i.state == s) return i;
+  return kStates[std::size(kStates) - 1];
+}
+
+void TKvSendFax::runState(FaxEvent ev) {
+  (this->*Info(state_).handler)(ev);
 }
 
 TKvSendFax::TKvSendFax() : TKvAbstractFax(true) {}
@@ -135,7 +124,7 @@ void TKvSendFax::BeginTransmit() {
 }
 
 Result TKvSendFax::prepare() {
-  state_ = 1;
+  state_ = S::NextFax;
   sessionError_ = 0;
   progress_ = fpInitModem;
   reportStatus(1);
@@ -148,48 +137,36 @@ Result TKvSendFax::prepare() {
   port_->setRts(true);
   if (!prepareModem(true)) return sessionError_;
   if (FaxClass == fcClass2 || FaxClass == fcClass2_0) {
-    // Class 2 and 2.0 sessions are not carried yet; the state places are 4..8, 19, 20, 28, 38..43.
+    // Class 2 and 2.0 sessions are not carried yet: their states end in classNotCarried.
     return ecNotSupported;
   }
   switchBaud(normalBaud_);
-  if (!queryModulations(false)) return ecFaxInitError;
+  if (!queryModulations(c1_, false)) return ecFaxInitError;
   running_ = true;
   return ecOK;
 }
 
-bool TKvSendFax::stateReadsLines() const {
-  switch (state_) {
-    case 3:
-    case 11:
-    case 12:
-    case 13:
-    case 14:
-    case 15:
-    case 16:
-    case 17:
-    case 18:
-    case 29:
-    case 31:
-    case 32:
-    case 34:
-    case 35:
-    case 36:
-    case 37:
-      return true;
-    default:
-      return false;
-  }
-}
-
 void TKvSendFax::fail(Result code) {
   reportError(code);
-  gotoState(46);
+  gotoState(S::Error);
+}
+
+bool TKvSendFax::takeLine(FaxEvent ev, bool errorEnds) {
+  if (gotFrame_) {
+    Result r = handleFrame(c1_, frame_, false);
+    if (r < 0) fail(r);
+    return false;
+  }
+  if (contains(line_, "CONNECT")) repeats_ = 0;
+  if (errorEnds && ev != FaxEvent::Timeout && contains(line_, "ERROR")) {
+    fail(ecFaxBadModemResult);
+    return false;
+  }
+  return true;
 }
 
 void TKvSendFax::closeFiles() {
-  if (fax_) std::fclose(fax_);
-  if (cover_) std::fclose(cover_);
-  fax_ = cover_ = pageSrc_ = nullptr;
+  pages_.close();
 }
 
 std::string TKvSendFax::substitute(const std::string &text) {
@@ -224,7 +201,7 @@ void TKvSendFax::writeStuffed(const std::uint8_t *p, std::size_t n, std::size_t 
 void TKvSendFax::writeBlankLine() {
   const std::uint8_t *b = pageWide_ ? kBlankWide : kBlankLine;
   std::vector<std::uint8_t> line(b, b + 6);
-  if (minBytes_ >= 7) line.resize(line.size() + std::size_t(minBytes_ - 5), 0);
+  if (c1_.minBytes >= 7) line.resize(line.size() + std::size_t(c1_.minBytes - 5), 0);
   putBytes(line.data(), line.size());
 }
 
@@ -244,17 +221,16 @@ void TKvSendFax::writeRows(const std::vector<std::vector<std::uint8_t>> &rows) {
     std::fill(line.begin(), line.end(), 0);
     std::memcpy(line.data(), row.data(), std::min(row.size(), line.size()));
     auto rec = enc.encodeLine(line.data(), width);
-    writeStuffed(rec.data(), rec.size(), std::size_t(std::max(minBytes_, 0)));
+    writeStuffed(rec.data(), rec.size(), std::size_t(std::max(c1_.minBytes, 0)));
   }
 }
 
 // --- Files and pages ---------------------------------------------------------------------------
 
 Result TKvSendFax::readPageHeader() {
-  const ApfMainHeader &h = sendingCover_ ? coverHeader_ : faxHeader_;
   int n = sendingCover_ ? coverPage_ : pageNumber_.load();
   ApfPageHeader ph;
-  Result r = apf::seekPage(pageSrc_, h, n, ph);
+  Result r = pages_.selectPage(sendingCover_, n, ph);
   if (r < 0) return r;
   pageLen_ = long(ph.imageLength);
   lengthWords_ = ph.lineRecords();
@@ -269,33 +245,23 @@ Result TKvSendFax::readPageHeader() {
 
 bool TKvSendFax::morePages() const {
   if (sendingCover_ && coverPage_ < coverPages_) return true;
-  return fax_ && (sendingCover_ || pageNumber_ < faxPages_);
+  return pages_.hasFax() && (sendingCover_ || pageNumber_ < faxPages_);
 }
 
 Result TKvSendFax::openCover() {
-  if (coverIsApf_) {
-    Result r = apf::openForSending(coverName_, cover_, coverHeader_);
-    if (r < 0) return r;
-    ApfPageHeader ph;
-    r = apf::seekPage(cover_, coverHeader_, 1, ph);
-    if (r < 0) return r;
-    coverPages_ = coverHeader_.pageCount;
-    return ecOK;
-  }
-  errno = 0;
-  cover_ = std::fopen(coverName_.c_str(), "rb");
-  return cover_ ? ecOK : apf::lastError(ecFileNotFound);
+  Result r = pages_.openCover(coverName_, coverIsApf_);
+  if (r < 0) return r;
+  if (coverIsApf_) coverPages_ = pages_.coverPages();
+  return ecOK;
 }
 
 Result TKvSendFax::nextPage() {
   if (sendingCover_ && coverPage_ < coverPages_) {
     ++coverPage_;
   } else if (sendingCover_) {
-    if (cover_) std::fclose(cover_);
-    cover_ = nullptr;
+    pages_.closeCover();
     coverName_.clear();
     sendingCover_ = false;
-    pageSrc_ = fax_;
   } else {
     ++pageNumber_;
   }
@@ -303,9 +269,13 @@ Result TKvSendFax::nextPage() {
   return readPageHeader();
 }
 
-// --- States ------------------------------------------------------------------------------------
+// --- Class-independent states ------------------------------------------------------------------
 
-void TKvSendFax::stateNextFax() {
+void TKvSendFax::classNotCarried(FaxEvent) {
+  fail(ecNotSupported);
+}
+
+void TKvSendFax::stateNextFax(FaxEvent) {
   // The answer lives in a shared box: a handler still running after the time-out must not
   // write into this thread's stack.
   struct Next {
@@ -323,7 +293,7 @@ void TKvSendFax::stateNextFax() {
     coverFile = box->coverFile;
   }
   if (!got || phone.empty()) {
-    gotoState(45);
+    gotoState(S::NoMoreFaxes);
     return;
   }
   phone_ = cut(phone, kModemStringMax);
@@ -345,21 +315,21 @@ void TKvSendFax::stateNextFax() {
     auto dot = name.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
       name += "." + FaxFileExt;
-    Result r = apf::openForSending(name, fax_, faxHeader_);
+    Result r = pages_.openFax(name);
     if (r < 0) {
       fail(r);
       return;
     }
-    faxPages_ = faxHeader_.pageCount;
+    faxPages_ = pages_.faxPages();
   } else if (coverName_.empty()) {
     fail(ecNoFilename);
     return;
   }
   softwareFlow(false);
-  gotoState(2);
+  gotoState(S::Setup);
 }
 
-void TKvSendFax::stateSetup() {
+void TKvSendFax::stateSetup(FaxEvent) {
   for (auto &c : StationID) c = char(std::toupper(static_cast<unsigned char>(c)));
   StationID = cut(StationID, kStationIdMax);
   if (!coverName_.empty()) {
@@ -373,10 +343,9 @@ void TKvSendFax::stateSetup() {
       return;
     }
   }
-  if (fax_) {
+  if (pages_.hasFax()) {
     bool cover = sendingCover_;
     sendingCover_ = false;
-    pageSrc_ = fax_;
     Result r = readPageHeader();
     sendingCover_ = cover;
     if (r < 0) {
@@ -388,7 +357,7 @@ void TKvSendFax::stateSetup() {
     fine_ = false;
     if (coverIsApf_) {
       ApfPageHeader ph;
-      Result r = apf::seekPage(cover_, coverHeader_, 1, ph);
+      Result r = pages_.selectPage(true, 1, ph);
       if (r < 0) {
         fail(r);
         return;
@@ -403,17 +372,17 @@ void TKvSendFax::stateSetup() {
   switchBaud(normalBaud_);
   // Class 1 is the only class carried; its first command selects the class.
   sendCommand("AT+FCLASS=1");
-  gotoState(3, false);
+  gotoState(S::C1SelectClass, false);
 }
 
-void TKvSendFax::stateDial() {
-  finalFrame_ = false;
-  retrainRequested_ = false;
-  cfrReceived_ = false;
+void TKvSendFax::stateDial(FaxEvent) {
+  c1_.finalFrame = false;
+  c1_.retrainRequested = false;
+  c1_.cfrReceived = false;
   sendCommand(std::string(ToneDial ? "ATDT" : "ATDP") + DialPrefix + phone_);
   armTimeout(dialWaitTicks_);
   setProgress(fpDialing);
-  gotoState(11, false);
+  gotoState(S::C1DialResult, false);
 }
 
 void TKvSendFax::busyHandling() {
@@ -428,45 +397,29 @@ void TKvSendFax::busyHandling() {
     reportError(ecFaxBusy);
     reportLog(lcTransmitFail);
     setProgress(fpInitModem);
-    gotoState(1);
+    gotoState(S::NextFax);
     return;
   }
   setProgress(fpBusyWait);
   armTimeout(retryWaitTicks_);
-  gotoState(10, false);
+  gotoState(S::RedialWait, false);
 }
 
-void TKvSendFax::retrain() {
-  retrainRequested_ = false;
-  int idx = t30::stepDown(ownRates_, remoteRates_, rateIndex_);
-  if (idx == 0) {
-    fail(ecFaxTrainError);
-    return;
-  }
-  rateIndex_ = idx;
-  rateCode_ = t30::modulationCode(idx);
-  lineRate_ = t30::modulationBps(idx);
-  minBytes_ = t30::minBytesPerLine(scanCode_, fine_, lineRate_);
-  delayMs(faxtime::kTurnaround);
-  sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
-  gotoState(13, false);
-}
-
-void TKvSendFax::stateFaxDone() {
+void TKvSendFax::stateFaxDone(FaxEvent) {
   closeFiles();
   setProgress(fpFaxSent);
   reportLog(lcTransmitOk);
   switchBaud(initBaud_);
-  gotoState(1);
+  gotoState(S::NextFax);
 }
 
-void TKvSendFax::stateNoMore() {
+void TKvSendFax::stateNoMore(FaxEvent) {
   reportStatus(2);
-  state_ = 47;
+  state_ = S::Final;
   finishSession();
 }
 
-void TKvSendFax::stateError() {
+void TKvSendFax::stateError(FaxEvent) {
   closeFiles();
   reportLog(lcTransmitFail);
   if (port_->alive()) modemHangup();
@@ -474,247 +427,28 @@ void TKvSendFax::stateError() {
   if (ExitOnError || AbortNoConnect || aborted_ || !port_->alive()) {
     setProgress(fpUserAbort);
     reportStatus(2);
-    state_ = 47;
+    state_ = S::Final;
     finishSession();
     return;
   }
-  gotoState(1);
+  gotoState(S::NextFax);
 }
 
-void TKvSendFax::classOneLine(FaxEvent ev) {
-  const bool timeout = ev == FaxEvent::Timeout;
-  if (gotFrame_) {
-    Result r = handleFrame(frame_, false);
-    if (r < 0) fail(r);
-    return;
-  }
-  const std::string &l = line_;
-  if (contains(l, "CONNECT")) repeats_ = 0;
-  if (!timeout && contains(l, "ERROR") && state_ != 34) {
-    fail(ecFaxBadModemResult);
-    return;
-  }
-  switch (state_) {
-    case 3:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "OK")) return gotoState(9);
-      return fail(ecFaxInitError);
-    case 11:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "CONNECT")) return;
-      if (contains(l, "OK")) {
-        if (finalFrame_) {
-          finalFrame_ = false;
-          delayMs(faxtime::kTurnaround);
-          sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
-          gotoState(12, false);
-        } else {
-          sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-        }
-        return;
-      }
-      if (contains(l, "BUSY") || contains(l, "ANSWER")) {
-        // "NO ANSWER" means nobody picked up, not a busy line.
-        if (contains(l, "NO ANSWER")) return fail(ecFaxNoCarrier);
-        return busyHandling();
-      }
-      if (contains(l, "VOICE")) return fail(ecFaxVoiceCall);
-      if (contains(l, "NO DIAL")) return fail(ecFaxNoDialTone);
-      if (contains(l, "RRIER")) return fail(ecFaxNoCarrier);
-      return;
-    case 12:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "OK")) return repeatTransmitCommand();
-      if (contains(l, "CONNECT")) {
-        delayMs(faxtime::kFrameLead);
-        auto f = t30::frameBytes(t30::fcf::TSI, false, t30::stationIdInfo(StationID));
-        putBytes(f.data(), f.size());
-        gotoState(13, false);
-      }
-      return;
-    case 13:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "OK")) return repeatTransmitCommand();
-      if (contains(l, "CONNECT")) {
-        t30::Params p;
-        p.rateIndex = rateIndex_;
-        p.fine = fine_;
-        p.wide = wide_;
-        p.scanCode = scanCode_;
-        delayMs(faxtime::kFrameLead);
-        auto f = t30::frameBytes(t30::fcf::DCS, true, t30::dcsInfo(p));
-        putBytes(f.data(), f.size());
-        gotoState(14, false);
-      }
-      return;
-    case 14:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "OK")) {
-        sendCommand("AT+FTM=" + rateCode_, faxtime::kClass1CmdDelay);
-        gotoState(15, false);
-      }
-      return;
-    case 15:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "CONNECT")) {
-        softwareFlow(true);
-        std::size_t n = std::min<std::size_t>(std::size_t(lineRate_ / 100) * 18, 8192);
-        std::vector<std::uint8_t> tcf(n, 0);
-        tcf.push_back(t30::DLE);
-        tcf.push_back(t30::ETX);
-        putBytes(tcf.data(), tcf.size());
-        armTimeout(faxtime::kResponseTicks);
-        gotoState(16, false);
-      }
-      return;
-    case 16:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "OK")) {
-        softwareFlow(false);
-        delayMs(faxtime::kTurnaround);
-        cfrReceived_ = false;
-        finalFrame_ = false;
-        sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-        gotoState(17, false);
-      }
-      return;
-    case 17:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "OK")) {
-        if (!finalFrame_) {
-          sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-          return;
-        }
-        finalFrame_ = false;
-        if (cfrReceived_) {
-          delayMs(faxtime::kTurnaround);
-          sendCommand("AT+FTM=" + t30::pageCode(rateCode_), faxtime::kClass1CmdDelay);
-          gotoState(18, false);
-        } else if (retrainRequested_) {
-          retrain();
-        } else {
-          delayMs(faxtime::kTurnaround);
-          sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
-          gotoState(13, false);
-        }
-      }
-      return;
-    case 18:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "CONNECT")) {
-        armTimeout(
-            std::max<std::int32_t>(1, std::int32_t(faxtime::kFirstByteTicks * delayScale())));
-        // Look at once: a modem's XON often comes in the same read as its CONNECT.
-        gotoState(21);
-      }
-      return;
-    case 29:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "OK")) {
-        attempts_ = 0;
-        setProgress(fpSendEop);
-        gotoState(30);
-      }
-      return;
-    case 31:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "OK")) return repeatTransmitCommand();
-      if (contains(l, "CONNECT")) {
-        delayMs(faxtime::kFrameLead);
-        auto f = t30::frameBytes(morePages() ? t30::fcf::MPS : t30::fcf::EOP, true);
-        putBytes(f.data(), f.size());
-        gotoState(32, false);
-      }
-      return;
-    case 32:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "OK")) {
-        delayMs(faxtime::kTurnaround);
-        finalFrame_ = false;
-        sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-        armTimeout(faxtime::kPostPageTicks);
-        gotoState(34, false);
-      }
-      return;
-    case 34: {
-      if (timeout) {
-        // No answer to the post-page message: stop listening and send it again.
-        std::uint8_t blank = ' ';
-        putBytes(&blank, 1);
-        return gotoState(30);
-      }
-      if (contains(l, "CONNECT")) return;
-      if (contains(l, "ERROR")) return gotoState(30);
-      if (!contains(l, "OK")) return;
-      if (!finalFrame_) {
-        sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-        return;
-      }
-      finalFrame_ = false;
-      t30::Kind k = t30::classify(lastFcf_);
-      if (k == t30::Kind::Mcf || k == t30::Kind::Rtp) {
-        setProgress(fpPageOk);
-        if (morePages()) {
-          Result r = nextPage();
-          if (r < 0) return fail(r);
-          if (k == t30::Kind::Mcf) {
-            sendCommand("AT+FTM=" + t30::pageCode(rateCode_), faxtime::kClass1CmdDelay);
-            return gotoState(18, false);
-          }
-          sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
-          return gotoState(13, false);
-        }
-        sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
-        return gotoState(35, false);
-      }
-      if (k == t30::Kind::Rtn || retrainRequested_) {
-        // The page was not good enough: train again lower and send it again.
-        setProgress(fpPageError);
-        bytesSent_ = 0;
-        if (sendingCover_ && !coverIsApf_ && cover_) std::rewind(cover_);
-        return retrain();
-      }
-      sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-      return;
-    }
-    case 35:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "OK")) return repeatTransmitCommand();
-      if (contains(l, "CONNECT")) {
-        delayMs(faxtime::kFrameLead);
-        auto f = t30::frameBytes(t30::fcf::DCN, true);
-        putBytes(f.data(), f.size());
-        gotoState(36, false);
-      }
-      return;
-    case 36:
-      if (timeout) return fail(ecTimeout);
-      if (contains(l, "OK")) {
-        sendCommand("ATH");
-        armTimeout(faxtime::kHangupTicks);
-        gotoState(37, false);
-      }
-      return;
-    case 37:
-      if (timeout) {
-        modemHangup();
-        return gotoState(44);
-      }
-      if (contains(l, "OK")) gotoState(44);
-      return;
-    default:
-      return;
+void TKvSendFax::stateRedialWait(FaxEvent ev) {
+  if (ev == FaxEvent::Timeout) return gotoState(S::Dial);
+  while (port_->getChar() >= 0) {
   }
 }
 
-void TKvSendFax::repeatTransmitCommand() {
-  // A modem still receiving takes the first byte of a command as the end of that reception
-  // and answers OK; the rest of the command is lost. Say it again, a few times at most.
-  if (++repeats_ > 3) return fail(ecFaxBadModemResult);
-  sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+void TKvSendFax::stateWaitXon(FaxEvent ev) {
+  bool go = ev == FaxEvent::Timeout;
+  for (int c; (c = port_->getChar()) >= 0;)
+    if (c == 0x11) go = true;
+  if (go) gotoState(S::PageReady);
 }
 
-void TKvSendFax::pageReady() {
+void TKvSendFax::statePageReady(FaxEvent ev) {
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
   if (port_->outFree() < kBlock) {
     port_->armOutFree(kBlock);
     armTimeout(faxtime::kPageDataTicks);
@@ -722,10 +456,10 @@ void TKvSendFax::pageReady() {
   }
   setProgress(fpSendPage);
   softwareFlow(true);
-  gotoState(23);
+  gotoState(S::PageHeader);
 }
 
-void TKvSendFax::pageHeader() {
+void TKvSendFax::statePageHeader(FaxEvent) {
   fontRows_ = 16;
   for (int i = 0; i < 8; ++i) writeBlankLine();
   if (!HeaderLine.empty()) {
@@ -738,41 +472,40 @@ void TKvSendFax::pageHeader() {
   padOutput();
   lastStatus_ = std::chrono::steady_clock::now();
   statusEvery_ = 3 * StatusInterval;
-  if (sendingCover_ && !coverName_.empty()) return gotoState(24);
-  gotoState(26);
+  if (sendingCover_ && !coverName_.empty()) return gotoState(S::CoverOpen);
+  gotoState(S::PageStart);
 }
 
-void TKvSendFax::coverOpen() {
-  if (!cover_) {
+void TKvSendFax::stateCoverOpen(FaxEvent) {
+  if (!pages_.hasCover()) {
     Result r = openCover();
     if (r < 0) return fail(r);
   }
   if (coverIsApf_) {
-    pageSrc_ = cover_;
     Result r = readPageHeader();
     if (r < 0) return fail(r);
-    return gotoState(26);
+    return gotoState(S::PageStart);
   }
   fontRows_ = 48;
   setProgress(fpSendPage);
-  gotoState(25);
+  gotoState(S::CoverText);
 }
 
-void TKvSendFax::coverText() {
+void TKvSendFax::stateCoverText(FaxEvent ev) {
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
   armTimeout(faxtime::kPageDataTicks);
   while (port_->outFree() > kBlock) {
-    char buf[kPassStringMax + 2];
-    if (!std::fgets(buf, sizeof buf, cover_)) {
-      if (std::ferror(cover_)) return fail(apf::lastError(ecDeviceRead));
+    std::string line;
+    Result err;
+    if (!pages_.readCoverLine(line, err)) {
+      if (err < 0) return fail(err);
       // End of the text: end the page with return-to-control so the far end sees it whole.
       writeStuffed(kApfPageEndRecord.data(), kApfPageEndRecord.size(),
-                   std::size_t(std::max(minBytes_, 0)));
+                   std::size_t(std::max(c1_.minBytes, 0)));
       static const std::uint8_t end[2] = {t30::DLE, t30::ETX};
       putBytes(end, 2);
-      return gotoState(28);
+      return gotoState(S::PageFlush);
     }
-    std::string line(buf);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     std::vector<std::vector<std::uint8_t>> rows;
     Result r = renderTextRows(substitute(line), fontRows_, fine_, rows);
     if (r < 0) return fail(r);
@@ -781,16 +514,16 @@ void TKvSendFax::coverText() {
   port_->armOutFree(kBlock + 1);
 }
 
-void TKvSendFax::pageStart() {
+void TKvSendFax::statePageStart(FaxEvent) {
   bytesSent_ = 0;
   pageStarted_ = std::chrono::steady_clock::now();
-  if (!pageSrc_) pageSrc_ = sendingCover_ ? cover_ : fax_;
   Result r = readPageHeader();
   if (r < 0) return fail(r);
-  gotoState(27);
+  gotoState(S::PageData);
 }
 
-void TKvSendFax::pageData() {
+void TKvSendFax::statePageData(FaxEvent ev) {
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
   // Bytes the modem sends during page data mean nothing to us.
   while (port_->getChar() >= 0) {
   }
@@ -808,25 +541,20 @@ void TKvSendFax::pageData() {
     if (bytesSent_ >= pageLen_) {
       static const std::uint8_t end[2] = {t30::DLE, t30::ETX};
       putBytes(end, 2);
-      return gotoState(28);
+      return gotoState(S::PageFlush);
     }
     std::size_t got = 0;
     if (lengthWords_) {
-      std::uint8_t lw[2];
-      if (std::fread(lw, 1, 2, pageSrc_) != 2) return fail(ecReadBeyondEof);
-      std::size_t len = std::size_t(lw[0] | lw[1] << 8);
-      long remaining = pageLen_ - bytesSent_ - 2;
-      len = std::min<std::size_t>(len, std::size_t(std::max(0L, remaining)));
-      std::size_t take = std::min<std::size_t>(len, kBlock);
-      got = std::fread(block.data(), 1, take, pageSrc_);
-      if (got != take) return fail(ecReadBeyondEof);
-      if (len > take) std::fseek(pageSrc_, long(len - take), SEEK_CUR);
-      bytesSent_ += long(2 + len);
-      writeStuffed(block.data(), got, std::size_t(std::max(minBytes_, 0)));
+      long used = 0;
+      Result r =
+          pages_.readLineRecord(pageLen_ - bytesSent_, block.data(), block.size(), got, used);
+      if (r < 0) return fail(r);
+      bytesSent_ += used;
+      writeStuffed(block.data(), got, std::size_t(std::max(c1_.minBytes, 0)));
     } else {
       std::size_t take = std::size_t(std::min<long>(kBlock, pageLen_ - bytesSent_));
-      got = std::fread(block.data(), 1, take, pageSrc_);
-      if (got == 0) return fail(ecReadBeyondEof);
+      Result r = pages_.readStream(block.data(), take, got);
+      if (r < 0) return fail(r);
       bytesSent_ += long(got);
       writeStuffed(block.data(), got, 0);
     }
@@ -840,7 +568,8 @@ void TKvSendFax::pageData() {
   port_->armOutUsed(BufferMinimum);
 }
 
-void TKvSendFax::pageFlushed() {
+void TKvSendFax::statePageFlush(FaxEvent ev) {
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
   if (port_->outUsed() > 0) {
     port_->armOutUsed(0);
     armTimeout(faxtime::kPageDataTicks);
@@ -848,7 +577,7 @@ void TKvSendFax::pageFlushed() {
   }
   softwareFlow(false);
   armTimeout(faxtime::kResponseTicks + pageLineTicksLeft());
-  gotoState(29);
+  gotoState(S::C1PageSent);
 }
 
 // Our ring is empty, but the serial driver and the modem may still hold many seconds of the
@@ -856,83 +585,13 @@ void TKvSendFax::pageFlushed() {
 // last bit has gone down the line, so the reply wait starts when the page can have been sent
 // at the negotiated rate, not when our ring ran dry.
 std::int32_t TKvSendFax::pageLineTicksLeft() const {
-  const int bps = t30::modulationBps(rateIndex_);
+  const int bps = lineRate_;
   if (bps <= 0) return 0;
   const double lineMs = double(bytesSent_) * 8000.0 / bps * delayScale();
   const double spentMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - pageStarted_)
           .count();
   return lineMs > spentMs ? std::int32_t((lineMs - spentMs) / kTickMs) + 1 : 0;
-}
-
-void TKvSendFax::runState(FaxEvent ev) {
-  if (stateReadsLines()) return classOneLine(ev);
-  if (ev == FaxEvent::Timeout && (state_ == 22 || state_ == 25 || state_ == 27 || state_ == 28))
-    return fail(ecTimeout);
-  switch (state_) {
-    case 1:
-      return stateNextFax();
-    case 2:
-      return stateSetup();
-    case 9:
-      return stateDial();
-    case 10:
-      if (ev == FaxEvent::Timeout) return gotoState(9);
-      while (port_->getChar() >= 0) {
-      }
-      return;
-    case 21: {
-      bool go = ev == FaxEvent::Timeout;
-      for (int c; (c = port_->getChar()) >= 0;)
-        if (c == 0x11) go = true;
-      if (go) gotoState(22);
-      return;
-    }
-    case 22:
-      return pageReady();
-    case 23:
-      return pageHeader();
-    case 24:
-      return coverOpen();
-    case 25:
-      return coverText();
-    case 26:
-      return pageStart();
-    case 27:
-      return pageData();
-    case 28:
-      return pageFlushed();
-    case 30:
-      if (++attempts_ >= 4) return fail(ecTimeout);
-      delayMs(faxtime::kPostPageFth);
-      sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
-      return gotoState(31, false);
-    case 44:
-      return stateFaxDone();
-    case 45:
-      return stateNoMore();
-    case 46:
-      return stateError();
-    // Class 2 and 2.0 states (set-up, dial result, negotiation, page end and post-page
-    // status, hang-up report). Sessions of those classes are refused before the first
-    // state, so reaching one is a fault of this machine.
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-    case 8:
-    case 19:
-    case 20:
-    case 38:
-    case 39:
-    case 40:
-    case 41:
-    case 42:
-    case 43:
-      return fail(ecNotSupported);
-    default:
-      return;
-  }
 }
 
 }  // namespace kv

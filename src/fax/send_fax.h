@@ -1,15 +1,69 @@
 #pragma once
 // The fax sender: fetches each fax to send (one, or many through OnFaxNext), dials and redials,
 // negotiates, sends the header line, an optional cover page and the APF pages, and logs each
-// fax. Class 1 is the protocol carried here; Class 2 and 2.0 are refused for now.
+// fax. The machine is a table of named states with one handler each: the class-independent
+// states are in send_fax.cpp, Class 1's in send_class1.cpp. Class 2 and 2.0 are refused for now.
 #include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "fax/apf_io.h"
+#include "fax/class1_negotiation.h"
 #include "fax/fax_session.h"
+#include "fax/page_source.h"
 
 namespace kv {
+
+// The states of the send machine. The numbers are the machine's state values (shown in traces
+// and the dispatch log); C1 states are Class 1's, C2 states Class 2's and C20 Class 2.0's.
+enum class SendState : std::uint8_t {
+  NextFax = 1,
+  Setup = 2,
+  C1SelectClass = 3,
+  C2SelectClass = 4,
+  C20FlowControl = 5,
+  C20Reporting = 6,
+  C2Capabilities = 7,
+  C2CapsSet = 8,
+  Dial = 9,
+  RedialWait = 10,
+  C1DialResult = 11,
+  C1SendTSI = 12,
+  C1SendDCS = 13,
+  C1DcsSent = 14,
+  C1SendTCF = 15,
+  C1TcfSent = 16,
+  C1WaitCFR = 17,
+  C1PageConnect = 18,
+  C2DialResult = 19,
+  C2Negotiate = 20,
+  WaitXon = 21,
+  PageReady = 22,
+  PageHeader = 23,
+  CoverOpen = 24,
+  CoverText = 25,
+  PageStart = 26,
+  PageData = 27,
+  PageFlush = 28,
+  C1PageSent = 29,
+  C1PostPage = 30,
+  C1SendPPM = 31,
+  C1PpmSent = 32,
+  C1WaitPPR = 34,
+  C1SendDCN = 35,
+  C1DcnSent = 36,
+  C1Hangup = 37,
+  C2PageSent = 38,
+  C2PageEnd = 39,
+  C2PageStatus = 40,
+  C2PageRejected = 41,
+  C2PageDone = 42,
+  C20PageStatus = 43,
+  FaxDone = 44,
+  NoMoreFaxes = 45,
+  Error = 46,
+  Final = 47,
+};
 
 class TKvSendFax : public TKvAbstractFax {
  public:
@@ -50,7 +104,16 @@ class TKvSendFax : public TKvAbstractFax {
   long PageLength() const override { return pageLen_; }
   std::string DefaultInit() const override { return defaultInitString(BlindDial, DetectBusy); }
   std::string HistoryPhone() const override { return phone_; }
-  int State() const { return state_; }
+  int State() const { return int(state_.load()); }
+
+  // One row of the machine's state table.
+  struct StateInfo {
+    SendState state;
+    const char *name;
+    bool readsLines;  // the state waits for a modem line (or frame) before its handler runs
+    void (TKvSendFax::*handler)(FaxEvent);
+  };
+  static const StateInfo &Info(SendState s);
 
  protected:
   // Next fax: true with the three names when there is one.
@@ -58,35 +121,69 @@ class TKvSendFax : public TKvAbstractFax {
 
   Result prepare() override;
   void runState(FaxEvent ev) override;
-  bool stateReadsLines() const override;
-  bool stateIsFinal() const override { return state_ == 47; }
-  void enterErrorState() override { state_ = 46; }
-  std::uint8_t stateNumber() const override { return std::uint8_t(state_); }
+  bool stateReadsLines() const override { return Info(state_).readsLines; }
+  bool stateIsFinal() const override { return state_ == SendState::Final; }
+  void enterErrorState() override { state_ = SendState::Error; }
+  std::uint8_t stateNumber() const override { return std::uint8_t(state_.load()); }
+  const char *stateName() const override { return Info(state_).name; }
 
  private:
+  static const StateInfo kStates[];
+
   void fail(Result code);
-  void gotoState(int s, bool loop = true) {
+  void gotoState(SendState s, bool loop = true) {
     state_ = s;
     loopNow_ = loop;
   }
-  void stateNextFax();
-  void stateSetup();
-  void stateDial();
-  void stateFaxDone();
-  void stateNoMore();
-  void stateError();
+  // What every line state does first: frames are booked, a line with ERROR ends the fax
+  // (where errorEnds). False when that took the line.
+  bool takeLine(FaxEvent ev, bool errorEnds = true);
+
+  // Class-independent states (send_fax.cpp).
+  void stateNextFax(FaxEvent);
+  void stateSetup(FaxEvent);
+  void stateDial(FaxEvent);
+  void stateRedialWait(FaxEvent ev);
+  void stateWaitXon(FaxEvent ev);
+  void statePageReady(FaxEvent ev);
+  void statePageHeader(FaxEvent);
+  void stateCoverOpen(FaxEvent);
+  void stateCoverText(FaxEvent ev);
+  void statePageStart(FaxEvent);
+  void statePageData(FaxEvent ev);
+  void statePageFlush(FaxEvent ev);
+  void stateFaxDone(FaxEvent);
+  void stateNoMore(FaxEvent);
+  void stateError(FaxEvent);
+  void stateFinal(FaxEvent) {}
   void busyHandling();
-  void classOneLine(FaxEvent ev);
-  void retrain();
-  void repeatTransmitCommand();
-  void pageReady();
-  void pageHeader();
-  void coverOpen();
-  void coverText();
-  void pageStart();
-  void pageData();
-  void pageFlushed();
   std::int32_t pageLineTicksLeft() const;
+
+  // Class 1 states (send_class1.cpp).
+  void c1SelectClass(FaxEvent ev);
+  void c1DialResult(FaxEvent ev);
+  void c1SendTSI(FaxEvent ev);
+  void c1SendDCS(FaxEvent ev);
+  void c1DcsSent(FaxEvent ev);
+  void c1SendTCF(FaxEvent ev);
+  void c1TcfSent(FaxEvent ev);
+  void c1WaitCFR(FaxEvent ev);
+  void c1PageConnect(FaxEvent ev);
+  void c1PageSent(FaxEvent ev);
+  void c1PostPage(FaxEvent ev);
+  void c1SendPPM(FaxEvent ev);
+  void c1PpmSent(FaxEvent ev);
+  void c1WaitPPR(FaxEvent ev);
+  void c1SendDCN(FaxEvent ev);
+  void c1DcnSent(FaxEvent ev);
+  void c1Hangup(FaxEvent ev);
+  void c1Retrain();
+  void c1RepeatTransmitCommand();
+
+  // Class 2 and 2.0 states (send_class2.cpp when those classes are carried). Until then their
+  // sessions are refused before the first state, and reaching one ends the fax.
+  void classNotCarried(FaxEvent);
+
   bool morePages() const;
   Result nextPage();
   Result readPageHeader();
@@ -96,23 +193,19 @@ class TKvSendFax : public TKvAbstractFax {
   void padOutput();
   void writeRows(const std::vector<std::vector<std::uint8_t>> &rows);
   void writeStuffed(const std::uint8_t *p, std::size_t n, std::size_t minLen);
-  void waitOutput();
   std::string substitute(const std::string &text);
 
-  int state_ = 0;
+  std::atomic<SendState> state_{SendState::NextFax};
   std::int32_t dialWaitTicks_ = SecsToTicks(60);
   std::int32_t retryWaitTicks_ = SecsToTicks(60);
   bool alreadyGiven_ = false;
   std::string phone_;
   std::string faxName_;
   std::string coverName_;
+  Class1Negotiation c1_;
 
   // Per fax.
-  std::FILE *fax_ = nullptr;
-  ApfMainHeader faxHeader_;
-  std::FILE *cover_ = nullptr;  // APF cover or text cover
-  ApfMainHeader coverHeader_;
-  std::FILE *pageSrc_ = nullptr;  // file the current page's data comes from
+  PageSource pages_;
   int faxPages_ = 0;
   int coverPages_ = 0;
   int coverPage_ = 1;                      // cover page being sent (an APF cover may have several)
@@ -123,6 +216,7 @@ class TKvSendFax : public TKvAbstractFax {
   char curRes_ = ' ';
   int busyCount_ = 0;
   int repeats_ = 0;
+  int attempts_ = 0;  // post-page messages sent for the current page
   long bytesSent_ = 0;
   long pageLen_ = 0;
   bool pageWide_ = false;

@@ -141,6 +141,7 @@ class LogProbe : public TKvAbstractFax {
   bool stateIsFinal() const override { return true; }
   void enterErrorState() override {}
   std::uint8_t stateNumber() const override { return 0; }
+  const char *stateName() const override { return ""; }
 };
 
 std::string slurp(const fs::path &p) {

@@ -88,6 +88,7 @@ class WatchedPort : public FaxPort {
   void setPolling(bool on) override { in_.setPolling(on); }
   bool polling() override { return in_.polling(); }
   void setSessionMark(bool on) override { in_.setSessionMark(on); }
+  void logState(std::uint8_t state, const char *name) override { in_.logState(state, name); }
 
  private:
   void add(PortEvent::Kind kind, std::string bytes, std::int32_t value = 0, double waited = 0) {
@@ -157,6 +158,10 @@ class SessionRig {
     };
     fax.OnFaxLog = [&](TKvAbstractFax &, TFaxLogCode c) { out.logs.push_back(c); };
     fax.OnFaxError = [&](TKvAbstractFax &, Result c) { out.errors.push_back(c); };
+    if (!dispatchLog.empty()) {
+      cp.SetLogName(dispatchLog);
+      cp.SetLogging(tlOn);
+    }
     cp.SetOpen(true);
     start();
     auto until = std::chrono::steady_clock::now() + limit;
@@ -174,6 +179,7 @@ class SessionRig {
       out.events = watched->events();
       fax.SetFaxPort(nullptr);
     }
+    if (!dispatchLog.empty()) cp.SetLogging(tlDump);
     // The port must close cleanly whatever happened, and be free for the next test.
     cp.SetOpen(false);
     fax.SetComPort(nullptr);
@@ -183,6 +189,8 @@ class SessionRig {
   // When set, the session runs on a WatchedPort and Outcome::events holds what it did; the
   // function gives the machine state at each event (read on the session's own thread).
   std::function<int()> watchState;
+  // When set, the port's dispatch log is kept during the session and written to this file.
+  std::string dispatchLog;
 
  private:
   PlainMainThread mt_;

@@ -134,6 +134,34 @@ TEST_F(SendSession, TwoPagesGoOutWholeAndInOrder) {
   EXPECT_NE(all.find("Transmit to FAR END"), std::string::npos);
 }
 
+// The names of the states entered, as the port's dispatch log has them.
+std::vector<std::string> loggedStates(const std::string &file) {
+  std::ifstream in(file);
+  std::vector<std::string> out;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("  dispatch  state ") == std::string::npos) continue;
+    auto name = line.substr(40);
+    while (!name.empty() && (name.back() == '\r' || name.back() == ' ')) name.pop_back();
+    out.push_back(name);
+  }
+  return out;
+}
+
+TEST_F(SendSession, EveryStateEnteredIsInTheDispatchLogByName) {
+  makeApf(fax.FaxFile, 1, false);
+  rig.dispatchLog = (dir.path / "dispatch.log").string();
+  Outcome o = send(kSendInit + negotiation() + pageAndEnd(true));
+  ASSERT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_EQ(
+      loggedStates(rig.dispatchLog),
+      (std::vector<std::string>{
+          "Setup",      "C1SelectClass", "Dial",      "C1DialResult", "C1SendTSI",     "C1SendDCS",
+          "C1DcsSent",  "C1SendTCF",     "C1TcfSent", "C1WaitCFR",    "C1PageConnect", "WaitXon",
+          "PageReady",  "PageHeader",    "PageStart", "PageData",     "PageFlush",     "C1PageSent",
+          "C1PostPage", "C1SendPPM",     "C1PpmSent", "C1WaitPPR",    "C1SendDCN",     "C1DcnSent",
+          "C1Hangup",   "FaxDone",       "NextFax",   "NoMoreFaxes",  "Final"}));
+}
+
 TEST_F(SendSession, HeaderLineIsDrawnAboveThePage) {
   makeApf(fax.FaxFile, 1, false);
   fax.HeaderLine = "Page $P of $N";

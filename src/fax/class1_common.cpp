@@ -1,0 +1,112 @@
+// The parts of a Class 1 session both machines share: the modem's modulation list, and the
+// bookkeeping of the frames received (station id, capabilities, settings, replies).
+#include <chrono>
+#include <thread>
+
+#include "comm/main_thread.h"
+#include "fax/fax_session.h"
+
+namespace kv {
+
+bool TKvAbstractFax::queryModulations(Class1Negotiation &c1, bool receive) {
+  c1.ownRates = {};
+  if (!waitForResponse("AT+FCLASS=1")) return false;
+  c1.ownRates[1] = c1.ownRates[2] = true;
+  bool wasPolling = port_->polling();
+  port_->setPolling(true);
+  delayMs(faxtime::kCommandDelay);
+  sendRaw(receive ? "AT+FRM=?\r" : "AT+FTM=?\r");
+  std::string line;
+  auto limit = std::chrono::milliseconds(faxtime::kResponseTicks * kTickMs);
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  auto &mt = MainThread::instance();
+  while (std::chrono::steady_clock::now() < deadline && port_->alive()) {
+    int c = port_->getChar();
+    if (c < 0) {
+      if (mt.isMainThread()) mt.processPending();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
+    if (c != '\r' && c != '\n') {
+      if (line.size() < t30::ResponseReader::kMaxLine) line.push_back(char(c));
+      continue;
+    }
+    std::string l = t30::trimLine(line);
+    line.clear();
+    if (l.empty()) continue;
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    if (l.find("OK") != std::string::npos || l.find("ERROR") != std::string::npos) break;
+    if (l.find(',') != std::string::npos) {
+      auto r = t30::parseModulationList(l);
+      for (int i = 3; i <= t30::kModCount; ++i) c1.ownRates[i] = r[i];
+    }
+  }
+  port_->flushIn();
+  port_->setPolling(wasPolling);
+  c1.rateIndex = 1;
+  for (int i = t30::kModCount; i >= 1; --i)
+    if (c1.ownRates[i]) {
+      c1.rateIndex = i;
+      break;
+    }
+  if (receive) {
+    while (c1.rateIndex > 1 && t30::modulationBps(c1.rateIndex) > DesiredBPS) --c1.rateIndex;
+  }
+  c1.rateCode = t30::modulationCode(c1.rateIndex);
+  return true;
+}
+
+Result TKvAbstractFax::handleFrame(Class1Negotiation &c1, const t30::Frame &f, bool dcnExpected) {
+  c1.lastFcf = f.fcf;
+  if (f.final) c1.finalFrame = true;
+  switch (f.kind) {
+    case t30::Kind::StationId:
+      setPartnerId(t30::stationIdFromInfo(f.info, f.infoLen));
+      setProgress(fpGotRemoteId);
+      break;
+    case t30::Kind::Dis: {
+      auto caps = t30::readDis(f.info, f.infoLen);
+      c1.remoteRates = caps.rates;
+      c1.remoteFine = caps.fine;
+      c1.remoteWide = caps.wide;
+      c1.scanCode = caps.scanCode;
+      if ((fine_ && !caps.fine) || (wide_ && !caps.wide)) return ecFaxBadMachine;
+      int idx = t30::chooseIndex(c1.ownRates, c1.remoteRates, DesiredBPS);
+      if (idx == 0) idx = 1;
+      c1.rateIndex = idx;
+      c1.rateCode = t30::modulationCode(idx);
+      lineRate_ = t30::modulationBps(idx);
+      c1.minBytes = t30::minBytesPerLine(c1.scanCode, fine_, lineRate_);
+      setProgress(fpSessionParams);
+      break;
+    }
+    case t30::Kind::Dcs: {
+      auto d = t30::readDcs(f.info, f.infoLen);
+      lineRate_ = d.bps;
+      c1.rateCode = d.code;
+      c1.rateIndex = t30::modulationIndex(d.bps);
+      if (c1.rateIndex == 0) c1.rateIndex = 1;
+      fine_ = d.fine;
+      wide_ = d.wide;
+      c1.scanCode = d.scanCode;
+      c1.minBytes = t30::minBytesPerLine(c1.scanCode, fine_, lineRate_);
+      setProgress(fpSessionParams);
+      break;
+    }
+    case t30::Kind::Cfr:
+      c1.cfrReceived = true;
+      break;
+    case t30::Kind::Ftt:
+    case t30::Kind::Rtn:
+      c1.retrainRequested = true;
+      break;
+    case t30::Kind::Dcn:
+      if (!dcnExpected) return ecCancelRequested;
+      break;
+    default:
+      break;
+  }
+  return ecOK;
+}
+
+}  // namespace kv

@@ -1,0 +1,29 @@
+#pragma once
+// What a Class 1 session negotiates with the far end and keeps between its states: the
+// modulations each side offers, the one in use, the remote's capabilities, and the frame
+// bookkeeping of the command/response exchange. Each machine holds one for its session.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "fax/t30.h"
+
+namespace kv {
+
+struct Class1Negotiation {
+  std::array<bool, t30::kModCount + 1> ownRates{};
+  std::array<bool, t30::kModCount + 1> remoteRates{};
+  int rateIndex = 4;
+  std::string rateCode = "96";
+  bool remoteFine = false;
+  bool remoteWide = false;
+  int scanCode = 0;
+  int minBytes = 0;
+  // Frames of the current exchange.
+  bool finalFrame = false;  // the last frame had the final bit: the modem's OK ends the exchange
+  bool cfrReceived = false;
+  bool retrainRequested = false;
+  std::uint8_t lastFcf = 0;
+};
+
+}  // namespace kv

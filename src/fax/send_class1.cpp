@@ -1,0 +1,301 @@
+// The Class 1 states of the send machine: the host runs T.30 itself, with the modem
+// switching between HDLC frames (+FTH/+FRH) and page data (+FTM).
+#include <algorithm>
+
+#include "fax/send_fax.h"
+
+namespace kv {
+
+namespace {
+bool contains(const std::string &s, const char *what) {
+  return s.find(what) != std::string::npos;
+}
+}  // namespace
+
+using S = SendState;
+
+void TKvSendFax::c1Retrain() {
+  c1_.retrainRequested = false;
+  int idx = t30::stepDown(c1_.ownRates, c1_.remoteRates, c1_.rateIndex);
+  if (idx == 0) {
+    fail(ecFaxTrainError);
+    return;
+  }
+  c1_.rateIndex = idx;
+  c1_.rateCode = t30::modulationCode(idx);
+  lineRate_ = t30::modulationBps(idx);
+  c1_.minBytes = t30::minBytesPerLine(c1_.scanCode, fine_, lineRate_);
+  delayMs(faxtime::kTurnaround);
+  sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+  gotoState(S::C1SendDCS, false);
+}
+
+void TKvSendFax::c1RepeatTransmitCommand() {
+  // A modem still receiving takes the first byte of a command as the end of that reception
+  // and answers OK; the rest of the command is lost. Say it again, a few times at most.
+  if (++repeats_ > 3) return fail(ecFaxBadModemResult);
+  sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+}
+
+void TKvSendFax::c1PostPage(FaxEvent) {
+  if (++attempts_ >= 4) return fail(ecTimeout);
+  delayMs(faxtime::kPostPageFth);
+  sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+  gotoState(S::C1SendPPM, false);
+}
+
+void TKvSendFax::c1SelectClass(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "OK")) return gotoState(S::Dial);
+  return fail(ecFaxInitError);
+}
+
+void TKvSendFax::c1DialResult(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "CONNECT")) return;
+  if (contains(l, "OK")) {
+    if (c1_.finalFrame) {
+      c1_.finalFrame = false;
+      delayMs(faxtime::kTurnaround);
+      sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+      gotoState(S::C1SendTSI, false);
+    } else {
+      sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+    }
+    return;
+  }
+  if (contains(l, "BUSY") || contains(l, "ANSWER")) {
+    // "NO ANSWER" means nobody picked up, not a busy line.
+    if (contains(l, "NO ANSWER")) return fail(ecFaxNoCarrier);
+    return busyHandling();
+  }
+  if (contains(l, "VOICE")) return fail(ecFaxVoiceCall);
+  if (contains(l, "NO DIAL")) return fail(ecFaxNoDialTone);
+  if (contains(l, "RRIER")) return fail(ecFaxNoCarrier);
+}
+
+void TKvSendFax::c1SendTSI(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "OK")) return c1RepeatTransmitCommand();
+  if (contains(l, "CONNECT")) {
+    delayMs(faxtime::kFrameLead);
+    auto f = t30::frameBytes(t30::fcf::TSI, false, t30::stationIdInfo(StationID));
+    putBytes(f.data(), f.size());
+    gotoState(S::C1SendDCS, false);
+  }
+}
+
+void TKvSendFax::c1SendDCS(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "OK")) return c1RepeatTransmitCommand();
+  if (contains(l, "CONNECT")) {
+    t30::Params p;
+    p.rateIndex = c1_.rateIndex;
+    p.fine = fine_;
+    p.wide = wide_;
+    p.scanCode = c1_.scanCode;
+    delayMs(faxtime::kFrameLead);
+    auto f = t30::frameBytes(t30::fcf::DCS, true, t30::dcsInfo(p));
+    putBytes(f.data(), f.size());
+    gotoState(S::C1DcsSent, false);
+  }
+}
+
+void TKvSendFax::c1DcsSent(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "OK")) {
+    sendCommand("AT+FTM=" + c1_.rateCode, faxtime::kClass1CmdDelay);
+    gotoState(S::C1SendTCF, false);
+  }
+}
+
+void TKvSendFax::c1SendTCF(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "CONNECT")) {
+    softwareFlow(true);
+    std::size_t n = std::min<std::size_t>(std::size_t(lineRate_ / 100) * 18, 8192);
+    std::vector<std::uint8_t> tcf(n, 0);
+    tcf.push_back(t30::DLE);
+    tcf.push_back(t30::ETX);
+    putBytes(tcf.data(), tcf.size());
+    armTimeout(faxtime::kResponseTicks);
+    gotoState(S::C1TcfSent, false);
+  }
+}
+
+void TKvSendFax::c1TcfSent(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "OK")) {
+    softwareFlow(false);
+    delayMs(faxtime::kTurnaround);
+    c1_.cfrReceived = false;
+    c1_.finalFrame = false;
+    sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+    gotoState(S::C1WaitCFR, false);
+  }
+}
+
+void TKvSendFax::c1WaitCFR(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "OK")) {
+    if (!c1_.finalFrame) {
+      sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+      return;
+    }
+    c1_.finalFrame = false;
+    if (c1_.cfrReceived) {
+      delayMs(faxtime::kTurnaround);
+      sendCommand("AT+FTM=" + t30::pageCode(c1_.rateCode), faxtime::kClass1CmdDelay);
+      gotoState(S::C1PageConnect, false);
+    } else if (c1_.retrainRequested) {
+      c1Retrain();
+    } else {
+      delayMs(faxtime::kTurnaround);
+      sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+      gotoState(S::C1SendDCS, false);
+    }
+  }
+}
+
+void TKvSendFax::c1PageConnect(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "CONNECT")) {
+    armTimeout(std::max<std::int32_t>(1, std::int32_t(faxtime::kFirstByteTicks * delayScale())));
+    // Look at once: a modem's XON often comes in the same read as its CONNECT.
+    gotoState(S::WaitXon);
+  }
+}
+
+void TKvSendFax::c1PageSent(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "OK")) {
+    attempts_ = 0;
+    setProgress(fpSendEop);
+    gotoState(S::C1PostPage);
+  }
+}
+
+void TKvSendFax::c1SendPPM(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "OK")) return c1RepeatTransmitCommand();
+  if (contains(l, "CONNECT")) {
+    delayMs(faxtime::kFrameLead);
+    auto f = t30::frameBytes(morePages() ? t30::fcf::MPS : t30::fcf::EOP, true);
+    putBytes(f.data(), f.size());
+    gotoState(S::C1PpmSent, false);
+  }
+}
+
+void TKvSendFax::c1PpmSent(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "OK")) {
+    delayMs(faxtime::kTurnaround);
+    c1_.finalFrame = false;
+    sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+    armTimeout(faxtime::kPostPageTicks);
+    gotoState(S::C1WaitPPR, false);
+  }
+}
+
+void TKvSendFax::c1WaitPPR(FaxEvent ev) {
+  if (!takeLine(ev, false)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) {
+    // No answer to the post-page message: stop listening and send it again.
+    std::uint8_t blank = ' ';
+    putBytes(&blank, 1);
+    return gotoState(S::C1PostPage);
+  }
+  if (contains(l, "CONNECT")) return;
+  if (contains(l, "ERROR")) return gotoState(S::C1PostPage);
+  if (!contains(l, "OK")) return;
+  if (!c1_.finalFrame) {
+    sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+    return;
+  }
+  c1_.finalFrame = false;
+  t30::Kind k = t30::classify(c1_.lastFcf);
+  if (k == t30::Kind::Mcf || k == t30::Kind::Rtp) {
+    setProgress(fpPageOk);
+    if (morePages()) {
+      Result r = nextPage();
+      if (r < 0) return fail(r);
+      if (k == t30::Kind::Mcf) {
+        sendCommand("AT+FTM=" + t30::pageCode(c1_.rateCode), faxtime::kClass1CmdDelay);
+        return gotoState(S::C1PageConnect, false);
+      }
+      sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+      return gotoState(S::C1SendDCS, false);
+    }
+    sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+    return gotoState(S::C1SendDCN, false);
+  }
+  if (k == t30::Kind::Rtn || c1_.retrainRequested) {
+    // The page was not good enough: train again lower and send it again.
+    setProgress(fpPageError);
+    bytesSent_ = 0;
+    if (sendingCover_ && !coverIsApf_) pages_.rewindCover();
+    return c1Retrain();
+  }
+  sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+}
+
+void TKvSendFax::c1SendDCN(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "OK")) return c1RepeatTransmitCommand();
+  if (contains(l, "CONNECT")) {
+    delayMs(faxtime::kFrameLead);
+    auto f = t30::frameBytes(t30::fcf::DCN, true);
+    putBytes(f.data(), f.size());
+    gotoState(S::C1DcnSent, false);
+  }
+}
+
+void TKvSendFax::c1DcnSent(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "OK")) {
+    sendCommand("ATH");
+    armTimeout(faxtime::kHangupTicks);
+    gotoState(S::C1Hangup, false);
+  }
+}
+
+void TKvSendFax::c1Hangup(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) {
+    modemHangup();
+    return gotoState(S::FaxDone);
+  }
+  if (contains(l, "OK")) gotoState(S::FaxDone);
+}
+
+}  // namespace kv
