@@ -8,7 +8,9 @@
 #include "app/main_screen.h"
 #include "app/single_instance.h"
 #include "app/window_placement.h"
+#include "comm/device_layer.h"
 #include "comm/main_thread_qt.h"
+#include "settings/settings.h"
 
 namespace kv {
 
@@ -25,6 +27,8 @@ int RunKorvane(QApplication &app) {
   // Serial events reach the windows through the event loop.
   QtMainThread mainThread;
   MainThread::install(&mainThread);
+  // Port numbers name devices through the settings file beside the program.
+  SetPortDeviceResolver(portDeviceBesideProgram);
   struct Uninstall {
     ~Uninstall() { MainThread::install(nullptr); }
   } uninstall;

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "comm/device_layer.h"
+#include "settings/settings.h"
 #ifdef KORVANE_RECORD_COMMANDS
 #include "compose/record_commands.h"
 #endif
@@ -14,6 +16,8 @@
 int main(int argc, char **argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   kv::cli::Context ctx{std::cout, std::cerr};
+  // Port numbers name devices through the settings file beside the program.
+  kv::SetPortDeviceResolver(kv::portDeviceBesideProgram);
 #ifdef KORVANE_RECORD_COMMANDS
   kv::cli::addCommands(kv::cli::recordCommands());
 #endif

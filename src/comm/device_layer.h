@@ -130,9 +130,8 @@ void SetOtherDeviceInstaller(DeviceLayerInstaller installer);
 // The layer for `dl`: the serial layer for dlWin32, the installer's for dlOther, else null.
 std::shared_ptr<DeviceOps> InstallDeviceLayer(TDeviceLayer dl);
 
-// Device path of serial port number n (1..50): key Com<n> of section "Ports" in KRV.INI beside
-// the program, else /dev/ttyS<n-1>. The resolver can be replaced (the windows point it at the
-// settings in memory).
+// Device path of serial port number n (1..50): what the installed resolver says (the programs
+// install the lookup of the settings file's "Ports" section), else /dev/ttyS<n-1>.
 std::string PortDeviceName(int n);
 void SetPortDeviceResolver(std::function<std::string(int)> resolver);
 

@@ -17,6 +17,13 @@ void markLost(PortRecord &rec);
 // Stops the port's threads, closes the device and frees the slot. From the dispatch thread
 // itself (a close asked for inside a handler) that thread is left to end on its own.
 void finishClose(PortRecord &rec, bool fromDispatch);
+// Starts the comm event, dispatch and output threads; false when one could not be started.
+bool startPortThreads(const std::shared_ptr<PortRecord> &rp);
+void closeDevice(PortRecord &rec);
+// Empties the output ring, the output thread's piece in flight included.
+void flushOutput(PortRecord &rec);
+// Gives the port's slot back to the table.
+void freeSlot(PortRecord &rec);
 
 // Dispatch thread passes
 void eventPass(PortRecord &rec, std::uint32_t events);

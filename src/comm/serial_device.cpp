@@ -18,7 +18,6 @@
 #include <sstream>
 
 #include "comm/device_layer.h"
-#include "settings/settings.h"
 
 namespace kv {
 
@@ -421,18 +420,6 @@ std::mutex g_mu;
 DeviceLayerInstaller g_other;
 std::function<std::string(int)> g_resolver;
 
-// Key Com<n> of section "Ports" in the settings file beside the program.
-std::string portFromIni(int n) {
-  char exe[4096];
-  ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (len <= 0) return {};
-  std::filesystem::path dir =
-      std::filesystem::path(std::string(exe, std::size_t(len))).parent_path();
-  std::error_code ec;
-  if (!std::filesystem::exists(settingsFilePath(dir), ec)) return {};
-  return portDeviceName(settingsFilePath(dir), n);
-}
-
 }  // namespace
 
 Result DeviceOps::buildLine(const std::string &text, LineSettings &out) {
@@ -517,7 +504,7 @@ std::string PortDeviceName(int n) {
     std::lock_guard lk(g_mu);
     r = g_resolver;
   }
-  std::string name = r ? r(n) : portFromIni(n);
+  std::string name = r ? r(n) : std::string();
   if (name.empty()) name = "/dev/ttyS" + std::to_string(n - 1);
   return name;
 }

@@ -193,4 +193,13 @@ std::string portDeviceName(const std::filesystem::path &iniPath, int n) {
   return portDeviceName(loadOrEmpty(iniPath), n);
 }
 
+std::string portDeviceBesideProgram(int n) {
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  std::filesystem::path ini = settingsFilePath(exe.parent_path());
+  if (!std::filesystem::exists(ini, ec)) return {};
+  return portDeviceName(ini, n);
+}
+
 }  // namespace kv

@@ -132,5 +132,8 @@ ScreenPoint centeredPosition(std::string_view windowClass, int width, int height
 // for a number outside 1..50.
 std::string portDeviceName(const IniFile &ini, int n);
 std::string portDeviceName(const std::filesystem::path &iniPath, int n);
+// Device of port |n| from the settings file beside the running program; empty when there is no
+// such file. The programs install it as the serial layer's port resolver.
+std::string portDeviceBesideProgram(int n);
 
 }  // namespace kv
