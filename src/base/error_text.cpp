@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -214,7 +215,10 @@ std::string messageForCode(Result code) {
 std::string errorText(Result code) {
   const long long c = std::llabs(static_cast<long long>(code));
   if (c >= 100 && c <= 199) return loadString(static_cast<int>(c + 11800));
-  return loadString(generalId(c));
+  std::string text = loadString(generalId(c));
+  // A system error without a text of its own (a full disk) says what the system says.
+  if (text.empty() && c > 0 && c < 100) text = std::strerror(static_cast<int>(c));
+  return text;
 }
 
 std::string progressText(int progress) {

@@ -56,7 +56,7 @@ int runReceive(const Args &args, Context &ctx) {
 
   if (int failed = 0; !applyHistoryOption(args, ctx, "receive", fax, history, failed))
     return failed;
-  if (int usage = 0; !applySpeedOption(args, ctx, "receive", usage)) return usage;
+  if (int usage = 0; !applySpeedOption(args, ctx, "receive", fax, usage)) return usage;
   MainThreadScope mainThread;
   TKvComPort cp;
   cp.SetAutoOpen(false);
@@ -64,7 +64,7 @@ int runReceive(const Args &args, Context &ctx) {
   fax.SetComPort(&cp);
   std::string message;
   if (!OpenComPortWithMessage(cp, message)) {
-    ctx.err << "korvane-fax receive: " << message << "\n";
+    ctx.err << "korvane-fax receive: " << terminalText(message) << "\n";
     return exitFailed;
   }
 
@@ -93,7 +93,9 @@ int runReceive(const Args &args, Context &ctx) {
     if (code == lcReceiveFail && !f.FaxFile.empty())
       ctx.err << "Incomplete fax kept: " << f.FaxFile << "\n";
   };
+  bool errorShown = false;
   fax.OnFaxError = [&](TKvAbstractFax &, Result c) {
+    errorShown = true;
     ctx.err << "Error: " << errorText(c) << " (" << c << ")\n";
   };
   fax.OnFaxFinish = [&](TKvAbstractFax &, Result c) {
@@ -118,6 +120,12 @@ int runReceive(const Args &args, Context &ctx) {
       if (timeUp) ctx.err << "Time limit reached\n";
       fax.AbortFax();
     }
+  }
+  // A session that could not start has reported nothing yet: say what the modem did.
+  if (result < 0 && !errorShown) {
+    std::string detail = fax.SessionErrorDetail();
+    ctx.err << "Error: " << errorText(result) << " (" << result << ")"
+            << (detail.empty() ? "" : ": " + detail) << "\n";
   }
   fax.SetComPort(nullptr);
   closePortAndWait(cp);

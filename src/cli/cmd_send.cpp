@@ -66,7 +66,7 @@ int runSend(const Args &args, Context &ctx) {
   if (auto init = args.value("init")) fax.SetModemInit(*init);
 
   if (int failed = 0; !applyHistoryOption(args, ctx, "send", fax, history, failed)) return failed;
-  if (int usage = 0; !applySpeedOption(args, ctx, "send", usage)) return usage;
+  if (int usage = 0; !applySpeedOption(args, ctx, "send", fax, usage)) return usage;
   MainThreadScope mainThread;
   TKvComPort cp;
   cp.SetAutoOpen(false);
@@ -74,8 +74,8 @@ int runSend(const Args &args, Context &ctx) {
   fax.SetComPort(&cp);
   std::string message;
   if (!OpenComPortWithMessage(cp, message)) {
-    ctx.err << "korvane-fax send: " << message << "\n";
-    ctx.out << message << "\n";
+    ctx.err << "korvane-fax send: " << terminalText(message) << "\n";
+    ctx.out << terminalText(message) << "\n";
     return exitFailed;
   }
 
@@ -115,6 +115,8 @@ int runSend(const Args &args, Context &ctx) {
       fax.AbortFax();
     }
   }
+  if (std::string detail = fax.SessionErrorDetail(); result < 0 && !detail.empty())
+    ctx.err << "Error: " << errorText(result) << " (" << result << "): " << detail << "\n";
   fax.SetComPort(nullptr);
   closePortAndWait(cp);
   std::string text = errorText(result);

@@ -36,7 +36,14 @@ bool parsePortOptions(const Args &args, Context &ctx, const std::string &command
   return true;
 }
 
-bool applySpeedOption(const Args &args, Context &ctx, const std::string &command, int &exitCode) {
+std::string terminalText(std::string message) {
+  for (auto &c : message)
+    if (c == '\r') c = '\n';
+  return message;
+}
+
+bool applySpeedOption(const Args &args, Context &ctx, const std::string &command,
+                      TKvAbstractFax &fax, int &exitCode) {
   auto sp = args.value("speed");
   if (!sp) return true;
   int x = 0;
@@ -44,7 +51,9 @@ bool applySpeedOption(const Args &args, Context &ctx, const std::string &command
     exitCode = usageError(ctx, command, "--speed takes 1 to 64");
     return false;
   }
-  setFaxDelayScale(1.0 / x);
+  SessionClock clock = fax.Clock();
+  clock.lineSpeed = x;
+  fax.SetClock(clock);
   return true;
 }
 
@@ -93,11 +102,14 @@ StopSignals::StopSignals() {
   gStopRaised = false;
   oldInt_ = std::signal(SIGINT, onStopSignal);
   oldTerm_ = std::signal(SIGTERM, onStopSignal);
+  // A closed terminal ends the session as Ctrl+C does: the call is hung up and recorded.
+  oldHup_ = std::signal(SIGHUP, onStopSignal);
 }
 
 StopSignals::~StopSignals() {
   std::signal(SIGINT, oldInt_);
   std::signal(SIGTERM, oldTerm_);
+  std::signal(SIGHUP, oldHup_);
 }
 
 bool StopSignals::raised() const {

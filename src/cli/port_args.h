@@ -21,7 +21,11 @@ bool parsePortOptions(const Args &args, Context &ctx, const std::string &command
 
 // Reads --speed X (1..64): a simulated line running X times faster than real time needs the
 // engine's fixed delays shortened by the same factor, or T.30's response windows are missed.
-bool applySpeedOption(const Args &args, Context &ctx, const std::string &command, int &exitCode);
+// A message of the windows' texts for a terminal: its CR line breaks become newlines.
+std::string terminalText(std::string message);
+
+bool applySpeedOption(const Args &args, Context &ctx, const std::string &command,
+                      TKvAbstractFax &fax, int &exitCode);
 
 // --history FILE: the session's history log appends its records to FILE. Without the option
 // no history is written at all. A file that cannot be appended to is reported (false, exit
@@ -46,6 +50,7 @@ class StopSignals {
  private:
   void (*oldInt_)(int);
   void (*oldTerm_)(int);
+  void (*oldHup_)(int);
 };
 
 // Installs a plain main-thread loop for the life of a subcommand.

@@ -17,8 +17,7 @@ bool TKvAbstractFax::queryModulations(Class1Negotiation &c1, bool receive) {
   delayMs(faxtime::kCommandDelay);
   sendRaw(receive ? "AT+FRM=?\r" : "AT+FTM=?\r");
   std::string line;
-  auto limit = std::chrono::milliseconds(faxtime::kResponseTicks * kTickMs);
-  auto deadline = std::chrono::steady_clock::now() + limit;
+  auto deadline = clock_.now() + clock_.timeoutDuration(faxtime::kResponseTicks);
   auto &mt = MainThread::instance();
   while (std::chrono::steady_clock::now() < deadline && port_->alive()) {
     int c = port_->getChar();
@@ -107,6 +106,25 @@ Result TKvAbstractFax::handleFrame(Class1Negotiation &c1, const t30::Frame &f, b
       break;
   }
   return ecOK;
+}
+
+void TKvAbstractFax::noteFrameStart(Class1Negotiation &c1) {
+  if (gotFrame_) {
+    c1.damagedFrames = 0;
+    return;
+  }
+  const bool listening = lastCommand_ == "AT+FRH=3" || lastCommand_.compare(0, 3, "ATD") == 0;
+  if (line_.find("CONNECT") != std::string::npos && listening) c1.frameStarted = true;
+  if (line_.find("OK") != std::string::npos) c1.frameStarted = false;
+}
+
+bool TKvAbstractFax::damagedFrame(Class1Negotiation &c1) {
+  // T.31: a frame whose check sequence is wrong ends with ERROR instead of OK. T.30 takes it
+  // as not received; the far end repeats it, or we repeat what it answered.
+  if (!c1.frameStarted || line_.find("ERROR") == std::string::npos) return false;
+  c1.frameStarted = false;
+  ++c1.damagedFrames;
+  return true;
 }
 
 }  // namespace kv

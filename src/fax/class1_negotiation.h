@@ -24,6 +24,8 @@ struct Class1Negotiation {
   bool cfrReceived = false;
   bool retrainRequested = false;
   std::uint8_t lastFcf = 0;
+  bool frameStarted = false;  // the modem said CONNECT to a frame reception, no OK yet
+  int damagedFrames = 0;      // damaged frames in a row (ERROR after such a CONNECT)
 };
 
 }  // namespace kv

@@ -84,11 +84,17 @@ constexpr std::int32_t kResponseTicks = 182;   // 10 s for a modem reply
 constexpr std::int32_t kPageDataTicks = 1092;  // 60 s without page-data progress
 constexpr std::int32_t kDialWaitTicks = 1092;  // 60 s from dialling to the fax connection
 constexpr std::int32_t kFirstByteTicks = 18;   // 1 s for XON before page data
-constexpr std::int32_t kPostPageTicks = 54;    // 3 s for the post-page response
-constexpr std::int32_t kHangupTicks = 26;      // for OK after ATH
-constexpr std::int32_t kBaudSwitchTicks = 9;   // settle before a port rate change
-constexpr std::int32_t kAnswerTicks = 1092;    // 60 s from ATA to CONNECT
-constexpr std::int32_t kLineTicks = 182;       // 10 s of silence in received data
+// T.30's time-outs. T4 bounds the wait for the *start* of a response (the modem's CONNECT);
+// once a frame has started it is read to its end within kFrameTicks.
+constexpr std::int32_t kT1AnswerTicks = 637;  // T1: 35 s for the caller to identify itself
+constexpr std::int32_t kT2Ticks = 109;        // T2: 6 s for a command (here: the training)
+constexpr std::int32_t kT4Ticks = 54;         // T4: 3 s for a response to start
+constexpr std::int32_t kFrameTicks = 91;      // 5 s for a started frame to end
+constexpr int kMaxDamagedFrames = 3;          // damaged frames in a row before giving up
+constexpr std::int32_t kHangupTicks = 26;     // for OK after ATH
+constexpr std::int32_t kBaudSwitchTicks = 9;  // settle before a port rate change
+constexpr std::int32_t kAnswerTicks = 1092;   // 60 s from ATA to CONNECT
+constexpr std::int32_t kLineTicks = 182;      // 10 s of silence in received data
 
 // Busy-wait delays, in milliseconds.
 constexpr int kCommandDelay = 100;   // before every command

@@ -14,16 +14,8 @@
 namespace kv {
 
 namespace {
-std::atomic<double> gDelayScale{1.0};
 constexpr auto kSendLimit = std::chrono::milliseconds(1000);
 }  // namespace
-
-void setFaxDelayScale(double scale) {
-  gDelayScale = scale;
-}
-double delayScale() {
-  return gDelayScale;
-}
 
 // --- History log -------------------------------------------------------------------------------
 
@@ -195,11 +187,6 @@ void TKvAbstractFax::setProgress(int code) {
 
 // --- Modem I/O ---------------------------------------------------------------------------------
 
-void TKvAbstractFax::delayMs(int ms) {
-  double scaled = ms * gDelayScale.load();
-  if (scaled >= 1) std::this_thread::sleep_for(std::chrono::microseconds(long(scaled * 1000)));
-}
-
 void TKvAbstractFax::putBytes(const std::uint8_t *p, std::size_t n) {
   if (port_ && n) port_->put(p, n);
 }
@@ -220,6 +207,7 @@ void TKvAbstractFax::sendCommand(const std::string &cmd, int extraDelay) {
     }
   }
   reader_.clear();
+  lastCommand_ = cmd;
   if (stepping_) armTimeout(faxtime::kResponseTicks);
 }
 
@@ -228,7 +216,7 @@ void TKvAbstractFax::softwareFlow(bool on) {
 }
 
 void TKvAbstractFax::armTimeout(std::int32_t ticks) {
-  if (port_) port_->armTimeout(ticks);
+  if (port_) port_->armTimeout(clock_.timeoutTicks(ticks));
 }
 
 bool TKvAbstractFax::waitForResponse(const std::string &cmd, std::string *info) {
@@ -239,9 +227,10 @@ bool TKvAbstractFax::waitForResponse(const std::string &cmd, std::string *info) 
   sendRaw(cmd + "\r");
   std::string line;
   bool haveInfo = false;
+  lastReply_.clear();
+  lastAsked_ = cmd;
   bool ok = false;
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds(faxtime::kResponseTicks * kTickMs);
+  auto deadline = clock_.now() + clock_.timeoutDuration(faxtime::kResponseTicks);
   auto &mt = MainThread::instance();
   while (std::chrono::steady_clock::now() < deadline && port_->alive()) {
     int c = port_->getChar();
@@ -260,6 +249,7 @@ bool TKvAbstractFax::waitForResponse(const std::string &cmd, std::string *info) 
     std::string l = t30::trimLine(line);
     line.clear();
     if (l.empty() || l == cmd) continue;  // blank or the modem's echo
+    lastReply_ = l;
     if (l.find("ERROR") != std::string::npos) break;
     if (l.find("OK") != std::string::npos) {
       ok = true;
@@ -377,14 +367,39 @@ bool TKvAbstractFax::prepareModem(bool failOnInitError) {
     else {
       FaxClass = fcUnknown;
       sessionError_ = ecFaxBadModemResult;
+      explainModemReply(bits == 0 && lastReply_.find("OK") != std::string::npos
+                            ? "the modem names no fax class it can use"
+                            : "");
       return false;
     }
   }
   if (!modemInitialize() && failOnInitError) {
     sessionError_ = ecFaxBadModemResult;
+    explainModemReply("");
     return false;
   }
   return true;
+}
+
+void TKvAbstractFax::explainModemReply(const std::string &what) {
+  std::string cmd = lastAsked_;
+  std::string text = what;
+  if (text.empty() && lastReply_.empty())
+    text = "the modem did not answer " + cmd + " (is it switched on and connected?)";
+  if (text.empty() && lastReply_.find("ERROR") != std::string::npos)
+    text = "the modem answered " + cmd + " with ERROR";
+  if (text.empty()) {
+    std::string seen;
+    for (char c : lastReply_.substr(0, 40)) seen.push_back(c >= 32 && c < 127 ? c : '?');
+    text = "the modem's answer to " + cmd + " was not understood (\"" + seen + "\")";
+  }
+  std::lock_guard lk(idMu_);
+  errorDetail_ = text;
+}
+
+std::string TKvAbstractFax::SessionErrorDetail() const {
+  std::lock_guard lk(idMu_);
+  return errorDetail_;
 }
 
 // --- Session frame -----------------------------------------------------------------------------
@@ -394,6 +409,10 @@ void TKvAbstractFax::startSession() {
   if (port_->outSize() < 8192) raiseForCode(ecOutputBufferTooSmall);
   if (stepping_) raiseForCode(ecModemBusy);
   aborted_ = false;
+  {
+    std::lock_guard lk(idMu_);
+    errorDetail_.clear();
+  }
   abortPending_ = false;
   reader_.clear();
   Result r = port_->startTriggers([this](FaxTrigger t) {

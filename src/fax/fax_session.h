@@ -22,6 +22,7 @@
 #include "fax/fax_defs.h"
 #include "fax/fax_port.h"
 #include "fax/fax_text.h"
+#include "fax/session_clock.h"
 #include "fax/t30.h"
 
 namespace kv {
@@ -94,6 +95,9 @@ class TKvAbstractFax {
   // --- Read-only session values -------------------------------------------------------------
   int ProgressCode() const { return progress_; }
   Result SessionError() const { return sessionError_; }
+  // Why the modem could not be used, when a session ended before its first state (empty
+  // otherwise): what it was asked and what it answered.
+  std::string SessionErrorDetail() const;
   std::string PartnerID() const;
   int HangupResult() const { return hangupResult_; }
   int LineRate() const { return lineRate_; }
@@ -108,6 +112,10 @@ class TKvAbstractFax {
   bool IsSender() const { return sender_; }
   // Number dialled, for the history log (empty for a receiver).
   virtual std::string HistoryPhone() const { return {}; }
+
+  // The clock of the session's delays and time-outs. Set it before the session starts.
+  void SetClock(const SessionClock &clock) { clock_ = clock; }
+  const SessionClock &Clock() const { return clock_; }
 
   // --- Operations ---------------------------------------------------------------------------
   // Class bits (4, 8, 16) of the modem on the port; 0 when it gave no usable answer.
@@ -147,7 +155,7 @@ class TKvAbstractFax {
   void setProgress(int code);
 
   // --- Modem I/O -----------------------------------------------------------------------------
-  static void delayMs(int ms);
+  void delayMs(int ms) const { clock_.delay(ms); }
   // Waits the command delay plus extraDelay (negative shortens it), then writes cmd + CR.
   void sendCommand(const std::string &cmd, int extraDelay = 0);
   void sendRaw(const std::string &s);
@@ -168,6 +176,10 @@ class TKvAbstractFax {
 
   // Reads bytes until a line or frame completes. Returns false when the input ran dry.
   bool readItem();
+  // Class 1: notes a CONNECT that starts a frame being received (after AT+FRH=3 or a dial)
+  // and tells whether an ERROR line is the modem's report of a damaged frame.
+  void noteFrameStart(Class1Negotiation &c1);
+  bool damagedFrame(Class1Negotiation &c1);
   // Class 1 frame bookkeeping shared by both machines; returns an error code (0 = none).
   Result handleFrame(Class1Negotiation &c1, const t30::Frame &f, bool dcnExpected);
 
@@ -179,6 +191,7 @@ class TKvAbstractFax {
   std::int32_t initBaud_ = 0;
   std::int32_t normalBaud_ = 0;
   std::string modemInit_;
+  SessionClock clock_;
 
   std::atomic<int> progress_{0};
   std::atomic<Result> sessionError_{0};
@@ -192,6 +205,10 @@ class TKvAbstractFax {
   std::atomic<bool> stepping_{false};
   mutable std::mutex idMu_;
   std::string partnerId_;
+  std::string errorDetail_;
+  std::string lastAsked_;  // the last command of a polled exchange, and the modem's last line
+  std::string lastReply_;
+  void explainModemReply(const std::string &what);
   void setPartnerId(const std::string &id);
 
   std::recursive_mutex stepMu_;
@@ -212,13 +229,10 @@ class TKvAbstractFax {
   bool gotFrame_ = false;
   t30::Frame frame_{};
   std::vector<std::uint8_t> frameBytes_;
+  std::string lastCommand_;  // the last command sent, for what its reply means
 
   // Lifetime token for messages that outlive the component.
   std::shared_ptr<std::atomic<TKvAbstractFax *>> self_;
 };
-
-// Test hook: scales every busy-wait delay of the engine (1.0 normal).
-void setFaxDelayScale(double scale);
-double delayScale();
 
 }  // namespace kv

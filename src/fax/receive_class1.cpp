@@ -56,8 +56,17 @@ void TKvReceiveFax::c1Training(FaxEvent ev) {
   armTimeout(faxtime::kLineTicks);
 }
 
+void TKvReceiveFax::c1DamagedFrame() {
+  if (c1_.damagedFrames > faxtime::kMaxDamagedFrames) return fail(ecFaxBadModemResult);
+  // The caller repeats a command that gets no answer: listen for the repeat.
+  sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+  if (state_ == R::C1WaitDCS) armTimeout(faxtime::kT4Ticks);
+}
+
 void TKvReceiveFax::c1Retry(FaxEvent) {
-  if (++attempts_ > 3) return fail(ecTimeout);
+  // DIS goes out again until the caller answers, for T1 at least after the line connected,
+  // and at least three more times.
+  if (++attempts_ > 3 && clock_.now() >= t1End_) return fail(ecTimeout);
   delayMs(faxtime::kCommandDelay);
   sendRaw("AT\r");
   gotoState(R::C1RetryFTH);
@@ -100,6 +109,7 @@ void TKvReceiveFax::c1SendCSI(FaxEvent ev) {
   // time runs out, during which further calls would go unanswered.
   if (contains(l, "NO CARRIER")) return fail(ecFaxNoCarrier);
   if (contains(l, "CONNECT")) {
+    if (attempts_ == 0) t1End_ = clock_.now() + clock_.timeoutDuration(faxtime::kT1AnswerTicks);
     c1SendFrame(t30::fcf::CSI, false, t30::stationIdInfo(StationID));
     gotoState(R::C1SendDIS, false);
   }
@@ -118,7 +128,7 @@ void TKvReceiveFax::c1SendDIS(FaxEvent ev) {
     delayMs(faxtime::kTurnaround);
     c1_.finalFrame = false;
     sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-    armTimeout(faxtime::kPostPageTicks);
+    armTimeout(faxtime::kT4Ticks);
     gotoState(R::C1WaitDCS, false);
   }
 }
@@ -127,11 +137,15 @@ void TKvReceiveFax::c1WaitDCS(FaxEvent ev) {
   if (!takeLine(ev)) return;
   const std::string &l = line_;
   if (ev == FaxEvent::Timeout) return gotoState(R::C1Retry);
-  if (contains(l, "CONNECT")) return;
+  // T4 bounds the wait for the caller's frames to start; a frame that has started (the modem
+  // says CONNECT) is read to its end.
+  if (contains(l, "CONNECT")) return armTimeout(faxtime::kFrameTicks);
   if (contains(l, "OK")) {
     if (c1_.finalFrame && t30::classify(c1_.lastFcf) == t30::Kind::Dcs) {
       c1_.finalFrame = false;
       c1ListenHighSpeed(false);
+      // The training follows DCS at once; T2 bounds the wait for its carrier.
+      armTimeout(faxtime::kT2Ticks);
       return gotoState(R::C1TrainConnect, false);
     }
     c1_.finalFrame = false;
@@ -142,7 +156,15 @@ void TKvReceiveFax::c1WaitDCS(FaxEvent ev) {
 void TKvReceiveFax::c1TrainConnect(FaxEvent ev) {
   if (!takeLine(ev, true)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (ev == FaxEvent::Timeout) {
+    // The modem heard no carrier and said nothing: stop the reception and listen for the
+    // caller's repeated DCS, as after NO CARRIER.
+    softwareFlow(false);
+    const std::uint8_t stop = ' ';
+    putBytes(&stop, 1);
+    armTimeout(faxtime::kResponseTicks);
+    return gotoState(R::C1StopListening, false);
+  }
   if (contains(l, "CONNECT")) {
     trainCheck_.reset();
     dle_ = false;
@@ -157,9 +179,20 @@ void TKvReceiveFax::c1TrainConnect(FaxEvent ev) {
     softwareFlow(false);
     c1_.finalFrame = false;
     sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-    armTimeout(faxtime::kPostPageTicks);
+    armTimeout(faxtime::kT4Ticks);
     gotoState(R::C1WaitDCS, false);
   }
+}
+
+void TKvReceiveFax::c1StopListening(FaxEvent ev) {
+  if (!takeLine(ev, true)) return;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  // The modem's answer to the abort (OK, or NO CARRIER from the stopped reception).
+  if (line_.empty()) return;
+  c1_.finalFrame = false;
+  sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+  armTimeout(faxtime::kT4Ticks);
+  gotoState(R::C1WaitDCS, false);
 }
 
 void TKvReceiveFax::c1SendFTT(FaxEvent ev) {

@@ -35,6 +35,7 @@ const TKvReceiveFax::StateInfo TKvReceiveFax::kStates[] = {
     {R::C1RetryFTH, "C1RetryFTH", false, &M::c1RetryFTH},
     {R::C1TrainConnect, "C1TrainConnect", true, &M::c1TrainConnect},
     {R::C1Training, "C1Training", false, &M::c1Training},
+    {R::C1StopListening, "C1StopListening", true, &M::c1StopListening},
     {R::C1SendFTT, "C1SendFTT", true, &M::c1SendFTT},
     {R::C1TrainEnd, "C1TrainEnd", true, &M::c1TrainEnd},
     {R::C1SendCFR, "C1SendCFR", true, &M::c1SendCFR},
@@ -121,9 +122,14 @@ void TKvReceiveFax::fail(Result code) {
 }
 
 bool TKvReceiveFax::takeLine(FaxEvent ev, bool fcErrorIsCarrier) {
+  noteFrameStart(c1_);
   if (gotFrame_) {
     Result r = handleFrame(c1_, frame_, state_ == R::C1WaitDCN);
     if (r < 0) fail(r);
+    return false;
+  }
+  if (ev != FaxEvent::Timeout && damagedFrame(c1_)) {
+    c1DamagedFrame();
     return false;
   }
   if (ev != FaxEvent::Timeout && contains(line_, "ERROR") &&

@@ -31,6 +31,7 @@ enum class ReceiveState : std::uint8_t {
   C1RetryFTH = 14,
   C1TrainConnect = 15,
   C1Training = 16,
+  C1StopListening = 17,
   C1SendFTT = 18,
   C1TrainEnd = 19,
   C1SendCFR = 20,
@@ -139,6 +140,8 @@ class TKvReceiveFax : public TKvAbstractFax {
   void c1WaitDCN(FaxEvent ev);
   void c1Hangup(FaxEvent ev);
   void c1ListenHighSpeed(bool page);
+  void c1DamagedFrame();
+  void c1StopListening(FaxEvent ev);
   void c1SendFrame(std::uint8_t fcf, bool final, const std::vector<std::uint8_t> &info = {});
 
   // Class 2 and 2.0 states (receive_class2.cpp when those classes are carried). Until then
@@ -150,7 +153,8 @@ class TKvReceiveFax : public TKvAbstractFax {
 
   std::atomic<ReceiveState> state_{ReceiveState::NewCall};
   Class1Negotiation c1_;
-  int attempts_ = 0;  // DIS sent again without an answer
+  int attempts_ = 0;                       // DIS sent again without an answer
+  SessionClock::Clock::time_point t1End_;  // T1: the caller has until then to identify itself
   int rings_ = 0;
   int pageStatus_ = 3;
   int pages_ = 0;

@@ -30,6 +30,19 @@ void TKvSendFax::c1Retrain() {
   gotoState(S::C1SendDCS, false);
 }
 
+void TKvSendFax::c1DamagedFrame() {
+  if (c1_.damagedFrames > faxtime::kMaxDamagedFrames) return fail(ecFaxBadModemResult);
+  if (state_ == S::C1WaitCFR) {
+    // The answer to our DCS and training was lost: send them again, as after no answer.
+    c1_.finalFrame = false;
+    delayMs(faxtime::kTurnaround);
+    sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+    return gotoState(S::C1SendDCS, false);
+  }
+  // The far end repeats its frames (DIS, or the reply to a post-page message): listen again.
+  sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+}
+
 void TKvSendFax::c1RepeatTransmitCommand() {
   // A modem still receiving takes the first byte of a command as the end of that reception
   // and answers OK; the rest of the command is lost. Say it again, a few times at most.
@@ -178,7 +191,8 @@ void TKvSendFax::c1PageConnect(FaxEvent ev) {
   const std::string &l = line_;
   if (ev == FaxEvent::Timeout) return fail(ecTimeout);
   if (contains(l, "CONNECT")) {
-    armTimeout(std::max<std::int32_t>(1, std::int32_t(faxtime::kFirstByteTicks * delayScale())));
+    modemText_.clear();
+    port_->armTimeout(clock_.lineTicks(faxtime::kFirstByteTicks));
     // Look at once: a modem's XON often comes in the same read as its CONNECT.
     gotoState(S::WaitXon);
   }
@@ -188,6 +202,8 @@ void TKvSendFax::c1PageSent(FaxEvent ev) {
   if (!takeLine(ev)) return;
   const std::string &l = line_;
   if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  // The line dropped while the page went out.
+  if (contains(l, "NO CARRIER")) return fail(ecFaxNoCarrier);
   if (contains(l, "OK")) {
     attempts_ = 0;
     setProgress(fpSendEop);
@@ -216,7 +232,7 @@ void TKvSendFax::c1PpmSent(FaxEvent ev) {
     delayMs(faxtime::kTurnaround);
     c1_.finalFrame = false;
     sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-    armTimeout(faxtime::kPostPageTicks);
+    armTimeout(faxtime::kT4Ticks);
     gotoState(S::C1WaitPPR, false);
   }
 }
@@ -230,7 +246,8 @@ void TKvSendFax::c1WaitPPR(FaxEvent ev) {
     putBytes(&blank, 1);
     return gotoState(S::C1PostPage);
   }
-  if (contains(l, "CONNECT")) return;
+  // T4 bounds the wait for the reply to start; a reply that has started is read to its end.
+  if (contains(l, "CONNECT")) return armTimeout(faxtime::kFrameTicks);
   if (contains(l, "ERROR")) return gotoState(S::C1PostPage);
   if (!contains(l, "OK")) return;
   if (!c1_.finalFrame) {

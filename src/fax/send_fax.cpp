@@ -152,12 +152,17 @@ void TKvSendFax::fail(Result code) {
 }
 
 bool TKvSendFax::takeLine(FaxEvent ev, bool errorEnds) {
+  noteFrameStart(c1_);
   if (gotFrame_) {
     Result r = handleFrame(c1_, frame_, false);
     if (r < 0) fail(r);
     return false;
   }
   if (contains(line_, "CONNECT")) repeats_ = 0;
+  if (errorEnds && ev != FaxEvent::Timeout && damagedFrame(c1_)) {
+    c1DamagedFrame();
+    return false;
+  }
   if (errorEnds && ev != FaxEvent::Timeout && contains(line_, "ERROR")) {
     fail(ecFaxBadModemResult);
     return false;
@@ -442,13 +447,32 @@ void TKvSendFax::stateRedialWait(FaxEvent ev) {
 
 void TKvSendFax::stateWaitXon(FaxEvent ev) {
   bool go = ev == FaxEvent::Timeout;
-  for (int c; (c = port_->getChar()) >= 0;)
-    if (c == 0x11) go = true;
+  if (carrierLost(&go)) return failCarrierLost();
   if (go) gotoState(S::PageReady);
+}
+
+bool TKvSendFax::carrierLost(bool *xon) {
+  for (int c; (c = port_->getChar()) >= 0;) {
+    if (c == 0x11 && xon) *xon = true;
+    modemText_.push_back(char(c));
+    if (modemText_.size() > 32) modemText_.erase(0, modemText_.size() - 32);
+    if (modemText_.find("NO CARRIER") != std::string::npos) {
+      modemText_.clear();
+      return true;
+    }
+  }
+  return false;
+}
+
+void TKvSendFax::failCarrierLost() {
+  // The page still queued would reach the modem as commands: drop it.
+  port_->flushOut();
+  fail(ecFaxNoCarrier);
 }
 
 void TKvSendFax::statePageReady(FaxEvent ev) {
   if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (carrierLost()) return failCarrierLost();
   if (port_->outFree() < kBlock) {
     port_->armOutFree(kBlock);
     armTimeout(faxtime::kPageDataTicks);
@@ -493,6 +517,7 @@ void TKvSendFax::stateCoverOpen(FaxEvent) {
 
 void TKvSendFax::stateCoverText(FaxEvent ev) {
   if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (carrierLost()) return failCarrierLost();
   armTimeout(faxtime::kPageDataTicks);
   while (port_->outFree() > kBlock) {
     std::string line;
@@ -524,9 +549,7 @@ void TKvSendFax::statePageStart(FaxEvent) {
 
 void TKvSendFax::statePageData(FaxEvent ev) {
   if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  // Bytes the modem sends during page data mean nothing to us.
-  while (port_->getChar() >= 0) {
-  }
+  if (carrierLost()) return failCarrierLost();
   armTimeout(faxtime::kPageDataTicks);
   std::vector<std::uint8_t> block(kBlock);
   for (int n = 0; n < MaxSendCount; ++n) {
@@ -570,6 +593,7 @@ void TKvSendFax::statePageData(FaxEvent ev) {
 
 void TKvSendFax::statePageFlush(FaxEvent ev) {
   if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  // Input is left alone here: the modem's reply to the page (OK or NO CARRIER) is read next.
   if (port_->outUsed() > 0) {
     port_->armOutUsed(0);
     armTimeout(faxtime::kPageDataTicks);
@@ -587,7 +611,7 @@ void TKvSendFax::statePageFlush(FaxEvent ev) {
 std::int32_t TKvSendFax::pageLineTicksLeft() const {
   const int bps = lineRate_;
   if (bps <= 0) return 0;
-  const double lineMs = double(bytesSent_) * 8000.0 / bps * delayScale();
+  const double lineMs = clock_.realMs(double(bytesSent_) * 8000.0 / bps);
   const double spentMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - pageStarted_)
           .count();

@@ -157,6 +157,10 @@ class TKvSendFax : public TKvAbstractFax {
   void stateError(FaxEvent);
   void stateFinal(FaxEvent) {}
   void busyHandling();
+  // Reads what the modem sent while page data goes out: nothing is expected but XON/XOFF and
+  // the report that the line has dropped. True on that report (and *xon when XON came).
+  bool carrierLost(bool *xon = nullptr);
+  void failCarrierLost();
   std::int32_t pageLineTicksLeft() const;
 
   // Class 1 states (send_class1.cpp).
@@ -179,6 +183,7 @@ class TKvSendFax : public TKvAbstractFax {
   void c1Hangup(FaxEvent ev);
   void c1Retrain();
   void c1RepeatTransmitCommand();
+  void c1DamagedFrame();
 
   // Class 2 and 2.0 states (send_class2.cpp when those classes are carried). Until then their
   // sessions are refused before the first state, and reaching one ends the fax.
@@ -224,6 +229,7 @@ class TKvSendFax : public TKvAbstractFax {
   std::chrono::steady_clock::time_point lastStatus_;
   std::chrono::steady_clock::time_point pageStarted_;  // for the line time of a page
   int statusEvery_ = 0;
+  std::string modemText_;  // the last bytes the modem sent during page data
 };
 
 // Rows of a text rendered in the built-in fax font: charRows high per character row (16 for

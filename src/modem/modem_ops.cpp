@@ -1,10 +1,15 @@
 #include "modem/modem_ops.h"
 
-#include <cctype>
+#include <sys/stat.h>
 
-#include "comm/com_port.h"
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
 #include "base/error_text.h"
 #include "base/exceptions.h"
+#include "comm/com_port.h"
+#include "comm/device_layer.h"
 #include "fax/send_fax.h"
 #include "modem/port_options.h"
 
@@ -32,29 +37,52 @@ void closeQuietly(TKvCustomComPort &port) {
 
 bool OpenComPortWithMessage(TKvCustomComPort &port, std::string &message) {
   message.clear();
-  const std::string num = std::to_string(port.ComNumber());
+  // The port by its number (when it has one) and always by its device, which is what a user
+  // with a USB modem knows it by.
+  const std::string device =
+      port.DevicePath().empty() ? PortDeviceName(port.ComNumber()) : port.DevicePath();
+  const std::string where =
+      port.DevicePath().empty() ? "Com" + std::to_string(port.ComNumber()) + ", " + device : device;
+  auto unable = [&](const std::string &reason) {
+    message = "Unable to open the specified communications port ( " + where + " )\r" +
+              "Error message: " + reason;
+  };
   try {
     port.SetOpen(true);
     return true;
   } catch (const EKvException &e) {
     if (e.ErrorCode == ecAlreadyOpen || e.ErrorCode == ecHardware) {
-      message = "The communications port is in use ( Com " + num + " )\r\r" +
-                "Please make sure that all communication " +
+      message = "The communications port is in use ( " + where + " )\r\r" +
+                "Another program holds it. Please make sure that all communication " +
                 "programs (internet, AOL, etc) are closed, and then try " + "again.";
     } else if (e.ErrorCode == ecBadId) {
-      message = "Unable to open the specified communications port ( Com" + num + " )";
+      std::string problem = DeviceProblem(device);
+      unable(problem.empty() ? device + " is not a serial device" : problem);
     } else {
       std::string text = e.ErrorCode ? messageForCode(e.ErrorCode) : e.message();
       if (text.empty()) text = e.message();
       if (text.empty()) text = "Unknown error";
-      message = "Unable to open the specified communications port ( Com" + num + " )\r" +
-                "Error message: " + text;
+      unable(text);
     }
   } catch (const std::exception &e) {
-    message = "Unable to open the specified communications port( Com" + num + " )\r" +
-              "Error message: " + e.what();
+    // A text that names the device already says why (no permission, and what to do).
+    const std::string what = e.what();
+    std::string problem = DeviceProblem(device);
+    unable(what.find(device) != std::string::npos || problem.empty() ? what : problem);
   }
   return false;
+}
+
+std::string DeviceProblem(const std::string &device) {
+  struct stat st {};
+  if (stat(device.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR)
+      return "there is no device " + device + " (is the modem plugged in, and the name right?)";
+    return device + ": " + std::strerror(errno);
+  }
+  if (S_ISDIR(st.st_mode)) return device + " is a directory, not a serial device";
+  if (!S_ISCHR(st.st_mode)) return device + " is not a serial device";
+  return {};
 }
 
 bool SendModemString(TKvCustomComPort &port, std::string &command) {

@@ -14,6 +14,9 @@ class TKvSendFax;
 // Opens the port. True on success with an empty message; otherwise false and the text to
 // show the user.
 bool OpenComPortWithMessage(TKvCustomComPort &port, std::string &message);
+// What is wrong with a device path as a serial port (missing, a directory, not a character
+// device), naming it; empty when it is a character device.
+std::string DeviceProblem(const std::string &device);
 
 // Sends `command` + CR (with "AT" put in front when it holds no "AT" in any case; the caller's
 // string changes too) and waits about 2 s for "OK" in any case.

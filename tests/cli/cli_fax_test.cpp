@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "../fax/modem_scripts.h"
-#include "cli/command.h"
 #include "base/error_text.h"
+#include "cli/command.h"
 #include "fax/fax_session.h"
 #include "fax/t30.h"
 #include "faximage/apf_file.h"
@@ -29,13 +29,12 @@ struct ToolRun {
 
 class CliFax : public testing::Test {
  protected:
-  ~CliFax() override { setFaxDelayScale(1.0); }
-
   // Runs the tool in-process on a port to the scripted modem; the session's delays run 50
   // times faster, as --speed allows.
-  ToolRun run(const std::string &script, std::vector<std::string> args) {
+  ToolRun run(const std::string &script, std::vector<std::string> args, bool class1 = true) {
     ScriptModem modem(ModemScript::parse(script));
-    args.insert(args.begin() + 1, {"--device", modem.path(), "--class", "1", "--speed", "50"});
+    args.insert(args.begin() + 1, {"--device", modem.path(), "--speed", "50"});
+    if (class1) args.insert(args.begin() + 1, {"--class", "1"});
     std::ostringstream out, err;
     Context ctx{out, err};
     int code = runTool(args, ctx);
@@ -116,6 +115,46 @@ TEST_F(CliFax, NoHistoryWithoutTheOptionAndAClearErrorForAnUnwritableFile) {
   EXPECT_EQ(r.code, exitFailed);
   EXPECT_NE(r.err.find("cannot write the history file"), std::string::npos) << r.err;
   EXPECT_TRUE(r.report.ok()) << r.report.describe();
+}
+
+TEST_F(CliFax, PortsThatCannotBeOpenedAreNamedWithTheReason) {
+  const std::string file = dir.file("plain"), folder = dir.file("folder");
+  test::writeFile(file, "not a modem");
+  fs::create_directory(folder);
+  struct Case {
+    std::string device, reason;
+  } cases[] = {{dir.file("ttyUSB7"), "there is no device " + dir.file("ttyUSB7")},
+               {file, file + " is not a serial device"},
+               {"/dev/null", "/dev/null is not a serial device"},
+               {folder, folder + " is a directory, not a serial device"}};
+  for (const auto &c : cases) {
+    std::ostringstream out, err;
+    Context ctx{out, err};
+    std::vector<std::string> args{"receive", "--device", c.device, "--dir", dir.file("in"),
+                                  "--once"};
+    int code = runTool(args, ctx);
+    EXPECT_EQ(code, exitFailed) << c.device;
+    EXPECT_NE(err.str().find("( " + c.device + " )\nError message: " + c.reason), std::string::npos)
+        << err.str();
+  }
+}
+
+TEST_F(CliFax, AModemThatCannotBeUsedIsExplained) {
+  const std::string init = "> ATE0Q0V1X4S0=0S2=43\n";
+  struct Case {
+    std::string script, says;
+  } cases[] = {
+      {init + "< ERROR\n> ATE0Q0V1X4S0=0S2=43\n< ERROR\n",
+       "answered ATE0Q0V1X4S0=0S2=43 with ERROR"},
+      {init + "< OK\n> AT+FCLASS=?\n< OK\n", "names no fax class"},
+      {"mute\n", "did not answer ATE0Q0V1X4S0=0S2=43"},
+  };
+  for (const auto &c : cases) {
+    ToolRun r = run(c.script, {"receive", "--dir", dir.file("in"), "--once"}, false);
+    EXPECT_EQ(r.code, exitFailed);
+    EXPECT_NE(r.err.find("Error: " + errorText(ecFaxBadModemResult)), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

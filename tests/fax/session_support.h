@@ -125,12 +125,9 @@ class SessionRig {
  public:
   SessionRig() {
     MainThread::install(&mt_);
-    setFaxDelayScale(0.02);
+    clock.lineSpeed = 50;
   }
-  ~SessionRig() {
-    setFaxDelayScale(1.0);
-    MainThread::install(nullptr);
-  }
+  ~SessionRig() { MainThread::install(nullptr); }
 
   // Runs `start` (BeginTransmit or BeginReceive) with the fax on a port to the scripted modem
   // and serves the main thread until the finish event or `limit`.
@@ -152,6 +149,7 @@ class SessionRig {
     } else {
       fax.SetComPort(&cp);
     }
+    fax.SetClock(clock);
     fax.OnFaxFinish = [&](TKvAbstractFax &, Result code) {
       out.finished = true;
       out.code = code;
@@ -189,6 +187,8 @@ class SessionRig {
   // When set, the session runs on a WatchedPort and Outcome::events holds what it did; the
   // function gives the machine state at each event (read on the session's own thread).
   std::function<int()> watchState;
+  // The session's clock: its delays run 50 times faster than on a real line.
+  SessionClock clock;
   // When set, the port's dispatch log is kept during the session and written to this file.
   std::string dispatchLog;
 

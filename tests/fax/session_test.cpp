@@ -443,7 +443,7 @@ class SendPort : public SendSession {
   SendPort() {
     rig.watchState = [this] { return fax.State(); };
     // Long enough that the 9-tick settle before a rate switch stands out from everything else.
-    setFaxDelayScale(0.1);
+    rig.clock.lineSpeed = 10;
   }
   static constexpr double kSettleMs = faxtime::kBaudSwitchTicks * kTickMs * 0.1;
 };
@@ -913,6 +913,115 @@ TEST_F(ReceivePort, CallsRunAtNormalBaudAndTheWaitAtInitBaudInBetween) {
                                     {"ATH", 38400},
                                     {"AT+FCLASS=1", 9600}}))  // after the broken one
       << o.report.describe();
+}
+
+// --- Damaged, late and missing frames; silent modems; dropped lines ------------------------------
+
+const std::string kCfr = "> AT+FRH=3\n< CONNECT\n<data " + frameHex(0x84, true) + "\n< OK\n";
+const std::string kDcs9600 = frameHex(0x83, true, {0x00, 0x06, 0xF8, 0x00});
+// The caller's DCS as the answering side reads it, after the modem's CONNECT.
+const std::string kDcsFrame = "< CONNECT\n<data " + kDcs9600 + "\n< OK\n";
+const std::string kTraining = "> AT+FRM=96\n< CONNECT\n<data " + zerosHex(200) + "\n< NO CARRIER\n";
+const std::string kAnswered = "< RING\n< RING\n> ATA\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n";
+
+int countFrames(const ScriptReport &r, std::uint8_t fcf) {
+  int n = 0;
+  for (const auto &d : r.data) n += d.size() > 2 && static_cast<unsigned char>(d[2]) == fcf;
+  return n;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+TEST_F(SendSession, DamagedAnswerToTrainingSendsDcsAndTrainingAgain) {
+  makeApf(fax.FaxFile, 1, false);
+  // negotiation() up to the training, then the CFR arrives damaged (CONNECT, then ERROR).
+  std::string upToTraining = negotiation();
+  upToTraining.resize(upToTraining.size() - kCfr.size());
+  std::string again =
+      "> AT+FRH=3\n< CONNECT\n< ERROR\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
+      "> AT+FTM=96\n< CONNECT\n>data\n< OK\n";
+  Outcome o = send(kSendInit + upToTraining + again + kCfr + pageAndEnd(true));
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(countFrames(o.report, 0x83), 2);  // DCS twice
+}
+
+TEST_F(SendSession, LateReplyToThePostPageMessageIsReadToItsEnd) {
+  makeApf(fax.FaxFile, 1, false);
+  // The reply starts 2.8 s after AT+FRH=3 (inside T4) and ends 1.2 s later (past it).
+  std::string page =
+      "> AT+FTM=96\n< CONNECT\n>data\n< OK\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
+      "> AT+FRH=3\nwait 2800\n< CONNECT\nwait 1200\n<data FF 13 8C 00 00\n< OK\n"
+      "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> ATH\n< OK\n";
+  Outcome o = send(kSendInit + negotiation() + page);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+}
+
+TEST_F(SendSession, CarrierLostMidPageEndsTheFaxAtOnce) {
+  // A long page: the drop comes while it is still going out.
+  writeApf(fax.FaxFile, 1, false, 4000, [](std::vector<std::uint8_t> &line, int, int y) {
+    for (int x = 0; x < 216; x += 7) line[std::size_t(x)] = std::uint8_t(y * 31 + x);
+  });
+  auto start = std::chrono::steady_clock::now();
+  Outcome o =
+      send(kSendInit + negotiation() + "> AT+FTM=96\n< CONNECT\nwait 30\n< NO CARRIER\nmute\n");
+  EXPECT_EQ(o.code, ecFaxNoCarrier) << o.report.describe();
+  EXPECT_LT(secondsSince(start), 5.0);
+  EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
+}
+
+TEST_F(ReceiveSession, DamagedDcsIsWaitedForAgain) {
+  std::string script = kReceiveInit + kAnswered + "> AT+FRH=3\n< CONNECT\n< ERROR\n> AT+FRH=3\n" +
+                       kDcsFrame + kTraining + onePageToTheEnd("00 80 B2 59 01 00");
+  Outcome o = receive(script);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(o.logs, (std::vector<int>{lcReceiveStart, lcReceiveOk}));
+}
+
+TEST_F(ReceiveSession, DamagedFramesWithoutEndGiveUp) {
+  std::string damaged = "> AT+FRH=3\n< CONNECT\n< ERROR\n";
+  std::string script = kReceiveInit + kAnswered + damaged + damaged + damaged + damaged + "mute\n";
+  Outcome o = receive(script);
+  EXPECT_EQ(o.code, ecFaxBadModemResult) << o.report.describe();
+}
+
+TEST_F(ReceiveSession, DcsStartingLateIsReadToItsEnd) {
+  // A real modem: CONNECT 2.82 s after AT+FRH=3, the frame's OK at 3.99 s.
+  std::string script = kReceiveInit + kAnswered +
+                       "> AT+FRH=3\nwait 2800\n< CONNECT\nwait 1200\n<data " + kDcs9600 +
+                       "\n< OK\n" + kTraining + onePageToTheEnd("00 80 B2 59 01 00");
+  Outcome o = receive(script);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+}
+
+TEST_F(ReceiveSession, SilentTrainingReceptionIsStoppedToHearTheRepeatedDcs) {
+  rig.clock.timeoutSpeed = 4;  // T2 of 6 s takes 1.5 s
+  std::string script = kReceiveInit + kAnswered + "> AT+FRH=3\n" + kDcsFrame +
+                       "> AT+FRM=96\n>raw \\x20\n< OK\n> AT+FRH=3\n" + kDcsFrame + kTraining +
+                       onePageToTheEnd("00 80 B2 59 01 00");
+  Outcome o = receive(script);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+}
+
+TEST_F(ReceiveSession, SilentCallerIsGivenT1BeforeTheHangUp) {
+  rig.clock.timeoutSpeed = 10;  // T1 of 35 s takes 3.5 s, T4 0.3 s
+  std::string script = kReceiveInit + kAnswered + "> AT+FRH=3\n";
+  for (int i = 0; i < 30; ++i)
+    script += "> AT\n< OK\n> AT+FTH=3\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n> AT+FRH=3\n";
+  auto start = std::chrono::steady_clock::now();
+  Outcome o = receive(script);
+  const double took = secondsSince(start);
+  EXPECT_EQ(o.code, ecTimeout);
+  EXPECT_GE(took, 3.5);
+  EXPECT_LT(took, 6.0);
+  // DIS went out again and again, not just four times.
+  EXPECT_GT(countFrames(o.report, 0x80), 6) << o.report.describe();
 }
 
 }  // namespace
