@@ -114,7 +114,7 @@ void TKvAbstractFax::noteFrameStart(Class1Negotiation &c1) {
     return;
   }
   const bool listening = lastCommand_ == "AT+FRH=3" || lastCommand_.compare(0, 3, "ATD") == 0;
-  if (line_.find("CONNECT") != std::string::npos && listening) c1.frameStarted = true;
+  if (line_.find("CONNECT") != std::string::npos) c1.frameStarted = listening;
   if (line_.find("OK") != std::string::npos) c1.frameStarted = false;
 }
 

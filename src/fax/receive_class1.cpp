@@ -78,7 +78,7 @@ void TKvReceiveFax::c1RetryFTH(FaxEvent) {
 }
 
 void TKvReceiveFax::c1ClosePage(FaxEvent) {
-  Result r = file_.closePage(PartnerID());
+  Result r = file_.closePage(storedId());
   if (r < 0) return fail(r);
   sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
   setProgress(fpCheckMorePages);
@@ -327,8 +327,8 @@ void TKvReceiveFax::c1WaitDCN(FaxEvent ev) {
 void TKvReceiveFax::c1Hangup(FaxEvent ev) {
   if (!takeLine(ev)) return;
   const std::string &l = line_;
+  // (A Class 1 modem sends no hang-up report: the progress stays at the hang-up wait.)
   if (ev == FaxEvent::Timeout || contains(l, "OK")) {
-    setProgress(fpGotHangup);
     gotoState(R::EndOfCall);
   }
 }

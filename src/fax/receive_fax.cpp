@@ -140,6 +140,14 @@ bool TKvReceiveFax::takeLine(FaxEvent ev, bool fcErrorIsCarrier) {
   return true;
 }
 
+std::string TKvReceiveFax::storedId() const {
+  // The id arrives padded to 20 characters; the file keeps the id itself.
+  std::string id = PartnerID();
+  id.erase(0, id.find_first_not_of(' '));
+  id.erase(id.find_last_not_of(' ') + 1);
+  return id;
+}
+
 Result TKvReceiveFax::createFile() {
   file_.close();
   pageNumber_ = 1;
@@ -150,7 +158,7 @@ Result TKvReceiveFax::createFile() {
   if (sendToMain([this, box] { *box = FaxName(); })) name = *box;
   if (name.empty()) return ecNoFilename;
   FaxFile = name;
-  return file_.create(name, PartnerID());
+  return file_.create(name, storedId());
 }
 
 Result TKvReceiveFax::flushBuffer() {
@@ -287,7 +295,7 @@ void TKvReceiveFax::stateEndOfCall(FaxEvent) {
 void TKvReceiveFax::stateError(FaxEvent) {
   if (file_.isOpen()) {
     flushBuffer();
-    file_.closePage(PartnerID());
+    file_.closePage(storedId());
     file_.close();
     reportLog(lcReceiveFail);
   }

@@ -149,6 +149,7 @@ class TKvReceiveFax : public TKvAbstractFax {
   void classNotCarried(FaxEvent);
 
   Result createFile();
+  std::string storedId() const;
   Result flushBuffer();
 
   std::atomic<ReceiveState> state_{ReceiveState::NewCall};

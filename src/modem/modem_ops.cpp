@@ -41,19 +41,19 @@ bool OpenComPortWithMessage(TKvCustomComPort &port, std::string &message) {
   // with a USB modem knows it by.
   const std::string device =
       port.DevicePath().empty() ? PortDeviceName(port.ComNumber()) : port.DevicePath();
-  const std::string where =
-      port.DevicePath().empty() ? "Com" + std::to_string(port.ComNumber()) + ", " + device : device;
+  const int n = port.ComNumber();
   auto unable = [&](const std::string &reason) {
-    message = "Unable to open the specified communications port ( " + where + " )\r" +
-              "Error message: " + reason;
+    message = "Unable to open the specified communications port ( " +
+              (n ? "Com" + std::to_string(n) : device) + " )\r" + "Error message: " + reason;
   };
   try {
     port.SetOpen(true);
     return true;
   } catch (const EKvException &e) {
     if (e.ErrorCode == ecAlreadyOpen || e.ErrorCode == ecHardware) {
-      message = "The communications port is in use ( " + where + " )\r\r" +
-                "Another program holds it. Please make sure that all communication " +
+      message = "The communications port is in use ( " + (n ? "Com " + std::to_string(n) : device) +
+                " )\r\r" + "Another program holds " + device +
+                ". Please make sure that all communication " +
                 "programs (internet, AOL, etc) are closed, and then try " + "again.";
     } else if (e.ErrorCode == ecBadId) {
       std::string problem = DeviceProblem(device);

@@ -259,6 +259,9 @@ TEST_F(FaxLineMore, LineDroppedMidPageFailsBothSides) {
   EXPECT_EQ(tx->exitCode(), 1) << tx->output() << line.log();
   EXPECT_EQ(tx->output().find("Sent"), std::string::npos) << tx->output();
   EXPECT_NE(tx->output().find("Error: "), std::string::npos) << tx->output();
+  // The sender hears the modem's NO CARRIER and stops at once, not after the page time-out.
+  EXPECT_NE(tx->output().find("Error: " + errorText(ecFaxNoCarrier)), std::string::npos)
+      << tx->output() << line.log();
   EXPECT_EQ(rx->exitCode(), 1) << rx->output() << line.log();
   EXPECT_NE(rx->output().find("Error: "), std::string::npos) << rx->output();
   // The receiver names what it kept: that file must be a readable fax holding the part of

@@ -672,6 +672,7 @@ TEST_F(ReceiveSession, PagesLandInTheNextFreeFile) {
   ApfReader r;
   ASSERT_EQ(r.open((dir.path / "FAX0002.APF").string()), ecOK);
   EXPECT_EQ(r.header().pageCount, 2);
+  EXPECT_EQ(r.header().senderId, "CALLER 7");  // without the padding of the frame
   ApfPageLocation loc;
   ASSERT_EQ(r.locatePage(1, loc), ecOK);
   EXPECT_EQ(loc.header.imageLength, 9u);  // DLE DLE came in as one DLE

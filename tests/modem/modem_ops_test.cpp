@@ -47,7 +47,10 @@ TEST_F(ModemOps, OpeningMessagesNameThePort) {
   cp.SetDevicePath("/nonexistent/ttyKV2");
   std::string msg;
   EXPECT_FALSE(OpenComPortWithMessage(cp, msg));
-  EXPECT_EQ(msg, "Unable to open the specified communications port ( Com2 )");
+  EXPECT_EQ(msg.substr(0, 57), "Unable to open the specified communications port ( Com2 )");
+  // ... and then which device, and why.
+  EXPECT_NE(msg.find("\rError message: there is no device /nonexistent/ttyKV2"), std::string::npos)
+      << msg;
 
   ScriptModem modem(ModemScript::parse("mute 500\n"));
   TKvComPort first, second;
@@ -57,6 +60,7 @@ TEST_F(ModemOps, OpeningMessagesNameThePort) {
   ASSERT_TRUE(OpenComPortWithMessage(first, msg)) << msg;
   EXPECT_FALSE(OpenComPortWithMessage(second, msg));
   EXPECT_EQ(msg.substr(0, 45), "The communications port is in use ( Com 2 )\r\r");
+  EXPECT_NE(msg.find("Another program holds " + modem.path()), std::string::npos) << msg;
   first.SetOpen(false);
   EXPECT_TRUE(OpenComPortWithMessage(second, msg)) << msg;  // usable again once closed
   second.SetOpen(false);
