@@ -107,4 +107,14 @@ std::string Process::output() const {
   return ss.str();
 }
 
+bool Process::waitForOutput(const std::string &text, std::chrono::milliseconds limit) {
+  auto until = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < until) {
+    if (output().find(text) != std::string::npos) return true;
+    if (!running()) return output().find(text) != std::string::npos;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
 }  // namespace kv::test

@@ -32,6 +32,9 @@ class Process {
   // memory (kB); -1 when they cannot be read.
   double cpuSeconds() const;
   long residentKb() const;
+  // Waits until `text` appears in the output, at most `limit`; false when it did not (or the
+  // program ended without writing it).
+  bool waitForOutput(const std::string &text, std::chrono::milliseconds limit);
 
  private:
   pid_t pid_ = -1;

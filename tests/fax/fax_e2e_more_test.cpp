@@ -94,13 +94,11 @@ class FaxLineMore : public ::testing::Test {
     return std::make_unique<Process>(a, work.path() + "/receive.log");
   }
   static bool waitFor(Process &p, const std::string &text, std::chrono::milliseconds limit) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < until) {
-      if (p.output().find(text) != std::string::npos) return true;
-      if (!p.running()) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    return p.waitForOutput(text, limit);
+  }
+  // The receiver is ready for a call once it says it waits for one.
+  static void waitUntilListening(Process &rx) {
+    ASSERT_TRUE(rx.waitForOutput("Waiting for incoming call", 30s)) << rx.output();
   }
   TempDir work;
 };
@@ -153,7 +151,7 @@ TEST_F(FaxLineMore, TwoCallsInARowAreStoredAsTwoFiles) {
   SimulatedLine line(o);
   std::string dir = work.path() + "/in";
   auto rx = receive(line.portB(), dir, {"--timeout", "150"});
-  std::this_thread::sleep_for(1s);
+  waitUntilListening(*rx);
   auto tx1 = send(line.portA(), first, {}, "send1");
   ASSERT_TRUE(tx1->wait(90s));
   EXPECT_EQ(tx1->exitCode(), 0) << tx1->output() << line.log();
@@ -204,7 +202,7 @@ TEST_F(FaxLineMore, AnswersOnTheThirdRing) {
   std::string dir = work.path() + "/in";
   std::string trace = work.path() + "/rx.trace";
   auto rx = receive(line.portB(), dir, {"--once", "--ring", "3", "--trace", trace});
-  std::this_thread::sleep_for(1s);
+  waitUntilListening(*rx);
   auto tx = send(line.portA(), apf);
   ASSERT_TRUE(tx->wait(90s));
   ASSERT_TRUE(rx->wait(30s));
@@ -229,7 +227,8 @@ TEST_F(FaxLineMore, CancelMidPageEndsWithTheCancelCodeAndFreesThePort) {
   auto tx = send(line.portA(), apf, {}, "send", 2);
   ASSERT_TRUE(waitFor(*tx, "Sending page data", 60s)) << tx->output() << line.log();
   std::this_thread::sleep_for(300ms);
-  ::kill(tx->pid(), SIGINT);
+  // A closed terminal (SIGHUP) cancels as Ctrl+C does: the call is ended and recorded.
+  ::kill(tx->pid(), SIGHUP);
   ASSERT_TRUE(tx->wait(30s)) << tx->output();
   EXPECT_EQ(tx->exitCode(), 1) << tx->output();
   EXPECT_NE(tx->output().find(errorText(ecCancelRequested)), std::string::npos) << tx->output();
@@ -252,7 +251,7 @@ TEST_F(FaxLineMore, LineDroppedMidPageFailsBothSides) {
   SimulatedLine line(o);
   std::string dir = work.path() + "/in";
   auto rx = receive(line.portB(), dir, {"--once"});
-  std::this_thread::sleep_for(1s);
+  waitUntilListening(*rx);
   auto tx = send(line.portA(), apf);
   ASSERT_TRUE(tx->wait(120s));
   ASSERT_TRUE(rx->wait(60s));

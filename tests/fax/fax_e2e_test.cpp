@@ -166,7 +166,7 @@ TEST_F(FaxLine, SendToItself) {
   SimulatedLine line(o);
   std::string dir = work.path() + "/in";
   auto rx = receive(line.portB(), dir);
-  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(rx->waitForOutput("Waiting for incoming call", 30s)) << rx->output();
   auto tx = send(line.portA(), apf);
   ASSERT_TRUE(tx->wait(90s));
   ASSERT_TRUE(rx->wait(30s));
@@ -213,7 +213,7 @@ TEST_F(FaxLine, EfaxToReceive) {
   SimulatedLine line(o);
   std::string dir = work.path() + "/in";
   auto rx = receive(line.portB(), dir, 4);
-  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(rx->waitForOutput("Waiting for incoming call", 30s)) << rx->output();
   std::vector<std::string> a{"efax", "-v", "ewinc", "-d", line.portA(),
                              "-o1",  "-h", " ",     "-t", "555"};
   a.insert(a.end(), pages.begin(), pages.end());
