@@ -7,6 +7,8 @@
 namespace kv {
 namespace {
 
+constexpr int kViewMargin = 8;
+
 bool isWordChar(QChar c) {
   return c.isLetterOrNumber() || c.isMark();
 }
@@ -17,6 +19,8 @@ bool isApostrophe(QChar c) {
 }  // namespace
 
 TRichEdit::TRichEdit(QWidget *parent) : QTextEdit(parent), doc_(new TRichDocument(this)) {
+  // A little white space around the text on screen; pages are drawn without it.
+  doc_->setDocumentMargin(kViewMargin);
   setDocument(doc_);
   setAcceptRichText(true);
   setTabChangesFocus(false);
@@ -83,7 +87,7 @@ void TRichEdit::SetPageLayout(const PageLayoutTw &page) {
 void TRichEdit::applyWrap() {
   if (wordWrap_) {
     setLineWrapMode(QTextEdit::FixedPixelWidth);
-    setLineWrapColumnOrWidth(static_cast<int>(doc_->TextWidthPixels()));
+    setLineWrapColumnOrWidth(static_cast<int>(doc_->TextWidthPixels()) + 2 * kViewMargin);
   } else {
     setLineWrapMode(QTextEdit::NoWrap);
   }

@@ -224,8 +224,10 @@ QString Reader::fontName(int number) const {
 
 QTextCharFormat Reader::charFormat(const CharState &c) const {
   QTextCharFormat f;
+  // Text in a font the table does not name is in the document's default font, named
+  // explicitly so that it reads back the same.
   const QString name = fontName(c.font);
-  if (!name.isEmpty()) f.setFontFamilies({name});
+  f.setFontFamilies({name.isEmpty() ? doc_.defaultFont().family() : name});
   f.setFontPointSize(std::clamp(c.halfPoints, 2, 3276) / 2.0);
   f.setFontWeight(c.bold ? QFont::Bold : QFont::Normal);
   f.setFontItalic(c.italic);
@@ -572,6 +574,15 @@ void Reader::word(const Token &t) {
     return;
   }
 
+  // Unicode characters count in every destination (font names included).
+  if (n == "uc") {
+    s.uc = has ? std::clamp(v, 0, 10) : 1;
+    return;
+  }
+  if (n == "u") {
+    if (has) emitUnicode(v);
+    return;
+  }
   if (s.dest == Dest::FontTable) {
     if (n == "f" && has) {
       fontBeingRead_ = v;
@@ -596,14 +607,6 @@ void Reader::word(const Token &t) {
     defaultFont_ = v;
     return;
   }
-  if (n == "uc") {
-    s.uc = has ? std::clamp(v, 0, 10) : 1;
-    return;
-  }
-  if (n == "u") {
-    if (has) emitUnicode(v);
-    return;
-  }
 
   // Text and breaks.
   if (n == "par" || n == "sect") {
@@ -626,6 +629,8 @@ void Reader::word(const Token &t) {
   }
   if (n == "cell" || n == "nestcell") {
     cellPending_ = true;
+    // A cell's paragraph that starts a new page takes its whole row there.
+    if (s.para.pageBreakBefore) pageBreakBefore_ = true;
     // A cell that stays empty still takes its column.
     if (!blockHasContent_ && pending_.isEmpty()) blockHasContent_ = true;
     return;

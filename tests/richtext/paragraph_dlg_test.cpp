@@ -6,7 +6,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 
+#include <QVBoxLayout>
+
+#include "richtext/format_bar.h"
+#include "richtext/merge_field.h"
 #include "richtext/paragraph_prop_dlg.h"
 #include "richtext/rich_edit.h"
 #include "richtext_support.h"
@@ -46,6 +51,27 @@ TEST_F(ParagraphDlg, ShowsTheCaretParagraphInEachUnit) {
   EXPECT_EQ(dlg.LeftIndent->text(), "1.27");
   EXPECT_EQ(dlg.SpaceBeforePts->text(), "12");
   EXPECT_EQ(dlg.LeftIndent->toolTip(), "Specify left indent for the paragraph in centimeters");
+  // For looking at the windows: KORVANE_RICHTEXT_SHOT=prefix saves the dialog and an editor
+  // with its formatting bar as the user sees them.
+  if (const char *shot = getenv("KORVANE_RICHTEXT_SHOT")) {
+    dlg.grab().save(QString(shot) + "-dialog.png");
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    TRichEdit *editor = new TRichEdit(&window);
+    auto *bar = new TFormatBar(editor, &window);
+    auto *extra = new QToolButton;
+    extra->setText("Page Break");
+    bar->AddButton(extra);
+    layout->addWidget(bar);
+    layout->addWidget(editor);
+    editor->LoadFromFile(test::corpusDir() + "fax_cover.lo.rtf");
+    editor->InsertMergeField(1, MergeFieldLabel(1));
+    editor->SetZoom(getenv("KORVANE_RICHTEXT_ZOOM") ? atoi(getenv("KORVANE_RICHTEXT_ZOOM")) : 100);
+    window.resize(860, 600);
+    window.show();
+    QTest::qWait(100);
+    window.grab().save(QString(shot) + "-editor.png");
+  }
 }
 
 TEST_F(ParagraphDlg, TypedValuesAreWrittenBackOnOk) {

@@ -27,8 +27,9 @@ inline QStringList normalisedLines(QString text) {
   text.replace(QChar(0x2028), QLatin1Char('\n'));
   text.replace(QChar(0x2029), QLatin1Char('\n'));
   text.replace(QLatin1Char('\r'), QString());
-  text.replace(QLatin1Char('\t'), QLatin1Char(' '));
-  text.replace(QChar(0xA0), QLatin1Char(' '));
+  // Tabs, no-break and the narrow spaces some writers use for runs of blanks.
+  for (QChar &c : text)
+    if (c != QLatin1Char('\n') && c.isSpace()) c = QLatin1Char(' ');
   QStringList out;
   static const QRegularExpression spaces(QStringLiteral(" +"));
   for (QString line : text.split(QLatin1Char('\n'))) {
