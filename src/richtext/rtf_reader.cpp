@@ -308,6 +308,9 @@ void Reader::emitChar(char16_t c) {
 // Tabs and line breaks inside the text; cell separators come through here too.
 void Reader::emitSpecial(char16_t c) {
   const GroupState &s = state();
+  if (s.dest != Dest::Text && s.dest != Dest::FieldResult) return;
+  if (s.ch.hidden) return;
+  if (s.dest == Dest::FieldResult && s.field >= 0 && fields_[s.field].mergeNumber > 0) return;
   if (!pending_.isEmpty() && !(pendingFormat_ == s.ch)) flushText();
   if (pending_.isEmpty()) pendingFormat_ = s.ch;
   pending_.append(QChar(c));
@@ -317,8 +320,15 @@ void Reader::emitSpecial(char16_t c) {
 void Reader::emitUnicode(std::int32_t n) {
   if (n < 0) n += 65536;
   if (n < 0 || n > 0xFFFF) n = 0xFFFD;
-  emitChar(static_cast<char16_t>(n));
-  skipFallback_ = state().uc;
+  const int uc = state().uc;
+  // Control characters are no text, and the document's own separators and object marks
+  // must not come from the file's text.
+  if (n == 0x2029) n = 0x2028;
+  if (n == '\t')
+    emitSpecial(u'\t');
+  else if (n >= 0x20 && n != 0x7F && n != 0xFFFC)
+    emitChar(static_cast<char16_t>(n));
+  skipFallback_ = uc;
 }
 
 void Reader::text(std::string_view bytes) {
@@ -333,7 +343,7 @@ void Reader::text(std::string_view bytes) {
       u = cp1252ToUnicode(b);
       if (u == 0) u = 0xFFFD;
     }
-    if (b < 0x20 && b != '\t') continue;  // control bytes are no text
+    if ((b < 0x20 && b != '\t') || b == 0x7F) continue;  // control bytes are no text
     if (b == '\t') {
       if (state().dest == Dest::Text || state().dest == Dest::FieldResult) emitSpecial(u'\t');
       continue;
