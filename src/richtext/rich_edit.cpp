@@ -1,13 +1,16 @@
 #include "richtext/rich_edit.h"
 
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextDocumentFragment>
 #include <algorithm>
 
 namespace kv {
 namespace {
 
 constexpr int kViewMargin = 8;
+constexpr const char *kRtfMime = "text/rtf";
 
 bool isWordChar(QChar c) {
   return c.isLetterOrNumber() || c.isMark();
@@ -105,8 +108,43 @@ void TRichEdit::SetZoom(int percent) {
   applyWrap();
 }
 
-void TRichEdit::resizeEvent(QResizeEvent *event) {
-  QTextEdit::resizeEvent(event);
+QMimeData *TRichEdit::createMimeDataFromSelection() const {
+  auto *data = new QMimeData;
+  const QTextCursor c = textCursor();
+  if (!c.hasSelection()) return data;
+  TRichDocument piece;
+  QTextCursor(&piece).insertFragment(c.selection());
+  data->setData(QString::fromLatin1(kRtfMime), piece.SaveRtf());
+  QString text = c.selection().toPlainText();
+  text.replace(QChar(0x2028), QLatin1Char('\n'));
+  data->setText(text);
+  return data;
+}
+
+bool TRichEdit::canInsertFromMimeData(const QMimeData *source) const {
+  return source->hasFormat(QString::fromLatin1(kRtfMime)) || source->hasText();
+}
+
+void TRichEdit::insertFromMimeData(const QMimeData *source) {
+  QTextCursor c = textCursor();
+  if (source->hasFormat(QString::fromLatin1(kRtfMime))) {
+    TRichDocument piece;
+    piece.SetLayoutDpi(doc_->LayoutDpi());
+    if (piece.LoadRtf(source->data(QString::fromLatin1(kRtfMime)))) {
+      QTextCursor all(&piece);
+      all.select(QTextCursor::Document);
+      c.insertFragment(all.selection());
+      setTextCursor(c);
+      return;
+    }
+  }
+  if (source->hasText()) {
+    // Plain text takes the format at the caret.
+    QString text = source->text();
+    text.remove(QLatin1Char('\r'));
+    c.insertText(text);
+    setTextCursor(c);
+  }
 }
 
 ParagraphProps TRichEdit::ParagraphAttributes() const {

@@ -103,7 +103,11 @@ class TRichEdit : public QTextEdit {
   void spellCheckRequested();
 
  protected:
-  void resizeEvent(QResizeEvent *event) override;
+  // The clipboard carries RTF (and plain text), so that formatting survives copying between
+  // editors and from and to other word processors.
+  QMimeData *createMimeDataFromSelection() const override;
+  bool canInsertFromMimeData(const QMimeData *source) const override;
+  void insertFromMimeData(const QMimeData *source) override;
 
  private:
   void applyWrap();

@@ -2,6 +2,8 @@
 // attributes at the caret, and pagination.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <QMimeData>
 #include <QTextBlock>
 
 #include "richtext/merge_field.h"
@@ -111,6 +113,28 @@ TEST_F(RichEdit, PagesBreakWhereTheDocumentAsks) {
     ASSERT_TRUE(edit.LoadRtf(c.rtf));
     EXPECT_EQ(edit.Document()->PageCount(200), c.pages);
   }
+}
+
+TEST_F(RichEdit, CopyAndPasteKeepFormattingThroughRtf) {
+  ASSERT_TRUE(edit.LoadRtf(R"({\rtf1\pard\li720 plain {\b bold} {\i italic}\par})"));
+  edit.selectAll();
+  edit.copy();
+  TRichEdit other;
+  other.paste();
+  EXPECT_EQ(test::formatRuns(*other.Document()), test::formatRuns(*edit.Document()));
+  EXPECT_EQ(other.ParagraphAttributes().leftIndent, 720);
+  // Plain text from elsewhere takes the format at the caret.
+  QTextCharFormat big;
+  big.setFontPointSize(20);
+  other.SetCaretAttributes(big);
+  auto *plain = new QMimeData;
+  plain->setText("typed\r\nin");
+  QApplication::clipboard()->setMimeData(plain);
+  other.Clear();
+  other.SetCaretAttributes(big);
+  other.paste();
+  EXPECT_EQ(other.Document()->toPlainText(), "typed\nin");
+  EXPECT_EQ(other.Document()->begin().begin().fragment().charFormat().fontPointSize(), 20);
 }
 
 TEST_F(RichEdit, EmptyMeansNoCharacters) {
