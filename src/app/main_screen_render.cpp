@@ -35,32 +35,35 @@ void TMainScreen::setupHiddenPanel() {
 }
 
 QString TMainScreen::CreateFaxFile() {
-  // Pointer, button bar and status line come back on every way out, a failure included.
-  struct Restore {
-    TMainScreen *w;
-    BusyCursor busy;
-    ~Restore() {
-      w->ButtonBar->setEnabled(true);
-      ShowStatus(QString());
-    }
-  } restore{this, {}};
-  ButtonBar->setEnabled(false);
-  ShowStatus(QStringLiteral("Creating fax file"));
-  QCoreApplication::processEvents();
-
-  LoadRichText(*WPCover, QStringLiteral("RTFCOVER"), Records.FaxApollo);
-  LoadRichText(*WPDoc, QStringLiteral("RTFDOC"), Records.FaxApollo);
-  // The hidden controls lay out at the fax's resolution (the pages themselves are drawn at
-  // exactly 200 dots per inch).
-  WPCover->SetZoom(FaxZoomPercent(logicalDpiY()));
-  WPDoc->SetZoom(FaxZoomPercent(logicalDpiY()));
-
-  RenderContext ctx;
-  ctx.programDir = ProgramDir();
-  ctx.letMessagesRun = [] { QCoreApplication::processEvents(); };
-  ctx.status = [](const QString &text) { ShowStatus(text); };
+  QString name;
   int pages = 0;
-  const QString name = RenderFax(*WPCover->Document(), *WPDoc->Document(), ctx, pages);
+  {
+    // Pointer, button bar and status line come back on every way out, a failure included.
+    struct Restore {
+      TMainScreen *w;
+      BusyCursor busy;
+      ~Restore() {
+        w->ButtonBar->setEnabled(true);
+        ShowStatus(QString());
+      }
+    } restore{this, {}};
+    ButtonBar->setEnabled(false);
+    ShowStatus(QStringLiteral("Creating fax file"));
+    QCoreApplication::processEvents();
+
+    LoadRichText(*WPCover, QStringLiteral("RTFCOVER"), Records.FaxApollo);
+    LoadRichText(*WPDoc, QStringLiteral("RTFDOC"), Records.FaxApollo);
+    // The hidden controls lay out at the fax's resolution (the pages themselves are drawn at
+    // exactly 200 dots per inch).
+    WPCover->SetZoom(FaxZoomPercent(logicalDpiY()));
+    WPDoc->SetZoom(FaxZoomPercent(logicalDpiY()));
+
+    RenderContext ctx;
+    ctx.programDir = ProgramDir();
+    ctx.letMessagesRun = [] { QCoreApplication::processEvents(); };
+    ctx.status = [](const QString &text) { ShowStatus(text); };
+    name = RenderFax(*WPCover->Document(), *WPDoc->Document(), ctx, pages);
+  }
   if (name.isEmpty()) {
     Dialogs::information(this, QStringLiteral("Fax has no contents or cover sheet"));
     return {};
