@@ -155,11 +155,12 @@ int hangupCode(std::string_view line, bool v20) {
   for (char c : num) {
     int d = hexValue(c);
     if (d < 0 || (!v20 && d > 9)) break;
-    // Class 2.0 writes the same codes in hexadecimal; each nibble is one decimal place of
-    // the Class 2 table (52 stays 52, A1 becomes 101).
-    v = v * 10 + d;
+    v = v * (v20 ? 16 : 10) + d;
   }
-  return v;
+  if (!v20) return v;
+  // Class 2.0 writes the codes of the Class 2 table in hexadecimal digits: each nibble is one
+  // decimal place (52 stays 52, A1 becomes 101). Beyond two digits there is no such code.
+  return v <= 0xFF ? (v >> 4) * 10 + (v & 15) : 999;
 }
 
 const char *hangupText(int code) {
