@@ -1,4 +1,4 @@
-// korvane-fax receive: waits for calls on a Class 1 modem and stores each fax in the next free
+// korvane-fax receive: waits for calls on a fax modem and stores each fax in the next free
 // FAXnnnn.APF of a directory, printing its path. With --once it ends after the first call and
 // exits 0 only when a fax came in completely.
 #include <chrono>
@@ -48,9 +48,12 @@ int runReceive(const Args &args, Context &ctx) {
       fax.FaxClass = fcDetect;
     else if (*c == "1")
       fax.FaxClass = fcClass1;
+    else if (*c == "2")
+      fax.FaxClass = fcClass2;
+    else if (*c == "2.0")
+      fax.FaxClass = fcClass2_0;
     else
-      return usageError(ctx, "receive",
-                        "--class takes auto or 1 (Class 2 and 2.0 are not carried)");
+      return usageError(ctx, "receive", "--class takes auto, 1, 2 or 2.0");
   }
   fax.StationID = args.value("station").value_or("");
 
@@ -139,7 +142,7 @@ Command receiveCommand() {
   Command c;
   c.name = "receive";
   c.synopsis = "(--device PATH | --port N) --dir DIR [options]";
-  c.summary = "answer calls on a Class 1 fax modem and store the faxes";
+  c.summary = "answer calls on a fax modem and store the faxes";
   c.description =
       "Waits for calls, answers on the chosen ring and stores each fax as the next free "
       "FAXnnnn.APF in DIR, printing its path on standard output. Without --once it goes on "
@@ -150,7 +153,7 @@ Command receiveCommand() {
       {"dir", 0, "DIR", "directory for received faxes"},
       {"once", 0, "", "end after the first call"},
       {"ring", 0, "N", "answer on ring N (default 1)"},
-      {"class", 0, "auto|1", "fax class (default: auto detect)"},
+      {"class", 0, "auto|1|2|2.0", "fax class (default: auto detect)"},
       {"station", 0, "ID", "own station id"},
       {"timeout", 0, "S", "stop after S seconds"},
   });

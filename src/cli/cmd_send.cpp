@@ -1,4 +1,5 @@
-// korvane-fax send: one fax over a Class 1 modem. Progress goes to stderr, the result text
+// korvane-fax send: one fax over a Class 1, 2 or 2.0 modem. Progress goes to stderr, the result
+// text
 // ("Sent" or the error text) to stdout; the exit code is 0 only when the fax was sent.
 #include <chrono>
 #include <ostream>
@@ -41,8 +42,12 @@ int runSend(const Args &args, Context &ctx) {
       fax.FaxClass = fcDetect;
     else if (*c == "1")
       fax.FaxClass = fcClass1;
+    else if (*c == "2")
+      fax.FaxClass = fcClass2;
+    else if (*c == "2.0")
+      fax.FaxClass = fcClass2_0;
     else
-      return usageError(ctx, "send", "--class takes auto or 1 (Class 2 and 2.0 are not carried)");
+      return usageError(ctx, "send", "--class takes auto, 1, 2 or 2.0");
   }
   int rate = 9600, attempts = 3, retryWait = 60, dialWait = 60;
   if (!intOption(args, ctx, "rate", 2400, 14400, rate, code) ||
@@ -133,14 +138,14 @@ Command sendCommand() {
   Command c;
   c.name = "send";
   c.synopsis = "(--device PATH | --port N) [options] NUMBER FILE.APF";
-  c.summary = "send an APF fax file through a Class 1 fax modem";
+  c.summary = "send an APF fax file through a fax modem";
   c.description =
       "Dials NUMBER and sends FILE.APF with a header line on every page. Progress texts go to "
       "standard error, the result (\"Sent\" or the error text) to standard output. --port N "
       "takes the device from the \"Ports\" section of KRV.INI in the current directory. Exit "
       "0 only when the fax was sent. --history FILE appends a record of the fax to FILE.";
   c.options = sessionOptionSpecs({
-      {"class", 0, "auto|1", "fax class (default: auto detect)"},
+      {"class", 0, "auto|1|2|2.0", "fax class (default: auto detect)"},
       {"rate", 0, "BPS", "highest transfer rate (default 9600)"},
       {"station", 0, "ID", "own station id (fax number)"},
       {"name", 0, "NAME", "sender name for the header line"},

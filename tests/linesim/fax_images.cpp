@@ -37,8 +37,8 @@ std::vector<Bitmap> readTiffPages(const std::string &path) {
   return pages;
 }
 
-std::vector<std::string> makeFaxPages(const std::string &dir,
-                                      const std::vector<std::string> &texts) {
+std::vector<std::string> makeFaxPages(const std::string &dir, const std::vector<std::string> &texts,
+                                      bool fine) {
   std::vector<std::string> files;
   for (std::size_t i = 0; i < texts.size(); ++i) {
     std::string txt = dir + "/page" + std::to_string(i + 1) + ".txt";
@@ -46,7 +46,8 @@ std::vector<std::string> makeFaxPages(const std::string &dir,
     std::snprintf(name, sizeof name, "/page.%03zu", i + 1);
     std::string out = dir + name;
     std::ofstream(txt) << texts[i];
-    Process efix({"efix", "-r", "204x196", "-o", "tiffg3", "-n", out, txt}, dir + "/efix.log");
+    Process efix({"efix", "-r", fine ? "204x196" : "204x98", "-o", "tiffg3", "-n", out, txt},
+                 dir + "/efix.log");
     if (!efix.wait(std::chrono::seconds(20)) || efix.exitCode() != 0) return {};
     files.push_back(out);
   }

@@ -177,9 +177,9 @@ ModemScript ModemScript::parse(std::string_view text, const std::string &baseDir
     std::string_view kw = line.substr(0, kwEnd);
     std::string_view arg =
         kwEnd == std::string_view::npos ? std::string_view{} : line.substr(kwEnd);
-    static const char *const kKeywords[] = {">~",      ">raw", ">byte", ">data",   "<raw",
-                                            "<data",   "wait", "mute",  "silence", "hangup",
-                                            "timeout", "echo", ">",     "<"};
+    static const char *const kKeywords[] = {
+        ">~",   ">raw", ">byte",   ">data",  ">data,",  ">data.", "<raw", "<data",
+        "wait", "mute", "silence", "hangup", "timeout", "echo",   ">",    "<"};
     bool known = false;
     for (const char *k : kKeywords) known = known || kw == k;
     if (!known && (line.front() == '>' || line.front() == '<')) {
@@ -207,8 +207,9 @@ ModemScript ModemScript::parse(std::string_view text, const std::string &baseDir
         if (step.text.empty()) throw ScriptError("'>raw' needs bytes");
       } else if (kw == ">byte") {
         step.kind = ScriptStep::ExpectByte;
-      } else if (kw == ">data") {
+      } else if (kw == ">data" || kw == ">data," || kw == ">data.") {
         step.kind = ScriptStep::ExpectData;
+        if (kw.size() == 6) step.endByte = kw[5];
         if (!targ.empty()) {
           step.hasData = true;
           step.text = dataArgument(targ, baseDir);

@@ -12,7 +12,8 @@
 //   >data [HEX | @FILE]
 //                 Expect binary data ended by DLE ETX; DLE DLE counts as one DLE. When HEX
 //                 bytes or a file are given, the unstuffed data must equal them. The data is
-//                 kept in the report either way.
+//                 kept in the report either way. ">data," and ">data." end at DLE "," and
+//                 DLE "." instead (a Class 2.0 page followed by more pages, or the last one).
 //   < TEXT        Send a result line as the modem does: CR LF TEXT CR LF.
 //   <raw BYTES    Send bytes as they are: partial lines, lone CRs, binary.
 //   <data HEX | @FILE
@@ -66,6 +67,7 @@ struct ScriptStep {
   Kind kind = Wait;
   std::string text;      // expected line, regex, raw bytes, data to compare, or bytes to send
   bool hasData = false;  // ExpectData: compare with text
+  char endByte = 0x03;   // ExpectData: the byte after DLE that ends the data
   int ms = 0;            // Wait, Mute (-1: forever), Silence, Timeout; Echo: 1 on, 0 off
   int line = 0;          // line in the script, for reports
   std::string source;    // the script line itself, for reports

@@ -246,7 +246,7 @@ void ScriptModem::run() {
             if (i + 1 >= in_.size()) break;  // need the byte after DLE
             char next = in_[i + 1];
             i += 2;
-            if (next == kEtx) {
+            if (next == step.endByte) {
               ended = true;
               break;
             }
