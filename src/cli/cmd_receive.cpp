@@ -43,6 +43,11 @@ int runReceive(const Args &args, Context &ctx) {
   if (auto t = args.value("timeout"); t && !parseInt(*t, 1, 1000000, timeout))
     return usageError(ctx, "receive", "--timeout takes a number of seconds");
   fax.AnswerOnRing = std::uint16_t(ring);
+  int rate = 9600;
+  if (auto r = args.value("rate"); r && !parseInt(*r, 2400, 14400, rate))
+    return usageError(ctx, "receive", "--rate takes a number from 2400 to 14400");
+  // Class 2 and 2.0 modems offer the caller up to this rate; a Class 1 modem offers all it has.
+  fax.DesiredBPS = std::uint16_t(rate);
   if (auto c = args.value("class")) {
     if (*c == "auto")
       fax.FaxClass = fcDetect;
@@ -97,9 +102,10 @@ int runReceive(const Args &args, Context &ctx) {
       ctx.err << "Incomplete fax kept: " << f.FaxFile << "\n";
   };
   bool errorShown = false;
-  fax.OnFaxError = [&](TKvAbstractFax &, Result c) {
+  fax.OnFaxError = [&](TKvAbstractFax &f, Result c) {
     errorShown = true;
-    ctx.err << "Error: " << errorText(c) << " (" << c << ")\n";
+    ctx.err << "Error: " << errorText(c) << " (" << c << ")"
+            << f.HangupText(", the modem hung up: ") << "\n";
   };
   fax.OnFaxFinish = [&](TKvAbstractFax &, Result c) {
     done = true;
@@ -154,6 +160,7 @@ Command receiveCommand() {
       {"once", 0, "", "end after the first call"},
       {"ring", 0, "N", "answer on ring N (default 1)"},
       {"class", 0, "auto|1|2|2.0", "fax class (default: auto detect)"},
+      {"rate", 0, "BPS", "highest rate a Class 2 or 2.0 modem offers (default 9600)"},
       {"station", 0, "ID", "own station id"},
       {"timeout", 0, "S", "stop after S seconds"},
   });

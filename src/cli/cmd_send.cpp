@@ -98,8 +98,9 @@ int runSend(const Args &args, Context &ctx) {
     std::string text = progressText(p);
     if (!text.empty()) ctx.err << text << "\n";
   };
-  fax.OnFaxError = [&](TKvAbstractFax &, Result c) {
-    ctx.err << "Error: " << errorText(c) << " (" << c << ")\n";
+  fax.OnFaxError = [&](TKvAbstractFax &f, Result c) {
+    ctx.err << "Error: " << errorText(c) << " (" << c << ")"
+            << f.HangupText(", the modem hung up: ") << "\n";
   };
   fax.OnFaxFinish = [&](TKvAbstractFax &, Result c) {
     done = true;

@@ -1,5 +1,7 @@
 #include "fax/apf_io.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "fax/fax_text.h"
@@ -104,6 +106,16 @@ Result Writer::closePage(const std::string &stationId) {
   if (std::fseek(f_, 0, SEEK_END) != 0) return lastError(ecSeekError);
   pagePos_ = -1;
   return std::fflush(f_) == 0 ? ecOK : lastError(ecDeviceWrite);
+}
+
+Result Writer::dropPage() {
+  if (!f_ || pagePos_ < 0) return ecOK;
+  errno = 0;
+  if (std::fflush(f_) != 0) return lastError(ecDeviceWrite);
+  if (::ftruncate(::fileno(f_), pagePos_) != 0) return lastError(ecDeviceWrite);
+  if (std::fseek(f_, 0, SEEK_END) != 0) return lastError(ecSeekError);
+  pagePos_ = -1;
+  return ecOK;
 }
 
 Result Writer::close() {

@@ -34,6 +34,8 @@ class Writer {
   // Page count + 1, main header rewritten (id and time), page header rewritten with the page's
   // length. Harmless without an open page.
   Result closePage(const std::string &stationId);
+  // Forgets the open page: the file is cut back to where its page header began.
+  Result dropPage();
   Result close();
   const std::string &path() const { return path_; }
   int pages() const { return pages_; }

@@ -163,6 +163,12 @@ int hangupCode(std::string_view line, bool v20) {
   return v <= 0xFF ? (v >> 4) * 10 + (v & 15) : 999;
 }
 
+std::uint8_t reversedBits(std::uint8_t b) {
+  b = std::uint8_t((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+  b = std::uint8_t((b & 0xCC) >> 2 | (b & 0x33) << 2);
+  return std::uint8_t((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
 const char *hangupText(int code) {
   switch (code) {
     case 0:

@@ -3,6 +3,7 @@
 // blanks after the colon, quoted or bare and blank-padded station ids, codes of one to three
 // digits, lower case, stray control characters, command echo. Every reader here takes the
 // line as the modem sent it and never fails; what cannot be read gives a neutral value.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,10 @@ int firstDigit(std::string_view line);
 // Class 2 table, which the Class 2.0 codes follow digit for digit (2.0's "A1" is 101).
 // A bare report without a code is 0.
 int hangupCode(std::string_view line, bool v20);
+// A byte with its bit order reversed (bit 0 becomes bit 7): how Class 2 modems hand received
+// page data over.
+std::uint8_t reversedBits(std::uint8_t b);
+
 // What a hang-up code means, e.g. "no response to MPS repeated 3 times"; "" when unknown.
 const char *hangupText(int code);
 

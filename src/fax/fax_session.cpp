@@ -1,5 +1,7 @@
 #include "fax/fax_session.h"
 
+#include "fax/class2_reports.h"
+
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -43,7 +45,7 @@ void TKvFaxLog::UpdateLog(TFaxLogCode code, TKvAbstractFax &fax) {
     case lcTransmitFail:
       if (sender)
         rec = "Transmit failed at " + when + "\r\n  (" + errorText(fax.SessionError()) + ") " +
-              std::to_string(fax.HangupResult());
+              std::to_string(fax.HangupResult()) + fax.HangupText(": ");
       break;
     case lcReceiveStart:
       if (!sender) {
@@ -59,7 +61,8 @@ void TKvFaxLog::UpdateLog(TFaxLogCode code, TKvAbstractFax &fax) {
       break;
     case lcReceiveFail:
       if (!sender)
-        rec = "Receive failed at " + when + "\r\n  (" + errorText(fax.SessionError()) + ")";
+        rec = "Receive failed at " + when + "\r\n  (" + errorText(fax.SessionError()) + ")" +
+              fax.HangupText(" hang-up " + std::to_string(fax.HangupResult()) + ": ");
       break;
     default:
       break;
@@ -138,6 +141,11 @@ void TKvAbstractFax::FaxLogEvent(TFaxLogCode code) {
   if (FaxLog) FaxLog->UpdateLog(code, *this);
   if (OnFaxLog) OnFaxLog(*this, code);
   if (code == lcReceiveOk || code == lcReceiveSkip || code == lcReceiveFail) FaxFile.clear();
+}
+
+std::string TKvAbstractFax::HangupText(const std::string &prefix) const {
+  const char *text = hangupResult_ ? class2::hangupText(hangupResult_) : "";
+  return *text ? prefix + text : std::string();
 }
 
 void TKvAbstractFax::FaxError(Result code) {
@@ -355,12 +363,10 @@ bool TKvAbstractFax::prepareModem(bool failOnInitError) {
     int bits = classQuery(true);
     lastClasses_ = bits;
     classQueried_ = true;
-    // Best class first: 2.0, 2, 1. While only Class 1 sessions are carried, a modem that also
-    // has Class 1 is driven in Class 1 rather than refused.
-    const bool class2Carried = false;
-    if ((bits & kClass2_0Bit) && (class2Carried || !(bits & kClass1Bit)))
+    // Best class first: 2.0, 2, 1.
+    if (bits & kClass2_0Bit)
       FaxClass = fcClass2_0;
-    else if ((bits & kClass2Bit) && (class2Carried || !(bits & kClass1Bit)))
+    else if (bits & kClass2Bit)
       FaxClass = fcClass2;
     else if (bits & kClass1Bit)
       FaxClass = fcClass1;

@@ -100,6 +100,8 @@ class TKvAbstractFax {
   std::string SessionErrorDetail() const;
   std::string PartnerID() const;
   int HangupResult() const { return hangupResult_; }
+  // What the modem's hang-up code means, after `prefix`; empty without a code or a known text.
+  std::string HangupText(const std::string &prefix = "") const;
   int LineRate() const { return lineRate_; }
   bool FineMode() const { return fine_; }
   bool WidePage() const { return wide_; }

@@ -22,10 +22,10 @@ using M = TKvReceiveFax;
 const TKvReceiveFax::StateInfo TKvReceiveFax::kStates[] = {
     {R::NewCall, "NewCall", false, &M::stateNewCall},
     {R::C1SelectClass, "C1SelectClass", true, &M::c1SelectClass},
-    {R::C2SelectClass, "C2SelectClass", true, &M::classNotCarried},
-    {R::C20FlowControl, "C20FlowControl", true, &M::classNotCarried},
-    {R::C20Reporting, "C20Reporting", true, &M::classNotCarried},
-    {R::C2CapsSet, "C2CapsSet", true, &M::classNotCarried},
+    {R::C2SelectClass, "C2SelectClass", true, &M::c2SelectClass},
+    {R::C20FlowControl, "C20FlowControl", true, &M::c20FlowControl},
+    {R::C20Reporting, "C20Reporting", true, &M::c20Reporting},
+    {R::C2CapsSet, "C2CapsSet", true, &M::c2CapsSet},
     {R::WaitRing, "WaitRing", true, &M::stateWaitRing},
     {R::Answer, "Answer", false, &M::stateAnswer},
     {R::C1SendCSI, "C1SendCSI", true, &M::c1SendCSI},
@@ -40,9 +40,9 @@ const TKvReceiveFax::StateInfo TKvReceiveFax::kStates[] = {
     {R::C1TrainEnd, "C1TrainEnd", true, &M::c1TrainEnd},
     {R::C1SendCFR, "C1SendCFR", true, &M::c1SendCFR},
     {R::C1PageConnect, "C1PageConnect", true, &M::c1PageConnect},
-    {R::C2AnswerResult, "C2AnswerResult", true, &M::classNotCarried},
-    {R::C2Negotiate, "C2Negotiate", true, &M::classNotCarried},
-    {R::C2WaitPage, "C2WaitPage", true, &M::classNotCarried},
+    {R::C2AnswerResult, "C2AnswerResult", true, &M::c2AnswerResult},
+    {R::C2Negotiate, "C2Negotiate", true, &M::c2Negotiate},
+    {R::C2WaitPage, "C2WaitPage", true, &M::c2WaitPage},
     {R::PageStart, "PageStart", false, &M::statePageStart},
     {R::PageData, "PageData", false, &M::statePageData},
     {R::C1PageEnd, "C1PageEnd", true, &M::c1PageEnd},
@@ -51,8 +51,8 @@ const TKvReceiveFax::StateInfo TKvReceiveFax::kStates[] = {
     {R::C1SendMCF, "C1SendMCF", true, &M::c1SendMCF},
     {R::C1WaitDCN, "C1WaitDCN", true, &M::c1WaitDCN},
     {R::C1Hangup, "C1Hangup", true, &M::c1Hangup},
-    {R::C2PageEnd, "C2PageEnd", true, &M::classNotCarried},
-    {R::C2WaitHangup, "C2WaitHangup", true, &M::classNotCarried},
+    {R::C2PageEnd, "C2PageEnd", true, &M::c2PageEnd},
+    {R::C2WaitHangup, "C2WaitHangup", true, &M::c2WaitHangup},
     {R::EndOfCall, "EndOfCall", false, &M::stateEndOfCall},
     {R::Error, "Error", false, &M::stateError},
     {R::Final, "Final", false, &M::stateFinal},
@@ -106,8 +106,11 @@ Result TKvReceiveFax::prepare() {
     if (!prepareModem(false)) return ecFaxBadModemResult;
   }
   if (FaxClass == fcClass2 || FaxClass == fcClass2_0) {
-    // Class 2 and 2.0 sessions are not carried yet: their states end in classNotCarried.
-    return ecNotSupported;
+    // The modem runs T.30 itself: initialised once, its class selected per call.
+    modemInitialize();
+    running_ = true;
+    port_->flushIn();
+    return ecOK;
   }
   // The modulation query selects Class 1 itself, so the class is selected once here.
   if (modemInitialize() && queryModulations(c1_, true)) switchBaud(normalBaud_);
@@ -170,10 +173,6 @@ Result TKvReceiveFax::flushBuffer() {
 
 // --- Class-independent states ------------------------------------------------------------------
 
-void TKvReceiveFax::classNotCarried(FaxEvent) {
-  fail(ecNotSupported);
-}
-
 void TKvReceiveFax::stateNewCall(FaxEvent) {
   pageStatus_ = 3;
   rings_ = 0;
@@ -189,6 +188,8 @@ void TKvReceiveFax::stateNewCall(FaxEvent) {
   softwareFlow(false);
   port_->setDtr(true);
   port_->setRts(true);
+  if (FaxClass == fcClass2 || FaxClass == fcClass2_0) return c2Begin();
+  c2_ = nullptr;
   sendCommand("AT+FCLASS=1");
   gotoState(R::C1SelectClass, false);
 }
@@ -198,7 +199,7 @@ void TKvReceiveFax::stateAnswer(FaxEvent) {
   armTimeout(faxtime::kAnswerTicks);
   setProgress(fpAnswering);
   c1_.finalFrame = false;
-  gotoState(R::C1SendCSI, false);
+  gotoState(c2_ ? R::C2AnswerResult : R::C1SendCSI, false);
 }
 
 void TKvReceiveFax::stateWaitRing(FaxEvent ev) {
@@ -239,6 +240,12 @@ void TKvReceiveFax::statePageStart(FaxEvent) {
   buf_.clear();
   armTimeout(faxtime::kLineTicks);
   setProgress(fpGetPage);
+  c2PageStarted_ = false;
+  // A Class 2 modem holds the page back until DC2.
+  if (c2_) {
+    static const std::uint8_t dc2 = 0x12;
+    putBytes(&dc2, 1);
+  }
   // The page's first bytes may already be waiting behind the CONNECT line.
   gotoState(R::PageData);
 }
@@ -246,6 +253,9 @@ void TKvReceiveFax::statePageStart(FaxEvent) {
 void TKvReceiveFax::statePageData(FaxEvent ev) {
   if (ev == FaxEvent::Timeout) return fail(ecTimeout);
   auto store = [&](std::uint8_t b) -> Result {
+    c2PageStarted_ = true;
+    // Class 2 (not 2.0) modems hand received data over with the bit order reversed.
+    if (c2_ && !c2_->v20) b = class2::reversedBits(b);
     buf_.push_back(b);
     ++bytesDone_;
     if (buf_.size() >= kWriteBuffer) return flushBuffer();
@@ -263,11 +273,13 @@ void TKvReceiveFax::statePageData(FaxEvent ev) {
         softwareFlow(false);
         setProgress(fpGetPage);
         armTimeout(faxtime::kResponseTicks);
-        return gotoState(R::C1PageEnd);
+        return gotoState(c2_ ? R::C2PageEnd : R::C1PageEnd);
       }
       r = store(std::uint8_t(c));  // DLE DLE is one DLE; other pairs keep the second byte
     } else if (c == t30::DLE) {
       dle_ = true;
+    } else if (c2_ && !c2PageStarted_ && (c == '\r' || c == '\n' || c == 0x11 || c == 0xFF)) {
+      // Line ends, XON and fill some Class 2 modems send before the page are not page data.
     } else {
       r = store(std::uint8_t(c));
     }

@@ -2,13 +2,14 @@
 // The fax receiver: waits for calls, answers on the chosen ring, lets the program accept or
 // refuse the caller, names and writes the received APF file page by page, and then ends or
 // waits for the next call. The machine is a table of named states with one handler each: the
-// class-independent states are in receive_fax.cpp, Class 1's in receive_class1.cpp. Class 2
-// and 2.0 are refused for now.
+// class-independent states are in receive_fax.cpp, Class 1's in receive_class1.cpp, Class 2
+// and 2.0's in receive_class2.cpp.
 #include <string>
 #include <vector>
 
 #include "fax/apf_io.h"
 #include "fax/class1_negotiation.h"
+#include "fax/class2_reports.h"
 #include "fax/fax_session.h"
 
 namespace kv {
@@ -144,9 +145,24 @@ class TKvReceiveFax : public TKvAbstractFax {
   void c1StopListening(FaxEvent ev);
   void c1SendFrame(std::uint8_t fcf, bool final, const std::vector<std::uint8_t> &info = {});
 
-  // Class 2 and 2.0 states (receive_class2.cpp when those classes are carried). Until then
-  // their sessions are refused before the first state, and reaching one ends the call.
-  void classNotCarried(FaxEvent);
+  // Class 2 and 2.0 states (receive_class2.cpp).
+  void c2Begin();
+  bool c2Take(FaxEvent ev, class2::Report &r, bool errorIsMine = false);
+  bool c2Echo() const;
+  bool c2SetupAnswered(FaxEvent ev);
+  void c2StoreHangup();
+  void c2ApplyParams();
+  bool c2Accept();
+  void c2KeepPage(bool keep);
+  void c2SelectClass(FaxEvent ev);
+  void c20FlowControl(FaxEvent ev);
+  void c20Reporting(FaxEvent ev);
+  void c2CapsSet(FaxEvent ev);
+  void c2AnswerResult(FaxEvent ev);
+  void c2Negotiate(FaxEvent ev);
+  void c2WaitPage(FaxEvent ev);
+  void c2PageEnd(FaxEvent ev);
+  void c2WaitHangup(FaxEvent ev);
 
   Result createFile();
   std::string storedId() const;
@@ -154,6 +170,10 @@ class TKvReceiveFax : public TKvAbstractFax {
 
   std::atomic<ReceiveState> state_{ReceiveState::NewCall};
   Class1Negotiation c1_;
+  const class2::CommandTable *c2_ = nullptr;  // set while a Class 2 or 2.0 session runs
+  bool c2Accepted_ = false;                   // the program was asked about this call
+  bool c2PageJudged_ = false;                 // the page was kept or dropped
+  bool c2PageStarted_ = false;                // page data (not line noise) has come
   int attempts_ = 0;                       // DIS sent again without an answer
   SessionClock::Clock::time_point t1End_;  // T1: the caller has until then to identify itself
   int rings_ = 0;

@@ -27,11 +27,11 @@ const TKvSendFax::StateInfo TKvSendFax::kStates[] = {
     {S::NextFax, "NextFax", false, &M::stateNextFax},
     {S::Setup, "Setup", false, &M::stateSetup},
     {S::C1SelectClass, "C1SelectClass", true, &M::c1SelectClass},
-    {S::C2SelectClass, "C2SelectClass", true, &M::classNotCarried},
-    {S::C20FlowControl, "C20FlowControl", true, &M::classNotCarried},
-    {S::C20Reporting, "C20Reporting", true, &M::classNotCarried},
-    {S::C2Capabilities, "C2Capabilities", true, &M::classNotCarried},
-    {S::C2CapsSet, "C2CapsSet", true, &M::classNotCarried},
+    {S::C2SelectClass, "C2SelectClass", true, &M::c2SelectClass},
+    {S::C20FlowControl, "C20FlowControl", true, &M::c20FlowControl},
+    {S::C20Reporting, "C20Reporting", true, &M::c20Reporting},
+    {S::C2Capabilities, "C2Capabilities", true, &M::c2Capabilities},
+    {S::C2CapsSet, "C2CapsSet", true, &M::c2CapsSet},
     {S::Dial, "Dial", false, &M::stateDial},
     {S::RedialWait, "RedialWait", false, &M::stateRedialWait},
     {S::C1DialResult, "C1DialResult", true, &M::c1DialResult},
@@ -42,8 +42,8 @@ const TKvSendFax::StateInfo TKvSendFax::kStates[] = {
     {S::C1TcfSent, "C1TcfSent", true, &M::c1TcfSent},
     {S::C1WaitCFR, "C1WaitCFR", true, &M::c1WaitCFR},
     {S::C1PageConnect, "C1PageConnect", true, &M::c1PageConnect},
-    {S::C2DialResult, "C2DialResult", true, &M::classNotCarried},
-    {S::C2Negotiate, "C2Negotiate", true, &M::classNotCarried},
+    {S::C2DialResult, "C2DialResult", true, &M::c2DialResult},
+    {S::C2Negotiate, "C2Negotiate", true, &M::c2Negotiate},
     {S::WaitXon, "WaitXon", false, &M::stateWaitXon},
     {S::PageReady, "PageReady", false, &M::statePageReady},
     {S::PageHeader, "PageHeader", false, &M::statePageHeader},
@@ -60,12 +60,12 @@ const TKvSendFax::StateInfo TKvSendFax::kStates[] = {
     {S::C1SendDCN, "C1SendDCN", true, &M::c1SendDCN},
     {S::C1DcnSent, "C1DcnSent", true, &M::c1DcnSent},
     {S::C1Hangup, "C1Hangup", true, &M::c1Hangup},
-    {S::C2PageSent, "C2PageSent", false, &M::classNotCarried},
-    {S::C2PageEnd, "C2PageEnd", true, &M::classNotCarried},
-    {S::C2PageStatus, "C2PageStatus", true, &M::classNotCarried},
-    {S::C2PageRejected, "C2PageRejected", true, &M::classNotCarried},
-    {S::C2PageDone, "C2PageDone", false, &M::classNotCarried},
-    {S::C20PageStatus, "C20PageStatus", true, &M::classNotCarried},
+    {S::C2PageSent, "C2PageSent", false, &M::c2PageSent},
+    {S::C2PageEnd, "C2PageEnd", true, &M::c2PageEnd},
+    {S::C2PageStatus, "C2PageStatus", true, &M::c2PageStatus},
+    {S::C2PageRejected, "C2PageRejected", true, &M::c2PageRejected},
+    {S::C2PageDone, "C2PageDone", false, &M::c2PageDone},
+    {S::C20PageStatus, "C20PageStatus", true, &M::c20PageStatus},
     {S::FaxDone, "FaxDone", false, &M::stateFaxDone},
     {S::NoMoreFaxes, "NoMoreFaxes", false, &M::stateNoMore},
     {S::Error, "Error", false, &M::stateError},
@@ -137,8 +137,10 @@ Result TKvSendFax::prepare() {
   port_->setRts(true);
   if (!prepareModem(true)) return sessionError_;
   if (FaxClass == fcClass2 || FaxClass == fcClass2_0) {
-    // Class 2 and 2.0 sessions are not carried yet: their states end in classNotCarried.
-    return ecNotSupported;
+    // The modem runs T.30 itself: no modulations to ask for.
+    switchBaud(normalBaud_);
+    running_ = true;
+    return ecOK;
   }
   switchBaud(normalBaud_);
   if (!queryModulations(c1_, false)) return ecFaxInitError;
@@ -276,10 +278,6 @@ Result TKvSendFax::nextPage() {
 
 // --- Class-independent states ------------------------------------------------------------------
 
-void TKvSendFax::classNotCarried(FaxEvent) {
-  fail(ecNotSupported);
-}
-
 void TKvSendFax::stateNextFax(FaxEvent) {
   // The answer lives in a shared box: a handler still running after the time-out must not
   // write into this thread's stack.
@@ -375,7 +373,9 @@ void TKvSendFax::stateSetup(FaxEvent) {
   setProgress(fpInitModem);
   // Every fax is transferred at NormalBaud: the one before may have ended at InitBaud.
   switchBaud(normalBaud_);
-  // Class 1 is the only class carried; its first command selects the class.
+  // Each class's set-up starts by selecting the class.
+  if (FaxClass == fcClass2 || FaxClass == fcClass2_0) return c2Begin();
+  c2_ = nullptr;
   sendCommand("AT+FCLASS=1");
   gotoState(S::C1SelectClass, false);
 }
@@ -387,7 +387,7 @@ void TKvSendFax::stateDial(FaxEvent) {
   sendCommand(std::string(ToneDial ? "ATDT" : "ATDP") + DialPrefix + phone_);
   armTimeout(dialWaitTicks_);
   setProgress(fpDialing);
-  gotoState(S::C1DialResult, false);
+  gotoState(c2_ ? S::C2DialResult : S::C1DialResult, false);
 }
 
 void TKvSendFax::busyHandling() {
@@ -527,8 +527,8 @@ void TKvSendFax::stateCoverText(FaxEvent ev) {
       // End of the text: end the page with return-to-control so the far end sees it whole.
       writeStuffed(kApfPageEndRecord.data(), kApfPageEndRecord.size(),
                    std::size_t(std::max(c1_.minBytes, 0)));
-      static const std::uint8_t end[2] = {t30::DLE, t30::ETX};
-      putBytes(end, 2);
+      const auto end = pageEndBytes();
+      putBytes(end.data(), end.size());
       return gotoState(S::PageFlush);
     }
     std::vector<std::vector<std::uint8_t>> rows;
@@ -562,8 +562,8 @@ void TKvSendFax::statePageData(FaxEvent ev) {
       return;
     }
     if (bytesSent_ >= pageLen_) {
-      static const std::uint8_t end[2] = {t30::DLE, t30::ETX};
-      putBytes(end, 2);
+      const auto end = pageEndBytes();
+      putBytes(end.data(), end.size());
       return gotoState(S::PageFlush);
     }
     std::size_t got = 0;
@@ -601,7 +601,7 @@ void TKvSendFax::statePageFlush(FaxEvent ev) {
   }
   softwareFlow(false);
   armTimeout(faxtime::kResponseTicks + pageLineTicksLeft());
-  gotoState(S::C1PageSent);
+  gotoState(c2_ ? S::C2PageSent : S::C1PageSent);
 }
 
 // Our ring is empty, but the serial driver and the modem may still hold many seconds of the

@@ -2,13 +2,17 @@
 // The fax sender: fetches each fax to send (one, or many through OnFaxNext), dials and redials,
 // negotiates, sends the header line, an optional cover page and the APF pages, and logs each
 // fax. The machine is a table of named states with one handler each: the class-independent
-// states are in send_fax.cpp, Class 1's in send_class1.cpp. Class 2 and 2.0 are refused for now.
+// states are in send_fax.cpp, Class 1's in send_class1.cpp, Class 2 and 2.0's in
+// send_class2.cpp.
 #include <chrono>
 #include <cstdio>
 #include <string>
 
+#include <array>
+
 #include "fax/apf_io.h"
 #include "fax/class1_negotiation.h"
+#include "fax/class2_reports.h"
 #include "fax/fax_session.h"
 #include "fax/page_source.h"
 
@@ -185,9 +189,31 @@ class TKvSendFax : public TKvAbstractFax {
   void c1RepeatTransmitCommand();
   void c1DamagedFrame();
 
-  // Class 2 and 2.0 states (send_class2.cpp when those classes are carried). Until then their
-  // sessions are refused before the first state, and reaching one ends the fax.
-  void classNotCarried(FaxEvent);
+  // Class 2 and 2.0 states (send_class2.cpp).
+  void c2Begin();
+  bool c2Take(FaxEvent ev, class2::Report &r, bool errorIsMine = false);
+  bool c2Echo() const;
+  bool c2SetupAnswered(FaxEvent ev);
+  void c2StoreHangup();
+  void c2ApplyParams(const class2::SessionParams &p);
+  void c2SelectClass(FaxEvent ev);
+  void c20FlowControl(FaxEvent ev);
+  void c20Reporting(FaxEvent ev);
+  void c2Capabilities(FaxEvent ev);
+  void c2CapsSet(FaxEvent ev);
+  void c2DialResult(FaxEvent ev);
+  void c2Negotiate(FaxEvent ev);
+  void c2PageSent(FaxEvent ev);
+  void c2PageEnd(FaxEvent ev);
+  void c2PageStatus(FaxEvent ev);
+  void c20PageStatus(FaxEvent ev);
+  void c2PageRejected(FaxEvent ev);
+  void c2PageDone(FaxEvent ev);
+  bool c2PageStatusLine(class2::Report r);
+  void c2PageAnswered();
+  void c2Resend();
+  // The bytes that end a page: DLE ETX, or in Class 2.0 DLE "," or DLE "." (more or last).
+  std::array<std::uint8_t, 2> pageEndBytes() const;
 
   bool morePages() const;
   Result nextPage();
@@ -208,6 +234,10 @@ class TKvSendFax : public TKvAbstractFax {
   std::string faxName_;
   std::string coverName_;
   Class1Negotiation c1_;
+  const class2::CommandTable *c2_ = nullptr;  // set while a Class 2 or 2.0 fax runs
+  int c2Retries_ = 0;                         // pages rejected in this fax
+  bool c2HangupSeen_ = false;                 // a hang-up report came with the page result
+  bool c2Rejected_ = false;
 
   // Per fax.
   PageSource pages_;

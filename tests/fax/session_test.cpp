@@ -305,7 +305,7 @@ TEST_F(SendSession, BadFilesEndTheFaxWithTheirCode) {
   EXPECT_EQ(o.code, ecNoFilename);
 }
 
-TEST_F(SendSession, DetectedClassTwoModemIsDrivenInClassOne) {
+TEST_F(SendSession, DetectedModemIsDrivenInItsBestClass) {
   fax.FaxClass = fcDetect;
   makeApf(fax.FaxFile, 1, false);
   int during = -1;
@@ -319,12 +319,27 @@ TEST_F(SendSession, DetectedClassTwoModemIsDrivenInClassOne) {
 > AT+FCLASS=?
 < 0,1,2,2.0
 < OK
-)" + kSendPrep.substr(kSendPrep.find("> ATE0")) +
-                       "> AT+FCLASS=1\n< OK\n> ATDT5551234\n< NO CARRIER\n> ATH0\n< OK\n";
+> ATE0Q0V1X4S0=0S2=43
+< OK
+> AT+FCLASS=2.0
+< OK
+> AT+FLI="MY ID"
+< OK
+> AT+FLO=2
+< OK
+> AT+FNR=1,1,1,0
+< OK
+> AT+FIS=0,3,0,2,0,0,0,0
+< OK
+> ATDT5551234
+< NO CARRIER
+> ATH0
+< OK
+)";
   Outcome o = send(script);
   EXPECT_EQ(o.code, ecFaxNoCarrier);
   EXPECT_TRUE(o.report.ok()) << o.report.describe();
-  EXPECT_EQ(fax.FaxClass, fcClass1);
+  EXPECT_EQ(fax.FaxClass, fcClass2_0);
   EXPECT_EQ(during, kClass1Bit | kClass2Bit | kClass2_0Bit);
 }
 
