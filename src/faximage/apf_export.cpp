@@ -248,17 +248,23 @@ std::string number(double v) {
   return s.str();
 }
 
-}  // namespace
-
-Result ExportApfToTiff(const std::string &in, const std::string &out, std::string &error,
-                       const ExportProgress &progress) {
+// Both exports refuse a file without pages before they create anything.
+Result openPages(const std::string &in, PageSource &source, std::string &error) {
   error.clear();
-  PageSource source;
   if (Result r = source.open(in, error); r < 0) return r;
   if (source.count() == 0) {
     error = in + " has no pages";
     return ecFaxBadFormat;
   }
+  return ecOK;
+}
+
+}  // namespace
+
+Result ExportApfToTiff(const std::string &in, const std::string &out, std::string &error,
+                       const ExportProgress &progress) {
+  PageSource source;
+  if (Result r = openPages(in, source, error); r < 0) return r;
   PendingFile file(out);
   if (!file.ok()) return cannotWrite(out, error);
   TiffErrors errors(error);
@@ -282,13 +288,8 @@ Result ExportApfToTiff(const std::string &in, const std::string &out, std::strin
 
 Result ExportApfToPdf(const std::string &in, const std::string &out, std::string &error,
                       const ExportProgress &progress) {
-  error.clear();
   PageSource source;
-  if (Result r = source.open(in, error); r < 0) return r;
-  if (source.count() == 0) {
-    error = in + " has no pages";
-    return ecFaxBadFormat;
-  }
+  if (Result r = openPages(in, source, error); r < 0) return r;
   PendingFile file(out);
   if (!file.ok()) return cannotWrite(out, error);
   file.closeFd();

@@ -16,6 +16,7 @@
 #include "compose/fax_editor.h"
 #include "compose/phone_book.h"
 #include "compose_support.h"
+#include "main_screen_fixture.h"
 #include "richtext/format_bar.h"
 #include "richtext/paragraph_prop_dlg.h"
 #include "richtext/rich_edit.h"
@@ -25,21 +26,10 @@
 namespace kv {
 namespace {
 
-class FaxEditorTest : public test::ProgramDirTest {
+class FaxEditorTest : public test::ShownMainScreenTest {
  protected:
-  void SetUp() override {
-    ProgramDirTest::SetUp();
-    w = std::make_unique<TMainScreen>();
-    w->show();
-    QTRY_VERIFY_WITH_TIMEOUT(!w->FirstActivate, 5000);
-  }
-  void TearDown() override {
-    w.reset();
-    ProgramDirTest::TearDown();
-  }
   TTable &sent() { return w->Records.FaxTable; }
   QString field(const char *name) { return sent().FieldByName(name)->AsString().trimmed(); }
-  std::unique_ptr<TMainScreen> w;
 };
 
 TEST_F(FaxEditorTest, NewFaxWithTemplateCoverAndPhoneBookRecipient) {

@@ -11,23 +11,14 @@
 #include "app/main_screen.h"
 #include "app/rec_notes_form.h"
 #include "app/test_support.h"
+#include "main_screen_fixture.h"
 #include "support/modal.h"
 
 namespace kv {
 namespace {
 
-class MainRowsTest : public test::ProgramDirTest {
+class MainRowsTest : public test::ShownMainScreenTest {
  protected:
-  void SetUp() override {
-    ProgramDirTest::SetUp();
-    w = std::make_unique<TMainScreen>();
-    w->show();
-    QTRY_VERIFY_WITH_TIMEOUT(!w->FirstActivate, 5000);
-  }
-  void TearDown() override {
-    w.reset();
-    ProgramDirTest::TearDown();
-  }
   void addSent(const QString &subject) {
     TTable &t = w->Records.FaxTable;
     ASSERT_TRUE(t.Append());
@@ -52,7 +43,6 @@ class MainRowsTest : public test::ProgramDirTest {
     return s;
   }
   int rows(TTable &t) { return t.RowCount(); }
-  std::unique_ptr<TMainScreen> w;
 };
 
 TEST_F(MainRowsTest, EnabledCommandsInEveryState) {

@@ -1,0 +1,27 @@
+#pragma once
+// A shown, activated main window in a fresh program directory, for the tests that drive its
+// commands.
+#include <QTest>
+#include <memory>
+
+#include "app/main_screen.h"
+#include "app/test_support.h"
+
+namespace kv::test {
+
+class ShownMainScreenTest : public ProgramDirTest {
+ protected:
+  void SetUp() override {
+    ProgramDirTest::SetUp();
+    w = std::make_unique<TMainScreen>();
+    w->show();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->FirstActivate, 5000);
+  }
+  void TearDown() override {
+    w.reset();
+    ProgramDirTest::TearDown();
+  }
+  std::unique_ptr<TMainScreen> w;
+};
+
+}  // namespace kv::test
