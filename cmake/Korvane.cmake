@@ -13,10 +13,18 @@ function(korvane_library name)
   target_link_libraries(${name} PUBLIC ${A_LIBS})
 endfunction()
 
-# korvane_gtest(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s]): one GoogleTest program.
-# Tests are discovered when CTest runs, so a build never runs test code.
+# korvane_gtest(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [LINE]): one GoogleTest
+# program. Tests are discovered when CTest runs, so a build never runs test code.
+#
+# LINE marks a program whose tests make calls over the simulated line (linesim, efax, the far-end
+# fax machine, korvane-fax on a pty). Such a call runs in accelerated real time: a 3 s protocol
+# deadline is well under half a second of real time at 8x, so a program that the scheduler keeps
+# waiting that long loses the call. Every test of a LINE program therefore holds the lock
+# `simulated_line` (never two calls at once) and counts as two processors (its two ends), so
+# `ctest -j 2` on a two-core machine runs it with no other test beside it; on more cores other
+# tests still run alongside. Any new test that starts a line must be in a LINE program.
 function(korvane_gtest name)
-  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(A "LINE" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_include_directories(${name} PRIVATE ${KORVANE_SRC_ROOT} ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
@@ -30,9 +38,13 @@ function(korvane_gtest name)
   if(A_LABELS)
     set(labels ${A_LABELS})
   endif()
+  set(line_properties)
+  if(A_LINE)
+    set(line_properties RESOURCE_LOCK simulated_line PROCESSORS 2)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${labels}" TIMEOUT ${A_TIMEOUT}
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+               ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${line_properties})
 endfunction()
 
 # korvane_fuzzer(name SOURCES ... LIBS ...): with KORVANE_FUZZ a libFuzzer program; otherwise
