@@ -339,7 +339,6 @@ void TMainScreen::TabSet1Click(int index) {
 
 // The commands below act on the modem and the other windows; their windows are built
 // separately and hooked in here. The row commands are in main_rows.cpp.
-void TMainScreen::SendButtonClick() {}
 void TMainScreen::ReceiveButtonClick() {}
 void TMainScreen::mnuModemResetClick() {
   ShowModemReset(this, Settings);

@@ -11,6 +11,7 @@
 #include "compose/fax_row.h"
 #include "richtext/fax_render.h"
 #include "richtext/rich_edit.h"
+#include "sending/row_send.h"
 
 namespace kv {
 
@@ -51,8 +52,6 @@ QString TMainScreen::CreateFaxFile() {
     ShowStatus(QStringLiteral("Creating fax file"));
     QCoreApplication::processEvents();
 
-    LoadRichText(*WPCover, QStringLiteral("RTFCOVER"), Records.FaxApollo);
-    LoadRichText(*WPDoc, QStringLiteral("RTFDOC"), Records.FaxApollo);
     // The hidden controls lay out at the fax's resolution (the pages themselves are drawn at
     // exactly 200 dots per inch).
     WPCover->SetZoom(FaxZoomPercent(logicalDpiY()));
@@ -62,7 +61,8 @@ QString TMainScreen::CreateFaxFile() {
     ctx.programDir = ProgramDir();
     ctx.letMessagesRun = [] { QCoreApplication::processEvents(); };
     ctx.status = [](const QString &text) { ShowStatus(text); };
-    name = RenderFax(*WPCover->Document(), *WPDoc->Document(), ctx, pages);
+    TRichTextIO cover(*WPCover), document(*WPDoc);
+    name = RenderFaxRow(Records.FaxApollo, cover, document, ctx, pages);
   }
   if (name.isEmpty()) {
     Dialogs::information(this, QStringLiteral("Fax has no contents or cover sheet"));

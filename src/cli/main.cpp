@@ -12,6 +12,9 @@
 #ifdef KORVANE_VIEWER_COMMANDS
 #include "viewer/cmd_print.h"
 #endif
+#ifdef KORVANE_SENDING_COMMANDS
+#include "sending/send_commands.h"
+#endif
 
 int main(int argc, char **argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -23,6 +26,9 @@ int main(int argc, char **argv) {
 #endif
 #ifdef KORVANE_VIEWER_COMMANDS
   kv::cli::addCommands({kv::cli::printCommand()});
+#endif
+#ifdef KORVANE_SENDING_COMMANDS
+  kv::cli::addCommands(kv::cli::sendingCommands());
 #endif
   return kv::cli::runTool(args, ctx);
 }

@@ -45,6 +45,7 @@ class TRichTextIO : public IRichTextControl {
   bool LoadRtf(const QByteArray &rtf) override;
   QByteArray SaveRtf() const override;
   void Repaint() override;
+  TRichDocument &Document() { return doc_; }
 
  private:
   TRichDocument &doc_;

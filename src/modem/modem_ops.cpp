@@ -1,6 +1,7 @@
 #include "modem/modem_ops.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include "comm/com_port.h"
 #include "comm/device_layer.h"
 #include "fax/send_fax.h"
+#include "modem/device_holder.h"
 #include "modem/port_options.h"
 
 namespace kv {
@@ -35,6 +37,23 @@ void closeQuietly(TKvCustomComPort &port) {
 }
 }  // namespace
 
+std::string InUseMessage(const std::string &portName, const std::string &device,
+                         const std::optional<DeviceHolder> &holder, int ownPid) {
+  if (holder && HolderIsReceiveMode(*holder, ownPid)) {
+    // Said plainly: the modem is busy waiting for faxes, which the user can switch off.
+    const std::string who = HolderDescription(*holder, ownPid);
+    return "The modem is in use by receive mode ( " + portName + " )\r\r" +
+           char(std::toupper(static_cast<unsigned char>(who[0]))) + who.substr(1) + " holds " +
+           device + " and waits for faxes on it. Switch receive mode off (or choose another " +
+           "port), and then try again.";
+  }
+  const std::string who = holder ? HolderDescription(*holder, ownPid) : "Another program";
+  return "The communications port is in use ( " + portName + " )\r\r" +
+         char(std::toupper(static_cast<unsigned char>(who[0]))) + who.substr(1) + " holds " +
+         device + ". Please make sure that all communication programs (internet, AOL, etc) " +
+         "are closed, and then try again.";
+}
+
 bool OpenComPortWithMessage(TKvCustomComPort &port, std::string &message) {
   message.clear();
   // The port by its number (when it has one) and always by its device, which is what a user
@@ -51,10 +70,8 @@ bool OpenComPortWithMessage(TKvCustomComPort &port, std::string &message) {
     return true;
   } catch (const EKvException &e) {
     if (e.ErrorCode == ecAlreadyOpen || e.ErrorCode == ecHardware) {
-      message = "The communications port is in use ( " + (n ? "Com " + std::to_string(n) : device) +
-                " )\r\r" + "Another program holds " + device +
-                ". Please make sure that all communication " +
-                "programs (internet, AOL, etc) are closed, and then try " + "again.";
+      message = InUseMessage(n ? "Com " + std::to_string(n) : device, device,
+                             FindDeviceHolder(device), int(getpid()));
     } else if (e.ErrorCode == ecBadId) {
       std::string problem = DeviceProblem(device);
       unable(problem.empty() ? device + " is not a serial device" : problem);

@@ -4,7 +4,10 @@
 // port and the fax class check. None of them raises; each reports in its result and texts.
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "modem/device_holder.h"
 
 namespace kv {
 
@@ -14,6 +17,10 @@ class TKvSendFax;
 // Opens the port. True on success with an empty message; otherwise false and the text to
 // show the user.
 bool OpenComPortWithMessage(TKvCustomComPort &port, std::string &message);
+// The text for a port that is in use: which program holds the device (from the lock table),
+// said as receive mode when it is one, so a send tried on receive mode's modem says why.
+std::string InUseMessage(const std::string &portName, const std::string &device,
+                         const std::optional<DeviceHolder> &holder, int ownPid);
 // What is wrong with a device path as a serial port (missing, a directory, not a character
 // device), naming it; empty when it is a character device.
 std::string DeviceProblem(const std::string &device);

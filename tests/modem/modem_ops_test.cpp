@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <memory>
 
 #include "comm/com_port.h"
@@ -58,12 +63,90 @@ TEST_F(ModemOps, OpeningMessagesNameThePort) {
   second.SetDevicePath(modem.path());
   second.SetComNumber(2);
   ASSERT_TRUE(OpenComPortWithMessage(first, msg)) << msg;
+  // Within the program only receive mode keeps a port open while another window opens one.
   EXPECT_FALSE(OpenComPortWithMessage(second, msg));
-  EXPECT_EQ(msg.substr(0, 45), "The communications port is in use ( Com 2 )\r\r");
-  EXPECT_NE(msg.find("Another program holds " + modem.path()), std::string::npos) << msg;
+  EXPECT_EQ(msg,
+            "The modem is in use by receive mode ( Com 2 )\r\rReceive mode of this program "
+            "(process " +
+                std::to_string(getpid()) + ") holds " + modem.path() +
+                " and waits for faxes on it. Switch receive mode off (or choose another "
+                "port), and then try again.");
   first.SetOpen(false);
   EXPECT_TRUE(OpenComPortWithMessage(second, msg)) << msg;  // usable again once closed
   second.SetOpen(false);
+}
+
+// Another process holding the device: named from the kernel's lock table, and told apart from
+// receive mode.
+TEST_F(ModemOps, APortHeldByAnotherProcessNamesIt) {
+  ScriptModem modem(ModemScript::parse("mute 500\n"));
+  const std::string ready = testing::TempDir() + "/kv_flock_ready";
+  std::remove(ready.c_str());
+  // flock(1) takes the same kind of lock as the serial layer and holds it while it sleeps.
+  const pid_t child = fork();
+  if (child == 0) {
+    setpgid(0, 0);  // the shell and its sleep inherit the lock: they go with the group
+    execlp("flock", "flock", "-n", modem.path().c_str(), "sh", "-c",
+           ("touch " + ready + "; exec sleep 20").c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(child, 0);
+  for (int i = 0; i < 500 && access(ready.c_str(), F_OK) != 0; ++i) usleep(10000);
+  TKvComPort cp;
+  cp.SetComNumber(3);
+  cp.SetDevicePath(modem.path());
+  std::string msg;
+  EXPECT_FALSE(OpenComPortWithMessage(cp, msg));
+  EXPECT_EQ(msg.substr(0, 45), "The communications port is in use ( Com 3 )\r\r") << msg;
+  EXPECT_NE(
+      msg.find("The program flock (process " + std::to_string(child) + ") holds " + modem.path()),
+      std::string::npos)
+      << msg;
+  kill(-child, SIGTERM);
+  waitpid(child, nullptr, 0);
+  EXPECT_TRUE(OpenComPortWithMessage(cp, msg)) << msg;
+  cp.SetOpen(false);
+}
+
+TEST(DeviceHolders, LockTableAndDescriptions) {
+  const std::string locks =
+      "1: POSIX  ADVISORY  WRITE 900 00:19:77 0 EOF\n"
+      "2: FLOCK  ADVISORY  WRITE 812 00:1a:3 0 EOF\n"
+      "2: -> FLOCK  ADVISORY  WRITE 999 00:1a:3 0 EOF\n"
+      "3: FLOCK  ADVISORY  WRITE 813 0a:1a:3 0 EOF\n";
+  EXPECT_EQ(LockHolderPid(locks, 0, 0x1a, 3), 812);
+  EXPECT_EQ(LockHolderPid(locks, 0x0a, 0x1a, 3), 813);  // major and minor are hexadecimal
+  EXPECT_EQ(LockHolderPid(locks, 0, 0x19, 77), 900);
+  EXPECT_EQ(LockHolderPid(locks, 0, 0x1a, 4), std::nullopt);
+  EXPECT_EQ(LockHolderPid("garbage\n\n1: FLOCK\n", 0, 0, 0), std::nullopt);
+
+  struct Case {
+    DeviceHolder holder;
+    bool receiveMode;
+    std::string words;
+  } cases[] = {
+      {{50, "korvane-test", {"/x/korvane-test"}},
+       true,
+       "receive mode of this program (process 50)"},
+      {{7, "korvane", {"/opt/kv/korvane"}},
+       true,
+       "receive mode of another running copy of the program (process 7)"},
+      {{8, "korvane-fax", {"korvane-fax", "receive", "--program-dir", "/d"}},
+       true,
+       "receive mode of korvane-fax (process 8)"},
+      {{9, "korvane-fax", {"./korvane-fax", "send", "--port", "1", "5551234"}},
+       false,
+       "the command korvane-fax send (process 9)"},
+      {{12, "korvane-fax", {"korvane-fax"}}, false, "the command korvane-fax (process 12)"},
+      {{10, "minicom", {"minicom"}}, false, "the program minicom (process 10)"},
+      {{11, "", {}}, false, "another program (process 11)"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(HolderIsReceiveMode(c.holder, 50), c.receiveMode) << c.words;
+    EXPECT_EQ(HolderDescription(c.holder, 50), c.words);
+  }
+  EXPECT_EQ(InUseMessage("Com 1", "/dev/ttyS0", std::nullopt, 1).substr(0, 78),
+            "The communications port is in use ( Com 1 )\r\rAnother program holds /dev/ttyS0.");
 }
 
 TEST_F(ModemOps, SearchFindsTheFirstModem) {

@@ -1,0 +1,73 @@
+// The main window's Send command: the current row of the sent-fax table rendered into an APF
+// file, sent through the send window, and its outcome written back into the row.
+#include <QApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QToolButton>
+
+#include "app/dialogs.h"
+#include "app/main_screen.h"
+#include "app/window_placement.h"
+#include "sending/row_send.h"
+#include "sending/send_fax_form.h"
+
+namespace kv {
+
+void TMainScreen::SendButtonClick() {
+  if (!Records.FaxTable.Active() || !TFaxRecords::HasCurrentRow(Records.FaxTable)) {
+    Dialogs::beep();
+    return;
+  }
+  // Pointer, button bar and status line come back on every way out.
+  struct Restore {
+    TMainScreen *w;
+    BusyCursor busy;
+    ~Restore() {
+      w->ButtonBar->setEnabled(true);
+      ShowStatus(QString());
+      w->SetButtons();
+    }
+  } restore{this, {}};
+  ShowStatus("Preparing files for viewing...");
+  QCoreApplication::processEvents();
+
+  QString faxFile;
+  try {
+    faxFile = CreateFaxFile();
+  } catch (const std::exception &e) {
+    Dialogs::information(this, "Error creating fax file\n" + QString::fromLocal8Bit(e.what()));
+    return;
+  }
+  if (faxFile.isEmpty()) {
+    Dialogs::information(this, "Error creating fax file");
+    return;
+  }
+
+  QString result;
+  {
+    // The send window shows the normal pointer; ours comes back afterwards.
+    QApplication::restoreOverrideCursor();
+    TSendFaxForm form(this, Settings);
+    form.FaxFile = faxFile;
+    form.setWindowTitle(SendCaption(Records.FaxTable));
+    TField *phone = Records.FaxTable.FieldByName("PHONE");
+    form.PhoneNumber = phone ? phone->AsString().trimmed() : QString();
+    form.SetOptions(OptionsFromSettings(Settings.Data));
+    CenterWindow(&form);
+    ShowStatus(QString());
+    QCoreApplication::processEvents();
+    form.exec();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    result = form.ResultText;
+    ButtonBar->setEnabled(true);
+    OptionsToSettings(form.Options(), Settings.Data);
+    if (!Settings.Save()) Dialogs::error(this, Settings.LastError());
+  }
+  QFile::remove(faxFile);
+
+  QString error;
+  if (!WriteSendResult(Records.FaxTable, PageCount, result, QDateTime::currentDateTime(), error))
+    Dialogs::error(this, error);
+}
+
+}  // namespace kv

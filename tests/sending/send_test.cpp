@@ -1,0 +1,171 @@
+// What a send takes from the settings and gives back, how it reaches the sender, and the
+// outcome written into the row (read back by python3-dbf).
+#include <gtest/gtest.h>
+
+#include "app/test_support.h"
+#include "base/error_text.h"
+#include "fax/send_fax.h"
+#include "sending/row_send.h"
+#include "sending/send_options.h"
+#include "support/sent_rows.h"
+
+namespace kv {
+namespace {
+
+Settings someSettings() {
+  Settings s;
+  s.comPort = 2;
+  s.userName = "Ann";
+  s.userFax = "555 0100";
+  s.dialPrefix = "9,";
+  s.modemInit = "X3";
+  s.dialAttempts = 4;
+  s.retryWait = 30;
+  s.dialTimeout = 45;
+  s.faxClass = 2;
+  s.toneOrPulse = 1;
+  s.blindDial = true;
+  s.ignoreBusy = true;
+  s.maximumBps = 14400;
+  return s;
+}
+
+TEST(SendOptions, SettingsGoInAndComeBackUnchangedButForTextsThatAreNoNumbers) {
+  const Settings s = someSettings();
+  Settings back;
+  OptionsToSettings(OptionsFromSettings(s), back);
+  back.resetString = s.resetString;
+  EXPECT_EQ(back, s);
+
+  struct Case {
+    std::string attempts, retry, timeout;
+    int wantAttempts, wantRetry, wantTimeout;
+  } cases[] = {
+      {"7", " 12 ", "90", 7, 12, 90},
+      {"x", "12", "", 4, 12, 45},       // each text on its own: the others are still taken
+      {"-1", "1e3", "+20", 4, 30, 20},  // no negative counts; "+20" is a number
+  };
+  for (const Case &c : cases) {
+    SendOptions o = OptionsFromSettings(s);
+    o.dialAttempts = c.attempts;
+    o.retryWait = c.retry;
+    o.timeout = c.timeout;
+    Settings t = s;
+    OptionsToSettings(o, t);
+    EXPECT_EQ(t.dialAttempts, c.wantAttempts) << c.attempts;
+    EXPECT_EQ(t.retryWait, c.wantRetry) << c.retry;
+    EXPECT_EQ(t.dialTimeout, c.wantTimeout) << c.timeout;
+  }
+}
+
+TEST(SendOptions, TheSenderGetsWhatTheWindowShows) {
+  std::tm now{};
+  now.tm_mday = 6;
+  now.tm_mon = 11;
+  now.tm_year = 126;
+  now.tm_hour = 14;
+  now.tm_min = 5;
+  struct Case {
+    const char *what;
+    std::function<void(SendOptions &)> change;
+    std::function<void(const TKvSendFax &)> check;
+  } cases[] = {
+      {"settings as stored", [](SendOptions &) {},
+       [](const TKvSendFax &f) {
+         EXPECT_EQ(f.DesiredBPS, 14400);
+         EXPECT_FALSE(f.ToneDial);
+         EXPECT_TRUE(f.BlindDial);
+         EXPECT_FALSE(f.DetectBusy);
+         EXPECT_EQ(f.FaxClass, fcClass2);
+         EXPECT_EQ(f.DialAttempts, 4);
+         EXPECT_EQ(f.DialRetryWait(), 30);
+         EXPECT_EQ(f.DialWait(), 45);
+         EXPECT_EQ(f.ModemInit(), "ATX3");
+         EXPECT_EQ(f.StationID, "555 0100");
+         EXPECT_EQ(f.DialPrefix, "9,");
+         EXPECT_EQ(f.PhoneNumber, "5551234");
+         EXPECT_EQ(f.FaxFile, "/d/KRV_1.APF");
+         EXPECT_EQ(f.HeaderLine, "Page $P of $N, Sent by Ann, $I  on 6 Dec 2026 at 02:05pm");
+       }},
+      {"a rate position outside the list", [](SendOptions &o) { o.rateItem = 9; },
+       [](const TKvSendFax &f) { EXPECT_EQ(f.DesiredBPS, 9600); }},
+      {"auto detect", [](SendOptions &o) { o.faxClassItem = 0; },
+       [](const TKvSendFax &f) { EXPECT_EQ(f.FaxClass, fcDetect); }},
+      {"an init command with AT in it is taken as it is",
+       [](SendOptions &o) { o.modemInit = "ATS7=90"; },
+       [](const TKvSendFax &f) { EXPECT_EQ(f.ModemInit(), "ATS7=90"); }},
+      {"attempts not a number: it and the two after it keep the sender's values",
+       [](SendOptions &o) {
+         o.dialAttempts = "many";
+         o.retryWait = "5";
+       },
+       [](const TKvSendFax &f) {
+         EXPECT_EQ(f.DialAttempts, 3);
+         EXPECT_EQ(f.DialRetryWait(), 60);
+         EXPECT_EQ(f.DialWait(), 60);
+       }},
+      {"retry wait not a number: attempts still taken", [](SendOptions &o) { o.retryWait = ""; },
+       [](const TKvSendFax &f) {
+         EXPECT_EQ(f.DialAttempts, 4);
+         EXPECT_EQ(f.DialRetryWait(), 60);
+         EXPECT_EQ(f.DialWait(), 60);
+       }},
+      {"no name: two blanks after by", [](SendOptions &o) { o.name.clear(); },
+       [](const TKvSendFax &f) {
+         EXPECT_EQ(f.HeaderLine, "Page $P of $N, Sent by  $I  on 6 Dec 2026 at 02:05pm");
+       }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    SendOptions o = OptionsFromSettings(someSettings());
+    c.change(o);
+    TKvSendFax fax;
+    ConfigureSender(fax, o, "/d/KRV_1.APF", "5551234", now);
+    c.check(fax);
+  }
+}
+
+TEST(SendOptions, ResultTexts) {
+  EXPECT_EQ(SendResultText(0), "Sent");
+  EXPECT_EQ(SendResultText(ecFaxBusy), errorText(ecFaxBusy));
+  EXPECT_NE(SendResultText(ecFaxBusy), "Sent");
+  for (auto [text, sent] :
+       {std::pair{"Sent", true}, {"ok", true}, {"SENT ", false}, {"Cancelled", false}, {"", false}})
+    EXPECT_EQ(ResultMeansSent(text), sent) << text;
+}
+
+class RowResult : public test::ProgramDirTest {};
+
+TEST_F(RowResult, SentSetsTheDateAndTimeOtherResultsOnlyPagesAndText) {
+  TFaxRecords records;
+  ASSERT_TRUE(test::AddSentRow(records, "Cover", "Body", {"Acme", "5551234", "Offer"}));
+  const int recno = records.FaxTable.RecNo();
+  const QDateTime first(QDate(2026, 12, 6), QTime(14, 5, 31));
+  struct Step {
+    int pages;
+    QString result;
+    QDateTime when;
+    QString want;
+  } steps[] = {
+      {2, "Cancelled", first, "False|||2|Cancelled"},
+      {3, "Sent", first, "True|2026-12-06|14:05|3|Sent"},
+      // A later failure keeps the earlier success; a later success overwrites date and time.
+      {3, QString::fromStdString(errorText(ecFaxBusy)), first.addDays(1),
+       "True|2026-12-06|14:05|3|" + QString::fromStdString(errorText(ecFaxBusy))},
+      {3, "OK", first.addDays(2), "True|2026-12-08|14:05|3|OK"},
+  };
+  for (const Step &s : steps) {
+    QString error;
+    ASSERT_TRUE(WriteSendResult(records.FaxTable, s.pages, s.result, s.when, error))
+        << error.toStdString();
+    EXPECT_EQ(records.FaxTable.RecNo(), recno);
+    records.FaxTable.Close();
+    EXPECT_EQ(test::ReadSendColumns(dir_.path(), recno).toStdString(), s.want.toStdString());
+    ASSERT_TRUE(records.OpenFaxDBF());
+    ASSERT_TRUE(records.FaxTable.GotoRecord(recno));
+  }
+  EXPECT_EQ(SendCaption(records.FaxTable), "Send Fax: [Acme - Offer]");
+}
+
+}  // namespace
+}  // namespace kv
