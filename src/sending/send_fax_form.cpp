@@ -161,6 +161,9 @@ TSendFaxForm::TSendFaxForm(QWidget *parent, TSettingsLink &settings)
   mg->addLayout(checks, 2, 1);
   mg->addWidget(captioned(modem, "&Modem initialization string (rarely needed):", sfModemInit), 3,
                 0, 1, 2);
+  // Two even columns, lined up with the two columns of the fax box below.
+  mg->setColumnStretch(0, 1);
+  mg->setColumnStretch(1, 1);
 
   auto *fax = new QGroupBox("Fax", this);
   auto *fg = new QGridLayout(fax);

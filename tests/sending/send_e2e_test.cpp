@@ -98,7 +98,20 @@ class WindowSend : public SendOverLine {
       SessionClock clock;
       clock.lineSpeed = kSpeed;
       f.KvSendFax1.SetClock(clock);
+      test::Snapshot(f, "send_window");
       f.SendFaxButton->click();
+      if (!qEnvironmentVariableIsEmpty("KORVANE_SHOTS")) {
+        // The status window over the send window in the middle of the second page.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !f.Busy() || (f.KvFaxStatus1.Display()->fsCurrentPage->text().trimmed() == "2" &&
+                          f.KvFaxStatus1.Display()->Meter->Position() > 20 &&
+                          f.KvFaxStatus1.Display()->Meter->Position() < 90),
+            150000);
+        if (f.Busy()) {
+          test::Snapshot(f, "send_window_busy");
+          test::Snapshot(*f.KvFaxStatus1.Display(), "fax_status_live");
+        }
+      }
       QTRY_VERIFY_WITH_TIMEOUT(!f.Busy(), 150000);
       result = f.ResultText;
       f.Closebutton->click();
