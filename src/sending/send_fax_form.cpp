@@ -222,6 +222,8 @@ TSendFaxForm::TSendFaxForm(QWidget *parent, TSettingsLink &settings)
 }
 
 TSendFaxForm::~TSendFaxForm() {
+  // A finish still to come must not reach a window that is gone.
+  KvSendFax1.OnFaxFinish = {};
   if (KvSendFax1.Running()) KvSendFax1.AbortFax();
   KvSendFax1.StatusDisplay = nullptr;
   KvSendFax1.SetComPort(nullptr);

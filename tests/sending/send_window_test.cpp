@@ -134,6 +134,7 @@ TEST_F(MainSend, AModemHeldByReceiveModeIsSaidToBe) {
     f.Closebutton->click();
   });
   w->SendButtonClick();
+  EXPECT_TRUE(w->KvComPort1.Open());  // receive mode keeps its port
   w->KvComPort1.SetOpen(false);
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_TRUE(shown[0].text.startsWith(
