@@ -4,17 +4,11 @@
 #include <bit>
 #include <cstring>
 #include <iterator>
+#include "faximage/t4_lookup.h"
 
 namespace kv {
 
-namespace {
-
-// Codes with their bits reversed, so that the first transmitted bit is bit 0: that is the order
-// in which they are packed into the output bytes.
-struct RevCode {
-  std::uint16_t code;
-  std::uint8_t bits;
-};
+namespace t4lookup {
 
 std::uint16_t reverseBits(std::uint16_t code, int bits) {
   std::uint16_t r = 0;
@@ -22,11 +16,6 @@ std::uint16_t reverseBits(std::uint16_t code, int bits) {
     if (code & (1u << i)) r |= static_cast<std::uint16_t>(1u << (bits - 1 - i));
   return r;
 }
-
-struct EncodeTables {
-  RevCode term[2][64];
-  RevCode makeup[2][41];  // [k] codes 64 * k, k = 1 .. 40
-};
 
 const EncodeTables &encodeTables() {
   static const EncodeTables t = [] {
@@ -47,25 +36,7 @@ const EncodeTables &encodeTables() {
   return t;
 }
 
-// Decoding tables: indexed by the next 12 (white) or 13 (black) bits of the stream, first bit
-// lowest. Every index whose low bits equal a code word maps to that code word.
-// Run codes first, so that the fast path tests for them with one comparison.
-enum : std::uint8_t { kTerm = 0, kMakeup, kEol, kZeros, kInvalid };
-
-struct DecodeEntry {
-  std::uint16_t run;
-  std::uint8_t bits;
-  std::uint8_t kind;
-};
-
-constexpr int kWhiteIndexBits = 12;
-constexpr int kBlackIndexBits = 13;
-
-struct DecodeTables {
-  DecodeEntry white[1 << kWhiteIndexBits];
-  DecodeEntry black[1 << kBlackIndexBits];
-};
-
+namespace {
 void addCode(DecodeEntry *table, int indexBits, T4Code c, std::uint16_t run, std::uint8_t kind) {
   const std::uint32_t r = reverseBits(c.code, c.bits);
   for (std::uint32_t hi = 0; hi < (1u << (indexBits - c.bits)); ++hi)
@@ -86,6 +57,7 @@ void fillTable(DecodeEntry *table, int indexBits, const std::array<T4Code, 64> &
   // long. The decoder counts through it bit-wise.
   for (std::uint32_t hi = 0; hi < (1u << (indexBits - 12)); ++hi) table[hi << 12] = {0, 12, kZeros};
 }
+}  // namespace
 
 const DecodeTables &decodeTables() {
   static const DecodeTables *t = [] {
@@ -99,6 +71,11 @@ const DecodeTables &decodeTables() {
   return *t;
 }
 
+}  // namespace t4lookup
+
+namespace {
+using namespace t4lookup;
+
 inline std::uint64_t loadBe64(const std::uint8_t *p) {
   std::uint64_t v;
   std::memcpy(&v, p, 8);
@@ -111,22 +88,6 @@ inline std::uint64_t loadLe64(const std::uint8_t *p) {
   std::memcpy(&v, p, 8);
   if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
   return v;
-}
-
-// Sets pixels [from, from + count) of a line (most significant bit first) to black.
-inline void setBlack(std::uint8_t *line, unsigned from, unsigned count) {
-  if (count == 0) return;
-  unsigned end = from + count;
-  unsigned first = from >> 3, last = (end - 1) >> 3;
-  std::uint8_t headMask = static_cast<std::uint8_t>(0xFFu >> (from & 7));
-  std::uint8_t tailMask = static_cast<std::uint8_t>(0xFFu << (7 - ((end - 1) & 7)));
-  if (first == last) {
-    line[first] |= headMask & tailMask;
-    return;
-  }
-  line[first] |= headMask;
-  if (last > first + 1) std::memset(line + first + 1, 0xFF, last - first - 1);
-  line[last] |= tailMask;
 }
 
 }  // namespace
