@@ -65,6 +65,7 @@ int runReceive(const Args &args, Context &ctx) {
   if (int failed = 0; !applyHistoryOption(args, ctx, "receive", fax, history, failed))
     return failed;
   if (int usage = 0; !applySpeedOption(args, ctx, "receive", fax, usage)) return usage;
+  applyCodingOption(args, fax);
   MainThreadScope mainThread;
   TKvComPort cp;
   cp.SetAutoOpen(false);

@@ -72,6 +72,7 @@ int runSend(const Args &args, Context &ctx) {
 
   if (int failed = 0; !applyHistoryOption(args, ctx, "send", fax, history, failed)) return failed;
   if (int usage = 0; !applySpeedOption(args, ctx, "send", fax, usage)) return usage;
+  applyCodingOption(args, fax);
   MainThreadScope mainThread;
   TKvComPort cp;
   cp.SetAutoOpen(false);

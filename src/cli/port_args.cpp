@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "fax/fax_session.h"
+#include "settings/settings.h"
 
 namespace kv::cli {
 
@@ -57,6 +58,10 @@ bool applySpeedOption(const Args &args, Context &ctx, const std::string &command
   return true;
 }
 
+void applyCodingOption(const Args &args, TKvAbstractFax &fax) {
+  fax.Allow2D = !args.has("no-2d") && LoadSettings(kSettingsFileName).twoDimensional;
+}
+
 OptionSpec historyOptionSpec() {
   return {"history", 0, "FILE", "append the fax history records to FILE"};
 }
@@ -65,6 +70,7 @@ std::vector<OptionSpec> sessionOptionSpecs(std::vector<OptionSpec> own) {
   std::vector<OptionSpec> all = portOptionSpecs();
   all.insert(all.end(), own.begin(), own.end());
   all.push_back(historyOptionSpec());
+  all.push_back({"no-2d", 0, "", "no two-dimensional coding (MR), MH only"});
   all.push_back({"speed", 0, "X", "the line runs X times faster than real time (simulated lines)"});
   return all;
 }

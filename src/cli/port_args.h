@@ -27,6 +27,10 @@ std::string terminalText(std::string message);
 bool applySpeedOption(const Args &args, Context &ctx, const std::string &command,
                       TKvAbstractFax &fax, int &exitCode);
 
+// Two-dimensional coding (MR): on unless --no-2d is given or KRV.INI in the current directory
+// turns it off ([Modem] TwoDimensional=0), for a peer that claims MR and fails at it.
+void applyCodingOption(const Args &args, TKvAbstractFax &fax);
+
 // --history FILE: the session's history log appends its records to FILE. Without the option
 // no history is written at all. A file that cannot be appended to is reported (false, exit
 // code set) before any call is made, rather than records going missing unnoticed.

@@ -74,14 +74,15 @@ Result Writer::create(const std::string &path, const std::string &stationId) {
   return std::fflush(f_) == 0 ? ecOK : lastError(ecDeviceWrite);
 }
 
-Result Writer::beginPage(bool fine, bool wide) {
+Result Writer::beginPage(bool fine, bool wide, bool records) {
   if (!f_) return ecNotOpen;
   errno = 0;
   if (std::fseek(f_, 0, SEEK_END) != 0) return lastError(ecSeekError);
   pagePos_ = std::ftell(f_);
-  // Received data is the modem's bit stream, not line records: only resolution and width.
+  // Received MH data is stored as the modem's bit stream; MR pages are re-coded to records.
   page_.imageLength = 0;
-  page_.imageFlags = std::uint16_t((fine ? apfHighResolution : 0) | (wide ? apfWide : 0));
+  page_.imageFlags = std::uint16_t((fine ? apfHighResolution : 0) | (wide ? apfWide : 0) |
+                                   (records ? apfLineRecords : 0));
   return writePageHeader();
 }
 

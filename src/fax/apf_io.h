@@ -27,8 +27,9 @@ class Writer {
   // Creates (replacing) the file and writes the main header with the sender's id.
   Result create(const std::string &path, const std::string &stationId);
   bool isOpen() const { return f_ != nullptr; }
-  // Writes a page header at the end of the file and remembers its position.
-  Result beginPage(bool fine, bool wide);
+  // Writes a page header at the end of the file and remembers its position. `records`: the
+  // page's data will be line records rather than the modem's bit stream.
+  Result beginPage(bool fine, bool wide, bool records = false);
   // Appends page data; -160 for a short write.
   Result write(const std::uint8_t *data, std::size_t n);
   // Page count + 1, main header rewritten (id and time), page header rewritten with the page's

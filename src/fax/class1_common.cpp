@@ -68,6 +68,7 @@ Result TKvAbstractFax::handleFrame(Class1Negotiation &c1, const t30::Frame &f, b
       c1.remoteRates = caps.rates;
       c1.remoteFine = caps.fine;
       c1.remoteWide = caps.wide;
+      c1.remote2D = caps.twoD;
       c1.scanCode = caps.scanCode;
       if ((fine_ && !caps.fine) || (wide_ && !caps.wide)) return ecFaxBadMachine;
       int idx = t30::chooseIndex(c1.ownRates, c1.remoteRates, DesiredBPS);
@@ -76,6 +77,7 @@ Result TKvAbstractFax::handleFrame(Class1Negotiation &c1, const t30::Frame &f, b
       c1.rateCode = t30::modulationCode(idx);
       lineRate_ = t30::modulationBps(idx);
       c1.minBytes = t30::minBytesPerLine(c1.scanCode, fine_, lineRate_);
+      c1.minBits = t30::minBitsPerLine(c1.scanCode, fine_, lineRate_);
       setProgress(fpSessionParams);
       break;
     }
@@ -88,7 +90,9 @@ Result TKvAbstractFax::handleFrame(Class1Negotiation &c1, const t30::Frame &f, b
       fine_ = d.fine;
       wide_ = d.wide;
       c1.scanCode = d.scanCode;
+      c1.remote2D = d.twoD;
       c1.minBytes = t30::minBytesPerLine(c1.scanCode, fine_, lineRate_);
+      c1.minBits = t30::minBitsPerLine(c1.scanCode, fine_, lineRate_);
       setProgress(fpSessionParams);
       break;
     }

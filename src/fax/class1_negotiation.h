@@ -17,8 +17,10 @@ struct Class1Negotiation {
   std::string rateCode = "96";
   bool remoteFine = false;
   bool remoteWide = false;
+  bool remote2D = false;  // the far end's DIS offers MR, or its DCS announces MR pages
   int scanCode = 0;
   int minBytes = 0;
+  int minBits = 0;  // the same minimum scan-line time in bits, for page data on the line
   // Frames of the current exchange.
   bool finalFrame = false;  // the last frame had the final bit: the modem's OK ends the exchange
   bool cfrReceived = false;

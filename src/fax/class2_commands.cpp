@@ -30,8 +30,8 @@ char rateDigit(int bps) {
   }
 }
 
-std::string sendCapabilities(const CommandTable &t, bool fine, int desiredBps, bool wide,
-                             bool ecm) {
+std::string sendCapabilities(const CommandTable &t, bool fine, int desiredBps, bool wide, bool ecm,
+                             bool twoD) {
   std::string s = t.sendCaps;
   s += '=';
   s += fine ? '1' : '0';
@@ -39,17 +39,17 @@ std::string sendCapabilities(const CommandTable &t, bool fine, int desiredBps, b
   s += rateDigit(desiredBps);
   s += ',';
   s += wide ? '1' : '0';
-  s += ",2,0,";
+  s += twoD ? ",2,1," : ",2,0,";
   s += ecm ? '1' : '0';
   s += ",0,0";
   return s;
 }
 
-std::string receiveCapabilities(const CommandTable &t, int desiredBps, bool ecm) {
+std::string receiveCapabilities(const CommandTable &t, int desiredBps, bool ecm, bool twoD) {
   std::string s = t.receiveCaps;
   s += "=1,";
   s += rateDigit(desiredBps);
-  s += ",0,2,0,";
+  s += twoD ? ",0,2,1," : ",0,2,0,";
   s += ecm ? '1' : '0';
   s += ",0,0";
   return s;

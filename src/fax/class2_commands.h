@@ -30,10 +30,13 @@ const CommandTable &commandTable(TFaxClass cls);
 // Rate digit offered for a highest rate in bps ("3", 9600, for any rate not in the list).
 char rateDigit(int bps);
 
-// "AT+FDIS=vr,br,wd,2,0,ec,0,0" (or +FIS): capabilities announced before dialling.
-std::string sendCapabilities(const CommandTable &t, bool fine, int desiredBps, bool wide, bool ecm);
-// "AT+FDCC=1,br,0,2,0,ec,0,0" (or +FCC): always fine, normal width, any length, 1-D.
-std::string receiveCapabilities(const CommandTable &t, int desiredBps, bool ecm);
+// "AT+FDIS=vr,br,wd,2,df,ec,0,0" (or +FIS): capabilities announced before dialling; twoD offers
+// two-dimensional coding (df 1) besides MH.
+std::string sendCapabilities(const CommandTable &t, bool fine, int desiredBps, bool wide, bool ecm,
+                             bool twoD = false);
+// "AT+FDCC=1,br,0,2,df,ec,0,0" (or +FCC): always fine, normal width, any length; MH, and MR
+// with twoD.
+std::string receiveCapabilities(const CommandTable &t, int desiredBps, bool ecm, bool twoD = false);
 // AT+FLID="id" (or +FLI). The id is cut to 20 characters; a double quote in it would end the
 // string early on the modem's side, so it becomes a blank.
 std::string stationIdCommand(const CommandTable &t, std::string_view id);

@@ -1,5 +1,7 @@
 #include "fax/class2_reports.h"
 
+#include "fax/t30.h"
+
 #include <cctype>
 #include <string>
 
@@ -96,7 +98,8 @@ SessionParams parseParams(std::string_view line) {
     }
     return any ? v : -1;
   };
-  int vr = value(0), br = value(1), wd = value(2), ec = value(5), st = value(7);
+  int vr = value(0), br = value(1), wd = value(2), df = value(4), ec = value(5), st = value(7);
+  p.twoD = df == 1;
   p.fine = vr > 0 && (vr & 1);
   p.wide = wd == 1;
   p.ecm = ec == 1 || ec == 2;
@@ -124,10 +127,11 @@ SessionParams parseParams(std::string_view line) {
 }
 
 int minBytesPerLine(const SessionParams &p) {
-  static constexpr int kNormal[8] = {0, 5, 10, 10, 20, 20, 40, 40};
-  static constexpr int kFine[8] = {0, 5, 5, 10, 10, 20, 20, 40};
-  int ms = (p.fine ? kFine : kNormal)[p.scanCode & 7];
-  return ms * p.lineRate / 8000;
+  return t30::minBytesPerLine(p.scanCode, p.fine, p.lineRate);
+}
+
+int minBitsPerLine(const SessionParams &p) {
+  return t30::minBitsPerLine(p.scanCode, p.fine, p.lineRate);
 }
 
 std::string stationId(std::string_view line) {

@@ -44,11 +44,14 @@ struct SessionParams {
   bool wide = false;
   bool ecm = false;
   int lineRate = 9600;
-  int scanCode = 0;  // st, 0..7
+  int scanCode = 0;   // st, 0..7
+  bool twoD = false;  // df 1: two-dimensional coding (MR)
 };
 SessionParams parseParams(std::string_view line);
 // Minimum bytes per coded line for the scan time of st at a rate and resolution.
 int minBytesPerLine(const SessionParams &p);
+// The same minimum in bits, for page data packed bit-tight.
+int minBitsPerLine(const SessionParams &p);
 
 // Station id from +FCSI/+FTSI/+FCI/+FTI: quotes and blanks trimmed, at most 20 characters.
 std::string stationId(std::string_view line);

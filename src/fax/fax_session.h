@@ -75,6 +75,9 @@ class TKvAbstractFax {
   std::uint16_t StatusInterval = 1;
   std::uint16_t DesiredBPS = 9600;
   bool DesiredECM = false;
+  // Offer and use two-dimensional coding (MR) where the far end takes it; off for a peer
+  // that claims MR and fails at it.
+  bool Allow2D = true;
   std::string FaxFileExt = "APF";
   TKvFaxLog *FaxLog = nullptr;
   TKvAbstractFaxStatus *StatusDisplay = nullptr;

@@ -120,7 +120,7 @@ void TKvReceiveFax::c1SendDIS(FaxEvent ev) {
   const std::string &l = line_;
   if (ev == FaxEvent::Timeout) return fail(ecTimeout);
   if (contains(l, "CONNECT")) {
-    c1SendFrame(t30::fcf::DIS, true, t30::disInfo(c1_.rateIndex));
+    c1SendFrame(t30::fcf::DIS, true, t30::disInfo(c1_.rateIndex, Allow2D));
     return;
   }
   if (contains(l, "OK")) {

@@ -52,6 +52,7 @@ void TKvReceiveFax::c2ApplyParams() {
   lineRate_ = p.lineRate;
   fine_ = p.fine;
   wide_ = p.wide;
+  c1_.remote2D = p.twoD;
   setProgress(fpSessionParams);
 }
 
@@ -75,7 +76,7 @@ bool TKvReceiveFax::c2SetupAnswered(FaxEvent ev) {
 void TKvReceiveFax::c2SelectClass(FaxEvent ev) {
   if (!c2SetupAnswered(ev)) return;
   switchBaud(normalBaud_);
-  sendCommand(class2::receiveCapabilities(*c2_, DesiredBPS, DesiredECM));
+  sendCommand(class2::receiveCapabilities(*c2_, DesiredBPS, DesiredECM, Allow2D));
   gotoState(c2_->v20 ? R::C20FlowControl : R::C2CapsSet, false);
 }
 

@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "base/exceptions.h"
+#include "faximage/t4_coder.h"
+#include "faximage/t4_stream.h"
 
 namespace kv {
 
@@ -165,9 +167,38 @@ Result TKvReceiveFax::createFile() {
 }
 
 Result TKvReceiveFax::flushBuffer() {
+  if (pageMr_) {
+    mrData_.insert(mrData_.end(), buf_.begin(), buf_.end());
+    buf_.clear();
+    return ecOK;
+  }
   if (buf_.empty()) return ecOK;
   Result r = file_.write(buf_.data(), buf_.size());
   buf_.clear();
+  return r;
+}
+
+Result TKvReceiveFax::storeMrPage() {
+  // Stored files hold one-dimensional records only, so every reader of the format can read
+  // what came in MR.
+  Result r = ecOK;
+  T4Encoder enc;
+  const int width = wide_ ? kFaxLineWide : kFaxLineNormal;
+  std::vector<std::uint8_t> rec;
+  auto put = [&](const std::uint8_t *data, std::size_t n) {
+    rec.assign({std::uint8_t(n), std::uint8_t(n >> 8)});
+    rec.insert(rec.end(), data, data + n);
+    if (r >= 0) r = file_.write(rec.data(), rec.size());
+  };
+  T4StreamDecoder dec(width, T4Coding::Mr);
+  const T4DecodeResult res =
+      dec.decode(mrData_.data(), mrData_.size(), [&](const std::uint8_t *row) {
+        const auto coded = enc.encodeLine(row, width);
+        put(coded.data(), coded.size());
+      });
+  put(kApfPageEndRecord.data(), kApfPageEndRecord.size());
+  badRows_ = int(res.badRows);
+  mrData_.clear();
   return r;
 }
 
@@ -181,6 +212,8 @@ void TKvReceiveFax::stateNewCall(FaxEvent) {
   setPartnerId("");
   FaxFile.clear();
   c1_.finalFrame = false;
+  c1_.remote2D = false;
+  pageMr_ = false;
   if (ConstantStatus && !statusShown_) {
     statusShown_ = true;
     reportStatus(1);
@@ -232,7 +265,10 @@ void TKvReceiveFax::statePageStart(FaxEvent) {
     if (r < 0) return fail(r);
     reportLog(lcReceiveStart);
   }
-  r = file_.beginPage(fine_, wide_);
+  pageMr_ = c1_.remote2D;
+  mrData_.clear();
+  badRows_ = 0;
+  r = file_.beginPage(fine_, wide_, pageMr_);
   if (r < 0) return fail(r);
   pageNumber_ = pages_;
   bytesDone_ = 0;
@@ -269,6 +305,7 @@ void TKvReceiveFax::statePageData(FaxEvent ev) {
       dle_ = false;
       if (c == t30::ETX) {
         r = flushBuffer();
+        if (r >= 0 && pageMr_) r = storeMrPage();
         if (r < 0) return fail(r);
         softwareFlow(false);
         setProgress(fpGetPage);
@@ -307,6 +344,8 @@ void TKvReceiveFax::stateEndOfCall(FaxEvent) {
 void TKvReceiveFax::stateError(FaxEvent) {
   if (file_.isOpen()) {
     flushBuffer();
+    // What came of an MR page is kept, as the bit stream of an MH page is.
+    if (pageMr_ && !mrData_.empty()) storeMrPage();
     file_.closePage(storedId());
     file_.close();
     reportLog(lcReceiveFail);

@@ -77,6 +77,9 @@ class TKvReceiveFax : public TKvAbstractFax {
 
   int State() const { return int(state_.load()); }
   int PagesReceived() const { return pages_; }
+  // Rows of the last page received that came damaged and were replaced by the row before
+  // (MR pages, which are decoded as they are stored).
+  int PageBadRows() const { return badRows_; }
 
   // One row of the machine's state table.
   struct StateInfo {
@@ -167,6 +170,8 @@ class TKvReceiveFax : public TKvAbstractFax {
   Result createFile();
   std::string storedId() const;
   Result flushBuffer();
+  // The end of an MR page: its rows decoded and stored as one-dimensional line records.
+  Result storeMrPage();
 
   std::atomic<ReceiveState> state_{ReceiveState::NewCall};
   Class1Negotiation c1_;
@@ -174,8 +179,8 @@ class TKvReceiveFax : public TKvAbstractFax {
   bool c2Accepted_ = false;                   // the program was asked about this call
   bool c2PageJudged_ = false;                 // the page was kept or dropped
   bool c2PageStarted_ = false;                // page data (not line noise) has come
-  int attempts_ = 0;                       // DIS sent again without an answer
-  SessionClock::Clock::time_point t1End_;  // T1: the caller has until then to identify itself
+  int attempts_ = 0;                          // DIS sent again without an answer
+  SessionClock::Clock::time_point t1End_;     // T1: the caller has until then to identify itself
   int rings_ = 0;
   int pageStatus_ = 3;
   int pages_ = 0;
@@ -185,6 +190,9 @@ class TKvReceiveFax : public TKvAbstractFax {
   t30::TrainingCheck trainCheck_;
   apf::Writer file_;
   std::vector<std::uint8_t> buf_;
+  bool pageMr_ = false;  // the page comes in MR: kept whole, stored at its end
+  std::vector<std::uint8_t> mrData_;
+  std::atomic<int> badRows_{0};
 };
 
 }  // namespace kv

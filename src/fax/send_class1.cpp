@@ -25,6 +25,7 @@ void TKvSendFax::c1Retrain() {
   c1_.rateCode = t30::modulationCode(idx);
   lineRate_ = t30::modulationBps(idx);
   c1_.minBytes = t30::minBytesPerLine(c1_.scanCode, fine_, lineRate_);
+  c1_.minBits = t30::minBitsPerLine(c1_.scanCode, fine_, lineRate_);
   delayMs(faxtime::kTurnaround);
   sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
   gotoState(S::C1SendDCS, false);
@@ -115,6 +116,7 @@ void TKvSendFax::c1SendDCS(FaxEvent ev) {
     p.fine = fine_;
     p.wide = wide_;
     p.scanCode = c1_.scanCode;
+    p.twoD = useMr();
     delayMs(faxtime::kFrameLead);
     auto f = t30::frameBytes(t30::fcf::DCS, true, t30::dcsInfo(p));
     putBytes(f.data(), f.size());
@@ -272,8 +274,10 @@ void TKvSendFax::c1WaitPPR(FaxEvent ev) {
     return gotoState(S::C1SendDCN, false);
   }
   if (k == t30::Kind::Rtn || c1_.retrainRequested) {
-    // The page was not good enough: train again lower and send it again.
+    // The page was not good enough: train again lower and send it again, in MH when it went
+    // in MR: a peer that offers MR and decodes it badly is not asked to again in this fax.
     setProgress(fpPageError);
+    if (pageMr_) mrRefused_ = true;
     bytesSent_ = 0;
     if (sendingCover_ && !coverIsApf_) pages_.rewindCover();
     return c1Retrain();

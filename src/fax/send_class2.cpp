@@ -18,6 +18,7 @@ constexpr std::int32_t kFdtTicks = 546;
 void TKvSendFax::c2Begin() {
   c2_ = &class2::commandTable(FaxClass);
   c2Retries_ = 0;
+  c2Mr_ = false;
   sendCommand(c2_->selectClass);
   gotoState(S::C2SelectClass, false);
 }
@@ -58,6 +59,7 @@ void TKvSendFax::c2ApplyParams(const class2::SessionParams &p) {
   fine_ = p.fine;
   wide_ = p.wide;
   c1_.minBytes = class2::minBytesPerLine(p);
+  c1_.minBits = class2::minBitsPerLine(p);
 }
 
 // A set-up command answered: the next one, or -8073. A modem that offered Class 2.0 in the
@@ -97,7 +99,8 @@ void TKvSendFax::c20Reporting(FaxEvent ev) {
 
 void TKvSendFax::c2Capabilities(FaxEvent ev) {
   if (!c2SetupAnswered(ev)) return;
-  sendCommand(class2::sendCapabilities(*c2_, curRes_ == '1', DesiredBPS, pageWide_, DesiredECM));
+  sendCommand(class2::sendCapabilities(*c2_, curRes_ == '1', DesiredBPS, pageWide_, DesiredECM,
+                                       Allow2D && !mrRefused_));
   gotoState(S::C2CapsSet, false);
 }
 
@@ -143,9 +146,12 @@ void TKvSendFax::c2Negotiate(FaxEvent ev) {
     case Report::Csi:
       setPartnerId(class2::stationId(line_));
       return setProgress(fpGotRemoteId);
-    case Report::Session:
-      c2ApplyParams(class2::parseParams(line_));
+    case Report::Session: {
+      auto p = class2::parseParams(line_);
+      c2ApplyParams(p);
+      c2Mr_ = p.twoD;
       return setProgress(fpSessionParams);
+    }
     case Report::Ok:
       sendCommand("AT+FDT");
       armTimeout(kFdtTicks);
@@ -277,6 +283,15 @@ void TKvSendFax::c2Resend() {
   } else {
     Result res = readPageHeader();
     if (res < 0) return fail(res);
+  }
+  if (pageMr_ && !mrRefused_) {
+    // An MR page was refused: say MH only before the page goes again; the modem's OK to
+    // that sends AT+FDT (state C2Negotiate).
+    mrRefused_ = true;
+    sendCommand(
+        class2::sendCapabilities(*c2_, curRes_ == '1', DesiredBPS, pageWide_, DesiredECM, false));
+    armTimeout(faxtime::kResponseTicks);
+    return gotoState(S::C2Negotiate, false);
   }
   sendCommand("AT+FDT");
   armTimeout(kFdtTicks);

@@ -12,8 +12,6 @@ namespace kv {
 
 namespace {
 constexpr int kBlock = 4096;
-const std::uint8_t kBlankLine[6] = {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00};
-const std::uint8_t kBlankWide[6] = {0x00, 0x80, 0x80, 0xCC, 0x0A, 0x00};
 bool contains(const std::string &s, const char *what) {
   return s.find(what) != std::string::npos;
 }
@@ -194,42 +192,38 @@ std::string TKvSendFax::substitute(const std::string &text) {
 
 // --- Output ------------------------------------------------------------------------------------
 
-void TKvSendFax::writeStuffed(const std::uint8_t *p, std::size_t n, std::size_t minLen) {
+void TKvSendFax::writeStuffed(const std::uint8_t *p, std::size_t n) {
   std::vector<std::uint8_t> out;
-  out.reserve(n * 2 + minLen);
+  out.reserve(n + n / 64 + 8);
   for (std::size_t i = 0; i < n; ++i) {
     out.push_back(p[i]);
     if (p[i] == t30::DLE) out.push_back(t30::DLE);
   }
-  for (std::size_t i = n; i < minLen; ++i) out.push_back(0);
   putBytes(out.data(), out.size());
 }
 
-void TKvSendFax::writeBlankLine() {
-  const std::uint8_t *b = pageWide_ ? kBlankWide : kBlankLine;
-  std::vector<std::uint8_t> line(b, b + 6);
-  if (c1_.minBytes >= 7) line.resize(line.size() + std::size_t(c1_.minBytes - 5), 0);
-  putBytes(line.data(), line.size());
+bool TKvSendFax::useMr() const {
+  return Allow2D && !mrRefused_ && (c2_ ? c2Mr_ : c1_.remote2D);
 }
 
-void TKvSendFax::padOutput() {
-  int used = port_->outUsed();
-  if (used <= BufferMinimum) {
-    std::vector<std::uint8_t> zeros(std::size_t(BufferMinimum - used + 1), 0);
-    putBytes(zeros.data(), zeros.size());
-  }
+void TKvSendFax::beginPageCoding() {
+  pageMr_ = useMr();
+  T4StreamOptions o;
+  o.coding = pageMr_ ? T4Coding::Mr : T4Coding::Mh;
+  o.k = t4KFactor(fine_);
+  o.width = pageWide_ ? kFaxLineWide : kFaxLineNormal;
+  o.minLineBits = std::max(c1_.minBits, 0);
+  coder_.begin(o);
+  lineBytes_ = 0;
+  pageStarted_ = std::chrono::steady_clock::now();
 }
 
-void TKvSendFax::writeRows(const std::vector<std::vector<std::uint8_t>> &rows) {
-  T4Encoder enc;
-  const int width = pageWide_ ? kFaxLineWide : kFaxLineNormal;
-  std::vector<std::uint8_t> line(std::size_t(width / 8), 0);
-  for (const auto &row : rows) {
-    std::fill(line.begin(), line.end(), 0);
-    std::memcpy(line.data(), row.data(), std::min(row.size(), line.size()));
-    auto rec = enc.encodeLine(line.data(), width);
-    writeStuffed(rec.data(), rec.size(), std::size_t(std::max(c1_.minBytes, 0)));
-  }
+void TKvSendFax::flushCoded() {
+  const auto &b = coder_.bytes();
+  if (b.empty()) return;
+  writeStuffed(b.data(), b.size());
+  lineBytes_ += long(b.size());
+  coder_.clearBytes();
 }
 
 // --- Files and pages ---------------------------------------------------------------------------
@@ -304,6 +298,7 @@ void TKvSendFax::stateNextFax(FaxEvent) {
   coverName_ = cut(coverFile, kPassStringMax);
   reportLog(lcTransmitStart);
   busyCount_ = 0;
+  mrRefused_ = false;
   hangupResult_ = 0;
   setPartnerId("");
   pageNumber_ = 1;
@@ -485,15 +480,17 @@ void TKvSendFax::statePageReady(FaxEvent ev) {
 
 void TKvSendFax::statePageHeader(FaxEvent) {
   fontRows_ = 16;
-  for (int i = 0; i < 8; ++i) writeBlankLine();
+  // The page goes out as one stream: blank rows, the header line, then the page's rows.
+  // Everything is coded before it is written, so the modem never waits for the header.
+  beginPageCoding();
+  coder_.blankRows(8);
   if (!HeaderLine.empty()) {
-    padOutput();
     std::vector<std::vector<std::uint8_t>> rows;
     Result r = renderTextRows(substitute(HeaderLine), fontRows_, fine_, rows);
     if (r < 0) return fail(r);
-    writeRows(rows);
+    coder_.rows(rows);
   }
-  padOutput();
+  flushCoded();
   lastStatus_ = std::chrono::steady_clock::now();
   statusEvery_ = 3 * StatusInterval;
   if (sendingCover_ && !coverName_.empty()) return gotoState(S::CoverOpen);
@@ -525,8 +522,8 @@ void TKvSendFax::stateCoverText(FaxEvent ev) {
     if (!pages_.readCoverLine(line, err)) {
       if (err < 0) return fail(err);
       // End of the text: end the page with return-to-control so the far end sees it whole.
-      writeStuffed(kApfPageEndRecord.data(), kApfPageEndRecord.size(),
-                   std::size_t(std::max(c1_.minBytes, 0)));
+      coder_.end();
+      flushCoded();
       const auto end = pageEndBytes();
       putBytes(end.data(), end.size());
       return gotoState(S::PageFlush);
@@ -534,14 +531,14 @@ void TKvSendFax::stateCoverText(FaxEvent ev) {
     std::vector<std::vector<std::uint8_t>> rows;
     Result r = renderTextRows(substitute(line), fontRows_, fine_, rows);
     if (r < 0) return fail(r);
-    writeRows(rows);
+    coder_.rows(rows);
+    flushCoded();
   }
   port_->armOutFree(kBlock + 1);
 }
 
 void TKvSendFax::statePageStart(FaxEvent) {
   bytesSent_ = 0;
-  pageStarted_ = std::chrono::steady_clock::now();
   Result r = readPageHeader();
   if (r < 0) return fail(r);
   gotoState(S::PageData);
@@ -562,6 +559,8 @@ void TKvSendFax::statePageData(FaxEvent ev) {
       return;
     }
     if (bytesSent_ >= pageLen_) {
+      coder_.end();
+      flushCoded();
       const auto end = pageEndBytes();
       putBytes(end.data(), end.size());
       return gotoState(S::PageFlush);
@@ -573,14 +572,15 @@ void TKvSendFax::statePageData(FaxEvent ev) {
           pages_.readLineRecord(pageLen_ - bytesSent_, block.data(), block.size(), got, used);
       if (r < 0) return fail(r);
       bytesSent_ += used;
-      writeStuffed(block.data(), got, std::size_t(std::max(c1_.minBytes, 0)));
+      coder_.apfData(block.data(), got);
     } else {
       std::size_t take = std::size_t(std::min<long>(kBlock, pageLen_ - bytesSent_));
       Result r = pages_.readStream(block.data(), take, got);
       if (r < 0) return fail(r);
       bytesSent_ += long(got);
-      writeStuffed(block.data(), got, 0);
+      coder_.apfData(block.data(), got);
     }
+    flushCoded();
     auto now = std::chrono::steady_clock::now();
     if (now - lastStatus_ >= std::chrono::seconds(statusEvery_)) {
       lastStatus_ = now;
@@ -611,7 +611,7 @@ void TKvSendFax::statePageFlush(FaxEvent ev) {
 std::int32_t TKvSendFax::pageLineTicksLeft() const {
   const int bps = lineRate_;
   if (bps <= 0) return 0;
-  const double lineMs = clock_.realMs(double(bytesSent_) * 8000.0 / bps);
+  const double lineMs = clock_.realMs(double(lineBytes_) * 8000.0 / bps);
   const double spentMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - pageStarted_)
           .count();

@@ -14,6 +14,7 @@
 #include "fax/class1_negotiation.h"
 #include "fax/class2_reports.h"
 #include "fax/fax_session.h"
+#include "fax/page_coder.h"
 #include "fax/page_source.h"
 
 namespace kv {
@@ -220,10 +221,12 @@ class TKvSendFax : public TKvAbstractFax {
   Result readPageHeader();
   Result openCover();
   void closeFiles();
-  void writeBlankLine();
-  void padOutput();
-  void writeRows(const std::vector<std::vector<std::uint8_t>> &rows);
-  void writeStuffed(const std::uint8_t *p, std::size_t n, std::size_t minLen);
+  // Page data: MR when the far end takes it, it was not refused in this fax and it is allowed.
+  bool useMr() const;
+  void beginPageCoding();
+  // Writes what the page coder has coded so far, with DLE doubled.
+  void flushCoded();
+  void writeStuffed(const std::uint8_t *p, std::size_t n);
   std::string substitute(const std::string &text);
 
   std::atomic<SendState> state_{SendState::NextFax};
@@ -238,6 +241,12 @@ class TKvSendFax : public TKvAbstractFax {
   int c2Retries_ = 0;                         // pages rejected in this fax
   bool c2HangupSeen_ = false;                 // a hang-up report came with the page result
   bool c2Rejected_ = false;
+  bool c2Mr_ = false;  // the modem's session parameters say MR
+
+  PageCoder coder_;
+  bool pageMr_ = false;     // the page being sent goes in MR
+  bool mrRefused_ = false;  // an MR page of this fax came back RTN: MH from now on
+  long lineBytes_ = 0;      // page data of the current page written to the modem
 
   // Per fax.
   PageSource pages_;

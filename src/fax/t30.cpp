@@ -148,11 +148,13 @@ constexpr std::uint8_t kV27 = 0x08;      // bit 12
 constexpr std::uint8_t kV29 = 0x04;      // bit 11
 constexpr std::uint8_t kV17 = 0x20;      // bit 14 (with 11 and 12: V.17 capable)
 constexpr std::uint8_t kFineBit = 0x40;  // bit 15
+constexpr std::uint8_t k2DBit = 0x80;    // bit 16: two-dimensional coding
 constexpr std::uint8_t kRxFax = 0x02;    // bit 10
 }  // namespace
 
-std::vector<std::uint8_t> disInfo(int maxIndex) {
+std::vector<std::uint8_t> disInfo(int maxIndex, bool twoD) {
   std::uint8_t rate = 0x40 | kRxFax;
+  if (twoD) rate |= k2DBit;
   if (maxIndex >= 5)
     rate |= kV17 | kV29 | kV27;  // V.17, V.29 and V.27ter
   else if (maxIndex >= 3)
@@ -184,6 +186,7 @@ std::vector<std::uint8_t> dcsInfo(const Params &p) {
     default:
       break;  // V.27ter 2400
   }
+  if (p.twoD) rate |= k2DBit;
   std::uint8_t fmt = scanByte(p.scanCode, p.fine) | 0x88;
   if (p.wide) fmt |= 0x01;
   return {0x00, rate, fmt, 0x00};
@@ -201,12 +204,21 @@ std::uint8_t scanByte(int scanCode, bool fine) {
   return fine ? fineTab[scanCode] : normal[scanCode];
 }
 
-int minBytesPerLine(int scanCode, bool fine, int bps) {
+namespace {
+int scanMs(int scanCode, bool fine) {
   static const int normal[8] = {0, 5, 10, 10, 20, 20, 40, 40};
   static const int fineTab[8] = {0, 5, 5, 10, 10, 20, 20, 40};
   scanCode &= 7;
-  int ms = fine ? fineTab[scanCode] : normal[scanCode];
-  return ms * bps / 8000;
+  return fine ? fineTab[scanCode] : normal[scanCode];
+}
+}  // namespace
+
+int minBytesPerLine(int scanCode, bool fine, int bps) {
+  return scanMs(scanCode, fine) * bps / 8000;
+}
+
+int minBitsPerLine(int scanCode, bool fine, int bps) {
+  return (scanMs(scanCode, fine) * bps + 999) / 1000;
 }
 
 RemoteCaps readDis(const std::uint8_t *info, std::size_t n) {
@@ -221,6 +233,7 @@ RemoteCaps readDis(const std::uint8_t *info, std::size_t n) {
   if (rate & 0x20) c.rates[5] = c.rates[6] = true;
   if (rate & 0x10) c.rates[5] = true;
   c.fine = rate & kFineBit;
+  c.twoD = rate & k2DBit;
   c.wide = (fmt & 0x03) == 0x01;
   c.scanCode = scanCodeFromFormat(fmt);
   return c;
@@ -276,6 +289,7 @@ DcsResult readDcs(const std::uint8_t *info, std::size_t n) {
       break;
   }
   r.fine = rate & kFineBit;
+  r.twoD = rate & k2DBit;
   r.wide = (fmt & 0x03) == 0x01;
   r.scanCode = scanCodeFromFormat(fmt);
   return r;

@@ -68,9 +68,11 @@ struct Params {
   bool fine = false;  // 7.7 lines/mm
   bool wide = false;  // 255 mm line
   int scanCode = 0;   // 0..7
+  bool twoD = false;  // page data in two-dimensional coding (MR)
 };
 
-std::vector<std::uint8_t> disInfo(int maxIndex);
+// twoD: offer two-dimensional coding (MR) as well as MH.
+std::vector<std::uint8_t> disInfo(int maxIndex, bool twoD = false);
 std::vector<std::uint8_t> dcsInfo(const Params &p);
 
 // Remote capabilities from a DIS.
@@ -79,6 +81,7 @@ struct RemoteCaps {
   bool fine = false;
   bool wide = false;
   int scanCode = 0;
+  bool twoD = false;  // takes two-dimensional coding (MR)
 };
 RemoteCaps readDis(const std::uint8_t *info, std::size_t n);
 
@@ -89,6 +92,7 @@ struct DcsResult {
   bool fine = false;
   bool wide = false;
   int scanCode = 0;
+  bool twoD = false;  // the pages come in two-dimensional coding (MR)
 };
 DcsResult readDcs(const std::uint8_t *info, std::size_t n);
 
@@ -98,6 +102,8 @@ int scanCodeFromFormat(std::uint8_t format);
 std::uint8_t scanByte(int scanCode, bool fine);
 // Minimum bytes per coded line for a scan-time code at a rate.
 int minBytesPerLine(int scanCode, bool fine, int bps);
+// The same minimum in bits, rounded up: what page data on the line is filled to.
+int minBitsPerLine(int scanCode, bool fine, int bps);
 
 // Sender's choice after a DIS: the highest index both sides support not above desiredBps;
 // 0 when there is none.

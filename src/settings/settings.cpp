@@ -57,6 +57,7 @@ Settings readSettings(const IniFile &ini) {
   s.comPort = ini.readInteger(kModem, "ComPort", d.comPort);
   s.faxClass = ini.readInteger(kModem, "FaxClass", d.faxClass);
   s.maximumBps = ini.readInteger(kModem, "MaximumBPS", d.maximumBps);
+  s.twoDimensional = ini.readBool(kModem, "TwoDimensional", d.twoDimensional);
   s.resetString = ini.readString(kResetting, "String", d.resetString);
   s.afterResetString = ini.readString(kResetting, "AfterString", d.afterResetString);
   s.fontName = ini.readString(kFont, "Name", d.fontName);
@@ -94,6 +95,7 @@ void writeSettings(const Settings &s, IniFile &ini) {
   ini.writeString(kResetting, "String", s.resetString);
   ini.writeString(kResetting, "AfterString", s.afterResetString);
   ini.writeBool(kHints, "On", s.hintsOn);
+  ini.writeBool(kModem, "TwoDimensional", s.twoDimensional);
 }
 
 Settings LoadSettings(const std::filesystem::path &iniPath) {

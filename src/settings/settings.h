@@ -35,10 +35,11 @@ struct Settings {
   int toneOrPulse = 0;      // ToneOrPulse: 0 tone, 1 pulse
   int dialTimeout = 60;     // Timeout, seconds
   // [Modem]
-  std::string modemInit;  // InitString
-  int comPort = -1;       // ComPort: port index, 0 = first; -1 = never set (first run)
-  int faxClass = 0;       // FaxClass: 0 detect, 1 class 1, 2 class 2, 3 class 2.0
-  int maximumBps = 9600;  // MaximumBPS
+  std::string modemInit;       // InitString
+  int comPort = -1;            // ComPort: port index, 0 = first; -1 = never set (first run)
+  int faxClass = 0;            // FaxClass: 0 detect, 1 class 1, 2 class 2, 3 class 2.0
+  int maximumBps = 9600;       // MaximumBPS
+  bool twoDimensional = true;  // TwoDimensional: offer and send MR where the far end takes it
   // [Resetting]
   std::string resetString;       // String: sent before a fax job
   std::string afterResetString;  // AfterString: sent after a fax job

@@ -65,7 +65,7 @@ const std::string kZyxelSendCall = kInit + R"(> AT+FCLASS=2
 < OK
 > AT+FLID="49 89 3243328"
 < OK
-> AT+FDIS=0,3,0,2,0,0,0,0
+> AT+FDIS=0,3,0,2,1,0,0,0
 < OK
 > ATDT2710834
 < +FCON
@@ -103,7 +103,7 @@ TEST_F(Class2Send, SloppyModemStillDelivers) {
 < ok
 > AT+FLID="49 89 3243328"
 < ok
-> AT+FDIS=0,3,0,2,0,0,0,0
+> AT+FDIS=0,3,0,2,1,0,0,0
 < ok
 > ATDT2710834
 < +fcon
@@ -194,7 +194,7 @@ TEST_F(Class2Send, RemoteWithoutFineResolutionFailsBeforeSending) {
 < OK
 > AT+FLID="49 89 3243328"
 < OK
-> AT+FDIS=1,3,0,2,0,0,0,0
+> AT+FDIS=1,3,0,2,1,0,0,0
 < OK
 > ATDT2710834
 < +FCON
@@ -220,7 +220,7 @@ TEST_F(Class2Send, Class20ManualDialogueTwoPages) {
 < OK
 > AT+FNR=1,1,1,0
 < OK
-> AT+FIS=0,3,0,2,0,0,0,0
+> AT+FIS=0,3,0,2,1,0,0,0
 < OK
 > ATDT2710834
 < +FCO
@@ -256,7 +256,7 @@ TEST_F(Class2Send, Class20PageRejectedIsAskedAboutAndSentAgain) {
 < OK
 > AT+FNR=1,1,1,0
 < OK
-> AT+FIS=0,3,0,2,0,0,0,0
+> AT+FIS=0,3,0,2,1,0,0,0
 < OK
 > ATDT2710834
 < +FCO
@@ -298,7 +298,7 @@ timeout 3000
 < OK
 > AT+FLID="49 89 3243328"
 < OK
-> AT+FDIS=0,3,0,2,0,0,0,0
+> AT+FDIS=0,3,0,2,1,0,0,0
 < OK
 > ATDT2710834
 < NO CARRIER
@@ -342,7 +342,7 @@ class Class2Receive : public ::testing::Test {
 
 const std::string kClass2ReceiveSetup = kInit + R"(> AT+FCLASS=2
 < OK
-> AT+FDCC=1,3,0,2,0,0,0,0
+> AT+FDCC=1,3,0,2,1,0,0,0
 < OK
 )";
 
@@ -387,7 +387,7 @@ TEST_F(Class2Receive, Class20ManualDialogueTwoPages) {
   fax.FaxClass = fcClass2_0;
   std::string script = kInit + R"(> AT+FCLASS=2.0
 < OK
-> AT+FCC=1,3,0,2,0,0,0,0
+> AT+FCC=1,3,0,2,1,0,0,0
 < OK
 > AT+FLO=2
 < OK

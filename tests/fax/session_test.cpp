@@ -329,7 +329,7 @@ TEST_F(SendSession, DetectedModemIsDrivenInItsBestClass) {
 < OK
 > AT+FNR=1,1,1,0
 < OK
-> AT+FIS=0,3,0,2,0,0,0,0
+> AT+FIS=0,3,0,2,1,0,0,0
 < OK
 > ATDT5551234
 < NO CARRIER

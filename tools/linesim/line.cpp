@@ -288,8 +288,13 @@ int phaseB(t30_state_t *, void *user, int result) {
 int phaseD(t30_state_t *t30, void *, int) {
   t30_stats_t st;
   t30_get_transfer_statistics(t30, &st);
-  logAt(1, "far end: page done (sent %d, received %d, %d bps, %d bad rows)", st.pages_tx,
-        st.pages_rx, st.bit_rate, st.bad_rows);
+  // The coding on the line, so tests can tell MH pages from MR ones.
+  const char *coding = st.encoding == T4_COMPRESSION_ITU_T4_1D   ? "MH"
+                       : st.encoding == T4_COMPRESSION_ITU_T4_2D ? "MR"
+                       : st.encoding == T4_COMPRESSION_ITU_T6    ? "MMR"
+                                                                 : "other";
+  logAt(1, "far end: page done (sent %d, received %d, %d bps, %d bad rows, %s)", st.pages_tx,
+        st.pages_rx, st.bit_rate, st.bad_rows, coding);
   return T30_ERR_OK;
 }
 }  // namespace
