@@ -6,6 +6,10 @@
 // seven), so every case runs once; filter with --benchmark_filter=BM_SendDense/Pages:10/ and
 // so on. Run it on an idle machine: other load stretches both the sender and the line.
 // BM_IdleReceive: the CPU and memory of a receiver waiting for calls.
+// BM_AgainstEfax: korvane-fax send and efax send side by side, each on a line of its own to
+// the far-end machine, with the same page images (ITU chart 1 at fine resolution, or text pages
+// efix made from a text file); seconds of each, their ratio, and the page data each put on the
+// line per page (from the line's log) against libtiff's MH and MR sizes for the same rows.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -15,9 +19,12 @@
 #include <stdexcept>
 #include <thread>
 
+#include <tiffio.h>
+
 #include "e2e/process.h"
 #include "e2e/simulated_line.h"
 #include "faximage/apf_file.h"
+#include "linesim/fax_images.h"
 
 namespace kv {
 namespace {
@@ -192,6 +199,143 @@ void BM_IdleReceive(benchmark::State &state) {
     state.counters["rss_kb"] = double(rx.residentKb());
   }
 }
+
+// Page data seconds of every page run of the line's modem A, summed.
+double pageDataSeconds(const std::string &log) {
+  static const std::regex re(R"(A: page data ([0-9.]+) s)");
+  double sum = 0;
+  for (std::sregex_iterator it(log.begin(), log.end(), re), end; it != end; ++it)
+    sum += std::stod((*it)[1]);
+  return sum;
+}
+
+// Bytes libtiff's Group 3 coder gives for a page's rows, 1D or 2D (K 4 at fine resolution).
+double libtiffBytes(const std::string &dir, const test::Bitmap &page, bool twoD) {
+  const std::string path = dir + "/libtiff.tif";
+  TIFF *t = TIFFOpen(path.c_str(), "w");
+  if (!t) return 0;
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, page.width);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, page.height);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+  TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, twoD ? GROUP3OPT_2DENCODING : 0);
+  TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0);
+  TIFFSetField(t, TIFFTAG_YRESOLUTION, 196.0);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, page.height);
+  for (int y = 0; y < page.height; ++y)
+    TIFFWriteScanline(t, const_cast<char *>(page.rows[std::size_t(y)].data()), std::uint32_t(y));
+  TIFFClose(t);
+  t = TIFFOpen(path.c_str(), "r");
+  double bytes = t ? double(TIFFRawStripSize(t, 0)) : 0;
+  if (t) TIFFClose(t);
+  return bytes;
+}
+
+void BM_AgainstEfax(benchmark::State &state) {
+  const int pages = int(state.range(0));
+  const bool dense = state.range(1) != 0;
+  const int rate = int(state.range(2));
+  test::TempDir work;
+  // The page images, as efax sends them.
+  std::vector<std::string> files;
+  if (dense) {
+    const std::string out = work.path() + "/chart";
+    test::Process efix({"efix", "-i", "pbm", "-r", "204x196", "-o", "tiffg3", "-n", out,
+                        std::string(KORVANE_TESTDATA) + "/itu/itu1.pbm"},
+                       work.path() + "/efix.log");
+    if (!efix.wait(60s) || efix.exitCode() != 0)
+      return state.SkipWithError(("efix failed: " + efix.output()).c_str());
+    files.assign(std::size_t(pages), out);
+  } else {
+    std::vector<std::string> texts;
+    for (int p = 1; p <= pages; ++p) {
+      std::string t;
+      for (int l = 1; l <= 55; ++l)
+        t += "Page " + std::to_string(p) + " line " + std::to_string(l) +
+             ": The quick brown fox jumps over the lazy dog 0123456789 ABCDEFGHIJ\n";
+      texts.push_back(t);
+    }
+    files = test::makeFaxPages(work.path(), texts, true);
+    if (files.size() != std::size_t(pages)) return state.SkipWithError("efix failed");
+  }
+  // The same images as one APF file for us.
+  const std::string apf = work.path() + "/same.apf";
+  std::vector<test::Bitmap> images;
+  {
+    ApfWriter w;
+    if (w.create(apf) < 0) return state.SkipWithError("cannot create the APF file");
+    for (const auto &f : files) {
+      auto img = test::readTiffPages(f);
+      if (img.size() != 1 || img[0].width != 1728) return state.SkipWithError("unreadable page");
+      if (w.beginPage(true, false) < 0) return state.SkipWithError("cannot write");
+      for (const auto &row : img[0].rows)
+        w.writeLine(reinterpret_cast<const std::uint8_t *>(row.data()));
+      if (w.endPage() < 0) return state.SkipWithError("cannot write");
+      images.push_back(img[0]);
+    }
+    if (w.finish("Bench") < 0) return state.SkipWithError("cannot finish the APF file");
+  }
+  const char *br = rate == 14400 ? "5" : rate == 12000 ? "4" : "3";
+  double ours = 0, theirs = 0, oursLine = 0, theirsLine = 0;
+  for (auto _ : state) {
+    test::LineOptions o;
+    o.speed = 1;
+    o.calls = 1;
+    o.timeoutSeconds = 1800;
+    o.farReceive = "far.tif";
+    test::SimulatedLine lineUs(o), lineEfax(o);
+    const auto start = std::chrono::steady_clock::now();
+    test::Process us({kTool, "send", "--device", lineUs.portA(), "--rate", std::to_string(rate),
+                      "--class", "1", "--station", "555 0100", "--name", "Bench", "5551234", apf},
+                     work.path() + "/send.log");
+    std::vector<std::string> a{"efax", "-d",     lineEfax.portA(),
+                               "-o1",  "-c",     std::string("1,") + br + ",0,2,0,0,0,0",
+                               "-t",   "5551234"};
+    a.insert(a.end(), files.begin(), files.end());
+    test::Process them(a, work.path() + "/efax.log");
+    double usDone = 0, themDone = 0;
+    while (usDone == 0 || themDone == 0) {
+      std::this_thread::sleep_for(100ms);
+      const double now =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (usDone == 0 && !us.running()) usDone = now;
+      if (themDone == 0 && !them.running()) themDone = now;
+      if (now > 1800) break;
+    }
+    if (us.exitCode() != 0 || them.exitCode() != 0)
+      return state.SkipWithError(("a sender failed: " + us.output() + them.output()).c_str());
+    const std::string want =
+        "received " + std::to_string(pages) + " page(s) at " + std::to_string(rate) + " bps";
+    if (lineUs.finish() != 0 || lineEfax.finish() != 0 ||
+        lineUs.log().find(want) == std::string::npos ||
+        lineEfax.log().find(want) == std::string::npos)
+      return state.SkipWithError(
+          ("far end did not receive: " + lineUs.log() + lineEfax.log()).c_str());
+    ours = usDone;
+    theirs = themDone;
+    state.SetIterationTime(ours);
+    oursLine = pageDataSeconds(lineUs.log()) * rate / 8 / pages;
+    theirsLine = pageDataSeconds(lineEfax.log()) * rate / 8 / pages;
+  }
+  state.counters["ours_s"] = ours;
+  state.counters["efax_s"] = theirs;
+  state.counters["ratio"] = theirs > 0 ? ours / theirs : 0;
+  state.counters["ours_line_bytes_per_page"] = oursLine;
+  state.counters["efax_line_bytes_per_page"] = theirsLine;
+  state.counters["libtiff_mh_bytes_page1"] = libtiffBytes(work.path(), images.at(0), false);
+  state.counters["libtiff_mr_bytes_page1"] = libtiffBytes(work.path(), images.at(0), true);
+}
+
+BENCHMARK(BM_AgainstEfax)
+    ->ArgNames({"Pages", "Dense", "Bps"})
+    ->ArgsProduct({{1, 10}, {1, 0}, {14400, 9600}})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 BENCHMARK(BM_IdleReceive)
     ->ArgNames({"Seconds"})

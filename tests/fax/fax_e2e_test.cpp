@@ -130,11 +130,13 @@ class FaxLine : public ::testing::Test {
   TempDir work;
 };
 
+// The far end offers two-dimensional coding, so the pages go in MR.
 TEST_F(FaxLine, SendToFarEndFaxMachineAt14400) {
   auto d = sendTwoPagesToFarEnd({});
   EXPECT_NE(d.output.find("Sent"), std::string::npos);
   EXPECT_NE(d.log.find("received 2 page(s) at 14400 bps, 0 bad rows: OK"), std::string::npos)
       << d.log;
+  EXPECT_NE(d.log.find("received 2, 14400 bps, 0 bad rows, MR)"), std::string::npos) << d.log;
 }
 
 TEST_F(FaxLine, NoisyLineTrainsLowerAndStillDelivers) {
@@ -145,8 +147,29 @@ TEST_F(FaxLine, NoisyLineTrainsLowerAndStillDelivers) {
   EXPECT_EQ(d.log.find("at 14400 bps"), std::string::npos) << d.log;
 }
 
+// We offer MR, so the far end sends MR; the stored pages are one-dimensional line records
+// that libtiff's fax2tiff reads as the very pages that were sent.
 TEST_F(FaxLine, FarEndFaxMachineToReceive) {
-  farEndSendsToReceive({}, 0);
+  const std::string log = farEndSendsToReceive({}, 0);
+  EXPECT_NE(log.find("sent 2, received 0, 9600 bps, 0 bad rows, MR)"), std::string::npos) << log;
+  for (int p = 1; p <= 2; ++p) {
+    const std::string g3 = work.path() + "/page.g3", tif = work.path() + "/page.tif";
+    const auto stream = test::apfPageStream(work.path() + "/in/FAX0001.APF", p);
+    std::ofstream(g3, std::ios::binary)
+        .write(reinterpret_cast<const char *>(stream.data()), std::streamsize(stream.size()));
+    Process conv({"fax2tiff", "-1", "-L", "-R", "196", "-X", "1728", "-o", tif, g3},
+                 work.path() + "/fax2tiff.log");
+    ASSERT_TRUE(conv.wait(20s));
+    ASSERT_EQ(conv.exitCode(), 0) << conv.output();
+    const auto got = test::readTiffPages(tif);
+    const auto want = test::readTiffPages(work.path() + "/page.00" + std::to_string(p));
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_EQ(want.size(), 1u);
+    // fax2tiff reads the EOLs of the page end as white rows of their own; only those follow.
+    EXPECT_EQ(test::differingRows(want[0], got[0], 0), 0) << p;
+    for (int y = want[0].height; y < got[0].height; ++y)
+      EXPECT_EQ(got[0].rows[std::size_t(y)], std::string(216, '\0')) << p << " row " << y;
+  }
 }
 
 // The far end's training at 9600 does not survive the weak, noisy line (it passes a plain

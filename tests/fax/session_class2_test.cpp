@@ -8,6 +8,7 @@
 #include "fax/receive_fax.h"
 #include "fax/send_fax.h"
 #include "faximage/apf_file.h"
+#include "faximage/t4_stream.h"
 #include "session_support.h"
 #include "support/temp_files.h"
 
@@ -140,6 +141,54 @@ TEST_F(Class2Send, RejectedPagesAreSentAgainAtMostTwice) {
   Outcome o = send(script);
   EXPECT_EQ(o.code, ecFaxSessionError) << o.report.describe();
   EXPECT_TRUE(o.report.ok()) << o.report.describe();
+}
+
+// With df 1 in the session parameters the page goes in MR; once the far end has rejected it,
+// the modem is told MH only and the page goes again in MH. Both times the data is the page:
+// eight blank rows, then its thirty rows.
+TEST_F(Class2Send, MrPageRejectedGoesAgainInMh) {
+  makeApf(fax.FaxFile, 1, false);
+  const std::string page =
+      "> AT+FDT\n< +FDCS:0,3,0,2,{df},0,0,2\n< CONNECT\n<raw \\x11\n>data\n< OK\n";
+  auto withDf = [&](char df) {
+    std::string s = page;
+    s.replace(s.find("{df}"), 4, 1, df);
+    return s;
+  };
+  std::string script = kInit + R"(> AT+FCLASS=2
+< OK
+> AT+FLID="49 89 3243328"
+< OK
+> AT+FDIS=0,3,0,2,1,0,0,0
+< OK
+> ATDT2710834
+< +FCON
+< +FDIS:1,3,0,2,1,0,0,0
+< OK
+)" + withDf('1') + "> AT+FET=2\n< +FPTS:2\n< OK\n> AT+FDIS=0,3,0,2,0,0,0,0\n< OK\n" +
+                       withDf('0') + "> AT+FET=2\n< +FPTS:1\n< +FHNG:0\n< OK\n";
+  Outcome o = send(script);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  ASSERT_EQ(o.report.data.size(), 2u);
+  for (std::size_t run = 0; run < 2; ++run) {
+    const std::string &d = o.report.data[run];
+    std::vector<std::string> rows;
+    const T4DecodeResult r =
+        T4StreamDecoder(1728, run == 0 ? T4Coding::Mr : T4Coding::Mh)
+            .decode(reinterpret_cast<const std::uint8_t *>(d.data()), d.size(),
+                    [&](const std::uint8_t *row) {
+                      rows.emplace_back(reinterpret_cast<const char *>(row), 216);
+                    });
+    EXPECT_TRUE(r.pageEnded) << run;
+    EXPECT_EQ(r.badRows, 0u) << run;
+    ASSERT_EQ(rows.size(), 38u) << run;
+    for (int y = 0; y < 30; ++y) {
+      std::string want(216, '\0');
+      want[std::size_t(y * 7 % 216)] = char(0xF0);
+      EXPECT_EQ(rows[std::size_t(8 + y)], want) << run << " row " << y;
+    }
+  }
 }
 
 struct SendFault {
