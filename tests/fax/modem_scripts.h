@@ -45,11 +45,13 @@ inline const std::string kSendPrep = preparation("AT+FTM=?");
 inline const std::string kSendInit = kSendPrep + "> AT+FCLASS=1\n< OK\n";
 
 // Dialling 5551234 up to the far end's confirmation of training; the far end is "FAR END".
-inline std::string negotiation() {
+// Its DIS offers MH only unless twoD.
+inline std::string negotiation(bool twoD = false) {
   std::string s = "> ATDT5551234\n< CONNECT\n";
   s += "<data " + frameHex(0x40, false, t30::stationIdInfo("FAR END")) + "\n< OK\n";
   s += "> AT+FRH=3\n< CONNECT\n";
-  s += "<data " + frameHex(0x80, true, {0x00, 0x4E, 0xF9, 0x00}) + "\n< OK\n";
+  s += "<data " + frameHex(0x80, true, {0x00, std::uint8_t(twoD ? 0xCE : 0x4E), 0xF9, 0x00}) +
+       "\n< OK\n";
   s += "> AT+FTH=3\n< CONNECT\n>data\n< CONNECT\n>data\n< OK\n";  // TSI, DCS
   s += "> AT+FTM=96\n< CONNECT\n>data\n< OK\n";                   // training
   s += "> AT+FRH=3\n< CONNECT\n<data " + frameHex(0x84, true) + "\n< OK\n";

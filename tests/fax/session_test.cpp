@@ -10,6 +10,7 @@
 #include "fax/send_fax.h"
 #include "faximage/apf_file.h"
 #include "faximage/t4_coder.h"
+#include "faximage/t4_stream.h"
 #include "modem_scripts.h"
 #include "session_support.h"
 
@@ -381,6 +382,39 @@ TEST_F(SendSession, RtnRetrainsLowerAndSendsThePageAgain) {
   EXPECT_EQ(decodeLines(d[7]), decodeLines(d[3]));              // the same page again
   EXPECT_EQ(decodeLines(d[7]).size(), 48u);
   (void)lines;
+}
+
+// A far end that offers MR gets the page in MR (announced in the DCS); when it answers RTN, the
+// page goes again in MH after the new training, announced so in the new DCS.
+TEST_F(SendSession, RtnOnAnMrPageSendsItAgainInMh) {
+  makeApf(fax.FaxFile, 1, false);
+  std::string script = kSendInit + negotiation(true) + pageAndEnd(false, "4C") +
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"   // DCS at 7200
+                       "> AT+FTM=72\n< CONNECT\n>data\n< OK\n"  // training again
+                       "> AT+FRH=3\n< CONNECT\n<data " +
+                       frameHex(0x84, true) + "\n< OK\n" +
+                       std::string("> AT+FTM=72\n< CONNECT\n>data\n< OK\n") +
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
+                       "> AT+FRH=3\n< CONNECT\n<data FF 13 8C 00 00\n< OK\n"
+                       "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> ATH\n< OK\n";
+  Outcome o = send(script);
+  ASSERT_EQ(o.code, 0) << o.report.describe();
+  const auto &d = o.report.data;
+  ASSERT_EQ(d.size(), 10u);
+  EXPECT_EQ(static_cast<unsigned char>(d[1][4]) & 0x80, 0x80);  // the first DCS says MR
+  EXPECT_EQ(static_cast<unsigned char>(d[5][4]) & 0x80, 0);     // the second MH
+  auto rows = [](const std::string &data, T4Coding c) {
+    std::vector<std::vector<std::uint8_t>> out;
+    const auto r = T4StreamDecoder(1728, c).decode(
+        reinterpret_cast<const std::uint8_t *>(data.data()), data.size(),
+        [&](const std::uint8_t *row) { out.emplace_back(row, row + 216); });
+    EXPECT_EQ(r.badRows, 0u);
+    return out;
+  };
+  const auto mr = rows(d[3], T4Coding::Mr);
+  EXPECT_EQ(mr.size(), 48u);
+  EXPECT_EQ(rows(d[7], T4Coding::Mh), mr);
+  EXPECT_EQ(decodeLines(d[7]), mr);  // the stored records' reader takes the MH page too
 }
 
 TEST_F(SendSession, AbortWhileDiallingCancels) {
