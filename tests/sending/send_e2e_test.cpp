@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QFile>
 #include <QProcess>
+#include <QScreen>
 #include <QTest>
 #include <fstream>
 
@@ -110,6 +111,9 @@ class WindowSend : public SendOverLine {
         if (f.Busy()) {
           test::Snapshot(f, "send_window_busy");
           test::Snapshot(*f.KvFaxStatus1.Display(), "fax_status_live");
+          // The whole screen too (under Xvfb): the status window where it stands over the other.
+          QGuiApplication::primaryScreen()->grabWindow(0).save(
+              qEnvironmentVariable("KORVANE_SHOTS") + "/screen_live.png");
         }
       }
       QTRY_VERIFY_WITH_TIMEOUT(!f.Busy(), 150000);
