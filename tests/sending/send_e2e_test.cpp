@@ -121,6 +121,7 @@ class WindowSend : public SendOverLine {
       f.Closebutton->click();
     });
     main->SendButtonClick();
+    test::Snapshot(*main, "main_after_send");
     main.reset();  // the tables closed before another reader looks
     return result;
   }
