@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "apf_pages.h"
 #include "fax/receive_fax.h"
 #include "fax/send_fax.h"
 #include "faximage/apf_file.h"
@@ -394,6 +395,49 @@ const std::string kClass2ReceiveSetup = kInit + R"(> AT+FCLASS=2
 > AT+FDCC=1,3,0,2,1,0,0,0
 < OK
 )";
+
+// A page in MR (df 1) is decoded as it is stored: the file holds one-dimensional line records
+// of every row, and a row spoilt on the line is replaced by the one above it and counted; the
+// one-dimensional row after it is good again.
+TEST_F(Class2Receive, MrPageIsStoredAsRecordsWithItsBadRowsCounted) {
+  std::vector<std::string> page(10, std::string(216, '\0'));
+  T4StreamEncoder enc;
+  enc.begin({T4Coding::Mr, 2, 1728, 0});
+  std::vector<std::uint64_t> start;
+  for (std::size_t y = 0; y < page.size(); ++y) {
+    page[y][y * 11 % 216] = char(0x3C);
+    page[y][100 + y] = char(0x81);
+    start.push_back(enc.bitCount());
+    enc.putRow(reinterpret_cast<const std::uint8_t *>(page[y].data()));
+  }
+  enc.end();
+  std::vector<std::uint8_t> coded = enc.bytes();
+  // Row 3, two-dimensional, starts with eight 0 bits and four 1 bits: no code word.
+  for (std::uint64_t i = 0, at = start[3] + 13; i < 12; ++i, ++at) {
+    const auto bit = std::uint8_t(1u << (at % 8));
+    coded[at / 8] = i < 8 ? coded[at / 8] & ~bit : coded[at / 8] | bit;
+  }
+  std::string hex;
+  for (std::uint8_t b : coded) {  // Class 2 hands data over bit-reversed
+    char h[4];
+    std::snprintf(h, sizeof h, "%02X ", class2::reversedBits(b));
+    hex += h;
+  }
+  std::string script = kClass2ReceiveSetup +
+                       "< RING\n> ATA\n< +FCON\n< +FTSI:CALLER\n< +FDCS:0,5,0,2,1,0,0,0\n< OK\n"
+                       "> AT+FDR\n< CONNECT\n>raw \\x12\n<data " +
+                       hex + "\n< +FPTS:1\n< +FET:2\n< OK\n> AT+FDR\n< +FHNG:000\n< OK\n";
+  Outcome o = receive(script);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(fax.PageBadRows(), 1);
+  const auto got = test::apfPages(dir.file("FAX0001.APF"));
+  ASSERT_EQ(got.size(), 1u);
+  ASSERT_EQ(got[0].rows.size(), page.size());
+  for (std::size_t y = 0; y < page.size(); ++y)
+    EXPECT_EQ(got[0].rows[y], page[y == 3 ? 2 : y]) << "row " << y;
+  EXPECT_FALSE(test::apfPageStream(dir.file("FAX0001.APF"), 1).empty());  // line records
+}
 
 // The recorded ZyXEL call: +FTSI and +FDCS twice, the id blank-padded and unquoted, a
 // three-digit +FHNG. Class 2 hands the data over bit-reversed: 0x80 is stored as 0x01.
