@@ -31,6 +31,16 @@ void lines(QPainter &p, QRectF r, int n) {
   }
 }
 
+void modem(QPainter &p, QRectF r) {
+  p.setBrush(QColor(225, 225, 215));
+  p.drawRoundedRect(r, 1.5, 1.5);
+  p.setPen(Qt::NoPen);
+  for (int i = 0; i < 3; ++i) {
+    p.setBrush(i == 0 ? QColor(60, 220, 60) : QColor(255, 200, 0));
+    p.drawEllipse(QPointF(r.left() + 3 + i * 3.2, r.bottom() - 2.6), 1.1, 1.1);
+  }
+}
+
 void draw(QPainter &p, ButtonPicture picture) {
   const QColor ink(20, 40, 40);
   QPen pen(ink, 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
@@ -122,6 +132,42 @@ void draw(QPainter &p, ButtonPicture picture) {
       p.drawEllipse(QRectF(3, 3, 14, 14));
       p.drawLine(QPointF(5.5, 14.5), QPointF(14.5, 5.5));
       break;
+    case ButtonPicture::Font: {
+      QFont f("DejaVu Serif");
+      f.setPixelSize(17);
+      f.setBold(true);
+      p.setFont(f);
+      p.setPen(QColor(255, 255, 255));
+      p.drawText(QRectF(0, 0, 13, 19), Qt::AlignCenter, "A");
+      f.setPixelSize(11);
+      p.setFont(f);
+      p.setPen(QColor(255, 220, 0));
+      p.drawText(QRectF(9, 5, 11, 14), Qt::AlignCenter, "a");
+      break;
+    }
+    case ButtonPicture::FindModem:
+      modem(p, QRectF(1.5, 7.5, 13, 8));
+      p.setPen(QPen(ink, 1.5));
+      p.setBrush(QColor(200, 235, 255));
+      p.drawEllipse(QPointF(13, 6.5), 3.8, 3.8);
+      p.setPen(QPen(QColor(255, 220, 0), 2.6, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(QPointF(16, 9.5), QPointF(19, 12.5));
+      break;
+    case ButtonPicture::FaxClass:
+      modem(p, QRectF(1.5, 9.5, 13, 8));
+      p.setPen(QPen(QColor(90, 230, 90), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      p.drawLine(QPointF(10, 5.5), QPointF(13, 8.5));
+      p.drawLine(QPointF(13, 8.5), QPointF(18.5, 1.5));
+      break;
+    case ButtonPicture::ModemReset: {
+      modem(p, QRectF(1.5, 9.5, 13, 8));
+      p.setPen(QPen(QColor(255, 220, 0), 2, Qt::SolidLine, Qt::RoundCap));
+      p.setBrush(Qt::NoBrush);
+      p.drawArc(QRectF(10, 1, 8, 8), 90 * 16, 270 * 16);
+      p.drawLine(QPointF(14, 1), QPointF(16.5, 0.2));
+      p.drawLine(QPointF(14, 1), QPointF(16.2, 2.8));
+      break;
+    }
   }
 }
 

@@ -17,7 +17,11 @@ enum class ButtonPicture {
   Exit,
   Help,
   Ok,
-  Cancel
+  Cancel,
+  Font,
+  FindModem,
+  FaxClass,
+  ModemReset
 };
 
 QIcon ButtonIcon(ButtonPicture picture);

@@ -44,7 +44,9 @@ QFont arial(int points, bool bold = false) {
 
 }  // namespace
 
-TMainScreen::TMainScreen(QWidget *parent) : QMainWindow(parent) {
+TMainScreen::TMainScreen(QWidget *parent)
+    : QMainWindow(parent),
+      Receive(KvComPort1, Records.RecTable, (ProgramDir() + "receive").toStdString()) {
   setObjectName("MainScreen");
   setWindowTitle("Korvane ");
   setupButtonBar();
@@ -58,6 +60,8 @@ TMainScreen::TMainScreen(QWidget *parent) : QMainWindow(parent) {
 }
 
 TMainScreen::~TMainScreen() {
+  // The receiver must not outlive its session's events (a window closed without its close).
+  if (ReceiveMode) Receive.StopReceiving(Settings.Data);
   // The list models listen to the tables, which go before the child widgets do.
   FaxGrid->setModel(nullptr);
   RecFaxGrid->setModel(nullptr);
@@ -254,22 +258,6 @@ void TMainScreen::reportDamagedIndex(TTable &table, TApollo &apollo) {
                                  .arg(IndexFileOf(table.TableName()), apollo.IndexProblem()));
 }
 
-// Receive mode's port: fixed buffers, hardware flow control, tracing and logging into the
-// receive trace and log files. It stays closed until receive mode opens it.
-void TMainScreen::prepareReceivePort() {
-  KvComPort1.SetAutoOpen(false);
-  KvComPort1.SetComNumber(1);
-  KvComPort1.SetInSize(8192);
-  KvComPort1.SetOutSize(8192);
-  KvComPort1.SetHWFlowOptions(hwfSet({hwfUseRTS, hwfRequireCTS}));
-  KvComPort1.SetBufferFull(7372);
-  KvComPort1.SetBufferResume(819);
-  KvComPort1.SetTraceName((ProgramDir() + "KRVRECV.TRC").toStdString());
-  KvComPort1.SetLogName((ProgramDir() + "KRVRECV.LOG").toStdString());
-  KvComPort1.SetTracing(tlOn);
-  KvComPort1.SetLogging(tlOn);
-}
-
 void TMainScreen::showEvent(QShowEvent *event) {
   QMainWindow::showEvent(event);
   // The first activation runs once the window is up and the event loop turns.
@@ -339,11 +327,10 @@ void TMainScreen::TabSet1Click(int index) {
 
 // The commands below act on the modem and the other windows; their windows are built
 // separately and hooked in here. The row commands are in main_rows.cpp.
-void TMainScreen::ReceiveButtonClick() {}
+// Receive mode is in main_receive.cpp and the preferences in main_preferences.cpp.
 void TMainScreen::mnuModemResetClick() {
   ShowModemReset(this, Settings);
 }
-void TMainScreen::mnuPreferencesClick() {}
 
 // View/Print: the current row's fax in the viewer window. A received fax is its file in the
 // receive folder; a sent fax is rendered from its row into a work file, deleted afterwards.
@@ -395,19 +382,6 @@ void TMainScreen::mnuViewPrintClick() {
   // A sent fax's pages were made for this viewing only.
   if (page == 0) QFile::remove(file);
   ShowStatus(QString());
-}
-
-void TMainScreen::ReceiveModeOff() {
-  // Whatever fails on the way, receive mode ends and the port is released.
-  try {
-    KvComPort1.SetOpen(false);
-  } catch (const std::exception &) {
-  }
-  QCoreApplication::processEvents();
-  ReceiveMode = false;
-  ReceiveButton->setText("Receive");
-  SetHint(ReceiveButton, "Start receiving faxes");
-  ReceiveButton->setIcon(ButtonIcon(ButtonPicture::Receive));
 }
 
 void TMainScreen::mnuRebuildIndexesClick() {

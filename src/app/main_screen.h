@@ -11,6 +11,7 @@
 #include "app/status_line.h"
 #include "app/table_model.h"
 #include "comm/com_port.h"
+#include "receiving/receive_mode.h"
 
 class QAction;
 class QStackedWidget;
@@ -32,17 +33,20 @@ class TMainScreen : public QMainWindow {
   // State of the window.
   bool FirstActivate = true;
   bool FirstRun = false;
-  bool ReceiveMode = false;
-  bool FaxInProgress = false;
   bool CloneMode = false;
   int PageCount = 0;
-  quint16 PagesReceived = 0;
-  int LastFaxError = 0;
 
   TFaxRecords Records;
   TSettingsLink Settings;
   // The port of receive mode; closed until receive mode opens it.
   TKvComPort KvComPort1;
+  // Receive mode: the receiver on that port and its state, shared with the command line.
+  TReceiveModeCore Receive;
+  TKvReceiveFax &KvReceiveFax1 = Receive.KvReceiveFax1;
+  bool &ReceiveMode = Receive.ReceiveMode;
+  bool &FaxInProgress = Receive.FaxInProgress;
+  std::uint16_t &PagesReceived = Receive.PagesReceived;
+  int &LastFaxError = Receive.LastFaxError;
 
   // Controls.
   QWidget *ButtonBar;
@@ -86,6 +90,8 @@ class TMainScreen : public QMainWindow {
   // The font dialog ChooseDefaultFont opens; tests replace it. Answers false when cancelled.
   static std::function<bool(QWidget *parent, QFont &font)> FontDialog;
   void RecTableCloseAndOpen() { Records.RecTableCloseAndOpen(); }
+  // Writes the receive status into the status line.
+  void UpdateValues();
 
   // True once the close query has let the window close.
   bool Closed() const { return closed_; }
@@ -124,8 +130,12 @@ class TMainScreen : public QMainWindow {
   void FormCreate();
   bool FormCloseQuery();
   void FormClose();
+  void ReceiveModeOn();
   void ReceiveModeOff();
+  void setReceiveButton(bool receiving);
   void prepareReceivePort();
+  void KvReceiveFax1FaxRecorded(const ReceivedFax &fax);
+  void PlayReceivedSound();
   void reportDamagedIndex(TTable &table, TApollo &apollo);
   void reportRecovery(TApollo &apollo);
   void failStart(const QString &text);

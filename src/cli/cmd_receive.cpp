@@ -18,7 +18,14 @@ namespace kv::cli {
 
 namespace {
 
+int (*programReceive)(const Args &, Context &) = nullptr;
+
 int runReceive(const Args &args, Context &ctx) {
+  if (args.has("program-dir")) {
+    if (!programReceive)
+      return usageError(ctx, "receive", "--program-dir needs a build with the program's tables");
+    return programReceive(args, ctx);
+  }
   PortOptions po;
   if (int usage = 0; !parsePortOptions(args, ctx, "receive", po, usage)) return usage;
   auto dir = args.value("dir");
@@ -145,17 +152,23 @@ int runReceive(const Args &args, Context &ctx) {
 
 }  // namespace
 
+void setProgramReceive(int (*run)(const Args &args, Context &ctx)) {
+  programReceive = run;
+}
+
 Command receiveCommand() {
   Command c;
   c.name = "receive";
-  c.synopsis = "(--device PATH | --port N) --dir DIR [options]";
+  c.synopsis = "(--device PATH | --port N) --dir DIR [options] | --program-dir DIR [--once]";
   c.summary = "answer calls on a fax modem and store the faxes";
   c.description =
       "Waits for calls, answers on the chosen ring and stores each fax as the next free "
       "FAXnnnn.APF in DIR, printing its path on standard output. Without --once it goes on "
       "until interrupted or --timeout. Exit 0 when (with --once) a fax was received completely. "
       "--history FILE appends a record of "
-      "each call to FILE.";
+      "each call to FILE. With --program-dir DIR it runs the program's receive mode instead: "
+      "DIR's settings and port, faxes into DIR/receive and a row for each in DIR's received-fax "
+      "table, as the main window does (--once, --timeout and --speed apply).";
   c.options = sessionOptionSpecs({
       {"dir", 0, "DIR", "directory for received faxes"},
       {"once", 0, "", "end after the first call"},
@@ -164,6 +177,7 @@ Command receiveCommand() {
       {"rate", 0, "BPS", "highest rate a Class 2 or 2.0 modem offers (default 9600)"},
       {"station", 0, "ID", "own station id"},
       {"timeout", 0, "S", "stop after S seconds"},
+      {"program-dir", 0, "DIR", "receive mode of the program in DIR"},
   });
   c.run = runReceive;
   return c;

@@ -60,6 +60,10 @@ const std::vector<Command> &commands();
 // before running the tool when it is built with them.
 void addCommands(const std::vector<Command> &more);
 
+// `receive --program-dir DIR` runs the program's receive mode on DIR's tables, which this layer
+// does not have: the executable installs the runner when it is built with them.
+void setProgramReceive(int (*run)(const Args &args, Context &ctx));
+
 // Runs the tool: argv without the program name. Answers the exit code.
 int runTool(std::span<const std::string> args, Context &ctx);
 

@@ -15,6 +15,9 @@
 #ifdef KORVANE_SENDING_COMMANDS
 #include "sending/send_commands.h"
 #endif
+#ifdef KORVANE_RECEIVE_MODE
+#include "receiving/cmd_receive_program.h"
+#endif
 
 int main(int argc, char **argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -29,6 +32,9 @@ int main(int argc, char **argv) {
 #endif
 #ifdef KORVANE_SENDING_COMMANDS
   kv::cli::addCommands(kv::cli::sendingCommands());
+#endif
+#ifdef KORVANE_RECEIVE_MODE
+  kv::cli::setProgramReceive(kv::cli::runProgramReceive);
 #endif
   return kv::cli::runTool(args, ctx);
 }

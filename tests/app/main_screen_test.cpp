@@ -16,6 +16,9 @@
 #include "app/help_window.h"
 #include "app/hints.h"
 #include "app/main_screen.h"
+#include "app/preferences.h"
+#include "modemui/port_choice.h"
+#include "support/modal.h"
 #include "test_support.h"
 
 namespace kv {
@@ -64,6 +67,7 @@ class MainScreenTest : public test::ProgramDirTest {
 };
 
 TEST_F(MainScreenTest, FirstStartInAnEmptyDirectory) {
+  QFile::remove(path("KRV.INI"));
   TMainScreen w;
   EXPECT_TRUE(shown.empty());
   for (const char *f : {"KRV.DBF", "KRV.CDX", "KRV.FPT", "KRVREC.DBF", "KRVREC.CDX"})
@@ -86,7 +90,18 @@ TEST_F(MainScreenTest, FirstStartInAnEmptyDirectory) {
   EXPECT_EQ(w.KvComPort1.LogName(), (ProgramDir() + "KRVRECV.LOG").toStdString());
   EXPECT_EQ(w.KvComPort1.Tracing(), tlOn);
 
+  // A first run opens the preferences window, which tells the user what to do.
+  bool preferences = false;
+  test::OnModal<TPreferences>([&](TPreferences &p) {
+    preferences = true;
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), std::size_t(1), 5000);
+    EXPECT_TRUE(shown[0].text.startsWith("Please enter information about yourself"));
+    EXPECT_EQ(p.ComPort->ItemIndex(), 0);
+    p.reject();
+  });
   start(w);
+  EXPECT_TRUE(preferences);
+  EXPECT_FALSE(w.FirstRun);
   EXPECT_FALSE(w.FirstActivate);
   // Only New and Receive; the grids too are off while they are empty.
   EXPECT_EQ(enabled(w), "1000010");

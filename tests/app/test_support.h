@@ -3,6 +3,7 @@
 // directory per test.
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include "app/dialogs.h"
@@ -21,14 +22,19 @@ inline QApplication &App() {
   return *app;
 }
 
-// Each test gets an empty program directory; message boxes are recorded, and answered with
-// `answer` where a question is asked.
+// Each test gets a program directory holding only a KRV.INI with a port (so that a main window
+// shown there is not on its first run, which opens the preferences window); message boxes are
+// recorded, and answered with `answer` where a question is asked.
 class ProgramDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
     ASSERT_TRUE(dir_.isValid());
     SetProgramDir(dir_.path());
+    QFile ini(path("KRV.INI"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Modem]\r\nComPort=0\r\n");
+    ini.close();
     Dialogs::setHandler([this](const DialogRequest &r) {
       shown.push_back(r);
       return answer;

@@ -1,0 +1,290 @@
+#include "receiving/receive_mode.h"
+
+#include <QDate>
+#include <QTime>
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "app/codepage_fit.h"
+#include "app/storage/ttable.h"
+#include "base/error_text.h"
+#include "comm/com_port.h"
+#include "comm/main_thread.h"
+#include "faximage/apf_file.h"
+#include "modem/modem_ops.h"
+#include "modem/port_options.h"
+
+namespace kv {
+
+namespace {
+
+constexpr int kNotesWidth = 60;
+constexpr int kFromWidth = 20;
+
+std::string trimmed(std::string s) {
+  s.erase(0, s.find_first_not_of(' '));
+  s.erase(s.find_last_not_of(' ') + 1);
+  return s;
+}
+
+std::string upper(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+  return s;
+}
+
+// Pages in a received file; 0 when it is missing or not readable as a fax file.
+int pagesInFile(const std::string &path) {
+  ApfReader r;
+  if (r.open(path) != ecOK) return 0;
+  return r.header().pageCount;
+}
+
+std::string fileNameOnly(const std::string &path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+}  // namespace
+
+std::string PartialFax::notes(const std::string &reason) const {
+  std::string cut = lastPageCut ? "; page " + std::to_string(pagesInFile) + " cut off" : "";
+  std::string text = "Incomplete: " + reason;
+  // The page note matters more than the end of a long reason.
+  if (text.size() + cut.size() > std::size_t(kNotesWidth))
+    text.resize(std::size_t(kNotesWidth) - cut.size());
+  return text + cut;
+}
+
+PartialFax judgePartialFax(int pagesInFile, int progressAtFailure) {
+  PartialFax p;
+  p.pagesInFile = std::max(0, pagesInFile);
+  // Page data was still coming, or the page's end had not been confirmed by its post-page
+  // message: the page the engine closed on the way out is not whole.
+  p.lastPageCut = p.pagesInFile > 0 && progressAtFailure == fpGetPage;
+  return p;
+}
+
+std::string receiveStatusText(int progressCode, const std::string &partnerId, int page) {
+  std::string text = progressText(progressCode);
+  std::string id = trimmed(partnerId);
+  if (!id.empty()) text += " [ from " + id + " page " + std::to_string(page) + "]";
+  return text;
+}
+
+std::string receiveInitString(const std::string &initString) {
+  if (initString.empty()) return {};
+  if (upper(initString).find("AT") != std::string::npos) return initString;
+  return "AT" + initString;
+}
+
+void PrepareReceivePort(TKvComPort &port, const std::string &programDir) {
+  port.SetAutoOpen(false);
+  port.SetComNumber(1);
+  port.SetInSize(8192);
+  port.SetOutSize(8192);
+  port.SetHWFlowOptions(hwfSet({hwfUseRTS, hwfRequireCTS}));
+  port.SetBufferFull(7372);
+  port.SetBufferResume(819);
+  port.SetTraceName(programDir + "KRVRECV.TRC");
+  port.SetLogName(programDir + "KRVRECV.LOG");
+  port.SetTracing(tlOn);
+  port.SetLogging(tlOn);
+}
+
+bool AppendReceivedRow(TTable &table, const ReceivedFax &fax) {
+  if (!table.Active() || !table.Append()) return false;
+  auto text = [&table](const char *field, const std::string &value, int width) {
+    TField *f = table.FieldByName(field);
+    return f && f->SetAsString(FitToCp1252(QString::fromStdString(value)).left(width));
+  };
+  TField *date = table.FieldByName("DATEREC");
+  TField *pages = table.FieldByName("PAGES");
+  bool ok = date && date->SetAsDate(QDate::currentDate()) &&
+            text("TIMEREC", QTime::currentTime().toString("hh:mm").toStdString(), 5) &&
+            text("FROM", fax.from, kFromWidth) && pages &&
+            pages->SetAsInteger(std::min(fax.pages, 99)) &&
+            text("FAXFILE", fileNameOnly(fax.file), 12) && text("NOTES", fax.notes, kNotesWidth);
+  if (!ok) {
+    table.Cancel();
+    return false;
+  }
+  return table.Post();
+}
+
+// --- The component ---------------------------------------------------------------------------
+
+TReceiveModeCore::TReceiveModeCore(TKvComPort &port, TTable &table, const std::string &receiveDir)
+    : port_(port), table_(table), self_(std::make_shared<TReceiveModeCore *>(this)) {
+  // No status window: the status goes to the status line, also while waiting for calls.
+  KvReceiveFax1.StationID = "KV RcvFax";
+  KvReceiveFax1.FaxFileExt = "APF";
+  KvReceiveFax1.ConstantStatus = true;
+  KvReceiveFax1.DestinationDir = receiveDir;
+  KvReceiveFax1.FaxNaming = nmSequence;
+  KvReceiveFax1.OnFaxAccept = [this](TKvReceiveFax &, bool &accept) { FaxAccept(accept); };
+  KvReceiveFax1.OnFaxStatus = [this](TKvAbstractFax &, bool first, bool last) {
+    FaxStatus(first, last);
+  };
+  KvReceiveFax1.OnFaxLog = [this](TKvAbstractFax &, TFaxLogCode code) { FaxLog(code); };
+  KvReceiveFax1.OnFaxError = [this](TKvAbstractFax &, Result code) { FaxError(code); };
+  KvReceiveFax1.OnFaxFinish = [this](TKvAbstractFax &, Result code) {
+    if (SessionFinished && !stopping_) SessionFinished(code);
+  };
+}
+
+TReceiveModeCore::~TReceiveModeCore() {
+  *self_ = nullptr;
+  KvReceiveFax1.OnFaxAccept = nullptr;
+  KvReceiveFax1.OnFaxStatus = nullptr;
+  KvReceiveFax1.OnFaxLog = nullptr;
+  KvReceiveFax1.OnFaxError = nullptr;
+  KvReceiveFax1.OnFaxFinish = nullptr;
+}
+
+void TReceiveModeCore::status(const std::string &text) {
+  if (ShowStatus) ShowStatus(text);
+}
+
+bool TReceiveModeCore::StartReceiving(const Settings &s, std::string &message) {
+  message.clear();
+  port_.SetComNumber(s.comPort + 1);
+  KvReceiveFax1.FaxClass = TFaxClass(std::clamp(s.faxClass, 0, 3) + 1);
+  KvReceiveFax1.StationID = s.userFax;
+  KvReceiveFax1.AnswerOnRing = std::uint16_t(std::clamp(s.answerOnRing, 1, 3));
+  KvReceiveFax1.SetModemInit(receiveInitString(s.modemInit));
+  KvReceiveFax1.SetComPort(&port_);
+  if (!OpenComPortWithMessage(port_, message)) return false;
+  if (!s.resetString.empty()) {
+    status("Sending reset string...");
+    if (ProcessEvents) ProcessEvents();
+    std::string reset = s.resetString;
+    SendModemString(port_, reset);
+  }
+  try {
+    KvReceiveFax1.BeginReceive();
+  } catch (const std::exception &e) {
+    // Without this the mode would quietly stay off: the user is told what the modem did.
+    message = "Unable to start receiving faxes:\r\r" + std::string(e.what());
+    std::string detail = KvReceiveFax1.SessionErrorDetail();
+    if (!detail.empty()) message += "\r\r" + detail;
+    closePortAndWait(port_);
+    return false;
+  }
+  return true;
+}
+
+void TReceiveModeCore::StopReceiving(const Settings &s) {
+  stopping_ = true;
+  try {
+    KvReceiveFax1.AbortFax();
+  } catch (const std::exception &) {
+  }
+  if (ProcessEvents) ProcessEvents();
+  if (!s.afterResetString.empty() && port_.Open()) {
+    status("Sending AFTER reset string...");
+    if (ProcessEvents) ProcessEvents();
+    std::string after = s.afterResetString;
+    try {
+      SendModemString(port_, after);
+    } catch (const std::exception &) {
+    }
+  }
+  // The device is free again when this returns (the send window may take it next).
+  closePortAndWait(port_);
+  if (ProcessEvents) ProcessEvents();
+  FaxInProgress = false;
+  stopping_ = false;
+}
+
+std::string TReceiveModeCore::UpdateValues() {
+  PagesReceived = std::uint16_t(KvReceiveFax1.PageNumber());
+  std::string text =
+      receiveStatusText(KvReceiveFax1.ProgressCode(), KvReceiveFax1.PartnerID(), PagesReceived);
+  status(text);
+  return text;
+}
+
+// --- Receiver events (main thread, the dispatch thread waiting) --------------------------------
+
+void TReceiveModeCore::FaxAccept(bool &accept) {
+  FaxInProgress = true;
+  LastFaxError = 0;
+  accept = true;
+}
+
+void TReceiveModeCore::FaxError(Result code) {
+  LastFaxError = code;
+}
+
+void TReceiveModeCore::FaxStatus(bool first, bool last) {
+  UpdateValues();
+  if (first) PagesReceived = 0;
+  if (last) FaxInProgress = false;
+  if (StatusShown) StatusShown(first, last);
+}
+
+void TReceiveModeCore::FaxLog(TFaxLogCode code) {
+  if (code != lcReceiveOk && code != lcReceiveFail) return;
+  FaxInProgress = false;
+  // What the row needs is taken now, while the receiver holds still; the engine clears the
+  // file name once this returns. The table work runs after the handler, so a slow table or a
+  // busy main thread never holds the session up.
+  const std::string file = KvReceiveFax1.FaxFile;
+  const std::string from = trimmed(KvReceiveFax1.PartnerID());
+  if (code == lcReceiveOk) {
+    const int pages = KvReceiveFax1.PagesReceived();
+    MainThread::instance().post([self = self_, file, from, pages] {
+      if (*self) (*self)->recordComplete(file, from, pages);
+    });
+    return;
+  }
+  const int progress = KvReceiveFax1.ProgressCode();
+  const int error = LastFaxError;
+  LastFaxError = 0;
+  MainThread::instance().post([self = self_, file, from, progress, error] {
+    if (*self) (*self)->recordFailure(file, from, progress, error);
+  });
+}
+
+void TReceiveModeCore::recordComplete(const std::string &file, const std::string &from, int pages) {
+  ReceivedFax fax;
+  fax.file = file;
+  fax.from = from;
+  // The file is what the row points at: a page the modem judged bad is not in it.
+  const int inFile = pagesInFile(file);
+  fax.pages = inFile > 0 ? inFile : pages;
+  PagesReceived = std::uint16_t(fax.pages);
+  if (!AppendReceivedRow(table_, fax) && Inform)
+    Inform("The received fax " + fileNameOnly(file) + " could not be added to the list:\r\r" +
+           table_.LastError().toStdString());
+  if (FaxRecorded) FaxRecorded(fax);
+}
+
+void TReceiveModeCore::recordFailure(const std::string &file, const std::string &from, int progress,
+                                     int error) {
+  const std::string reason = error != 0 ? errorText(error) : "Unknown error";
+  std::string message = "Failed to receive incoming fax:\r\r" + reason;
+  std::error_code ec;
+  const bool exists = !file.empty() && std::filesystem::is_regular_file(file, ec);
+  const PartialFax partial = judgePartialFax(exists ? pagesInFile(file) : 0, progress);
+  if (exists && partial.keep()) {
+    // Pages that came whole are the sender's fax: they stay, in a row that says what is missing.
+    ReceivedFax fax;
+    fax.file = file;
+    fax.from = from;
+    fax.pages = partial.pagesInFile;
+    fax.notes = partial.notes(reason);
+    fax.complete = false;
+    const bool added = AppendReceivedRow(table_, fax);
+    message += "\r\rThe " + std::to_string(fax.pages) + " page(s) that arrived are kept as " +
+               fileNameOnly(file) + (partial.lastPageCut ? " (the last one is cut off)" : "") +
+               (added ? "." : ", but could not be added to the list.");
+    if (Inform) Inform(message);
+    if (added && FaxRecorded) FaxRecorded(fax);
+    return;
+  }
+  if (exists) std::filesystem::remove(file, ec);
+  if (Inform) Inform(message);
+}
+
+}  // namespace kv
