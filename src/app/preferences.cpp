@@ -221,9 +221,9 @@ void TPreferences::build() {
           "APPLIES TO YOU! This is the same as sending the ATX2 modem command");
   auto *numbers = new QFormLayout;
   numbers->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  numbers->addRow(label("&Transfer Rate (BPS)", TransferRate), TransferRate);
-  numbers->addRow(label("Number of dial &attempts", DialAttempts), DialAttempts);
-  numbers->addRow(label("Seconds to wait before &retry", RetryWait), RetryWait);
+  numbers->addRow(label("Transfer &Rate (BPS)", TransferRate), TransferRate);
+  numbers->addRow(label("Number of dial attem&pts", DialAttempts), DialAttempts);
+  numbers->addRow(label("Seconds to wait before retr&y", RetryWait), RetryWait);
   numbers->addRow(label("Seconds to wait before t&imeout", TimeOut), TimeOut);
   auto *checks = new QHBoxLayout;
   checks->addWidget(CheckBlindDial);
@@ -239,7 +239,7 @@ void TPreferences::build() {
   // Row 3: receive mode.
   auto *receive = new QGroupBox("Receiving", this);
   WaveFileEdit = edit(this, "WaveFileEdit", "Type in the path and name of the .WAV file");
-  SelectWavButton = smallButton(this, "SelectWavButton", "&Choose",
+  SelectWavButton = smallButton(this, "SelectWavButton", "Ch&oose",
                                 "Select the .WAV file from a Windows\rFile Open dialog");
   BitBtn2 = smallButton(this, "BitBtn2", "Play &Now", "Play the .WAV file you have selected");
   BitBtn1 = smallButton(this, "BitBtn1", "None", {});

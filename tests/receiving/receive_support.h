@@ -2,6 +2,7 @@
 // Receive mode against scripted modems: Com numbers stand for the modems' ptys, events reach
 // the main thread through the Qt loop, and the rows of the received-fax table are read back as
 // the user sees them.
+#include <QProcess>
 #include <QTest>
 #include <map>
 #include <memory>
@@ -32,6 +33,26 @@ inline std::string callDroppedMidPage(int whole, const std::string &cutBytes) {
   s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";
   if (!cutBytes.empty()) s += "> AT+FRM=96\n< CONNECT\n<raw " + cutBytes + "\n";
   return s + "wait 200\nhangup\n";
+}
+
+// Every row of DIR/KRVREC.DBF as python3-dbf reads it, one "DATEREC|TIMEREC|FROM|PAGES|FAXFILE|
+// NOTES" line each (the date as YYYY-MM-DD), in record order; or what went wrong.
+inline QStringList ReadReceivedRows(const QString &dir) {
+  const QString script = QStringLiteral(
+      "import dbf, sys\n"
+      "t = dbf.Table(sys.argv[1] + '/KRVREC.DBF', codepage='cp1252'); t.open()\n"
+      "for r in t:\n"
+      "    d = r.daterec\n"
+      "    print('|'.join([d.strftime('%Y-%m-%d') if d else '', r.timerec.strip(),\n"
+      "                    r['from'].strip(), str(r.pages), r.faxfile.strip(), "
+      "r.notes.strip()]))\n");
+  QProcess p;
+  p.start("/usr/bin/python3", {"-c", script, dir});
+  p.waitForFinished(60000);
+  const QString err = QString::fromUtf8(p.readAllStandardError()).trimmed();
+  QStringList rows = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+  if (!err.isEmpty()) rows << err;
+  return rows;
 }
 
 class ReceiveTest : public ProgramDirTest {
