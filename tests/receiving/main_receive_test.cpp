@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTabBar>
 #include <QTableView>
 #include <QToolButton>
 
@@ -65,6 +66,8 @@ TEST_F(MainReceive, TwoFaxesBecomeRowsWithTheSoundAndStopGivesThePortBack) {
   EXPECT_EQ(commands(m), "&STOP 0000 Stop receiving faxes");
 
   QTRY_COMPARE_WITH_TIMEOUT(m.Records.RecTable.RecCount(), 2, 20000);
+  m.TabSet1->setCurrentIndex(1);
+  test::Snapshot(m, "main_receive_mode");
   auto r = rows(m.Records.RecTable);
   EXPECT_EQ(r[0]["FAXFILE"], "FAX0001.APF");
   EXPECT_EQ(r[0]["FROM"], "CALLER 7");

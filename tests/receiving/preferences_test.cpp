@@ -75,6 +75,7 @@ TEST_F(PreferencesTest, EverySettingComesInAndGoesBackOnAccept) {
     EXPECT_EQ(p.Name->maxLength(), 35);
     EXPECT_EQ(p.FaxNumber->maxLength(), 20);
     EXPECT_EQ(CurrentStatusLine(), p.status);
+    test::Snapshot(p, "preferences");
     p.AnswerOnRing->SetItemIndex(0);
     p.CheckIgnoreBusy->setChecked(true);
     p.OkButton->click();
