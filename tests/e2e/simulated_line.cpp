@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -11,6 +12,12 @@
 #include <thread>
 
 namespace kv::test {
+
+std::string speedArg(double speed) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", speed);
+  return text;
+}
 
 std::string SimulatedLine::linesimPath() {
   // KORVANE_LINESIM runs the tests on another build of the line (e.g. one with sanitizers).
@@ -25,7 +32,7 @@ SimulatedLine::SimulatedLine(LineOptions options) : options_(std::move(options))
   if (!far) portB_ = dir_ + "/ttyB";
 
   std::vector<std::string> args{linesimPath(), options_.verbosity >= 2 ? "-vv" : "-v",
-                                "--speed",     std::to_string(options_.speed),
+                                "--speed",     speedArg(options_.speed),
                                 "--timeout",   std::to_string(options_.timeoutSeconds)};
   if (options_.calls > 0) {
     args.push_back("--calls");

@@ -20,8 +20,17 @@
 
 namespace kv::test {
 
+// How much faster than real time the line tests run. The deadlines of a call shrink with it: a
+// far end's reply starts within about a second of line time, so a program that has sent a frame
+// has that long to listen again; at 4x that leaves it some 250 ms of real time (85 ms of it its
+// own protocol delays), enough on a busy machine. At 8x the scheduler ate that margin now and
+// then and calls were lost.
+inline constexpr double kLineSpeed = 4;
+// kLineSpeed (or `speed`) as a program's --speed argument.
+std::string speedArg(double speed = kLineSpeed);
+
 struct LineOptions {
-  double speed = 8;
+  double speed = kLineSpeed;
   int verbosity = 1;               // linesim's log: 1 line events, 2 plus the ports' traffic
   int calls = 0;                   // linesim ends itself after this many calls (0: it runs
                                    // until finish() or the scope ends)

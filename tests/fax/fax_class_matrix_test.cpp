@@ -110,7 +110,7 @@ class ClassMatrix : public ::testing::TestWithParam<MatrixCase> {
     if (c.rx.who == Who::Far) o.farReceive = "far.tif";
     if (c.tx.who == Who::Far) {
       o.farSend = both;
-      o.extra.insert(o.extra.end(), {"--far-dial-at", "30"});
+      o.extra.insert(o.extra.end(), {"--far-dial-idle", "2"});
       if (c.bps == 9600) o.extra.insert(o.extra.end(), {"--far-modems", "v27,v29"});
     }
     SimulatedLine line(o);
@@ -126,7 +126,7 @@ class ClassMatrix : public ::testing::TestWithParam<MatrixCase> {
     std::unique_ptr<Process> rx, tx;
     if (c.rx.who == Who::Ours) {
       rx = std::make_unique<Process>(
-          std::vector<std::string>{kTool, "receive", "--speed", "8", "--device", rxPort, "--dir",
+          std::vector<std::string>{kTool, "receive", "--speed", test::speedArg(), "--device", rxPort, "--dir",
                                    inDir, "--once", "--class", c.rx.cls, "--rate",
                                    std::to_string(c.bps), "--station", "777"},
           work.file("receive.log"));
@@ -139,7 +139,7 @@ class ClassMatrix : public ::testing::TestWithParam<MatrixCase> {
     if (rx && c.tx.who != Who::Far) std::this_thread::sleep_for(1s);  // waiting for the call
     if (c.tx.who == Who::Ours) {
       tx = std::make_unique<Process>(
-          std::vector<std::string>{kTool, "send", "--speed", "8", "--device", txPort, "--class",
+          std::vector<std::string>{kTool, "send", "--speed", test::speedArg(), "--device", txPort, "--class",
                                    c.tx.cls, "--rate", std::to_string(c.bps), "--station",
                                    "555 0100", "--name", "Matrix", "5551234", apf},
           work.file("send.log"));
@@ -268,7 +268,7 @@ TEST_P(DetectAgrees, DetectAndSessionChooseTheBestClass) {
             std::string::npos)
       << detect.output();
   Process tx(
-      {kTool, "send", "--speed", "8", "--device", line.portA(), "--class", "auto", "5551234", apf},
+      {kTool, "send", "--speed", test::speedArg(), "--device", line.portA(), "--class", "auto", "5551234", apf},
       work.file("send.log"));
   ASSERT_TRUE(tx.wait(120s));
   EXPECT_EQ(tx.exitCode(), 0) << tx.output() << line.log();

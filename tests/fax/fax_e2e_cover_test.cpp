@@ -55,7 +55,7 @@ TEST(FaxCoverLine, ApfCoverPagesArriveBeforeTheFaxPages) {
   o.calls = 1;
   o.farReceive = "far.tif";
   test::SimulatedLine line(o);
-  Process tx({kTool, "send", "--speed", "8", "--device", line.portA(), "--station", "555 0100",
+  Process tx({kTool, "send", "--speed", test::speedArg(), "--device", line.portA(), "--station", "555 0100",
               "--header", "Page $P of $N", "--cover", cover, "5551234", doc},
              work.path() + "/send.log");
   ASSERT_TRUE(tx.wait(120s));

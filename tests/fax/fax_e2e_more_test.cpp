@@ -76,8 +76,9 @@ class FaxLineMore : public ::testing::Test {
   }
   std::unique_ptr<Process> send(const std::string &port, const std::string &file,
                                 std::vector<std::string> extra = {},
-                                const std::string &log = "send", int speed = 8) {
-    std::vector<std::string> a{kTool,      "send", "--speed",   std::to_string(speed),
+                                const std::string &log = "send",
+                                double speed = test::kLineSpeed) {
+    std::vector<std::string> a{kTool,      "send", "--speed",   test::speedArg(speed),
                                "--device", port,   "--station", "555 0100",
                                "--header", kHeader};
     a.insert(a.end(), extra.begin(), extra.end());
@@ -88,7 +89,7 @@ class FaxLineMore : public ::testing::Test {
   std::unique_ptr<Process> receive(const std::string &port, const std::string &dir,
                                    std::vector<std::string> extra = {}) {
     std::filesystem::create_directories(dir);
-    std::vector<std::string> a{kTool, "receive", "--speed", "8",         "--device",
+    std::vector<std::string> a{kTool, "receive", "--speed", test::speedArg(), "--device",
                                port,  "--dir",   dir,       "--station", "777"};
     a.insert(a.end(), extra.begin(), extra.end());
     return std::make_unique<Process>(a, work.path() + "/receive.log");

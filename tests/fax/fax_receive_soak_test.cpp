@@ -50,7 +50,7 @@ TEST(ReceiveSoak, ManyCallsLeaveTheReceiverWaitingWithFlatMemory) {
   SimulatedLine line(o);
   TempDir work;
   Process rx(
-      {kTool, "receive", "--speed", "8", "--device", line.portA(), "--dir", work.path() + "/in"},
+      {kTool, "receive", "--speed", test::speedArg(), "--device", line.portA(), "--dir", work.path() + "/in"},
       work.path() + "/receive.log");
   long rssEarly = 0;
   for (int i = 1; i <= calls; ++i) {

@@ -49,7 +49,7 @@ TEST_P(LineClass2EfaxTest, EfaxReceivesThroughTheModemFromTheFarEnd) {
   o.calls = 1;
   o.farSend = both;
   o.verbosity = 2;
-  o.extra = {"--far-dial-at", "20", "--class", GetParam().linesimClass};
+  o.extra = {"--far-dial-idle", "2", "--class", GetParam().linesimClass};
   SimulatedLine line(o);
   auto rx = receiver(line.portA(), GetParam().efaxOption);
   ASSERT_TRUE(rx->wait(90s)) << rx->output();

@@ -48,6 +48,7 @@ int rms(const int16_t *s) {
 
 // Below this a block counts as silence (about -50 dBm0); carriers are far above it.
 constexpr int kSignalRms = 60;
+constexpr int kNoiseSeed[2] = {1234567, 2345671};
 
 }  // namespace
 
@@ -64,14 +65,16 @@ Line::Line(LineConfig config) : cfg_(std::move(config)) {
     if (!cfg_.classesB.empty()) b_->setClasses(cfg_.classesB);
   }
   if (cfg_.noiseDbm0 > -90)
-    noise_ = awgn_init_dbm0(nullptr, 1234567, static_cast<float>(cfg_.noiseDbm0));
+    for (int d = 0; d < 2; ++d)
+      noise_[d] = awgn_init_dbm0(nullptr, kNoiseSeed[d], static_cast<float>(cfg_.noiseDbm0));
   if (cfg_.burstMidPage > 0) burst_ = awgn_init_dbm0(nullptr, 7654321, -12.0f);
   gain_ = static_cast<float>(std::pow(10.0, -cfg_.lossDb / 20.0));
 }
 
 Line::~Line() {
   stopFar();
-  if (noise_) awgn_free(noise_);
+  for (awgn_state_s *n : noise_)
+    if (n) awgn_free(n);
   if (burst_) awgn_free(burst_);
 }
 
@@ -448,10 +451,15 @@ void Line::partyAudio(Party p, const int16_t *rx, int16_t *tx) {
   }
 }
 
-void Line::impair(int16_t *s) {
-  if (gain_ == 1.0f && !noise_) return;
+void Line::impair(int16_t *s, int direction) {
+  awgn_state_s *noise = noise_[direction];
+  bool signal = rms(s) > kSignalRms;
+  if (noise && signal && !carrying_[direction])
+    awgn_init_dbm0(noise, kNoiseSeed[direction], static_cast<float>(cfg_.noiseDbm0));
+  carrying_[direction] = signal;
+  if (gain_ == 1.0f && !noise) return;
   for (int i = 0; i < kBlock; ++i) {
-    float v = s[i] * gain_ + (noise_ ? awgn(noise_) : 0);
+    float v = s[i] * gain_ + (noise ? awgn(noise) : 0);
     s[i] = static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));
   }
 }
@@ -460,8 +468,12 @@ void Line::step() {
   ++block_;
   SimLog::blockNow = block_;
 
+  // The far end calls at a set time, or once the program on A waits for calls: it has had the
+  // port open and said nothing for a while.
+  const bool aWaits = cfg_.farDialIdle > 0 && a_->quietSince() >= 0 &&
+                      block_ - a_->quietSince() >= secondsToBlocks(cfg_.farDialIdle);
   if (cfg_.farEnd && !cfg_.farSend.empty() && !farDialled_ &&
-      block_ >= secondsToBlocks(cfg_.farDialAt)) {
+      (cfg_.farDialIdle > 0 ? aWaits : block_ >= secondsToBlocks(cfg_.farDialAt))) {
     farDialled_ = true;
     dial(Party::Far, "");
   }
@@ -503,8 +515,8 @@ void Line::step() {
     if (call_->hungUpBy[0]) std::memset(txCaller, 0, sizeof txCaller);
     if (call_->hungUpBy[1]) std::memset(txCallee, 0, sizeof txCallee);
     if (cfg_.dropMidPage > 0 || cfg_.burstMidPage > 0) midPageFaults(txCaller, txCallee);
-    impair(txCaller);
-    impair(txCallee);
+    impair(txCaller, 0);
+    impair(txCallee, 1);
     toCallee_->push(txCaller);
     toCaller_->push(txCallee);
   }
@@ -520,6 +532,7 @@ void Line::service(ModemPort &m) {
   Party p = m.name() == 'A' ? Party::A : Party::B;
   bool open = m.checkWatch();
   bool dtr = m.checkDtr();
+  m.trackQuiet(block_);
   if (!open || !dtr) {
     // The program is gone (or dropped DTR): hang up for it and start a fresh modem.
     offHook_[p == Party::A ? 0 : 1] = false;

@@ -38,6 +38,7 @@ struct LineConfig {
   std::string farReceive;  // store received faxes here (%d: call number)
   std::string farSend;     // TIFF the far end sends when it calls A
   double farDialAt = 2.0;  // when it calls A
+  double farDialIdle = 0;  // instead: once A's program has been quiet this long (0: unused)
   int farRings = 1;        // rings before it answers
   bool farEcm = false;
   int farModems = 0;  // T30_SUPPORT_* bits; 0: all
@@ -109,7 +110,7 @@ class Line {
   const char *name(Party p) const;
   bool matches(const std::vector<std::string> &list, const std::string &number) const;
   void partyAudio(Party p, const int16_t *rx, int16_t *tx);
-  void impair(int16_t *samples);
+  void impair(int16_t *samples, int direction);
 
   LineConfig cfg_;
   std::unique_ptr<ModemPort> a_, b_;
@@ -121,7 +122,11 @@ class Line {
   bool offHook_[2] = {false, false};
   std::unique_ptr<FarSession> far_;
   std::unique_ptr<Delay> toCallee_, toCaller_;
-  ::awgn_state_s *noise_ = nullptr;
+  // White noise each way (caller->callee, callee->caller), started afresh from the same seed
+  // whenever a signal starts that way: every carrier meets the same noise, so whether a training
+  // or a page survives a noisy line does not depend on when the programs happened to send it.
+  ::awgn_state_s *noise_[2] = {nullptr, nullptr};
+  bool carrying_[2] = {false, false};  // the last block carried a signal that way
   ::awgn_state_s *burst_ = nullptr;  // loud noise for --burst-mid-page
   float gain_ = 1;
   bool farDialled_ = false;

@@ -50,7 +50,8 @@ joined by a simulated telephone line. Dialling one rings the other.
   --no-answer NUM       NUM rings and never answers
   --voice NUM           NUM is answered by a person who talks, then hangs up
   --voice-secs S        how long the person talks (default 8)
-  --noise DBM0          add white noise at this level (e.g. -45)
+  --noise DBM0          add white noise at this level (e.g. -45); every carrier meets
+                        the same noise, so results do not depend on timing
   --loss DB             attenuate the line by DB decibels
   --drop-after S        the line drops S s after a call is answered
   --drop-mid-page S     the line drops after S s of unbroken carrier one way (a page)
@@ -67,6 +68,8 @@ joined by a simulated telephone line. Dialling one rings the other.
                         TIFF in FILE (%%d becomes the call count)
   --far-send TIFF       side B is a fax machine that calls A and sends TIFF
   --far-dial-at S       when the fax machine calls A (default 2 s)
+  --far-dial-idle S     instead, the fax machine calls A once the program on A has had the
+                        port open and sent nothing for S s (it waits for calls)
   --far-rings N         rings before the fax machine answers (default 1)
   --far-ecm             fax machine offers error correction
   --far-modems LIST     fax machine's modems, from v27,v29,v17 (default all)
@@ -187,6 +190,8 @@ int main(int argc, char **argv) {
       cfg.farSend = text();
     } else if (a == "--far-dial-at") {
       cfg.farDialAt = num(0, 1e6);
+    } else if (a == "--far-dial-idle") {
+      cfg.farDialIdle = num(0.02, 1e6);
     } else if (a == "--far-rings") {
       cfg.farRings = static_cast<int>(num(1, 100));
     } else if (a == "--far-ecm") {

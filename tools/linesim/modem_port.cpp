@@ -127,6 +127,7 @@ void ModemPort::readInput() {
   char buf[4096];
   ssize_t n = ::read(pty_.masterFd(), buf, sizeof buf);
   if (n <= 0) return;
+  gotInput_ = true;
   if (class2_)
     class2_->fromHost(buf, static_cast<std::size_t>(n));
   else
@@ -161,6 +162,14 @@ bool ModemPort::checkWatch() {
     return false;
   }
   return true;
+}
+
+void ModemPort::trackQuiet(int64_t block) {
+  if (!dteOpen())
+    quietSince_ = -1;
+  else if (gotInput_ || quietSince_ < 0)
+    quietSince_ = block;
+  gotInput_ = false;
 }
 
 bool ModemPort::checkDtr() {

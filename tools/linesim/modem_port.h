@@ -36,6 +36,9 @@ class ModemPort {
   bool wantsInput() const { return !halted_ && in_.size() < 4096; }
   bool wantsOutput() const { return !out_.empty(); }
   bool dteOpen() const { return opens_ > 0; }
+  // Since which block the program has had the port open without sending a byte (-1: closed).
+  int64_t quietSince() const { return quietSince_; }
+  void trackQuiet(int64_t block);
 
   // I/O when poll says so. Both return false when the DTE went away (port closed or DTR
   // dropped); the caller then hangs up for it and calls reset().
@@ -90,6 +93,8 @@ class ModemPort {
   int inotify_ = -1;
   int opens_ = 0;
   bool dtrWasDown_ = false;
+  bool gotInput_ = false;
+  int64_t quietSince_ = -1;
   t31_state_s *t31_ = nullptr;
   std::string in_, out_;
   bool halted_ = false;  // the modem's buffer is full (its CTS is off)
