@@ -124,9 +124,11 @@ std::vector<std::uint8_t> frameBytes(std::uint8_t f, bool final,
 }
 
 std::vector<std::uint8_t> stationIdInfo(std::string_view id) {
+  // The last character goes first and the blanks last: read back to front, as the far end
+  // does, the id stands at the right of its 20 places.
   id = id.substr(0, 20);
-  std::vector<std::uint8_t> out(20 - id.size(), ' ');
-  for (auto it = id.rbegin(); it != id.rend(); ++it) out.push_back(std::uint8_t(*it));
+  std::vector<std::uint8_t> out(id.rbegin(), id.rend());
+  out.resize(20, ' ');
   return out;
 }
 

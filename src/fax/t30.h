@@ -57,7 +57,8 @@ constexpr std::uint8_t ETX = 0x03;
 std::vector<std::uint8_t> frameBytes(std::uint8_t fcf, bool final,
                                      const std::vector<std::uint8_t> &info = {});
 
-// Station id information: 20 bytes, the id right-aligned and reversed (T.30 5.3.6.2.4).
+// Station id information: 20 bytes, the id right-aligned and reversed (T.30 5.3.6.2.4): the
+// id's last character is the first byte, the blanks come last.
 std::vector<std::uint8_t> stationIdInfo(std::string_view id);
 // The id from a received CSI/TSI information field (the 20 bytes in reverse order).
 std::string stationIdFromInfo(const std::uint8_t *info, std::size_t n);

@@ -11,13 +11,13 @@ std::vector<std::uint8_t> bytes(std::string_view s) {
 }
 
 TEST(T30Frames, StationIdIsRightAlignedAndReversed) {
+  // As a fax machine sends "123-456-7890": 30 39 38 ... 31, then blanks.
   auto info = stationIdInfo("ABC");
   ASSERT_EQ(info.size(), 20u);
-  EXPECT_EQ(std::string(info.begin(), info.begin() + 17), std::string(17, ' '));
-  EXPECT_EQ(info[17], 'C');
-  EXPECT_EQ(info[19], 'A');
-  // The far end reverses the 20 bytes: the id followed by blanks.
-  EXPECT_EQ(stationIdFromInfo(info.data(), info.size()), "ABC" + std::string(17, ' '));
+  EXPECT_EQ(std::string(info.begin(), info.begin() + 3), "CBA");
+  EXPECT_EQ(std::string(info.begin() + 3, info.end()), std::string(17, ' '));
+  // The far end reverses the 20 bytes: blanks, then the id.
+  EXPECT_EQ(stationIdFromInfo(info.data(), info.size()), std::string(17, ' ') + "ABC");
   // Longer ids are cut, control bytes from the line never reach the id.
   EXPECT_EQ(stationIdInfo("123456789012345678901234").size(), 20u);
   std::uint8_t evil[20];
