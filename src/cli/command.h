@@ -42,6 +42,8 @@ class Args {
 struct Context {
   std::ostream &out;
   std::ostream &err;
+  // How much faster than real time a fax session's time-outs run (tests of silent modems).
+  double timeoutSpeed = 1;
 };
 
 struct Command {

@@ -45,15 +45,16 @@ std::string terminalText(std::string message) {
 
 bool applySpeedOption(const Args &args, Context &ctx, const std::string &command,
                       TKvAbstractFax &fax, int &exitCode) {
-  auto sp = args.value("speed");
-  if (!sp) return true;
-  int x = 0;
-  if (!parseInt(*sp, 1, 64, x)) {
-    exitCode = usageError(ctx, command, "--speed takes 1 to 64");
-    return false;
-  }
   SessionClock clock = fax.Clock();
-  clock.lineSpeed = x;
+  clock.timeoutSpeed = ctx.timeoutSpeed;
+  if (auto sp = args.value("speed")) {
+    int x = 0;
+    if (!parseInt(*sp, 1, 64, x)) {
+      exitCode = usageError(ctx, command, "--speed takes 1 to 64");
+      return false;
+    }
+    clock.lineSpeed = x;
+  }
   fax.SetClock(clock);
   return true;
 }

@@ -117,6 +117,7 @@ void TKvAbstractFax::noteFrameStart(Class1Negotiation &c1) {
     c1.damagedFrames = 0;
     return;
   }
+  if (line_.find("CONNECT") != std::string::npos) c1.refusedTransmits = 0;
   const bool listening = lastCommand_ == "AT+FRH=3" || lastCommand_.compare(0, 3, "ATD") == 0;
   if (line_.find("CONNECT") != std::string::npos) c1.frameStarted = listening;
   if (line_.find("OK") != std::string::npos) c1.frameStarted = false;
@@ -128,6 +129,21 @@ bool TKvAbstractFax::damagedFrame(Class1Negotiation &c1) {
   if (!c1.frameStarted || line_.find("ERROR") == std::string::npos) return false;
   c1.frameStarted = false;
   ++c1.damagedFrames;
+  return true;
+}
+
+bool TKvAbstractFax::retryRefusedTransmit(Class1Negotiation &c1) {
+  // A modem still hearing the far end's carrier, or not yet done with its last reception, may
+  // refuse to start sending with ERROR. The far end waits its T4 for our frame or repeats its
+  // own, so a pause and the same command again keep the call; a modem that goes on refusing
+  // is at fault.
+  const bool transmit =
+      lastCommand_.compare(0, 6, "AT+FTH") == 0 || lastCommand_.compare(0, 6, "AT+FTM") == 0;
+  if (!transmit || line_.find("ERROR") == std::string::npos) return false;
+  if (++c1.refusedTransmits > faxtime::kMaxRefusedTransmits) return false;
+  const std::string command = lastCommand_;
+  delayMs(faxtime::kTurnaround);
+  sendCommand(command, faxtime::kClass1CmdDelay);
   return true;
 }
 

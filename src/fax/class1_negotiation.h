@@ -28,6 +28,7 @@ struct Class1Negotiation {
   std::uint8_t lastFcf = 0;
   bool frameStarted = false;  // the modem said CONNECT to a frame reception, no OK yet
   int damagedFrames = 0;      // damaged frames in a row (ERROR after such a CONNECT)
+  int refusedTransmits = 0;   // ERROR answers to AT+FTH/AT+FTM since the last CONNECT
 };
 
 }  // namespace kv

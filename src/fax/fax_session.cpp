@@ -238,6 +238,7 @@ bool TKvAbstractFax::waitForResponse(const std::string &cmd, std::string *info) 
   lastReply_.clear();
   lastAsked_ = cmd;
   bool ok = false;
+  std::string heard;  // the first bytes that came, to show when no line was understood
   auto deadline = clock_.now() + clock_.timeoutDuration(faxtime::kResponseTicks);
   auto &mt = MainThread::instance();
   while (std::chrono::steady_clock::now() < deadline && port_->alive()) {
@@ -247,6 +248,7 @@ bool TKvAbstractFax::waitForResponse(const std::string &cmd, std::string *info) 
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       continue;
     }
+    if (heard.size() < 40 && c != '\r' && c != '\n') heard.push_back(char(c));
     if (c != '\r') {
       if (c >= 32) {
         if (line.size() >= t30::ResponseReader::kMaxLine) line.erase(0, 1);
@@ -268,6 +270,8 @@ bool TKvAbstractFax::waitForResponse(const std::string &cmd, std::string *info) 
       if (info) *info = l;
     }
   }
+  // A modem that sent only noise, or a line without end, answered something all the same.
+  if (!ok && lastReply_.empty()) lastReply_ = heard;
   // Let trailing bytes of the reply arrive, then drop them.
   port_->flushIn();
   port_->setPolling(wasPolling);

@@ -185,6 +185,9 @@ class TKvAbstractFax {
   // and tells whether an ERROR line is the modem's report of a damaged frame.
   void noteFrameStart(Class1Negotiation &c1);
   bool damagedFrame(Class1Negotiation &c1);
+  // ERROR to AT+FTH or AT+FTM: says the command again after a pause and returns true, at most
+  // kMaxRefusedTransmits times in a row; false when the line is no such refusal or too many.
+  bool retryRefusedTransmit(Class1Negotiation &c1);
   // Class 1 frame bookkeeping shared by both machines; returns an error code (0 = none).
   Result handleFrame(Class1Negotiation &c1, const t30::Frame &f, bool dcnExpected);
 

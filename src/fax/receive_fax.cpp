@@ -137,6 +137,7 @@ bool TKvReceiveFax::takeLine(FaxEvent ev, bool fcErrorIsCarrier) {
     c1DamagedFrame();
     return false;
   }
+  if (ev != FaxEvent::Timeout && retryRefusedTransmit(c1_)) return false;
   if (ev != FaxEvent::Timeout && contains(line_, "ERROR") &&
       !(fcErrorIsCarrier && contains(line_, "+FCERROR"))) {
     fail(ecFaxBadModemResult);

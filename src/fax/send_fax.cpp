@@ -163,6 +163,7 @@ bool TKvSendFax::takeLine(FaxEvent ev, bool errorEnds) {
     c1DamagedFrame();
     return false;
   }
+  if (errorEnds && ev != FaxEvent::Timeout && retryRefusedTransmit(c1_)) return false;
   if (errorEnds && ev != FaxEvent::Timeout && contains(line_, "ERROR")) {
     fail(ecFaxBadModemResult);
     return false;

@@ -96,10 +96,10 @@ TEST(Class2Reports, StationIdsDigitsAndHangupCodes) {
     bool v20;
     int code;
   } codes[] = {
-      {"+FHNG:00", false, 0},  {"+FHNG:000", false, 0},  {"+FHNG: 50", false, 50},
-      {"+FHNG:", false, 0},    {"+FHNG:100", false, 100}, {"+FHNG:5", false, 5},
-      {"+FHS:52", true, 52},   {"+FHS:A1", true, 101},    {"+fhs: 0", true, 0},
-      {"+FHNG:A1", false, 0},  {"+FHNG:12345", false, 123}, {"+:FD1", true, 999},
+      {"+FHNG:00", false, 0}, {"+FHNG:000", false, 0},     {"+FHNG: 50", false, 50},
+      {"+FHNG:", false, 0},   {"+FHNG:100", false, 100},   {"+FHNG:5", false, 5},
+      {"+FHS:52", true, 52},  {"+FHS:A1", true, 101},      {"+fhs: 0", true, 0},
+      {"+FHNG:A1", false, 0}, {"+FHNG:12345", false, 123}, {"+:FD1", true, 999},
   };
   for (const auto &c : codes) EXPECT_EQ(hangupCode(c.line, c.v20), c.code) << c.line;
   EXPECT_STREQ(hangupText(52), "no response to MPS repeated three times");

@@ -126,8 +126,8 @@ class ClassMatrix : public ::testing::TestWithParam<MatrixCase> {
     std::unique_ptr<Process> rx, tx;
     if (c.rx.who == Who::Ours) {
       rx = std::make_unique<Process>(
-          std::vector<std::string>{kTool, "receive", "--speed", test::speedArg(), "--device", rxPort, "--dir",
-                                   inDir, "--once", "--class", c.rx.cls, "--rate",
+          std::vector<std::string>{kTool, "receive", "--speed", test::speedArg(), "--device",
+                                   rxPort, "--dir", inDir, "--once", "--class", c.rx.cls, "--rate",
                                    std::to_string(c.bps), "--station", "777"},
           work.file("receive.log"));
     } else if (c.rx.who == Who::Efax) {
@@ -139,9 +139,9 @@ class ClassMatrix : public ::testing::TestWithParam<MatrixCase> {
     if (rx && c.tx.who != Who::Far) std::this_thread::sleep_for(1s);  // waiting for the call
     if (c.tx.who == Who::Ours) {
       tx = std::make_unique<Process>(
-          std::vector<std::string>{kTool, "send", "--speed", test::speedArg(), "--device", txPort, "--class",
-                                   c.tx.cls, "--rate", std::to_string(c.bps), "--station",
-                                   "555 0100", "--name", "Matrix", "5551234", apf},
+          std::vector<std::string>{kTool, "send", "--speed", test::speedArg(), "--device", txPort,
+                                   "--class", c.tx.cls, "--rate", std::to_string(c.bps),
+                                   "--station", "555 0100", "--name", "Matrix", "5551234", apf},
           work.file("send.log"));
     } else if (c.tx.who == Who::Efax) {
       std::vector<std::string> a{"efax", "-v", "ewinc", "-d", txPort, efaxClass(c.tx.cls)};
@@ -267,9 +267,9 @@ TEST_P(DetectAgrees, DetectAndSessionChooseTheBestClass) {
   EXPECT_NE(detect.output().find(std::string("Recommended: ") + GetParam().recommended),
             std::string::npos)
       << detect.output();
-  Process tx(
-      {kTool, "send", "--speed", test::speedArg(), "--device", line.portA(), "--class", "auto", "5551234", apf},
-      work.file("send.log"));
+  Process tx({kTool, "send", "--speed", test::speedArg(), "--device", line.portA(), "--class",
+              "auto", "5551234", apf},
+             work.file("send.log"));
   ASSERT_TRUE(tx.wait(120s));
   EXPECT_EQ(tx.exitCode(), 0) << tx.output() << line.log();
   EXPECT_EQ(line.finish(), 0) << line.log();

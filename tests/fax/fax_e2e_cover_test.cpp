@@ -55,8 +55,8 @@ TEST(FaxCoverLine, ApfCoverPagesArriveBeforeTheFaxPages) {
   o.calls = 1;
   o.farReceive = "far.tif";
   test::SimulatedLine line(o);
-  Process tx({kTool, "send", "--speed", test::speedArg(), "--device", line.portA(), "--station", "555 0100",
-              "--header", "Page $P of $N", "--cover", cover, "5551234", doc},
+  Process tx({kTool, "send", "--speed", test::speedArg(), "--device", line.portA(), "--station",
+              "555 0100", "--header", "Page $P of $N", "--cover", cover, "5551234", doc},
              work.path() + "/send.log");
   ASSERT_TRUE(tx.wait(120s));
   EXPECT_EQ(tx.exitCode(), 0) << tx.output() << line.log();

@@ -49,9 +49,9 @@ TEST(ReceiveSoak, ManyCallsLeaveTheReceiverWaitingWithFlatMemory) {
   o.timeoutSeconds = 7200;
   SimulatedLine line(o);
   TempDir work;
-  Process rx(
-      {kTool, "receive", "--speed", test::speedArg(), "--device", line.portA(), "--dir", work.path() + "/in"},
-      work.path() + "/receive.log");
+  Process rx({kTool, "receive", "--speed", test::speedArg(), "--device", line.portA(), "--dir",
+              work.path() + "/in"},
+             work.path() + "/receive.log");
   long rssEarly = 0;
   for (int i = 1; i <= calls; ++i) {
     // The receiver is back at its ring wait before the next call comes in.

@@ -715,9 +715,9 @@ TEST_F(ReceiveSession, PagesLandInTheNextFreeFile) {
   const auto &d = o.report.data;
   ASSERT_EQ(d.size(), 5u);
   EXPECT_EQ(d[0], "\xFF\x03\x40REVIECER" + std::string(12, ' '));  // CSI
-  EXPECT_EQ(d[1].substr(0, 3), "\xFF\x13\x80");                         // DIS
-  EXPECT_EQ(d[2], "\xFF\x13\x84");                                      // CFR
-  EXPECT_EQ(d[3], "\xFF\x13\x8C");                                      // MCF
+  EXPECT_EQ(d[1].substr(0, 3), "\xFF\x13\x80");                    // DIS
+  EXPECT_EQ(d[2], "\xFF\x13\x84");                                 // CFR
+  EXPECT_EQ(d[3], "\xFF\x13\x8C");                                 // MCF
 
   ApfReader r;
   ASSERT_EQ(r.open((dir.path / "FAX0002.APF").string()), ecOK);
@@ -999,6 +999,41 @@ TEST_F(SendSession, DamagedAnswerToTrainingSendsDcsAndTrainingAgain) {
   EXPECT_EQ(countFrames(o.report, 0x83), 2);  // DCS twice
 }
 
+// The first occurrence of `from` in `script` replaced by `to`.
+std::string replaced(std::string script, const std::string &from, const std::string &to) {
+  auto at = script.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? script : script.replace(at, from.size(), to);
+}
+
+// A modem that refuses to start sending (ERROR to AT+FTH or AT+FTM, as one still hearing the far
+// end's carrier does) is asked again after a pause; only one that keeps refusing ends the call.
+TEST_F(SendSession, RefusedTransmitCommandsAreAskedAgain) {
+  makeApf(fax.FaxFile, 1, false);
+  const std::string good = kSendInit + negotiation() + pageAndEnd(true);
+  const std::string frames = "> AT+FTH=3\n< CONNECT\n>data\n< CONNECT\n";
+  const std::string page = "> AT+FTM=96\n< CONNECT\n>data\n< OK\n> AT+FTH=3";
+  const std::string refused = "> AT+FTH=3\n< ERROR\n";
+  struct Case {
+    const char *what;
+    std::string script;
+    Result code;
+  } cases[] = {
+      {"TSI and DCS", replaced(good, frames, refused + frames), 0},
+      {"page", replaced(good, page, "> AT+FTM=96\n< ERROR\n" + page), 0},
+      {"always", replaced(good, frames, refused + refused + refused + refused + "mute\n"),
+       ecFaxBadModemResult},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Outcome o = send(c.script);
+    EXPECT_EQ(o.code, c.code) << o.report.describe();
+    if (c.code == 0) {
+      EXPECT_TRUE(o.report.ok()) << o.report.describe();
+    }
+  }
+}
+
 TEST_F(SendSession, LateReplyToThePostPageMessageIsReadToItsEnd) {
   makeApf(fax.FaxFile, 1, false);
   // The reply starts 2.8 s after AT+FRH=3 (inside T4) and ends 1.2 s later (past it).
@@ -1038,6 +1073,15 @@ TEST_F(ReceiveSession, DamagedFramesWithoutEndGiveUp) {
   std::string script = kReceiveInit + kAnswered + damaged + damaged + damaged + damaged + "mute\n";
   Outcome o = receive(script);
   EXPECT_EQ(o.code, ecFaxBadModemResult) << o.report.describe();
+}
+
+TEST_F(ReceiveSession, RefusedTransmitCommandIsAskedAgain) {
+  // ERROR to the AT+FTH=3 that would send CFR: the modem is asked again and the call goes on.
+  std::string pages = replaced(onePageToTheEnd("00 80 B2 59 01 00"), "> AT+FTH=3\n",
+                               "> AT+FTH=3\n< ERROR\n> AT+FTH=3\n");
+  Outcome o = receive(kReceiveInit + kAnswered + "> AT+FRH=3\n" + kDcsFrame + kTraining + pages);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
 }
 
 TEST_F(ReceiveSession, DcsStartingLateIsReadToItsEnd) {

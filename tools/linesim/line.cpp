@@ -57,11 +57,13 @@ Line::Line(LineConfig config) : cfg_(std::move(config)) {
   a_ = std::make_unique<ModemPort>('A', cfg_.linkA, handler);
   a_->setMuteAfter(cfg_.muteA);
   a_->setXonOnConnect(cfg_.xonOnConnect);
+  a_->setGarble(cfg_.garbleMidPage, cfg_.garbleLength);
   if (!cfg_.classesA.empty()) a_->setClasses(cfg_.classesA);
   if (!cfg_.farEnd) {
     b_ = std::make_unique<ModemPort>('B', cfg_.linkB, handler);
     b_->setMuteAfter(cfg_.muteB);
     b_->setXonOnConnect(cfg_.xonOnConnect);
+    b_->setGarble(cfg_.garbleMidPage, cfg_.garbleLength);
     if (!cfg_.classesB.empty()) b_->setClasses(cfg_.classesB);
   }
   if (cfg_.noiseDbm0 > -90)
@@ -410,8 +412,11 @@ void Line::midPageFaults(int16_t *txCaller, int16_t *txCallee) {
       dropLine("drops in the middle of a page");
       return;
     }
-    if (cfg_.burstMidPage > 0 && !c.burstDone &&
-        c.signalRun[d] == secondsToBlocks(cfg_.burstMidPage)) {
+    // A modem's burst counts from the program's first byte, not from the carrier: the same rows
+    // of a page are hit however long the program took to start it.
+    ModemPort *sender = modem(d == 0 ? c.caller : c.callee);
+    const int64_t into = sender ? sender->dataBlocks() : c.signalRun[d];
+    if (cfg_.burstMidPage > 0 && !c.burstDone && into == secondsToBlocks(cfg_.burstMidPage)) {
       logAt(1, "line: a noise burst in the middle of a page");
       c.burstDone = true;
       c.burstLeft[d] = secondsToBlocks(cfg_.burstLength);

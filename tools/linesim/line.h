@@ -25,6 +25,8 @@ struct LineConfig {
   double dropMidPage = 0;    // drop after this long of unbroken signal one way (0: never)
   double burstMidPage = 0;   // once a call, a noise burst after this long of unbroken signal
   double burstLength = 4;    // seconds of that burst
+  double garbleMidPage = 0;  // modems spoil page data from this far into it (0: never)
+  double garbleLength = 4;   // seconds of page data spoilt
   std::vector<std::string> busyNumbers, noAnswerNumbers, voiceNumbers;
   int busyTimes = 0;        // a busy number is busy for this many dials, then answers (0: always)
   double voiceSeconds = 8;  // a person talks this long, then hangs up
@@ -127,7 +129,7 @@ class Line {
   // or a page survives a noisy line does not depend on when the programs happened to send it.
   ::awgn_state_s *noise_[2] = {nullptr, nullptr};
   bool carrying_[2] = {false, false};  // the last block carried a signal that way
-  ::awgn_state_s *burst_ = nullptr;  // loud noise for --burst-mid-page
+  ::awgn_state_s *burst_ = nullptr;    // loud noise for --burst-mid-page
   float gain_ = 1;
   bool farDialled_ = false;
   bool farFailed_ = false;

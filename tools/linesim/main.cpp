@@ -55,8 +55,11 @@ joined by a simulated telephone line. Dialling one rings the other.
   --loss DB             attenuate the line by DB decibels
   --drop-after S        the line drops S s after a call is answered
   --drop-mid-page S     the line drops after S s of unbroken carrier one way (a page)
-  --burst-mid-page S    once a call, after S s of unbroken carrier one way, loud noise
-                        spoils that direction for --burst-length S (4) (a damaged page)
+  --burst-mid-page S    once a call, after S s of page data from a modem (of unbroken
+                        carrier from the far end), loud noise spoils that direction
+                        for --burst-length S (4) (a damaged page)
+  --garble-mid-page S   the modems spoil one byte in sixteen of page data from S s into it,
+                        for --garble-length S (4): a damaged page, the same on every run
   --mute SIDE:N         modem A or B stops answering after N command lines (until
                         its port is closed)
   --class [SIDE:]C       modem A or B (both without SIDE) is also a Class 2 (C 2) or
@@ -171,6 +174,10 @@ int main(int argc, char **argv) {
       if (side != "A") cfg.classesB = list;
     } else if (a == "--xon-on-connect") {
       cfg.xonOnConnect = true;
+    } else if (a == "--garble-mid-page") {
+      cfg.garbleMidPage = num(0.02, 1e6);
+    } else if (a == "--garble-length") {
+      cfg.garbleLength = num(0.02, 1e6);
     } else if (a == "--burst-length") {
       cfg.burstLength = num(0.02, 1e6);
     } else if (a == "--mute") {

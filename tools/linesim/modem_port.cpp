@@ -73,6 +73,8 @@ void ModemPort::reset() {
   create();
   events_.clear();
   hangupDue_ = -1;
+  dataBytes_ = 0;
+  garbled_ = false;
   in_.clear();
   out_.clear();
   if (class2_) class2_->reset();
@@ -247,15 +249,30 @@ void ModemPort::feed(int64_t block) {
     } else if (mode == AT_MODE_HDLC || mode == AT_MODE_STUFFED) {
       // spandsp drops whatever follows DLE ETX in the same call; end the portion there.
       take = std::min(in_.size(), kMaxFeed);
+      const double bytesPerSecond = t31_->bit_rate / 8.0;
+      const bool garble =
+          garbleFrom_ > 0 && !garbled_ && mode == AT_MODE_STUFFED && bytesPerSecond > 0;
       for (std::size_t i = 0; i < take; ++i) {
         if (dle_) {
           dle_ = false;
           if (in_[i] == kEtx) {
             take = i + 1;
+            dataBytes_ = 0;
             break;
           }
+          ++dataBytes_;  // DLE DLE: one data byte
         } else if (in_[i] == kDle) {
           dle_ = true;
+        } else {
+          const double at = double(dataBytes_++) / bytesPerSecond;
+          if (garble && at >= garbleFrom_ && at < garbleFrom_ + garbleLength_ &&
+              dataBytes_ % 16 == 0)
+            in_[i] = char(0xFF);
+          if (garble && !garbled_ && at >= garbleFrom_ + garbleLength_) {
+            garbled_ = true;  // one page only: the page sent again goes through
+            logAt(1, "%c: page data spoilt from %.1f s for %.1f s", name_, garbleFrom_,
+                  garbleLength_);
+          }
         }
       }
     } else {

@@ -63,6 +63,9 @@ class ModemPort {
   void prepareForRinging();
   int s7Seconds() const;  // wait for carrier after dialling
   bool inDataMode() const;
+  // Blocks the program's high-speed data (+FTM) has been on the line in the current run; 0
+  // before its first byte (while the modem sends its training and fill).
+  int64_t dataBlocks() const { return run_.on ? run_.blocks : 0; }
 
   // The modem stops answering commands after this many command lines (fault injection).
   void setMuteAfter(int commands) { muteAfter_ = commands; }
@@ -70,6 +73,14 @@ class ModemPort {
   // Like some real modems, send XON right after the CONNECT that opens page transmission,
   // to say the data may come now.
   void setXonOnConnect(bool on) { xonOnConnect_ = on; }
+  // From `from` seconds of a run of high-speed data on, for `length` seconds, spoil one byte in
+  // every sixteen the program gives, once until the port closes (a damaged page). Counted in bytes
+  // at the run's bit rate, so the same rows are hit on every run, however the program's writes
+  // fell.
+  void setGarble(double from, double length) {
+    garbleFrom_ = from;
+    garbleLength_ = length;
+  }
   // Makes this a Class 2 / 2.0 modem: classes is what AT+FCLASS=? answers ("0,1,2,2.0").
   void setClasses(const std::string &classes);
   // A command line of the program, for --mute: false when the modem no longer answers.
@@ -102,7 +113,10 @@ class ModemPort {
   int commands_ = 0;
   int muteAfter_ = -1;
   bool xonOnConnect_ = false;
-  bool xonDue_ = false;  // CONNECT sent, its line end not yet
+  double garbleFrom_ = 0, garbleLength_ = 0;
+  int64_t dataBytes_ = 0;  // data bytes of the current +FTM run fed so far
+  bool garbled_ = false;   // the one page to spoil has been
+  bool xonDue_ = false;    // CONNECT sent, its line end not yet
   bool muted_ = false;
   std::string partialCommand_;  // for the -vv log
   struct Event {
