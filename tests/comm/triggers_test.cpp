@@ -17,7 +17,10 @@ struct Seen {
   std::uint16_t msg;
   std::uint32_t wParam;
   int data;
+  int order;  // across all recorders: which handler call came first
 };
+
+std::atomic<int> gOrder{0};
 
 // A procedure handler that records messages and reads a set number of bytes per avail.
 struct Recorder {
@@ -38,7 +41,7 @@ struct Recorder {
     }
     {
       std::lock_guard lk(r->mu);
-      r->seen.push_back({msg, wParam, DataOf(lParam)});
+      r->seen.push_back({msg, wParam, DataOf(lParam), gOrder++});
       r->read += got;
     }
     if (r->extra) r->extra(msg, wParam, lParam);
@@ -51,6 +54,13 @@ struct Recorder {
     std::lock_guard lk(mu);
     int n = 0;
     for (auto &s : seen) n += s.msg == msg;
+    return n;
+  }
+  // Messages of trigger `handle`.
+  int countOf(std::uint16_t msg, int handle) {
+    std::lock_guard lk(mu);
+    int n = 0;
+    for (auto &s : seen) n += s.msg == msg && s.wParam == std::uint32_t(handle);
     return n;
   }
   std::string text() {
@@ -68,6 +78,25 @@ class Triggers : public ::testing::Test {
   void TearDown() override {
     if (port && PortIsOpen(port)) ClosePort(port);
     ASSERT_TRUE(waitFor([] { return OpenPortCount() == 0; }));
+  }
+  // The port hands its messages over one at a time, in the order of their causes. To show that
+  // something did not cause a message, cause a later one and wait for it: by then any message
+  // of the earlier cause has arrived. Such a witness is a status trigger armed before the change
+  // under test (the port listens only for the events of armed triggers), or a timer that runs
+  // out later.
+  int armedStatus(int kind, int value) {
+    int w = AddStatusTrigger(port, kind);
+    SetStatusTrigger(port, w, value, true);
+    return w;
+  }
+  void fence(int witness) {
+    EXPECT_TRUE(waitFor([&] { return r.countOf(APW_TRIGGERSTATUS, witness) == 1; }));
+  }
+  void timerFence(int ticks) {
+    int w = AddTimerTrigger(port);
+    SetTimerTrigger(port, w, ticks, true);
+    EXPECT_TRUE(waitFor([&] { return r.countOf(APW_TRIGGERTIMER, w) == 1; }, 10000));
+    RemoveTrigger(port, w);
   }
   Pty pty;
   int port = 0;
@@ -92,9 +121,7 @@ TEST_F(Triggers, TwoHandlersReadAheadDifferentAmounts) {
   EXPECT_EQ(b.text(), "0123456");
   EXPECT_EQ(a.snapshot()[0].wParam, 10u);
   EXPECT_EQ(InBuffUsed(port), 3);
-  // Nothing new: no second avail for the three bytes left.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(a.count(APW_TRIGGERAVAIL), 1);
+  // Nothing new: no second avail for the three bytes left (the next avail counts four).
   SetTriggerLength(port, 1);
   pty.write("X");
   ASSERT_TRUE(waitFor([&] { return a.count(APW_TRIGGERAVAIL) == 2; }));
@@ -148,13 +175,13 @@ TEST_F(Triggers, HandleGivenOutAgainStopsTheDelivery) {
   SetTimerTrigger(port, t, 1, true);
   ASSERT_TRUE(waitFor([&] { return newHandle.load() != 0; }));
   EXPECT_EQ(newHandle.load(), t);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(b.count(APW_TRIGGERTIMER), 0);
-  // Without the handle going out again both see the message.
+  // Without the handle going out again both see the message; `b` sees only that one: its first
+  // message comes after `a`'s second.
   a.extra = nullptr;
   SetTimerTrigger(port, t, 1, true);
-  ASSERT_TRUE(waitFor([&] { return b.count(APW_TRIGGERTIMER) == 1; }));
-  EXPECT_EQ(a.count(APW_TRIGGERTIMER), 2);
+  ASSERT_TRUE(waitFor([&] { return b.count(APW_TRIGGERTIMER) >= 1; }));
+  ASSERT_EQ(a.count(APW_TRIGGERTIMER), 2);
+  EXPECT_GT(b.snapshot()[0].order, a.snapshot()[1].order);
 }
 
 TEST_F(Triggers, TimerFiresAboutOnTimeAndOnce) {
@@ -171,13 +198,15 @@ TEST_F(Triggers, TimerFiresAboutOnTimeAndOnce) {
   EXPECT_GE(ms, 18 * 55 - 60);
   EXPECT_LT(ms, 18 * 55 + 1500);
   EXPECT_EQ(r.snapshot()[0].wParam, std::uint32_t(t));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(r.count(APW_TRIGGERTIMER), 1);
+  // Once: a timer that would fire again after its 18 ticks has not by the time a later one of
+  // 24 ticks, set now, runs out.
+  timerFence(24);
+  EXPECT_EQ(r.countOf(APW_TRIGGERTIMER, t), 1);
   // Re-arming with 0 ticks keeps the stored duration; deactivating stops it.
   SetTimerTrigger(port, t, 0, true);
   SetTimerTrigger(port, t, 0, false);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-  EXPECT_EQ(r.count(APW_TRIGGERTIMER), 1);
+  timerFence(24);
+  EXPECT_EQ(r.countOf(APW_TRIGGERTIMER, t), 1);
   EXPECT_EQ(SetStatusTrigger(port, t, 0, true), ecBadTriggerHandle);
 }
 
@@ -205,20 +234,23 @@ TEST_F(Triggers, StatusTriggerOnDcdIsOneShot) {
   RegisterTriggerHandler(port, nullptr, Recorder::proc, &r);
   int h = AddStatusTrigger(port, stModem);
   ASSERT_EQ(SetStatusTrigger(port, h, msDCD, true), ecOK);
-  dev->setLines(msCTS | msDSR);  // CTS/DSR unchanged, DCD still off: no fire
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  EXPECT_EQ(r.count(APW_TRIGGERSTATUS), 0);
+  const int afterFirst = armedStatus(stLine, 8),
+            afterDrop = armedStatus(stLine, 2);  // break, parity
+  dev->setLines(msCTS | msDSR);                  // CTS/DSR changed, DCD still off: no fire
+  dev->lineError(leBreak);
+  fence(afterFirst);
+  EXPECT_EQ(r.countOf(APW_TRIGGERSTATUS, h), 0);
   dev->setLines(msCTS | msDSR | msDCD);
-  ASSERT_TRUE(waitFor([&] { return r.count(APW_TRIGGERSTATUS) == 1; }));
-  EXPECT_EQ(r.snapshot()[0].wParam, std::uint32_t(h));
-  dev->setLines(msCTS | msDSR);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(r.count(APW_TRIGGERSTATUS), 1);
+  ASSERT_TRUE(waitFor([&] { return r.countOf(APW_TRIGGERSTATUS, h) == 1; }));
+  dev->setLines(msCTS | msDSR);  // one shot: DCD dropping does not fire it again
+  dev->lineError(leParity);
+  fence(afterDrop);
+  EXPECT_EQ(r.countOf(APW_TRIGGERSTATUS, h), 1);
   EXPECT_TRUE(GetModemStatus(port, 0xFF) & msDDCD);
   // Re-armed with DCD now off, raising it fires again.
   SetStatusTrigger(port, h, msDCD, true);
   dev->setLines(msCTS | msDSR | msDCD);
-  ASSERT_TRUE(waitFor([&] { return r.count(APW_TRIGGERSTATUS) == 2; }));
+  ASSERT_TRUE(waitFor([&] { return r.countOf(APW_TRIGGERSTATUS, h) == 2; }));
 }
 
 TEST_F(Triggers, LineErrorAndOutputStatusTriggers) {
@@ -226,23 +258,23 @@ TEST_F(Triggers, LineErrorAndOutputStatusTriggers) {
   open(dev);
   RegisterTriggerHandler(port, nullptr, Recorder::proc, &r);
   int le = AddStatusTrigger(port, stLine);
-  SetStatusTrigger(port, le, 8, true);  // break only
+  SetStatusTrigger(port, le, 8, true);         // break only
+  const int witness = armedStatus(stLine, 4);  // framing
   dev->lineError(leParity);
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  EXPECT_EQ(r.count(APW_TRIGGERSTATUS), 0);
+  dev->lineError(leFraming);
+  fence(witness);
+  EXPECT_EQ(r.countOf(APW_TRIGGERSTATUS, le), 0);
   dev->lineError(leBreak);
-  ASSERT_TRUE(waitFor([&] { return r.count(APW_TRIGGERSTATUS) == 1; }));
+  ASSERT_TRUE(waitFor([&] { return r.countOf(APW_TRIGGERSTATUS, le) == 1; }));
 
   int sent = AddStatusTrigger(port, stOutSent);
   int free = AddStatusTrigger(port, stOutBuffFree);
   SetStatusTrigger(port, sent, 0, true);
   SetStatusTrigger(port, free, 4000, true);
-  ASSERT_TRUE(waitFor([&] { return r.count(APW_TRIGGERSTATUS) == 2; }));
-  EXPECT_EQ(r.snapshot()[1].wParam, std::uint32_t(free));
-  EXPECT_EQ(r.snapshot()[1].data, 4096);  // data = bytes free
+  ASSERT_TRUE(waitFor([&] { return r.countOf(APW_TRIGGERSTATUS, free) == 1; }));
+  EXPECT_EQ(r.snapshot().back().data, 4096);  // data = bytes free
   PutString(port, "ATA\r");
-  ASSERT_TRUE(waitFor([&] { return r.count(APW_TRIGGERSTATUS) == 3; }));
-  EXPECT_EQ(r.snapshot()[2].wParam, std::uint32_t(sent));
+  ASSERT_TRUE(waitFor([&] { return r.countOf(APW_TRIGGERSTATUS, sent) == 1; }));
 }
 
 TEST_F(Triggers, DataTriggersMatchAcrossReads) {
@@ -255,7 +287,7 @@ TEST_F(Triggers, DataTriggersMatchAcrossReads) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   pty.write("K\r");
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(r.count(APW_TRIGGERDATA), 0);
+  // (Had "OK\r" matched too early, the first three messages below would not be ok, ring, ok.)
   pty.write("\nRI");
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   pty.write("NG OOK\r\n");
@@ -292,8 +324,10 @@ TEST_F(Triggers, RemovingHandleOneStopsAvails) {
   ASSERT_TRUE(waitFor([&] { return r.count(APW_TRIGGERAVAIL) == 1; }));
   EXPECT_EQ(RemoveTrigger(port, 1), ecOK);
   pty.write("b");
-  ASSERT_TRUE(waitFor([&] { return InBuffUsed(port) == 1; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  // A later byte that a data trigger waits for: once it is reported, "b" has been handled.
+  int c = AddDataTrigger(port, "c", false);
+  pty.write("c");
+  ASSERT_TRUE(waitFor([&] { return r.countOf(APW_TRIGGERDATA, c) == 1; }));
   EXPECT_EQ(r.count(APW_TRIGGERAVAIL), 1);
 }
 

@@ -1,12 +1,17 @@
 #include "e2e/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -48,24 +53,48 @@ Process::Process(std::vector<std::string> argv, std::string logPath)
 
 Process::~Process() {
   if (pid_ > 0 && exitCode_ < 0) terminate();
+  if (pidFd_ >= 0) ::close(pidFd_);
+}
+
+namespace {
+
+// Milliseconds left until `deadline`, for poll(); never negative.
+int msLeft(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return int(std::max<std::int64_t>(0, left.count()));
+}
+
+}  // namespace
+
+bool Process::reap() {
+  int status = 0;
+  pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == pid_) {
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
+  }
+  if (r < 0 && errno != EINTR) {
+    exitCode_ = 255;
+    return true;
+  }
+  return false;
 }
 
 bool Process::wait(std::chrono::milliseconds limit) {
   if (exitCode_ >= 0) return true;
   auto deadline = std::chrono::steady_clock::now() + limit;
+  // The child's pid file descriptor becomes readable when it ends: no polling.
+  if (pidFd_ < 0) pidFd_ = int(::syscall(SYS_pidfd_open, pid_, 0));
   for (;;) {
-    int status = 0;
-    pid_t r = waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-      exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return true;
-    }
-    if (r < 0 && errno != EINTR) {
-      exitCode_ = 255;
-      return true;
-    }
+    if (reap()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (pidFd_ >= 0) {
+      pollfd p{pidFd_, POLLIN, 0};
+      ::poll(&p, 1, msLeft(deadline));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // no pidfd (old kernel)
+    }
   }
 }
 
@@ -109,12 +138,37 @@ std::string Process::output() const {
 
 bool Process::waitForOutput(const std::string &text, std::chrono::milliseconds limit) {
   auto until = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < until) {
-    if (output().find(text) != std::string::npos) return true;
-    if (!running()) return output().find(text) != std::string::npos;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Woken by a write to the log or by the program's end; the sleep only where neither can be
+  // watched.
+  int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch >= 0 && ::inotify_add_watch(watch, logPath_.c_str(), IN_MODIFY) < 0) {
+    ::close(watch);
+    watch = -1;
   }
-  return false;
+  if (pidFd_ < 0) pidFd_ = int(::syscall(SYS_pidfd_open, pid_, 0));
+  bool found = false;
+  for (;;) {
+    if (output().find(text) != std::string::npos) {
+      found = true;
+      break;
+    }
+    if (!running()) {
+      found = output().find(text) != std::string::npos;
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= until) break;
+    if (watch >= 0 && pidFd_ >= 0) {
+      pollfd p[2] = {{watch, POLLIN, 0}, {pidFd_, POLLIN, 0}};
+      ::poll(p, 2, msLeft(until));
+      char buf[4096];
+      while (::read(watch, buf, sizeof buf) > 0) {
+      }
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  if (watch >= 0) ::close(watch);
+  return found;
 }
 
 }  // namespace kv::test

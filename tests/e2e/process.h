@@ -35,9 +35,15 @@ class Process {
   // Waits until `text` appears in the output, at most `limit`; false when it did not (or the
   // program ended without writing it).
   bool waitForOutput(const std::string &text, std::chrono::milliseconds limit);
+  // What a receiving program says once it waits for a call: korvane-fax and efax (at -v).
+  static constexpr const char *kOursListening = "Waiting for incoming call";
+  static constexpr const char *kEfaxListening = "waiting for activity";
 
  private:
+  bool reap();  // true when the program has ended (exitCode_ set)
+
   pid_t pid_ = -1;
+  int pidFd_ = -1;  // readable once the program has ended; -1 until opened or where unsupported
   int exitCode_ = -1;
   std::string logPath_;
 };

@@ -1,6 +1,8 @@
 #include "e2e/simulated_line.h"
 
+#include <poll.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,19 +57,36 @@ SimulatedLine::SimulatedLine(LineOptions options) : options_(std::move(options))
     ini << "[Ports]\nCom1=" << portA_ << "\n";
     if (!far) ini << "Com2=" << portB_ << "\n";
   }
+  // Ready when the links exist (watched as they are made); a line that ends at once has failed
+  // to start.
+  int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch >= 0 && ::inotify_add_watch(watch, dir_.c_str(), IN_CREATE) < 0) {
+    ::close(watch);
+    watch = -1;
+  }
   proc_ = std::make_unique<Process>(args, dir_ + "/linesim.log");
-  // Ready when the links exist; a line that ends at once has failed to start.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
     bool ready = access(portA_.c_str(), F_OK) == 0 && (far || access(portB_.c_str(), F_OK) == 0);
     if (ready) break;
     if (!proc_->running() || std::chrono::steady_clock::now() > deadline) {
+      if (watch >= 0) ::close(watch);
       std::string out = proc_->output();
       proc_.reset();
       throw std::runtime_error("linesim did not start: " + out);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (watch >= 0) {
+      // A new entry in the folder, or at the latest a tenth of a second to look at the process.
+      pollfd p{watch, POLLIN, 0};
+      ::poll(&p, 1, 100);
+      char buf[4096];
+      while (::read(watch, buf, sizeof buf) > 0) {
+      }
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
+  if (watch >= 0) ::close(watch);
 }
 
 SimulatedLine::~SimulatedLine() {

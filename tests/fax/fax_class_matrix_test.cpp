@@ -136,7 +136,11 @@ class ClassMatrix : public ::testing::TestWithParam<MatrixCase> {
                                    "-iS0=1", "-r", inDir + "/fax"},
           work.file("efax-rx.log"));
     }
-    if (rx && c.tx.who != Who::Far) std::this_thread::sleep_for(1s);  // waiting for the call
+    if (rx && c.tx.who != Who::Far) {  // waiting for the call
+      const char *ready =
+          c.rx.who == Who::Efax ? test::Process::kEfaxListening : test::Process::kOursListening;
+      ASSERT_TRUE(rx->waitForOutput(ready, 30s)) << rx->output();
+    }
     if (c.tx.who == Who::Ours) {
       tx = std::make_unique<Process>(
           std::vector<std::string>{kTool, "send", "--speed", test::speedArg(), "--device", txPort,

@@ -16,6 +16,7 @@
 #include "e2e/simulated_line.h"
 #include "fax/send_fax.h"
 #include "faximage/apf_file.h"
+#include "support/fax_line.h"
 
 namespace kv {
 namespace {
@@ -27,9 +28,8 @@ using test::Process;
 using test::SimulatedLine;
 using test::TempDir;
 
-const std::string kTool = std::string(KORVANE_BIN_DIR) + "/korvane-fax";
-// A fixed header (no date or time) so the receiver's page can be predicted exactly.
-const std::string kHeader = "KORVANE TEST 555 0100";
+using test::kLineHeader;
+const std::string &kTool = test::kFaxTool;
 
 using test::apfPages;
 
@@ -39,7 +39,7 @@ Bitmap withHeader(const Bitmap &page, bool fine) {
   b.width = page.width;
   b.rows.assign(8, std::string(216, '\0'));
   std::vector<std::vector<std::uint8_t>> header;
-  EXPECT_EQ(renderTextRows(kHeader, 16, fine, header), ecOK);
+  EXPECT_EQ(renderTextRows(kLineHeader, 16, fine, header), ecOK);
   for (const auto &r : header)
     b.rows.emplace_back(reinterpret_cast<const char *>(r.data()), r.size());
   b.rows.insert(b.rows.end(), page.rows.begin(), page.rows.end());
@@ -53,7 +53,7 @@ int blackBits(const std::string &row) {
   return n;
 }
 
-class FaxLineMore : public ::testing::Test {
+class FaxLineMore : public test::FaxLineFixture {
  protected:
   // An APF of `pages` pages of text made by the converter.
   std::string makeApf(int pages, bool fine, const std::string &name = "doc", int lines = 0) {
@@ -74,33 +74,6 @@ class FaxLineMore : public ::testing::Test {
     EXPECT_EQ(conv.exitCode(), 0) << conv.output();
     return apf;
   }
-  std::unique_ptr<Process> send(const std::string &port, const std::string &file,
-                                std::vector<std::string> extra = {},
-                                const std::string &log = "send", double speed = test::kLineSpeed) {
-    std::vector<std::string> a{kTool,      "send", "--speed",   test::speedArg(speed),
-                               "--device", port,   "--station", "555 0100",
-                               "--header", kHeader};
-    a.insert(a.end(), extra.begin(), extra.end());
-    a.push_back("5551234");
-    a.push_back(file);
-    return std::make_unique<Process>(a, work.path() + "/" + log + ".log");
-  }
-  std::unique_ptr<Process> receive(const std::string &port, const std::string &dir,
-                                   std::vector<std::string> extra = {}) {
-    std::filesystem::create_directories(dir);
-    std::vector<std::string> a{kTool, "receive", "--speed", test::speedArg(), "--device",
-                               port,  "--dir",   dir,       "--station",      "777"};
-    a.insert(a.end(), extra.begin(), extra.end());
-    return std::make_unique<Process>(a, work.path() + "/receive.log");
-  }
-  static bool waitFor(Process &p, const std::string &text, std::chrono::milliseconds limit) {
-    return p.waitForOutput(text, limit);
-  }
-  // The receiver is ready for a call once it says it waits for one.
-  static void waitUntilListening(Process &rx) {
-    ASSERT_TRUE(rx.waitForOutput("Waiting for incoming call", 30s)) << rx.output();
-  }
-  TempDir work;
 };
 
 // Resolution (fine or not) and page count.
@@ -155,11 +128,11 @@ TEST_F(FaxLineMore, TwoCallsInARowAreStoredAsTwoFiles) {
   auto tx1 = send(line.portA(), first, {}, "send1");
   ASSERT_TRUE(tx1->wait(90s));
   EXPECT_EQ(tx1->exitCode(), 0) << tx1->output() << line.log();
-  ASSERT_TRUE(waitFor(*rx, "FAX0001.APF", 30s)) << rx->output();
+  ASSERT_TRUE(rx->waitForOutput("FAX0001.APF", 30s)) << rx->output();
   auto tx2 = send(line.portA(), second, {}, "send2");
   ASSERT_TRUE(tx2->wait(90s));
   EXPECT_EQ(tx2->exitCode(), 0) << tx2->output() << line.log();
-  ASSERT_TRUE(waitFor(*rx, "FAX0002.APF", 30s)) << rx->output();
+  ASSERT_TRUE(rx->waitForOutput("FAX0002.APF", 30s)) << rx->output();
   rx->terminate(10s);  // SIGTERM: the receiver stops waiting for further calls
   EXPECT_EQ(rx->exitCode(), 0) << rx->output();
   EXPECT_EQ(line.finish(), 0) << line.log();
@@ -225,7 +198,7 @@ TEST_F(FaxLineMore, CancelMidPageEndsWithTheCancelCodeAndFreesThePort) {
   o.speed = 2;  // a page then lasts seconds: time enough to interrupt it while it is sent
   SimulatedLine line(o);
   auto tx = send(line.portA(), apf, {}, "send", 2);
-  ASSERT_TRUE(waitFor(*tx, "Sending page data", 60s)) << tx->output() << line.log();
+  ASSERT_TRUE(tx->waitForOutput("Sending page data", 60s)) << tx->output() << line.log();
   std::this_thread::sleep_for(300ms);
   // A closed terminal (SIGHUP) cancels as Ctrl+C does: the call is ended and recorded.
   ::kill(tx->pid(), SIGHUP);

@@ -11,6 +11,7 @@
 #include "e2e/process.h"
 #include "e2e/simulated_line.h"
 #include "faximage/apf_file.h"
+#include "support/fax_line.h"
 
 namespace kv {
 namespace {
@@ -22,7 +23,7 @@ using test::Process;
 using test::SimulatedLine;
 using test::TempDir;
 
-const std::string kTool = std::string(KORVANE_BIN_DIR) + "/korvane-fax";
+const std::string &kTool = test::kFaxTool;
 constexpr int kHeaderRows = 8 + 32;  // blank lines, then the header line in fine resolution
 
 using test::apfPages;
@@ -35,7 +36,7 @@ int differing(const Bitmap &want, const Bitmap &got, int offset) {
   return bad;
 }
 
-class FaxLine : public ::testing::Test {
+class FaxLine : public test::FaxLineFixture {
  protected:
   // A two-page APF made from text by the converter.
   std::string makeApf() {
@@ -47,25 +48,6 @@ class FaxLine : public ::testing::Test {
     EXPECT_TRUE(conv.wait(20s));
     EXPECT_EQ(conv.exitCode(), 0) << conv.output();
     return apf;
-  }
-  std::unique_ptr<Process> send(const std::string &port, const std::string &file,
-                                std::vector<std::string> extra = {},
-                                double speed = test::kLineSpeed) {
-    std::vector<std::string> a{kTool,      "send",        "--speed",   test::speedArg(speed),
-                               "--device", port,          "--station", "555 0100",
-                               "--name",   "Korvane Test"};
-    a.insert(a.end(), extra.begin(), extra.end());
-    a.push_back("5551234");
-    a.push_back(file);
-    return std::make_unique<Process>(a, work.path() + "/send.log");
-  }
-  std::unique_ptr<Process> receive(const std::string &port, const std::string &dir,
-                                   double speed = test::kLineSpeed) {
-    std::filesystem::create_directories(dir);
-    return std::make_unique<Process>(
-        std::vector<std::string>{kTool, "receive", "--speed", test::speedArg(speed), "--device",
-                                 port, "--dir", dir, "--once", "--station", "777"},
-        work.path() + "/receive.log");
   }
   std::vector<std::string> efixPages() {
     auto pages = test::makeFaxPages(
@@ -113,7 +95,7 @@ class FaxLine : public ::testing::Test {
     o.extra.insert(o.extra.end(), lineExtra.begin(), lineExtra.end());
     SimulatedLine line(o);
     std::string dir = work.path() + "/in";
-    auto rx = receive(line.portA(), dir);
+    auto rx = receive(line.portA(), dir, {"--once"});
     EXPECT_TRUE(rx->wait(120s));
     EXPECT_EQ(rx->exitCode(), 0) << rx->output() << line.log();
     EXPECT_NE(rx->output().find(dir + "/FAX0001.APF"), std::string::npos) << rx->output();
@@ -129,7 +111,6 @@ class FaxLine : public ::testing::Test {
     }
     return line.log();
   }
-  TempDir work;
 };
 
 // The far end offers two-dimensional coding, so the pages go in MR.
@@ -192,8 +173,8 @@ TEST_F(FaxLine, SendToItself) {
   o.calls = 1;
   SimulatedLine line(o);
   std::string dir = work.path() + "/in";
-  auto rx = receive(line.portB(), dir);
-  ASSERT_TRUE(rx->waitForOutput("Waiting for incoming call", 30s)) << rx->output();
+  auto rx = receive(line.portB(), dir, {"--once"});
+  waitUntilListening(*rx);
   auto tx = send(line.portA(), apf);
   ASSERT_TRUE(tx->wait(90s));
   ASSERT_TRUE(rx->wait(30s));
@@ -215,7 +196,7 @@ TEST_F(FaxLine, SendToEfax) {
   Process rx({"efax", "-v", "ewinc", "-d", line.portB(), "-o1", "-w", "-iS0=1", "-r",
               work.path() + "/fax"},
              work.path() + "/efax-rx.log");
-  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(rx.waitForOutput(Process::kEfaxListening, 30s)) << rx.output();
   auto tx = send(line.portA(), apf);
   ASSERT_TRUE(tx->wait(90s));
   ASSERT_TRUE(rx.wait(30s));
@@ -239,8 +220,8 @@ TEST_F(FaxLine, EfaxToReceive) {
   o.speed = 4;
   SimulatedLine line(o);
   std::string dir = work.path() + "/in";
-  auto rx = receive(line.portB(), dir, 4);
-  ASSERT_TRUE(rx->waitForOutput("Waiting for incoming call", 30s)) << rx->output();
+  auto rx = receive(line.portB(), dir, {"--once"}, 4);
+  waitUntilListening(*rx);
   std::vector<std::string> a{"efax", "-v", "ewinc", "-d", line.portA(),
                              "-o1",  "-h", " ",     "-t", "555"};
   a.insert(a.end(), pages.begin(), pages.end());

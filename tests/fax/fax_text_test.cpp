@@ -11,11 +11,13 @@
 
 #include "fax/apf_io.h"
 #include "fax/fax_session.h"
+#include "support/temp_files.h"
 
 namespace kv {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TempDir;
 
 std::tm dec6(int hour, int min) {
   std::tm t{};
@@ -26,15 +28,6 @@ std::tm dec6(int hour, int min) {
   t.tm_min = min;
   return t;
 }
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/kvfaxXXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
-};
 
 TEST(FaxHeader, BuildHeaderForms) {
   EXPECT_EQ(BuildHeader("Ann", "555 1234", dec6(14, 5)),
@@ -77,22 +70,19 @@ TEST(FaxModemStrings, InitStringsAndModemInit) {
 TEST(FaxNaming, SequenceSkipsFilesNotDirectories) {
   TempDir d;
   std::tm today = dec6(10, 0);
-  EXPECT_EQ(receiveFileName(nmSequence, d.path.string(), "APF", today),
-            (d.path / "FAX0001.APF").string());
-  std::ofstream(d.path / "FAX0001.APF") << "x";
-  std::ofstream(d.path / "FAX0002.APF") << "x";
-  fs::create_directory(d.path / "FAX0003.APF");
-  EXPECT_EQ(receiveFileName(nmSequence, d.path.string() + "/", "APF", today),
-            (d.path / "FAX0003.APF").string());
-  EXPECT_EQ(receiveFileName(nmMonthDay, d.path.string(), "APF", today),
-            (d.path / "12060001.APF").string());
-  EXPECT_EQ(receiveFileName(nmFixed, d.path.string(), "APF", today), "noname.apf");
+  EXPECT_EQ(receiveFileName(nmSequence, d.path(), "APF", today), d.file("FAX0001.APF"));
+  std::ofstream(fs::path(d.path()) / "FAX0001.APF") << "x";
+  std::ofstream(fs::path(d.path()) / "FAX0002.APF") << "x";
+  fs::create_directory(fs::path(d.path()) / "FAX0003.APF");
+  EXPECT_EQ(receiveFileName(nmSequence, d.path() + "/", "APF", today), d.file("FAX0003.APF"));
+  EXPECT_EQ(receiveFileName(nmMonthDay, d.path(), "APF", today), d.file("12060001.APF"));
+  EXPECT_EQ(receiveFileName(nmFixed, d.path(), "APF", today), "noname.apf");
   EXPECT_EQ(receiveFileName(nmSequence, "", "APF", today).substr(0, 3), "FAX");
 }
 
 TEST(FaxApf, WriterPagesReadBack) {
   TempDir d;
-  std::string path = (d.path / "r.apf").string();
+  std::string path = d.file("r.apf");
   apf::Writer w;
   ASSERT_EQ(w.create(path, "REMOTE ID"), ecOK);
   const std::uint8_t data1[] = {1, 2, 3, 4, 5};
@@ -120,11 +110,11 @@ TEST(FaxApf, WriterPagesReadBack) {
   EXPECT_EQ(apf::seekPage(f, h, 0, ph), ecReadBeyondEof);
   std::fclose(f);
 
-  std::ofstream(d.path / "bad.apf")
+  std::ofstream(fs::path(d.path()) / "bad.apf")
       << "APF11\x1a and more than sixty-four bytes of nothing useful..";
-  EXPECT_EQ(apf::openForSending((d.path / "bad.apf").string(), f, h), ecFaxBadFormat);
+  EXPECT_EQ(apf::openForSending(d.file("bad.apf"), f, h), ecFaxBadFormat);
   EXPECT_EQ(f, nullptr);
-  EXPECT_LT(apf::openForSending((d.path / "missing.apf").string(), f, h), 0);
+  EXPECT_LT(apf::openForSending(d.file("missing.apf"), f, h), 0);
 }
 
 class LogProbe : public TKvAbstractFax {
@@ -154,7 +144,7 @@ std::string slurp(const fs::path &p) {
 TEST(FaxHistory, RecordsPerDirection) {
   TempDir d;
   TKvFaxLog log;
-  log.FaxHistoryName = (d.path / "KVFAX.HIS").string();
+  log.FaxHistoryName = d.file("KVFAX.HIS");
   LogProbe tx(true), rx(false);
   tx.setPartner("REMOTE");
   tx.setHangup(7);

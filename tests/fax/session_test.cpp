@@ -13,6 +13,7 @@
 #include "faximage/t4_stream.h"
 #include "modem_scripts.h"
 #include "session_support.h"
+#include "support/temp_files.h"
 
 namespace kv {
 namespace {
@@ -21,15 +22,6 @@ namespace fs = std::filesystem;
 using namespace test;  // the dialogue pieces
 using test::Outcome;
 using test::SessionRig;
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/kvsessXXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
-};
 
 // An APF file of `pages` pages of normal width; `draw` marks line y of page p. Returns every
 // line as written.
@@ -75,8 +67,8 @@ class SendSession : public ::testing::Test {
     fax.PhoneNumber = "5551234";
     fax.StationID = "my id";
     fax.SetDialRetryWait(1);
-    fax.FaxFile = (dir.path / "out.apf").string();
-    log.FaxHistoryName = (dir.path / "KVFAX.HIS").string();
+    fax.FaxFile = dir.file("out.apf");
+    log.FaxHistoryName = dir.file("KVFAX.HIS");
     fax.FaxLog = &log;
   }
   Outcome send(const std::string &script) {
@@ -151,7 +143,7 @@ std::vector<std::string> loggedStates(const std::string &file) {
 
 TEST_F(SendSession, EveryStateEnteredIsInTheDispatchLogByName) {
   makeApf(fax.FaxFile, 1, false);
-  rig.dispatchLog = (dir.path / "dispatch.log").string();
+  rig.dispatchLog = dir.file("dispatch.log");
   Outcome o = send(kSendInit + negotiation() + pageAndEnd(true));
   ASSERT_EQ(o.code, 0) << o.report.describe();
   EXPECT_EQ(
@@ -299,7 +291,7 @@ TEST_F(SendSession, BadFilesEndTheFaxWithTheirCode) {
   Outcome o = send(kSendPrep + "> ATH0\n< OK\n");
   EXPECT_EQ(o.code, ecFaxBadFormat);
   EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
-  fax.FaxFile = (dir.path / "missing.apf").string();
+  fax.FaxFile = dir.file("missing.apf");
   o = send(kSendPrep + "> ATH0\n< OK\n");
   EXPECT_EQ(o.code, -2);
   fax.FaxFile.clear();
@@ -433,7 +425,7 @@ TEST_F(SendSession, AbortWhileDiallingCancels) {
 
 TEST_F(SendSession, TextCoverGoesFirstAndCountsAsPageOne) {
   makeApf(fax.FaxFile, 1, false);
-  fax.CoverFile = (dir.path / "cover.txt").string();
+  fax.CoverFile = dir.file("cover.txt");
   std::ofstream(fax.CoverFile) << "To: $R\nPages: $N\n";
   fax.HeaderRecipient = "Bob";
   fax.HeaderLine = "Page $P of $N";
@@ -619,7 +611,7 @@ std::vector<std::vector<std::uint8_t>> headerRows(const std::string &text) {
 
 TEST_F(SendSession, ApfCoverPagesGoFirstAndAreCounted) {
   auto faxLines = makeApf(fax.FaxFile, 1, false);
-  fax.CoverFile = (dir.path / "cover.APF").string();
+  fax.CoverFile = dir.file("cover.APF");
   auto coverLines = makeApfCover(fax.CoverFile, 2);
   fax.HeaderLine = "Page $P of $N";
   std::vector<int> pageNumbers;  // as the status display sees them as each page starts
@@ -666,10 +658,10 @@ TEST_F(SendSession, BadCoverEndsTheFaxBeforeDialling) {
     std::string cover;
     Result code;
   };
-  std::ofstream(dir.path / "words.APF") << std::string(100, 'x');
-  std::vector<Case> cases{{(dir.path / "missing.APF").string(), -ENOENT},
-                          {(dir.path / "words.APF").string(), ecFaxBadFormat},
-                          {(dir.path / "missing.txt").string(), -ENOENT}};
+  std::ofstream(fs::path(dir.path()) / "words.APF") << std::string(100, 'x');
+  std::vector<Case> cases{{dir.file("missing.APF"), -ENOENT},
+                          {dir.file("words.APF"), ecFaxBadFormat},
+                          {dir.file("missing.txt"), -ENOENT}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.cover);
     fax.CoverFile = c.cover;
@@ -691,7 +683,7 @@ class ReceiveSession : public ::testing::Test {
     fax.OneFax = true;
     fax.ExitOnError = true;
     fax.StationID = "RECEIVER";
-    fax.DestinationDir = dir.path.string();
+    fax.DestinationDir = dir.path();
   }
   Outcome receive(const std::string &script) {
     return rig.run(script, fax, [&] { fax.BeginReceive(); });
@@ -702,7 +694,7 @@ class ReceiveSession : public ::testing::Test {
 };
 
 TEST_F(ReceiveSession, PagesLandInTheNextFreeFile) {
-  std::ofstream(dir.path / "FAX0001.APF") << "older fax";
+  std::ofstream(fs::path(dir.path()) / "FAX0001.APF") << "older fax";
   std::string page1 = "00 80 B2 59 01 00 10 22 33";
   std::string page2 = "00 80 80 CC 0A 00";
   std::string script =
@@ -720,7 +712,7 @@ TEST_F(ReceiveSession, PagesLandInTheNextFreeFile) {
   EXPECT_EQ(d[3], "\xFF\x13\x8C");                                 // MCF
 
   ApfReader r;
-  ASSERT_EQ(r.open((dir.path / "FAX0002.APF").string()), ecOK);
+  ASSERT_EQ(r.open(dir.file("FAX0002.APF")), ecOK);
   EXPECT_EQ(r.header().pageCount, 2);
   EXPECT_EQ(r.header().senderId, "CALLER 7");  // without the padding of the frame
   ApfPageLocation loc;
@@ -740,8 +732,8 @@ TEST_F(ReceiveSession, RingsAreCountedAcrossNoCarrierAndCallsFollowEachOther) {
   ASSERT_TRUE(o.finished);
   EXPECT_EQ(o.logs, (std::vector<int>{lcReceiveStart, lcReceiveOk, lcReceiveStart, lcReceiveOk}))
       << o.report.describe();
-  EXPECT_TRUE(fs::exists(dir.path / "FAX0001.APF"));
-  EXPECT_TRUE(fs::exists(dir.path / "FAX0002.APF"));
+  EXPECT_TRUE(fs::exists(fs::path(dir.path()) / "FAX0001.APF"));
+  EXPECT_TRUE(fs::exists(fs::path(dir.path()) / "FAX0002.APF"));
 }
 
 TEST_F(ReceiveSession, RefusedCallIsSkipped) {
@@ -752,7 +744,7 @@ TEST_F(ReceiveSession, RefusedCallIsSkipped) {
   Outcome o = receive(script);
   EXPECT_EQ(o.code, ecFileRejected);
   EXPECT_EQ(o.logs, (std::vector<int>{lcReceiveSkip}));
-  EXPECT_FALSE(fs::exists(dir.path / "FAX0001.APF"));
+  EXPECT_FALSE(fs::exists(fs::path(dir.path()) / "FAX0001.APF"));
 }
 
 TEST_F(ReceiveSession, DataCallIsRefused) {
@@ -806,7 +798,7 @@ TEST_F(ReceiveSession, FramesTrainingAndPagesSplitAcrossReads) {
   EXPECT_TRUE(o.report.ok()) << o.report.describe();
   EXPECT_EQ(fax.PartnerID(), std::string(12, ' ') + "CALLER 7");
   ApfReader r;
-  ASSERT_EQ(r.open((dir.path / "FAX0001.APF").string()), ecOK);
+  ASSERT_EQ(r.open(dir.file("FAX0001.APF")), ecOK);
   EXPECT_EQ(r.header().pageCount, 1);
   ApfPageLocation loc;
   ASSERT_EQ(r.locatePage(1, loc), ecOK);
@@ -877,7 +869,7 @@ TEST_F(ReceiveSession, LineDropMidPageKeepsWhatCame) {
   EXPECT_LT(o.code, 0);
   EXPECT_EQ(o.logs, (std::vector<int>{lcReceiveStart, lcReceiveFail}));
   ApfReader r;
-  ASSERT_EQ(r.open((dir.path / "FAX0001.APF").string()), ecOK);
+  ASSERT_EQ(r.open(dir.file("FAX0001.APF")), ecOK);
   EXPECT_EQ(r.header().pageCount, 1);
   ApfPageLocation loc;
   ASSERT_EQ(r.locatePage(1, loc), ecOK);
@@ -921,11 +913,11 @@ TEST_F(ReceivePort, XonXoffPacesEveryPageAndLetsItsBytesThrough) {
   EXPECT_FALSE(o.lineAfter.ixoff || o.lineAfter.ixon);
 
   ApfReader r;
-  ASSERT_EQ(r.open((dir.path / "FAX0001.APF").string()), ecOK);
+  ASSERT_EQ(r.open(dir.file("FAX0001.APF")), ecOK);
   ASSERT_EQ(r.header().pageCount, 2);
   const std::string want[2] = {std::string("\x00\x80\x11\x13\x59\x01\x00\x11\x13", 9),
                                std::string("\x13\x80\x80\xCC\x0A\x11", 6)};
-  std::ifstream f(dir.path / "FAX0001.APF", std::ios::binary);
+  std::ifstream f(fs::path(dir.path()) / "FAX0001.APF", std::ios::binary);
   std::string all((std::istreambuf_iterator<char>(f)), {});
   for (int p = 1; p <= 2; ++p) {
     ApfPageLocation loc;

@@ -16,6 +16,7 @@
 #include "faximage/apf_file.h"
 #include "support/gui_app.h"
 #include "support/modal.h"
+#include "support/temp_files.h"
 
 namespace kv {
 namespace {
@@ -76,8 +77,6 @@ struct Seen {
 class StatusWindow : public ::testing::Test {
  protected:
   StatusWindow() {
-    char tmpl[] = "/tmp/kvstatusXXXXXX";
-    dir = mkdtemp(tmpl);
     fax.FaxClass = fcClass1;
     fax.PhoneNumber = "5551234";
     fax.StationID = "my id";
@@ -91,7 +90,6 @@ class StatusWindow : public ::testing::Test {
       if (onStatus && !last) onStatus(f);
     };
   }
-  ~StatusWindow() override { std::filesystem::remove_all(dir); }
 
   void makeApf(int pages) {
     ApfWriter w;
@@ -113,7 +111,8 @@ class StatusWindow : public ::testing::Test {
 
   QApplication &app = GuiApp();  // before the window
   SessionRig rig;
-  std::string dir;
+  kv::test::TempDir tmp{"kvstatus"};
+  std::string dir = tmp.path();
   TKvFaxStatus status;
   TKvSendFax fax;
   std::vector<Seen> seen;

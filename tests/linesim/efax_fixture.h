@@ -39,6 +39,10 @@ class LineEfaxTest : public ::testing::Test {
                                  "-r", work_.path() + "/fax"},
         work_.path() + "/efax-rx.log");
   }
+  // Waits until the efax receiver waits for a call.
+  static void waitUntilListening(Process &rx) {
+    ASSERT_TRUE(rx.waitForOutput(Process::kEfaxListening, std::chrono::seconds(30))) << rx.output();
+  }
   // efax sending both pages (with a blank page header, which efax always adds).
   std::unique_ptr<Process> sender(const std::string &port, const std::string &cls = "1") {
     std::vector<std::string> args{"efax",     "-v", "ewinc", "-d", port,

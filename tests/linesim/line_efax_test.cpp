@@ -14,7 +14,7 @@ TEST_F(LineEfaxTest, EfaxToEfaxTwoPagesAt14400) {
   o.calls = 1;
   SimulatedLine line(o);
   auto rx = receiver(line.portB());
-  std::this_thread::sleep_for(300ms);  // let it get ready for the call
+  waitUntilListening(*rx);
   auto tx = sender(line.portA());
   ASSERT_TRUE(tx->wait(60s)) << tx->output();
   ASSERT_TRUE(rx->wait(30s)) << rx->output();
@@ -79,7 +79,7 @@ TEST_F(LineEfaxTest, LineDropInMidPageEndsBothSidesWithNoCarrier) {
   o.extra = {"--drop-mid-page", "15", "--linger", "30"};
   SimulatedLine line(o);
   auto rx = receiver(line.portB());
-  std::this_thread::sleep_for(300ms);
+  waitUntilListening(*rx);
   auto tx = sender(line.portA());
   ASSERT_TRUE(tx->wait(60s)) << tx->output();
   ASSERT_TRUE(rx->wait(60s)) << rx->output();

@@ -21,21 +21,10 @@ using test::writeFile;
 
 class SettingsFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kv-settings-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    ini_ = settingsFilePath(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::vector<std::string> dirEntries() const {
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(dir_)) names.push_back(e.path().filename());
-    return names;
-  }
-  fs::path dir_;
+  void SetUp() override { ini_ = settingsFilePath(dir_); }
+  std::vector<std::string> dirEntries() const { return tmp_.entries(); }
+  test::TempDir tmp_{"kv-settings-"};
+  fs::path dir_{tmp_.path()};
   fs::path ini_;
 };
 
