@@ -29,6 +29,8 @@ struct Class1Negotiation {
   bool frameStarted = false;  // the modem said CONNECT to a frame reception, no OK yet
   int damagedFrames = 0;      // damaged frames in a row (ERROR after such a CONNECT)
   int refusedTransmits = 0;   // ERROR answers to AT+FTH/AT+FTM since the last CONNECT
+  int unanswered = 0;         // DCS and training sent again for want of any answer
+  bool stopping = false;      // a reception is being stopped (one byte sent), answer awaited
 };
 
 }  // namespace kv

@@ -92,6 +92,7 @@ constexpr std::int32_t kT4Ticks = 54;         // T4: 3 s for a response to start
 constexpr std::int32_t kFrameTicks = 91;      // 5 s for a started frame to end
 constexpr int kMaxDamagedFrames = 3;          // damaged frames in a row before giving up
 constexpr int kMaxRefusedTransmits = 3;       // ERRORs to AT+FTH/AT+FTM in a row before giving up
+constexpr int kMaxUnanswered = 3;             // DCS and training sent again without any answer
 constexpr std::int32_t kHangupTicks = 26;     // for OK after ATH
 constexpr std::int32_t kBaudSwitchTicks = 9;  // settle before a port rate change
 constexpr std::int32_t kAnswerTicks = 1092;   // 60 s from ATA to CONNECT

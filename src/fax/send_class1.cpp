@@ -160,6 +160,7 @@ void TKvSendFax::c1TcfSent(FaxEvent ev) {
     c1_.cfrReceived = false;
     c1_.finalFrame = false;
     sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+    armTimeout(faxtime::kT4Ticks);
     gotoState(S::C1WaitCFR, false);
   }
 }
@@ -167,7 +168,26 @@ void TKvSendFax::c1TcfSent(FaxEvent ev) {
 void TKvSendFax::c1WaitCFR(FaxEvent ev) {
   if (!takeLine(ev)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (c1_.stopping) {
+    // The modem's answer to the stopped reception: DCS and training go out again.
+    if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+    if (l.empty()) return;
+    c1_.stopping = false;
+    delayMs(faxtime::kTurnaround);
+    sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+    return gotoState(S::C1SendDCS, false);
+  }
+  if (ev == FaxEvent::Timeout) {
+    // No answer to DCS and training within T4: T.30 has the sender repeat them, as when the
+    // answer came damaged. Stop listening first.
+    if (++c1_.unanswered > faxtime::kMaxUnanswered) return fail(ecTimeout);
+    c1_.stopping = true;
+    const std::uint8_t stop = ' ';
+    putBytes(&stop, 1);
+    return armTimeout(faxtime::kResponseTicks);
+  }
+  // T4 bounds the wait for the answer to start; an answer that has started is read to its end.
+  if (contains(l, "CONNECT")) return armTimeout(faxtime::kFrameTicks);
   if (contains(l, "OK")) {
     if (!c1_.finalFrame) {
       sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
@@ -175,6 +195,7 @@ void TKvSendFax::c1WaitCFR(FaxEvent ev) {
     }
     c1_.finalFrame = false;
     if (c1_.cfrReceived) {
+      c1_.unanswered = 0;
       delayMs(faxtime::kTurnaround);
       sendCommand("AT+FTM=" + t30::pageCode(c1_.rateCode), faxtime::kClass1CmdDelay);
       gotoState(S::C1PageConnect, false);

@@ -991,6 +991,21 @@ TEST_F(SendSession, DamagedAnswerToTrainingSendsDcsAndTrainingAgain) {
   EXPECT_EQ(countFrames(o.report, 0x83), 2);  // DCS twice
 }
 
+TEST_F(SendSession, UnansweredTrainingIsSentAgain) {
+  rig.clock.timeoutSpeed = 10;  // T4 of 3 s takes 0.3 s
+  makeApf(fax.FaxFile, 1, false);
+  std::string upToTraining = negotiation();
+  upToTraining.resize(upToTraining.size() - kCfr.size());
+  // Nothing answers the first DCS and training: the sender stops listening and sends both again.
+  std::string again =
+      "> AT+FRH=3\n>raw \\x20\n< OK\n> AT+FTH=3\n< CONNECT\n>data\n< OK\n"
+      "> AT+FTM=96\n< CONNECT\n>data\n< OK\n";
+  Outcome o = send(kSendInit + upToTraining + again + kCfr + pageAndEnd(true));
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(countFrames(o.report, 0x83), 2);  // DCS twice
+}
+
 // The first occurrence of `from` in `script` replaced by `to`.
 std::string replaced(std::string script, const std::string &from, const std::string &to) {
   auto at = script.find(from);
