@@ -198,7 +198,8 @@ void Class2Modem::modemLine(const std::string &line) {
       if (connect) {
         std::vector<std::uint8_t> dcs(3, 0);
         const Rate *r = rateFor(bps_, remoteV17_, remoteV29_);
-        dcs[1] = static_cast<std::uint8_t>(0x02 | r->dcsBits | (session_.v[0] ? 0x40 : 0));
+        dcs[1] = static_cast<std::uint8_t>(0x02 | r->dcsBits | (session_.v[0] ? 0x40 : 0) |
+                                           (session_.v[4] == 1 ? 0x80 : 0));
         dcs[2] =
             static_cast<std::uint8_t>((session_.v[2] ? 0x01 : 0) | (session_.v[3] == 2 ? 0x04 : 0) |
                                       dcsScan(scanMs(session_.v[7], session_.v[0])));
@@ -342,7 +343,9 @@ void Class2Modem::modemLine(const std::string &line) {
         std::vector<std::uint8_t> dis(3, 0);
         int br = recvCaps_.v[1];
         std::uint8_t rates = br >= 4 ? 0x2C : br >= 2 ? 0x0C : br == 1 ? 0x08 : 0x00;
-        dis[1] = static_cast<std::uint8_t>(0x02 | rates | (recvCaps_.v[0] ? 0x40 : 0));
+        // Bit 16 offers two-dimensional coding when the program's df allows it.
+        dis[1] = static_cast<std::uint8_t>(0x02 | rates | (recvCaps_.v[0] ? 0x40 : 0) |
+                                           (recvCaps_.v[4] == 1 ? 0x80 : 0));
         dis[2] = static_cast<std::uint8_t>((recvCaps_.v[2] ? 0x01 : 0) |
                                            (recvCaps_.v[3] == 2   ? 0x04
                                             : recvCaps_.v[3] == 1 ? 0x08
@@ -590,6 +593,7 @@ void Class2Modem::callerFrame(const std::vector<std::uint8_t> &f) {
       remoteV27_ = b1 & 0x08;
       remoteV17_ = (b1 & 0x2C) == 0x2C;
       remote_.v[0] = b1 & 0x40 ? 1 : 0;
+      remote_.v[4] = b1 & 0x80 ? 1 : 0;
       remote_.v[1] = remoteV17_ ? 5 : remoteV29_ ? 3 : remoteV27_ ? 1 : 0;
       remote_.v[2] = b2 & 0x03 ? 1 : 0;
       remote_.v[3] = b2 & 0x04 ? 2 : b2 & 0x08 ? 1 : 0;
@@ -655,7 +659,9 @@ void Class2Modem::startDcs() {
   session_.v[0] = sendCaps_.v[0] && remote_.v[0] ? 1 : 0;
   session_.v[2] = sendCaps_.v[2] && remote_.v[2] ? 1 : 0;
   session_.v[3] = remote_.v[3] == 2 ? 2 : 0;
-  session_.v[4] = session_.v[5] = session_.v[6] = 0;
+  // MR only when both ask for it; the modem passes the program's data on as it is.
+  session_.v[4] = sendCaps_.v[4] == 1 && remote_.v[4] == 1 ? 1 : 0;
+  session_.v[5] = session_.v[6] = 0;
   session_.v[7] = stForMs(scanMs(remote_.v[7], session_.v[0]));
   tries_ = 0;
   if (bps_ == 0) {
@@ -765,8 +771,8 @@ void Class2Modem::answerFrame(const std::vector<std::uint8_t> &f) {
       session_.v[1] = brFor(r->bps);
       session_.v[2] = b2 & 0x01 ? 1 : 0;
       session_.v[3] = b2 & 0x04 ? 2 : b2 & 0x08 ? 1 : 0;
-      session_.v[4] = session_.v[5] = 0;
-      session_.v[6] = 0;
+      session_.v[4] = b1 & 0x80 ? 1 : 0;  // the pages come in MR
+      session_.v[5] = session_.v[6] = 0;
       rxRateBits_ = b1 & 0x3C;
       session_.v[7] = stForMs(msFromDcs(b2));
       command(std::string("AT+FRM=") + r->tcf);
