@@ -151,6 +151,7 @@ bool TReceiveModeCore::StartReceiving(const Settings &s, std::string &message) {
   KvReceiveFax1.FaxClass = TFaxClass(std::clamp(s.faxClass, 0, 3) + 1);
   KvReceiveFax1.StationID = s.userFax;
   KvReceiveFax1.AnswerOnRing = std::uint16_t(std::clamp(s.answerOnRing, 1, 3));
+  KvReceiveFax1.Allow2D = s.twoDimensional;
   KvReceiveFax1.SetModemInit(receiveInitString(s.modemInit));
   KvReceiveFax1.SetComPort(&port_);
   if (!OpenComPortWithMessage(port_, message)) return false;

@@ -49,6 +49,7 @@ SendOptions OptionsFromSettings(const Settings &s) {
   o.blindDial = s.blindDial;
   o.ignoreBusy = s.ignoreBusy;
   o.rateItem = transferRateIndex(s.maximumBps);
+  o.twoD = s.twoDimensional;
   return o;
 }
 
@@ -72,6 +73,7 @@ void OptionsToSettings(const SendOptions &o, Settings &s) {
 void ConfigureSender(TKvSendFax &fax, const SendOptions &o, const std::string &faxFile,
                      const std::string &phone, const std::tm &now) {
   fax.DesiredBPS = std::uint16_t(transferRateForIndex(o.rateItem));
+  fax.Allow2D = o.twoD;
   fax.BlindDial = o.blindDial;
   fax.DetectBusy = !o.ignoreBusy;
   fax.FaxFile = faxFile;

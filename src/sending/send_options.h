@@ -20,6 +20,7 @@ struct SendOptions {
   int faxClassItem = 0;                                              // 0 auto detect .. 3 class 2.0
   bool pulse = false, blindDial = false, ignoreBusy = false;
   int rateItem = 3;  // 0 = 2400 .. 5 = 14400
+  bool twoD = true;  // KRV.INI [Modem] TwoDimensional: MR where the far end takes it
 };
 
 // The settings as the send window shows them.
