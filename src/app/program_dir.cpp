@@ -1,7 +1,8 @@
 #include "app/program_dir.h"
 
-#include <QCoreApplication>
 #include <QDir>
+
+#include "base/program_dir_rule.h"
 
 namespace kv {
 namespace {
@@ -17,11 +18,17 @@ QString withSlash(QString dir) {
 
 QString ProgramDir() {
   if (!overrideDir().isEmpty()) return overrideDir();
-  return withSlash(QCoreApplication::applicationDirPath());
+  // Fixed for the run: the directory is chosen (and made) once.
+  static const QString dir = withSlash(QString::fromStdString(RunningProgramDir().string()));
+  return dir;
 }
 
 void SetProgramDir(const QString &dir) {
   overrideDir() = dir.isEmpty() ? QString() : withSlash(QDir(dir).absolutePath());
+}
+
+QString ShippedFilePath(const QString &name) {
+  return QString::fromStdString(ShippedFile(ExecutableDir(), name.toStdString()).string());
 }
 
 }  // namespace kv

@@ -144,7 +144,7 @@ Command sendCommand() {
   c.description =
       "Dials NUMBER and sends FILE.APF with a header line on every page. Progress texts go to "
       "standard error, the result (\"Sent\" or the error text) to standard output. --port N "
-      "takes the device from the \"Ports\" section of KRV.INI in the current directory. Exit "
+      "takes the device from the \"Ports\" section of the program's KRV.INI. Exit "
       "0 only when the fax was sent. --history FILE appends a record of the fax to FILE.";
   c.options = sessionOptionSpecs({
       {"class", 0, "auto|1|2|2.0", "fax class (default: auto detect)"},

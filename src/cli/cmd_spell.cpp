@@ -1,7 +1,5 @@
 // korvane-fax spell: checks the words of a text or RTF file with the spell checker of the Spell
 // Check window and prints each unknown word with its line and the suggestions, best first.
-#include <unistd.h>
-
 #include <QByteArray>
 #include <QStringDecoder>
 #include <QStringList>
@@ -12,6 +10,7 @@
 #include <iterator>
 #include <ostream>
 
+#include "base/program_dir_rule.h"
 #include "cli/command.h"
 #include "richtext/rtf_reader.h"
 #include "spell/plain_text_word_pass.h"
@@ -22,13 +21,9 @@ namespace kv::cli {
 
 namespace {
 
-// krv.dct lies beside the program, as it does for the windows.
+// The main dictionary shipped with the program, as the windows use it.
 std::string defaultDictionary() {
-  char exe[4096];
-  ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (len <= 0) return "krv.dct";
-  exe[len] = 0;
-  return (std::filesystem::path(exe).parent_path() / "krv.dct").string();
+  return ShippedFile(ExecutableDir(), "krv.dct").string();
 }
 
 bool readInput(const std::string &path, QByteArray &out) {
@@ -110,13 +105,14 @@ Command spellCommand() {
   c.description =
       "Checks every word of FILE (or standard input), plain text or RTF, against the main\n"
       "dictionary krv.dct\n"
-      "beside the program and prints one line per unknown word: its line number, a colon,\n"
+      "shipped with the program and prints one line per unknown word: its line number, a colon,\n"
       "the word, a colon and a space, then up to N suggestions (default 10), best first.\n"
       "The text may be UTF-8 or Windows-1252. Exit 0 when every word is known, 1 when some\n"
       "are not or the input cannot be read.";
-  c.options = {{"suggest", 0, "N", "at most N suggestions per word (0 to 220, default 10)"},
-               {"dict", 0, "FILE", "main dictionary (default krv.dct beside the program)"},
-               {"user", 0, "FILE", "a user dictionary to consult as well"}};
+  c.options = {
+      {"suggest", 0, "N", "at most N suggestions per word (0 to 220, default 10)"},
+      {"dict", 0, "FILE", "main dictionary (default: the krv.dct shipped with the program)"},
+      {"user", 0, "FILE", "a user dictionary to consult as well"}};
   c.run = runSpell;
   c.minPositional = c.maxPositional = 1;
   return c;

@@ -6,11 +6,14 @@
 
 #include "app/program_dir.h"
 #include "app/storage/ttable.h"
+#include "base/program_dir_rule.h"
 
 namespace kv::cli {
 
 bool UseProgramDir(const Args &args, Context &ctx, const std::string &command) {
-  const QString dir = QString::fromStdString(args.value("program-dir").value_or("."));
+  // Without --program-dir the tables the program itself uses.
+  const QString dir =
+      QString::fromStdString(args.value("program-dir").value_or(RunningProgramDir().string()));
   if (!QFileInfo(dir).isDir()) {
     ctx.err << "korvane-fax " << command << ": " << Utf8(dir) << ": no such directory\n";
     return false;

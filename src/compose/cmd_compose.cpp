@@ -176,13 +176,14 @@ Command composeCommand() {
       "are cut to 35, 25 and 50 characters; characters outside Windows-1252 are stored as\n"
       "their nearest equivalent or \"?\" (a note on stderr says so). The program must not have\n"
       "the table open at the same time.";
-  c.options = {{"program-dir", 0, "DIR", "directory of the tables (default: current directory)"},
-               {"recipient", 0, "NAME", "recipient's name"},
-               {"fax", 0, "NUMBER", "recipient's fax number"},
-               {"subject", 0, "TEXT", "subject of the fax"},
-               {"cover-template", 0, "DESCRIPTION", "cover sheet from this template"},
-               {"cover", 0, "FILE.rtf", "cover sheet from this RTF file"},
-               {"doc", 0, "FILE", "the document: an .rtf file, or any other file as text"}};
+  c.options = {
+      {"program-dir", 0, "DIR", "directory of the tables (default: the program's directory)"},
+      {"recipient", 0, "NAME", "recipient's name"},
+      {"fax", 0, "NUMBER", "recipient's fax number"},
+      {"subject", 0, "TEXT", "subject of the fax"},
+      {"cover-template", 0, "DESCRIPTION", "cover sheet from this template"},
+      {"cover", 0, "FILE.rtf", "cover sheet from this RTF file"},
+      {"doc", 0, "FILE", "the document: an .rtf file, or any other file as text"}};
   c.run = runCompose;
   return c;
 }

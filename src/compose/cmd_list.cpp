@@ -68,8 +68,9 @@ Command listCommand() {
       "Prints the rows of the sent-fax table KRV.DBF (with --received: KRVREC.DBF) in the\n"
       "program directory as the main window lists them: newest first, faxes not yet sent last,\n"
       "one line per fax under a line of column titles.";
-  c.options = {{"program-dir", 0, "DIR", "directory of the tables (default: current directory)"},
-               {"received", 0, "", "list the received faxes instead"}};
+  c.options = {
+      {"program-dir", 0, "DIR", "directory of the tables (default: the program's directory)"},
+      {"received", 0, "", "list the received faxes instead"}};
   c.run = runList;
   return c;
 }

@@ -174,7 +174,7 @@ Command sendRowCommand() {
       "output; exit 0 only when the fax was sent. A port that cannot be opened leaves the row\n"
       "unchanged. The program must not have the table open at the same time.";
   std::vector<OptionSpec> own = {
-      {"program-dir", 0, "DIR", "directory of the tables and KRV.INI (default: current)"}};
+      {"program-dir", 0, "DIR", "directory of the tables and KRV.INI (default: the program's)"}};
   c.options = sessionOptionSpecs(own);
   c.run = runSendRow;
   c.minPositional = 1;

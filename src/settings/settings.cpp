@@ -2,6 +2,7 @@
 
 #include "base/exceptions.h"
 #include "base/name_compare.h"
+#include "base/program_dir_rule.h"
 
 namespace kv {
 namespace {
@@ -197,9 +198,7 @@ std::string portDeviceName(const std::filesystem::path &iniPath, int n) {
 
 std::string portDeviceBesideProgram(int n) {
   std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  std::filesystem::path ini = settingsFilePath(exe.parent_path());
+  std::filesystem::path ini = settingsFilePath(RunningProgramDir());
   if (!std::filesystem::exists(ini, ec)) return {};
   return portDeviceName(ini, n);
 }

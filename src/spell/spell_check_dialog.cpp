@@ -122,10 +122,10 @@ TSpellCheckDialog::TSpellCheckDialog(spell::ISpellWordPass &text, QWidget *paren
 
   statusOwner_ = new StatusLineOwner(status);
 
-  // The main dictionary beside the program, else the default one there; without either the
-  // check would call every word wrong, so the window says so and leaves the text alone.
+  // The main dictionary shipped with the program, else the default one beside it; without either
+  // the check would call every word wrong, so the window says so and leaves the text alone.
   Spell.DictionaryName = (ProgramDir() + "vizuv.dct").toStdString();
-  if (!Spell.Open((ProgramDir() + "krv.dct").toStdString()) && !Spell.Open(Spell.DictionaryName))
+  if (!Spell.Open(ShippedFilePath("krv.dct").toStdString()) && !Spell.Open(Spell.DictionaryName))
     mainMissing_ = true;
   const QString user = ProgramDir() + "krvu.dct";
   UserDictionary = QFile::exists(user) ? Spell.OpenUser(user.toStdString())
