@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenuBar>
+#include <QProcess>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTableView>
@@ -199,6 +200,9 @@ void TMainScreen::setupMenus() {
       item(help, "About1", "About", {}, "Information about Korvane", &TMainScreen::About1Click);
   TroubleshootingTips1 = item(help, "TroubleshootingTips1", "Troubleshooting Tips", {}, {},
                               &TMainScreen::TroubleshootingTips1Click);
+  mnuDemo = item(help, "mnuDemo", "Try with a simulated &line", {},
+                 "Send and receive faxes over a simulated line, without a modem",
+                 &TMainScreen::mnuDemoClick);
   help->addSeparator();
   mnuShowHint = item(help, "mnuShowHint", "Show Hints", {}, {}, &TMainScreen::mnuShowHintClick);
   mnuShowHint->setCheckable(true);
@@ -402,6 +406,12 @@ void TMainScreen::Contents1Click() {
 }
 void TMainScreen::TroubleshootingTips1Click() {
   THelpWindow::showTopic(kHelpTroubleshooting);
+}
+
+// The demo runs as a program of its own, with its own files, beside this one.
+void TMainScreen::mnuDemoClick() {
+  if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), {"--demo"}))
+    Dialogs::error(this, "The demonstration could not be started.");
 }
 
 void TMainScreen::About1Click() {

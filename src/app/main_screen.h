@@ -65,7 +65,7 @@ class TMainScreen : public QMainWindow {
   // Menu items.
   QAction *mnuNew, *mnuEdit, *mnuClone, *mnuDelete, *mnuSend, *mnuReceive, *mnuViewPrint,
       *mnuModemReset, *mnuCover, *mnuPhoneBook, *mnuRebuildIndexes, *mnuPreferences, *Exit1;
-  QAction *Contents1, *About1, *TroubleshootingTips1, *mnuShowHint;
+  QAction *Contents1, *About1, *TroubleshootingTips1, *mnuDemo, *mnuShowHint;
 
   // Recomputes which commands can run now.
   void SetButtons();
@@ -116,6 +116,7 @@ class TMainScreen : public QMainWindow {
   void Contents1Click();
   void About1Click();
   void TroubleshootingTips1Click();
+  void mnuDemoClick();
   void mnuShowHintClick();
 
  protected:

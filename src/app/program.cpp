@@ -2,10 +2,16 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QTimer>
+#include <memory>
 
+#include "app/demo_line.h"
 #include "app/dialogs.h"
+#include "app/help_window.h"
 #include "app/hints.h"
 #include "app/main_screen.h"
+#include "app/open_fax_file.h"
+#include "app/program_dir.h"
 #include "app/single_instance.h"
 #include "app/window_placement.h"
 #include "comm/device_layer.h"
@@ -14,12 +20,34 @@
 
 namespace kv {
 
+namespace {
+// Fax files named on the command line, with full paths: the running instance may have another
+// working directory.
+QStringList filesToOpen() {
+  QStringList files;
+  const QStringList args = QCoreApplication::arguments();
+  for (qsizetype i = 1; i < args.size(); ++i)
+    if (!args[i].startsWith('-')) files << QFileInfo(args[i]).absoluteFilePath();
+  return files;
+}
+
+// Once the event loop runs, so that the main window is up beneath the viewer.
+void openLater(TMainScreen &main, const QString &path) {
+  QTimer::singleShot(0, &main, [&main, path] { OpenFaxInViewer(&main, path); });
+}
+}  // namespace
+
 int RunKorvane(QApplication &app) {
-  TPreviousInstance previous(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+  const bool demo = QCoreApplication::arguments().contains("--demo");
+  // The demo is an instance of its own: it runs beside the user's, on its own files.
+  const QString exeName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+  TPreviousInstance previous(demo ? exeName + "-demo" : exeName);
   TJustOne justOne(previous);
+  const QStringList files = filesToOpen();
   if (previous.existed()) {
-    // A second start only brings the running instance forward, without a message.
-    return justOne.raisePrevious() ? 0 : 1;
+    // A second start only brings the running instance forward (with the files it was given to
+    // open), without a message.
+    return justOne.raisePrevious(files) ? 0 : 1;
   }
   QApplication::setApplicationName("Korvane");
   QApplication::setApplicationDisplayName("Korvane");
@@ -42,11 +70,31 @@ int RunKorvane(QApplication &app) {
       Dialogs::error(MainWindow(), "Unknown error");
     }
   });
+  std::unique_ptr<TDemoLine> demoLine;
+  if (demo) {
+    demoLine = std::make_unique<TDemoLine>(ProgramDir());
+    QString error;
+    if (!demoLine->Start(error)) {
+      Dialogs::error(nullptr, error);
+      return 1;
+    }
+    SetProgramDir(demoLine->dir());
+  }
   TMainScreen main;
   // The user has been told; without its tables the program has nothing to show.
   if (main.StartFailed()) return 1;
   justOne.serve(&main);
+  QObject::connect(&justOne, &TJustOne::openRequested, &main,
+                   [&main](const QString &path) { openLater(main, path); });
+  if (demoLine) {
+    main.setWindowTitle(main.windowTitle() + "- demo on a simulated line");
+    // What the far end received is shown as it would be printed there.
+    QObject::connect(demoLine.get(), &TDemoLine::farReceived, &main,
+                     [&main](const QString &tiff) { openLater(main, tiff); });
+  }
   main.show();
+  if (demoLine) THelpWindow::showTopic(TDemoLine::kHelpTopic);
+  for (const QString &f : files) openLater(main, f);
   return app.exec();
 }
 

@@ -10,7 +10,9 @@
 
 namespace kv {
 namespace {
+// One request a line: "open PATH" for each file, then "raise", answered by "raised".
 constexpr char kRaise[] = "raise\n";
+constexpr char kOpen[] = "open ";
 
 // Per user: the lock keeps one user's instances apart, not different users' desktops.
 QString userSuffix() {
@@ -32,7 +34,7 @@ QString TPreviousInstance::serverName() const {
 TJustOne::TJustOne(const TPreviousInstance &record, QObject *parent)
     : QObject(parent), record_(record) {}
 
-bool TJustOne::raisePrevious(int timeoutMs) {
+bool TJustOne::raisePrevious(const QStringList &files, int timeoutMs) {
   QElapsedTimer clock;
   clock.start();
   // The first instance may still be starting and not listen yet; keep trying a little.
@@ -40,6 +42,9 @@ bool TJustOne::raisePrevious(int timeoutMs) {
     QLocalSocket socket;
     socket.connectToServer(record_.serverName());
     if (socket.waitForConnected(500)) {
+      // A file name holds no newline that a desktop would hand us; one that does is not sent.
+      for (const QString &f : files)
+        if (!f.contains('\n')) socket.write(kOpen + f.toUtf8() + '\n');
       socket.write(kRaise);
       socket.waitForBytesWritten(500);
       // The running instance answers once its window has come forward.
@@ -63,15 +68,22 @@ void TJustOne::serve(QWidget *window) {
     while (QLocalSocket *socket = server_->nextPendingConnection()) {
       connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
       connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-        if (!socket->readAll().startsWith("raise") || !window_) return;
-        if (window_->isMinimized())
-          window_->showNormal();
-        else
-          window_->show();
-        window_->raise();
-        window_->activateWindow();
-        socket->write("raised\n");
-        socket->flush();
+        while (socket->canReadLine()) {
+          const QByteArray line = socket->readLine().chopped(1);
+          if (line.startsWith(kOpen)) {
+            emit openRequested(QString::fromUtf8(line.mid(int(sizeof kOpen) - 1)));
+            continue;
+          }
+          if (line != "raise" || !window_) continue;
+          if (window_->isMinimized())
+            window_->showNormal();
+          else
+            window_->show();
+          window_->raise();
+          window_->activateWindow();
+          socket->write("raised\n");
+          socket->flush();
+        }
       });
     }
   });

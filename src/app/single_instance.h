@@ -1,9 +1,11 @@
 #pragma once
 // Only one instance of the program runs: a lock named after the executable's file name, and a
-// local server of the same name through which a second start asks the first to come forward.
+// local server of the same name through which a second start asks the first to come forward
+// (and to open the fax files it was given).
 #include <QLockFile>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <memory>
 
 class QLocalServer;
@@ -32,10 +34,15 @@ class TJustOne : public QObject {
   Q_OBJECT
  public:
   TJustOne(const TPreviousInstance &record, QObject *parent = nullptr);
-  // Second instance: ask the running one to come forward. Returns true if it was reached.
-  bool raisePrevious(int timeoutMs = 3000);
+  // Second instance: ask the running one to open `files` (absolute paths) and come forward.
+  // Returns true if it answered.
+  bool raisePrevious(const QStringList &files = {}, int timeoutMs = 3000);
   // First instance: raise `window` whenever a later start asks.
   void serve(QWidget *window);
+
+ signals:
+  // A later start was given this file (absolute path) to open.
+  void openRequested(const QString &path);
 
  private:
   const TPreviousInstance &record_;

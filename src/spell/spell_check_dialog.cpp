@@ -122,11 +122,13 @@ TSpellCheckDialog::TSpellCheckDialog(spell::ISpellWordPass &text, QWidget *paren
 
   statusOwner_ = new StatusLineOwner(status);
 
-  // The main dictionary shipped with the program, else the default one beside it; without either
-  // the check would call every word wrong, so the window says so and leaves the text alone.
+  // The main dictionary in the program directory, else the one shipped with the program, else
+  // the default one; without any the check would call every word wrong, so the window says so
+  // and leaves the text alone.
   Spell.DictionaryName = (ProgramDir() + "vizuv.dct").toStdString();
-  if (!Spell.Open(ShippedFilePath("krv.dct").toStdString()) && !Spell.Open(Spell.DictionaryName))
-    mainMissing_ = true;
+  const QString own = ProgramDir() + "krv.dct";
+  const QString main = QFile::exists(own) ? own : ShippedFilePath("krv.dct");
+  if (!Spell.Open(main.toStdString()) && !Spell.Open(Spell.DictionaryName)) mainMissing_ = true;
   const QString user = ProgramDir() + "krvu.dct";
   UserDictionary = QFile::exists(user) ? Spell.OpenUser(user.toStdString())
                                        : Spell.CreateUser(user.toStdString(), {});

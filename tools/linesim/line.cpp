@@ -155,6 +155,7 @@ void Line::dial(Party from, const std::string &number) {
       r.faxOk = false;
       r.fax = "not sent: line busy";
       farFailed_ = true;
+      scheduleFarRedial();
     }
     finished_.push_back(r);
   };
@@ -251,6 +252,14 @@ void Line::dropLine(const char *why) {
   call_->endReason = why;
 }
 
+// A fax machine whose fax did not go through tries again, as real ones do.
+void Line::scheduleFarRedial() {
+  if (cfg_.farRedial <= 0) return;
+  farDialled_ = false;
+  farNextDial_ = block_ + secondsToBlocks(cfg_.farRedial);
+  logAt(1, "far end: calls again in %.0f s", cfg_.farRedial);
+}
+
 void Line::endCall(const std::string &outcome) {
   Call &c = *call_;
   // Whoever did not hang up learns of it now (NO CARRIER to a waiting program).
@@ -276,6 +285,7 @@ void Line::endCall(const std::string &outcome) {
     r.faxOk = false;
   }
   logAt(1, "call %d ended: %s", r.number, outcome.c_str());
+  if (c.caller == Party::Far && !r.faxOk) scheduleFarRedial();
   finished_.push_back(r);
   call_.reset();
   toCallee_.reset();
@@ -474,11 +484,13 @@ void Line::step() {
   SimLog::blockNow = block_;
 
   // The far end calls at a set time, or once the program on A waits for calls: it has had the
-  // port open and said nothing for a while.
+  // port open and said nothing for a while; after a call that did not get through, again later.
   const bool aWaits = cfg_.farDialIdle > 0 && a_->quietSince() >= 0 &&
                       block_ - a_->quietSince() >= secondsToBlocks(cfg_.farDialIdle);
-  if (cfg_.farEnd && !cfg_.farSend.empty() && !farDialled_ &&
-      (cfg_.farDialIdle > 0 ? aWaits : block_ >= secondsToBlocks(cfg_.farDialAt))) {
+  const bool due = farNextDial_ >= 0     ? block_ >= farNextDial_
+                   : cfg_.farDialIdle > 0 ? aWaits
+                                          : block_ >= secondsToBlocks(cfg_.farDialAt);
+  if (cfg_.farEnd && !cfg_.farSend.empty() && !farDialled_ && due) {
     farDialled_ = true;
     dial(Party::Far, "");
   }

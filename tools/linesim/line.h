@@ -41,6 +41,7 @@ struct LineConfig {
   std::string farSend;     // TIFF the far end sends when it calls A
   double farDialAt = 2.0;  // when it calls A
   double farDialIdle = 0;  // instead: once A's program has been quiet this long (0: unused)
+  double farRedial = 0;    // >0: after a call that did not deliver its fax, it calls again S s later
   int farRings = 1;        // rings before it answers
   bool farEcm = false;
   int farModems = 0;  // T30_SUPPORT_* bits; 0: all
@@ -102,6 +103,7 @@ class Line {
   void hangUp(Party who, const char *why);
   void dropLine(const char *why);
   void endCall(const std::string &outcome);
+  void scheduleFarRedial();
   void ring();
   void startFar(bool calling);
   void stopFar();
@@ -132,6 +134,7 @@ class Line {
   ::awgn_state_s *burst_ = nullptr;    // loud noise for --burst-mid-page
   float gain_ = 1;
   bool farDialled_ = false;
+  long farNextDial_ = -1;  // block of the next call after a failed one (-1: farDialAt)
   bool farFailed_ = false;
   bool farOk_ = false;
   std::string farSummary_;

@@ -73,6 +73,7 @@ joined by a simulated telephone line. Dialling one rings the other.
   --far-dial-at S       when the fax machine calls A (default 2 s)
   --far-dial-idle S     instead, the fax machine calls A once the program on A has had the
                         port open and sent nothing for S s (it waits for calls)
+  --far-redial S        when its call is not answered or fails, it calls again S s later
   --far-rings N         rings before the fax machine answers (default 1)
   --far-ecm             fax machine offers error correction
   --far-modems LIST     fax machine's modems, from v27,v29,v17 (default all)
@@ -199,6 +200,8 @@ int main(int argc, char **argv) {
       cfg.farDialAt = num(0, 1e6);
     } else if (a == "--far-dial-idle") {
       cfg.farDialIdle = num(0.02, 1e6);
+    } else if (a == "--far-redial") {
+      cfg.farRedial = num(1, 1e6);
     } else if (a == "--far-rings") {
       cfg.farRings = static_cast<int>(num(1, 100));
     } else if (a == "--far-ecm") {

@@ -1,0 +1,52 @@
+#pragma once
+// The demonstration without a modem: a simulated telephone line (linesim) with a fax machine at
+// its far end on a pseudo-terminal, and the program's port pointed at it. It runs in a directory
+// of its own (demo/ in the program directory) so that the user's settings and faxes stay as they
+// are. The far end stores what it is sent and, a while after the start, calls to send a sample fax
+// (again and again until it got through).
+#include <QObject>
+#include <QString>
+
+class QProcess;
+
+namespace kv {
+
+class TDemoLine : public QObject {
+  Q_OBJECT
+ public:
+  // The port number the demo's settings use for the line.
+  static constexpr int kPort = 50;
+  // When the far end first calls, and how long after a call that did not get through it calls
+  // again (simulated seconds, which on the demo line are real ones).
+  static constexpr int kFarDialAt = 120;
+  static constexpr int kFarRedial = 90;
+  // The help page that walks the user through the demo, shown when it starts.
+  static constexpr int kHelpTopic = 1040;
+
+  // `programDir`: the directory the demo's own directory is made in.
+  explicit TDemoLine(const QString &programDir, QObject *parent = nullptr);
+  ~TDemoLine() override;
+
+  // The demo's program directory, ending in '/'.
+  QString dir() const { return dir_; }
+  // Prepares the directory (KRV.INI with port kPort on the line, the sample fax the far end
+  // sends) and starts the line. False, with the reason in `error`, when it cannot.
+  bool Start(QString &error);
+  // The line's own log so far.
+  QString log() const { return log_; }
+
+  // linesim beside the executable, else on the PATH; empty when there is none.
+  static QString LinesimPath();
+
+ signals:
+  // The far end has received a whole fax, stored as this TIFF file.
+  void farReceived(const QString &tiff);
+
+ private:
+  void readLog();
+  QString dir_;
+  QProcess *line_ = nullptr;
+  QString log_, pending_, lastFarFile_;
+};
+
+}  // namespace kv
