@@ -14,8 +14,8 @@ namespace kv {
 class TDemoLine : public QObject {
   Q_OBJECT
  public:
-  // The port number the demo's settings use for the line.
-  static constexpr int kPort = 50;
+  // The port number the demo's own settings use for the line (the port choices offer 1 to 6).
+  static constexpr int kPort = 6;
   // When the far end first calls, and how long after a call that did not get through it calls
   // again (simulated seconds, which on the demo line are real ones).
   static constexpr int kFarDialAt = 120;

@@ -55,8 +55,10 @@ int RunKorvane(QApplication &app) {
   // Serial events reach the windows through the event loop.
   QtMainThread mainThread;
   MainThread::install(&mainThread);
-  // Port numbers name devices through the settings file beside the program.
-  SetPortDeviceResolver(portDeviceBesideProgram);
+  // Port numbers name devices through the settings file in the program directory (the demo's
+  // own when it runs).
+  SetPortDeviceResolver(
+      [](int n) { return portDeviceName(settingsFilePath(ProgramDir().toStdString()), n); });
   struct Uninstall {
     ~Uninstall() { MainThread::install(nullptr); }
   } uninstall;

@@ -70,6 +70,27 @@ TEST_F(LineEfaxTest, FarEndFaxMachineToEfax) {
   }
 }
 
+TEST_F(LineEfaxTest, FarEndCallsAgainUntilItsFaxGotThrough) {
+  LineOptions o;
+  o.calls = 2;
+  o.farSend = pages_[0];
+  o.extra = {"--far-dial-at", "1", "--far-redial", "20"};
+  SimulatedLine line(o);
+  // Nobody answers its first call; once it has given up, efax waits for the next one.
+  for (int i = 0; i < 300 && line.log().find("far end: calls again in 20 s") == std::string::npos;
+       ++i)
+    std::this_thread::sleep_for(100ms);
+  ASSERT_NE(line.log().find("far end: calls again in 20 s"), std::string::npos) << line.log();
+  auto rx = receiver(line.portA());
+  ASSERT_TRUE(rx->wait(60s)) << rx->output();
+  EXPECT_EQ(rx->exitCode(), 0) << rx->output() << line.log();
+  line.finish();
+  EXPECT_NE(line.log().find("sent 1 page(s)"), std::string::npos) << line.log();
+  auto got = kv::test::readTiffPages(work_.path() + "/fax.001");
+  ASSERT_EQ(got.size(), 1u);
+  expectSamePage(pages_[0], got[0], 0);
+}
+
 TEST_F(LineEfaxTest, LineDropInMidPageEndsBothSidesWithNoCarrier) {
   LineOptions o;
   o.calls = 1;

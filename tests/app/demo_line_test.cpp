@@ -1,0 +1,63 @@
+// The demo as the program runs it: its own directory with settings that name the simulated line,
+// a fax queued and sent there with the program's own send path (korvane-fax send-row uses the
+// settings and tables of the directory), and the far end's fax reported for the viewer.
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/demo_line.h"
+#include "app/open_fax_file.h"
+#include "settings/settings.h"
+#include "test_support.h"
+
+namespace kv {
+namespace {
+
+constexpr char kTool[] = KORVANE_BIN_DIR "/korvane-fax";
+
+// Runs korvane-fax while the event loop keeps serving the line's log; its exit code.
+int runTool(const QStringList &args, QString &output) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.start(kTool, args);
+  if (!p.waitForStarted()) return -1;
+  for (int i = 0; i < 1200 && p.state() != QProcess::NotRunning; ++i) QTest::qWait(100);
+  output = QString::fromLocal8Bit(p.readAll());
+  return p.state() == QProcess::NotRunning ? p.exitCode() : -1;
+}
+
+TEST(DemoLine, AFaxSentWithTheDemosSettingsReachesTheFarEndAndIsReported) {
+  test::App();
+  QTemporaryDir home;
+  TDemoLine demo(home.path());
+  QString error;
+  ASSERT_TRUE(demo.Start(error)) << error.toStdString();
+  const QString dir = demo.dir();
+  EXPECT_TRUE(dir.startsWith(home.path()));
+  // The settings name the line's port, so the program needs no set-up.
+  const Settings s = LoadSettings(settingsFilePath(dir.toStdString()));
+  EXPECT_FALSE(s.isFirstRun());
+  EXPECT_EQ(s.comPort + 1, TDemoLine::kPort);
+  EXPECT_EQ(portDeviceName(settingsFilePath(dir.toStdString()), TDemoLine::kPort),
+            (dir + "modem").toStdString());
+  // What the far end will send is a fax the program can show.
+  EXPECT_EQ(FaxFileKindOf(dir + "sample.tif"), FaxFileKind::Tiff);
+
+  QSignalSpy received(&demo, &TDemoLine::farReceived);
+  QString out;
+  ASSERT_EQ(runTool({"compose", "--program-dir", dir, "--recipient", "Far End", "--fax", "555",
+                     "--subject", "Demo"},
+                    out),
+            0)
+      << out.toStdString();
+  ASSERT_EQ(runTool({"send-row", "1", "--program-dir", dir}, out), 0)
+      << out.toStdString() << demo.log().toStdString();
+  QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, 10000);
+  const QString tiff = received[0][0].toString();
+  EXPECT_TRUE(tiff.startsWith(dir + "far-")) << tiff.toStdString();
+  EXPECT_EQ(FaxFileKindOf(tiff), FaxFileKind::Tiff);
+}
+
+}  // namespace
+}  // namespace kv
