@@ -46,8 +46,12 @@ TEST(DemoLine, AFaxSentWithTheDemosSettingsReachesTheFarEndAndIsReported) {
 
   QSignalSpy received(&demo, &TDemoLine::farReceived);
   QString out;
+  QFile doc(home.filePath("letter.txt"));
+  ASSERT_TRUE(doc.open(QIODevice::WriteOnly));
+  doc.write("A short letter over the demo line.\n");
+  doc.close();
   ASSERT_EQ(runTool({"compose", "--program-dir", dir, "--recipient", "Far End", "--fax", "555",
-                     "--subject", "Demo"},
+                     "--subject", "Demo", "--doc", doc.fileName()},
                     out),
             0)
       << out.toStdString();
