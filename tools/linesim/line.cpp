@@ -487,7 +487,7 @@ void Line::step() {
   // port open and said nothing for a while; after a call that did not get through, again later.
   const bool aWaits = cfg_.farDialIdle > 0 && a_->quietSince() >= 0 &&
                       block_ - a_->quietSince() >= secondsToBlocks(cfg_.farDialIdle);
-  const bool due = farNextDial_ >= 0     ? block_ >= farNextDial_
+  const bool due = farNextDial_ >= 0      ? block_ >= farNextDial_
                    : cfg_.farDialIdle > 0 ? aWaits
                                           : block_ >= secondsToBlocks(cfg_.farDialAt);
   if (cfg_.farEnd && !cfg_.farSend.empty() && !farDialled_ && due) {

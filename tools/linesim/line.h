@@ -41,8 +41,8 @@ struct LineConfig {
   std::string farSend;     // TIFF the far end sends when it calls A
   double farDialAt = 2.0;  // when it calls A
   double farDialIdle = 0;  // instead: once A's program has been quiet this long (0: unused)
-  double farRedial = 0;    // >0: after a call that did not deliver its fax, it calls again S s later
-  int farRings = 1;        // rings before it answers
+  double farRedial = 0;  // >0: after a call that did not deliver its fax, it calls again S s later
+  int farRings = 1;      // rings before it answers
   bool farEcm = false;
   int farModems = 0;  // T30_SUPPORT_* bits; 0: all
   std::string farIdent = "+1 555 0100";
