@@ -112,8 +112,7 @@ int runReceive(const Args &args, Context &ctx) {
   bool errorShown = false;
   fax.OnFaxError = [&](TKvAbstractFax &f, Result c) {
     errorShown = true;
-    ctx.err << "Error: " << errorText(c) << " (" << c << ")"
-            << f.HangupText(", the modem hung up: ") << "\n";
+    printSessionError(ctx.err, f, c);
   };
   fax.OnFaxFinish = [&](TKvAbstractFax &, Result c) {
     done = true;

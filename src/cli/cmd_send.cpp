@@ -99,10 +99,7 @@ int runSend(const Args &args, Context &ctx) {
     std::string text = progressText(p);
     if (!text.empty()) ctx.err << text << "\n";
   };
-  fax.OnFaxError = [&](TKvAbstractFax &f, Result c) {
-    ctx.err << "Error: " << errorText(c) << " (" << c << ")"
-            << f.HangupText(", the modem hung up: ") << "\n";
-  };
+  fax.OnFaxError = [&](TKvAbstractFax &f, Result c) { printSessionError(ctx.err, f, c); };
   fax.OnFaxFinish = [&](TKvAbstractFax &, Result c) {
     done = true;
     result = c;

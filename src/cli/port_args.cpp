@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "base/error_text.h"
 #include "fax/fax_session.h"
 #include "settings/settings.h"
 
@@ -41,6 +42,11 @@ std::string terminalText(std::string message) {
   for (auto &c : message)
     if (c == '\r') c = '\n';
   return message;
+}
+
+void printSessionError(std::ostream &err, TKvAbstractFax &fax, Result code) {
+  err << "Error: " << errorText(code) << " (" << code << ")"
+      << fax.HangupText(", the modem hung up: ") << "\n";
 }
 
 bool applySpeedOption(const Args &args, Context &ctx, const std::string &command,

@@ -2,6 +2,7 @@
 // plain main-thread loop that carries the port's events while the subcommand runs.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -19,11 +20,14 @@ std::vector<OptionSpec> portOptionSpecs();
 bool parsePortOptions(const Args &args, Context &ctx, const std::string &command, PortOptions &po,
                       int &exitCode);
 
-// Reads --speed X (1..64): a simulated line running X times faster than real time needs the
-// engine's fixed delays shortened by the same factor, or T.30's response windows are missed.
 // A message of the windows' texts for a terminal: its CR line breaks become newlines.
 std::string terminalText(std::string message);
 
+// A session's error as every session subcommand prints it: text, code and the modem's hang-up.
+void printSessionError(std::ostream &err, TKvAbstractFax &fax, Result code);
+
+// Reads --speed X (1..64): a simulated line running X times faster than real time needs the
+// engine's fixed delays shortened by the same factor, or T.30's response windows are missed.
 bool applySpeedOption(const Args &args, Context &ctx, const std::string &command,
                       TKvAbstractFax &fax, int &exitCode);
 

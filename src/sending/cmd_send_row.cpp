@@ -38,10 +38,7 @@ Result runSession(TKvSendFax &fax, MainThreadScope &mainThread, Context &ctx) {
     lastProgress = p;
     if (std::string text = progressText(p); !text.empty()) ctx.err << text << "\n";
   };
-  fax.OnFaxError = [&](TKvAbstractFax &f, Result c) {
-    ctx.err << "Error: " << errorText(c) << " (" << c << ")"
-            << f.HangupText(", the modem hung up: ") << "\n";
-  };
+  fax.OnFaxError = [&](TKvAbstractFax &f, Result c) { printSessionError(ctx.err, f, c); };
   fax.OnFaxFinish = [&](TKvAbstractFax &, Result c) {
     done = true;
     result = c;
