@@ -113,10 +113,10 @@ bool TDemoLine::Start(QString &error) {
   line_ = new QProcess(this);
   line_->setProcessChannelMode(QProcess::MergedChannels);
   connect(line_, &QProcess::readyRead, this, &TDemoLine::readLog);
-  line_->start(linesim,
-               {"-v", "--timeout", "86400", "--far-receive", dir_ + "far-%d.tif", "--far-send",
-                dir_ + "sample.tif", "--far-id", "+1 555 0199", "--far-dial-at",
-                QString::number(kFarDialAt), "--far-redial", QString::number(kFarRedial), device});
+  line_->start(linesim, {"-v", "--timeout", "86400", "--far-receive", dir_ + "far-%d.tif",
+                         "--far-send", dir_ + "sample.tif", "--far-id", "+1 555 0199",
+                         "--far-dial-idle", QString::number(kFarDialIdle), "--far-redial",
+                         QString::number(kFarRedial), device});
   if (!line_->waitForStarted(5000)) {
     error = "Cannot start " + linesim + ": " + line_->errorString();
     return false;

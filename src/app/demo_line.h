@@ -2,8 +2,8 @@
 // The demonstration without a modem: a simulated telephone line (linesim) with a fax machine at
 // its far end on a pseudo-terminal, and the program's port pointed at it. It runs in a directory
 // of its own (demo/ in the program directory) so that the user's settings and faxes stay as they
-// are. The far end stores what it is sent and, a while after the start, calls to send a sample fax
-// (again and again until it got through).
+// are. The far end stores what it is sent and calls to send a sample fax as soon as the program
+// waits for calls (again later until it got through).
 #include <QObject>
 #include <QString>
 
@@ -16,10 +16,11 @@ class TDemoLine : public QObject {
  public:
   // The port number the demo's own settings use for the line (the port choices offer 1 to 6).
   static constexpr int kPort = 6;
-  // When the far end first calls, and how long after a call that did not get through it calls
-  // again (simulated seconds, which on the demo line are real ones).
-  static constexpr int kFarDialAt = 120;
-  static constexpr int kFarRedial = 90;
+  // The far end calls once the program has waited for calls (receive mode, port open, nothing
+  // said, no call on the line) this long, and again this long after a call that did not get
+  // through (simulated seconds, which on the demo line are real ones).
+  static constexpr int kFarDialIdle = 3;
+  static constexpr int kFarRedial = 60;
   // The help page that walks the user through the demo, shown when it starts.
   static constexpr int kHelpTopic = 1040;
 

@@ -1,12 +1,12 @@
 #include "app/open_fax_file.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include "app/dialogs.h"
-#include "app/program_dir.h"
+#include "app/view_work_dir.h"
 #include "faximage/tiff_fax_import.h"
 #include "viewer/fax_viewer_window.h"
 
@@ -23,17 +23,14 @@ FaxFileKind FaxFileKindOf(const QString &path) {
 }
 
 namespace {
-// The TIFF's pages as a temporary APF file in the program directory, or an empty name after
-// telling the user why not.
+// The TIFF's pages as a temporary APF file named after it in the run's work directory, or an
+// empty name after telling the user why not.
 QString convertTiff(QWidget *parent, const QString &path) {
-  QTemporaryFile tmp(ProgramDir() + "KRVVIEW_XXXXXX.APF");
-  tmp.setAutoRemove(false);
-  if (!tmp.open()) {
-    Dialogs::error(parent, "Cannot make a work file in " + ProgramDir());
+  const QString out = TViewWorkDir::Program().newFile(path);
+  if (out.isEmpty()) {
+    Dialogs::error(parent, "Cannot make a work file in " + QDir::tempPath());
     return {};
   }
-  const QString out = tmp.fileName();
-  tmp.close();
   std::string why;
   if (ImportTiffFax(path.toStdString(), out.toStdString(), why) < 0) {
     QFile::remove(out);

@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "app/open_fax_file.h"
 #include "app/program_dir.h"
 #include "app/single_instance.h"
+#include "app/view_work_dir.h"
 #include "app/window_placement.h"
 #include "comm/device_layer.h"
 #include "comm/main_thread_qt.h"
@@ -49,6 +51,8 @@ int RunKorvane(QApplication &app) {
     // open), without a message.
     return justOne.raisePrevious(files) ? 0 : 1;
   }
+  // Work copies of runs that were killed go now; this run's go with it.
+  TViewWorkDir::RemoveStale(QDir::tempPath());
   QApplication::setApplicationName("Korvane");
   QApplication::setApplicationDisplayName("Korvane");
   Hints::install(app);

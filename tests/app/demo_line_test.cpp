@@ -1,6 +1,8 @@
 // The demo as the program runs it: its own directory with settings that name the simulated line,
 // a fax queued and sent there with the program's own send path (korvane-fax send-row uses the
-// settings and tables of the directory), and the far end's fax reported for the viewer.
+// settings and tables of the directory), the far end's fax reported for the viewer, and the far
+// end's sample fax received once the program waits for calls.
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -61,6 +63,17 @@ TEST(DemoLine, AFaxSentWithTheDemosSettingsReachesTheFarEndAndIsReported) {
   const QString tiff = received[0][0].toString();
   EXPECT_TRUE(tiff.startsWith(dir + "far-")) << tiff.toStdString();
   EXPECT_EQ(FaxFileKindOf(tiff), FaxFileKind::Tiff);
+  // The far end did not call into the user's own call, and has not called yet: nobody waits.
+  EXPECT_FALSE(demo.log().contains("busy")) << demo.log().toStdString();
+  EXPECT_FALSE(demo.log().contains("far end: dials")) << demo.log().toStdString();
+
+  // Once a receiver waits on the port, the far end calls with its sample fax.
+  const QString in = home.filePath("in");
+  ASSERT_EQ(runTool({"receive", "--device", dir + "modem", "--dir", in, "--once"}, out), 0)
+      << out.toStdString() << demo.log().toStdString();
+  const QStringList got = QDir(in).entryList({"*.APF", "*.apf"}, QDir::Files);
+  ASSERT_EQ(got.size(), 1) << out.toStdString();
+  EXPECT_EQ(FaxFileKindOf(QDir(in).filePath(got[0])), FaxFileKind::Apf);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "app/open_fax_file.h"
 #include "app/single_instance.h"
+#include "app/view_work_dir.h"
 #include "faximage/apf_export.h"
 #include "support/fax_files.h"
 #include "test_support.h"
@@ -70,9 +71,15 @@ TEST_F(OpenFaxFileTest, ApfAndTiffOpenInAViewerOtherFilesAreRefused) {
     QTRY_VERIFY(viewer->isVisible());
     QTRY_COMPARE(viewer->FaxViewer->PageCount(), c.pages);
     EXPECT_TRUE(viewer->PageText().startsWith(QFileInfo(c.file).fileName()));
+    // A TIFF is shown through a work copy outside the program directory, gone with its viewer.
+    auto copies = [] {
+      const QString work = TViewWorkDir::Program().path();
+      return work.isEmpty() ? 0 : QDir(work).entryList(QDir::Files).size();
+    };
+    EXPECT_EQ(copies(), c.file.endsWith(".tif") ? 1 : 0);
     viewer->close();
     QTRY_VERIFY(viewer.isNull());
-    // A TIFF's work copy goes with its viewer.
+    EXPECT_EQ(copies(), 0) << c.file.toStdString();
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), before) << c.file.toStdString();
   }
 }

@@ -484,8 +484,10 @@ void Line::step() {
   SimLog::blockNow = block_;
 
   // The far end calls at a set time, or once the program on A waits for calls: it has had the
-  // port open and said nothing for a while; after a call that did not get through, again later.
-  const bool aWaits = cfg_.farDialIdle > 0 && a_->quietSince() >= 0 &&
+  // port open and said nothing for a while, with no call on the line (a program waiting for its
+  // own call to be answered is not waiting for calls); after a call that did not get through,
+  // again later.
+  const bool aWaits = cfg_.farDialIdle > 0 && !call_ && a_->quietSince() >= 0 &&
                       block_ - a_->quietSince() >= secondsToBlocks(cfg_.farDialIdle);
   const bool due = farNextDial_ >= 0      ? block_ >= farNextDial_
                    : cfg_.farDialIdle > 0 ? aWaits

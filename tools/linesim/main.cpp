@@ -72,7 +72,8 @@ joined by a simulated telephone line. Dialling one rings the other.
   --far-send TIFF       side B is a fax machine that calls A and sends TIFF
   --far-dial-at S       when the fax machine calls A (default 2 s)
   --far-dial-idle S     instead, the fax machine calls A once the program on A has had the
-                        port open and sent nothing for S s (it waits for calls)
+                        port open and sent nothing for S s with no call on the line (it
+                        waits for calls)
   --far-redial S        when its call is not answered or fails, it calls again S s later
   --far-rings N         rings before the fax machine answers (default 1)
   --far-ecm             fax machine offers error correction
