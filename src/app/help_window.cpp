@@ -34,6 +34,8 @@ QString THelpWindow::topicHtml(int topic) {
 THelpWindow::THelpWindow() : QDialog(nullptr) {
   setWindowTitle("Korvane Help");
   setAttribute(Qt::WA_DeleteOnClose);
+  // The program ends with its main window, whether or not help is still open.
+  setAttribute(Qt::WA_QuitOnClose, false);
   resize(560, 520);
   browser_ = new QTextBrowser(this);
   browser_->setOpenLinks(false);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QScreen>
 #include <QTimer>
 #include <memory>
 
@@ -37,6 +38,17 @@ QStringList filesToOpen() {
 void openLater(TMainScreen &main, const QString &path) {
   QTimer::singleShot(0, &main, [&main, path] { OpenFaxInViewer(&main, path); });
 }
+
+// To the right of `main` where the screen has room, else at the screen's right edge over the
+// main window's right part, on top either way.
+void placeBeside(QWidget *w, const QWidget &main) {
+  const QRect screen = main.screen()->availableGeometry();
+  const QRect m = main.frameGeometry();
+  const int width = w->frameGeometry().width();
+  const int x = std::min(m.right() + 1, screen.right() + 1 - width);
+  w->move(std::max(x, screen.left()), m.top());
+  w->raise();
+}
 }  // namespace
 
 int RunKorvane(QApplication &app) {
@@ -55,6 +67,8 @@ int RunKorvane(QApplication &app) {
   TViewWorkDir::RemoveStale(QDir::tempPath());
   QApplication::setApplicationName("Korvane");
   QApplication::setApplicationDisplayName("Korvane");
+  // Desktops find the program's icon and menu entry through its desktop file's name.
+  QGuiApplication::setDesktopFileName("korvane");
   Hints::install(app);
   // Serial events reach the windows through the event loop.
   QtMainThread mainThread;
@@ -99,7 +113,10 @@ int RunKorvane(QApplication &app) {
                      [&main](const QString &tiff) { openLater(main, tiff); });
   }
   main.show();
-  if (demoLine) THelpWindow::showTopic(TDemoLine::kHelpTopic);
+  // The demo's walk-through beside the window it is about, once that is up.
+  if (demoLine)
+    QTimer::singleShot(
+        0, &main, [&main] { placeBeside(THelpWindow::showTopic(TDemoLine::kHelpTopic), main); });
   for (const QString &f : files) openLater(main, f);
   return app.exec();
 }

@@ -2,8 +2,10 @@
 // to one: the topics are read from the sources, so a window added later is checked as well.
 #include <QDirIterator>
 #include <QFile>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTextBrowser>
+#include <QTimer>
 #include <map>
 #include <optional>
 #include <set>
@@ -106,6 +108,20 @@ TEST(HelpPages, LinksLeadToPagesAndTheWindowShowsThem) {
   }
   EXPECT_GE(pages, 14);
   THelpWindow::showTopic(1009)->close();
+}
+
+// Help left open does not keep the program running once its main window is closed.
+TEST(HelpPages, TheProgramEndsWithItsMainWindowWhileHelpIsOpen) {
+  QApplication &app = test::App();
+  // A help window closed by an earlier test goes first, so that this one is shown afresh.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  QWidget main;
+  main.show();
+  QPointer<THelpWindow> help = THelpWindow::showTopic(1009);
+  QTimer::singleShot(0, &main, [&main] { main.close(); });
+  QTimer::singleShot(5000, &app, [&app] { app.exit(1); });  // still running: help holds it
+  EXPECT_EQ(app.exec(), 0);
+  if (help) help->close();
 }
 
 }  // namespace
