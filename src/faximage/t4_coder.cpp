@@ -76,13 +76,6 @@ const DecodeTables &decodeTables() {
 namespace {
 using namespace t4lookup;
 
-inline std::uint64_t loadBe64(const std::uint8_t *p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
-  return v;
-}
-
 inline std::uint64_t loadLe64(const std::uint8_t *p) {
   std::uint64_t v;
   std::memcpy(&v, p, 8);
@@ -146,34 +139,11 @@ void T4Encoder::putRun(std::uint32_t length, bool black) {
 
 void T4Encoder::putLine(const std::uint8_t *line, int width) {
   if (width <= 0) return;
-  if (width > kFaxMaxLinePixels) width = kFaxMaxLinePixels;
-  const int nbytes = (width + 7) / 8;
-  // A padded copy lets the run scan read whole 64-bit words without bounds checks.
-  std::uint8_t padded[kFaxMaxLinePixels / 8 + 16];
-  std::memcpy(padded, line, static_cast<std::size_t>(nbytes));
-  std::memset(padded + nbytes, 0, 16);
-
+  const RowScan scan(line, width);
   int x = 0;
   bool black = false;
-  while (x < width) {
-    // Find the next pixel of the other colour, 57 or more pixels at a time.
-    int y = x;
-    for (;;) {
-      std::uint64_t v = loadBe64(padded + (y >> 3));
-      if (black) v = ~v;
-      v <<= (y & 7);
-      const int trusted = 64 - (y & 7);
-      if (v != 0) {
-        const int n = std::countl_zero(v);
-        if (n < trusted) {
-          y += n;
-          break;
-        }
-      }
-      y += trusted;
-      if (y >= width) break;
-    }
-    if (y > width) y = width;
+  while (x < scan.width()) {
+    const int y = std::min(scan.nextChange(x, black), scan.width());
     putRun(static_cast<std::uint32_t>(y - x), black);
     x = y;
     black = !black;

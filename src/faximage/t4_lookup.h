@@ -2,8 +2,11 @@
 // Lookup tables of the T.4 run codes, shared by the record coder (t4_coder) and the stream
 // coder (t4_stream). Codes are held with their bits reversed: the first transmitted bit is
 // bit 0, the order in which codes are packed into bytes and read back.
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include "faximage/t4_coder.h"
 
 namespace kv::t4lookup {
 
@@ -55,5 +58,40 @@ inline void setBlack(std::uint8_t *line, unsigned from, unsigned count) {
   if (last > first + 1) std::memset(line + first + 1, 0xFF, last - first - 1);
   line[last] |= tailMask;
 }
+
+// Finds the colour changes of one row of packed pixels (most significant bit first, 1 = black),
+// 57 or more pixels at a time. The row is copied with zero padding so the scan reads whole
+// 64-bit words without bounds checks.
+class RowScan {
+ public:
+  RowScan(const std::uint8_t *row, int width) : width_(std::clamp(width, 0, kFaxMaxLinePixels)) {
+    const int nbytes = (width_ + 7) / 8;
+    std::memcpy(padded_, row, static_cast<std::size_t>(nbytes));
+    std::memset(padded_ + nbytes, 0, 16);
+  }
+  int width() const { return width_; }
+
+  // The first pixel at or after x that is not of colour `black`; at least width() when none is.
+  int nextChange(int x, bool black) const {
+    for (;;) {
+      std::uint64_t v;
+      std::memcpy(&v, padded_ + (x >> 3), 8);
+      if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+      if (black) v = ~v;
+      v <<= (x & 7);
+      const int trusted = 64 - (x & 7);
+      if (v != 0) {
+        const int n = std::countl_zero(v);
+        if (n < trusted) return x + n;
+      }
+      x += trusted;
+      if (x >= width_) return x;
+    }
+  }
+
+ private:
+  int width_;
+  std::uint8_t padded_[kFaxMaxLinePixels / 8 + 16];
+};
 
 }  // namespace kv::t4lookup

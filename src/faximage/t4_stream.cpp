@@ -52,13 +52,6 @@ const ModeTable &modeTable() {
   return t;
 }
 
-inline std::uint64_t loadBe64(const std::uint8_t *p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
-  return v;
-}
-
 // End marks after the changes of a row: searches for b1, b2, a1 and a2 stop there.
 void addEndMarks(std::vector<int> &c, int width) {
   c.push_back(width);
@@ -71,34 +64,10 @@ void addEndMarks(std::vector<int> &c, int width) {
 void t4RowChanges(const std::uint8_t *row, int width, std::vector<int> &out) {
   out.clear();
   if (width <= 0) return;
-  width = std::min(width, kFaxMaxLinePixels);
-  const int nbytes = (width + 7) / 8;
-  // A padded copy lets the scan read whole 64-bit words without bounds checks.
-  std::uint8_t padded[kFaxMaxLinePixels / 8 + 16];
-  std::memcpy(padded, row, static_cast<std::size_t>(nbytes));
-  std::memset(padded + nbytes, 0, 16);
-  int x = 0;
+  const t4lookup::RowScan scan(row, width);
   bool black = false;
-  while (x < width) {
-    int y = x;
-    for (;;) {
-      std::uint64_t v = loadBe64(padded + (y >> 3));
-      if (black) v = ~v;
-      v <<= (y & 7);
-      const int trusted = 64 - (y & 7);
-      if (v != 0) {
-        const int n = std::countl_zero(v);
-        if (n < trusted) {
-          y += n;
-          break;
-        }
-      }
-      y += trusted;
-      if (y >= width) break;
-    }
-    if (y >= width) break;
-    out.push_back(y);
-    x = y;
+  for (int x = scan.nextChange(0, black); x < scan.width(); x = scan.nextChange(x, black)) {
+    out.push_back(x);
     black = !black;
   }
 }
