@@ -55,18 +55,7 @@ int runReceive(const Args &args, Context &ctx) {
     return usageError(ctx, "receive", "--rate takes a number from 2400 to 14400");
   // Class 2 and 2.0 modems offer the caller up to this rate; a Class 1 modem offers all it has.
   fax.DesiredBPS = std::uint16_t(rate);
-  if (auto c = args.value("class")) {
-    if (*c == "auto")
-      fax.FaxClass = fcDetect;
-    else if (*c == "1")
-      fax.FaxClass = fcClass1;
-    else if (*c == "2")
-      fax.FaxClass = fcClass2;
-    else if (*c == "2.0")
-      fax.FaxClass = fcClass2_0;
-    else
-      return usageError(ctx, "receive", "--class takes auto, 1, 2 or 2.0");
-  }
+  if (int usage = 0; !parseClassOption(args, ctx, "receive", fax, usage)) return usage;
   fax.StationID = args.value("station").value_or("");
 
   if (int failed = 0; !applyHistoryOption(args, ctx, "receive", fax, history, failed))

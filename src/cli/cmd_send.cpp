@@ -8,6 +8,7 @@
 #include "base/exceptions.h"
 #include "cli/command.h"
 #include "cli/port_args.h"
+#include "cli/send_session.h"
 #include "comm/com_port.h"
 #include "comm/main_thread.h"
 #include "fax/send_fax.h"
@@ -37,18 +38,7 @@ int runSend(const Args &args, Context &ctx) {
   TKvSendFax fax;
   fax.PhoneNumber = args.positional()[0];
   fax.FaxFile = args.positional()[1];
-  if (auto c = args.value("class")) {
-    if (*c == "auto")
-      fax.FaxClass = fcDetect;
-    else if (*c == "1")
-      fax.FaxClass = fcClass1;
-    else if (*c == "2")
-      fax.FaxClass = fcClass2;
-    else if (*c == "2.0")
-      fax.FaxClass = fcClass2_0;
-    else
-      return usageError(ctx, "send", "--class takes auto, 1, 2 or 2.0");
-  }
+  if (!parseClassOption(args, ctx, "send", fax, code)) return code;
   int rate = 9600, attempts = 3, retryWait = 60, dialWait = 60;
   if (!intOption(args, ctx, "rate", 2400, 14400, rate, code) ||
       !intOption(args, ctx, "attempts", 0, 1000, attempts, code) ||
@@ -85,40 +75,7 @@ int runSend(const Args &args, Context &ctx) {
     return exitFailed;
   }
 
-  bool done = false;
-  bool aborted = false;
-  Result result = 0;
-  int lastProgress = -1;
-  fax.OnFaxStatus = [&](TKvAbstractFax &f, bool, bool) {
-    int p = f.ProgressCode();
-    if (p == lastProgress) return;
-    lastProgress = p;
-    // The session ends every failure with the abort progress; on a terminal that would read
-    // as if the user had cancelled, so it is shown only when they did.
-    if (p == fpUserAbort && !aborted) return;
-    std::string text = progressText(p);
-    if (!text.empty()) ctx.err << text << "\n";
-  };
-  fax.OnFaxError = [&](TKvAbstractFax &f, Result c) { printSessionError(ctx.err, f, c); };
-  fax.OnFaxFinish = [&](TKvAbstractFax &, Result c) {
-    done = true;
-    result = c;
-  };
-  StopSignals stop;
-  try {
-    fax.BeginTransmit();
-  } catch (const std::exception &e) {
-    ctx.err << "korvane-fax send: " << e.what() << "\n";
-    done = true;
-    result = ecFaxInitError;
-  }
-  while (!done) {
-    mainThread.loop().waitAndRun(std::chrono::milliseconds(50));
-    if (stop.raised() && !aborted) {
-      aborted = true;
-      fax.AbortFax();
-    }
-  }
+  const Result result = runSendSession(fax, mainThread, ctx, "send");
   if (std::string detail = fax.SessionErrorDetail(); result < 0 && !detail.empty())
     ctx.err << "Error: " << errorText(result) << " (" << result << "): " << detail << "\n";
   fax.SetComPort(nullptr);

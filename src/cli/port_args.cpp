@@ -22,6 +22,21 @@ std::vector<OptionSpec> portOptionSpecs() {
   };
 }
 
+bool parseClassOption(const Args &args, Context &ctx, const std::string &command,
+                      TKvAbstractFax &fax, int &exitCode) {
+  static const std::pair<const char *, TFaxClass> classes[] = {
+      {"auto", fcDetect}, {"1", fcClass1}, {"2", fcClass2}, {"2.0", fcClass2_0}};
+  auto c = args.value("class");
+  if (!c) return true;
+  for (const auto &[name, cls] : classes)
+    if (*c == name) {
+      fax.FaxClass = cls;
+      return true;
+    }
+  exitCode = usageError(ctx, command, "--class takes auto, 1, 2 or 2.0");
+  return false;
+}
+
 bool parsePortOptions(const Args &args, Context &ctx, const std::string &command, PortOptions &po,
                       int &exitCode) {
   if (auto d = args.value("device")) po.device = *d;

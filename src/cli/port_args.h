@@ -20,6 +20,10 @@ std::vector<OptionSpec> portOptionSpecs();
 bool parsePortOptions(const Args &args, Context &ctx, const std::string &command, PortOptions &po,
                       int &exitCode);
 
+// --class auto|1|2|2.0 into the session's fax class; false with exitCode set on a usage error.
+bool parseClassOption(const Args &args, Context &ctx, const std::string &command,
+                      TKvAbstractFax &fax, int &exitCode);
+
 // A message of the windows' texts for a terminal: its CR line breaks become newlines.
 std::string terminalText(std::string message);
 

@@ -10,6 +10,7 @@
 #include "app/settings_link.h"
 #include "base/error_text.h"
 #include "cli/port_args.h"
+#include "cli/send_session.h"
 #include "comm/com_port.h"
 #include "compose/cmd_common.h"
 #include "compose/fax_row.h"
@@ -26,39 +27,6 @@ namespace kv::cli {
 namespace {
 
 const char *kCmd = "send-row";
-
-// Runs the session on the plain main-thread loop until it finishes; Ctrl-C cancels it.
-Result runSession(TKvSendFax &fax, MainThreadScope &mainThread, Context &ctx) {
-  bool done = false, aborted = false;
-  Result result = 0;
-  int lastProgress = -1;
-  fax.OnFaxStatus = [&](TKvAbstractFax &f, bool, bool) {
-    const int p = f.ProgressCode();
-    if (p == lastProgress || (p == fpUserAbort && !aborted)) return;
-    lastProgress = p;
-    if (std::string text = progressText(p); !text.empty()) ctx.err << text << "\n";
-  };
-  fax.OnFaxError = [&](TKvAbstractFax &f, Result c) { printSessionError(ctx.err, f, c); };
-  fax.OnFaxFinish = [&](TKvAbstractFax &, Result c) {
-    done = true;
-    result = c;
-  };
-  StopSignals stop;
-  try {
-    fax.BeginTransmit();
-  } catch (const std::exception &e) {
-    ctx.err << "korvane-fax " << kCmd << ": " << e.what() << "\n";
-    return ecFaxInitError;
-  }
-  while (!done) {
-    mainThread.loop().waitAndRun(std::chrono::milliseconds(50));
-    if (stop.raised() && !aborted) {
-      aborted = true;
-      fax.AbortFax();
-    }
-  }
-  return result;
-}
 
 int runSendRow(const Args &args, Context &ctx) {
   int recno = 0;
@@ -137,7 +105,7 @@ int runSendRow(const Args &args, Context &ctx) {
     return exitFailed;
   }
   ConfigureSender(fax, options, Utf8(faxFile), phone, localNow());
-  const Result code = runSession(fax, mainThread, ctx);
+  const Result code = runSendSession(fax, mainThread, ctx, kCmd);
   if (std::string detail = fax.SessionErrorDetail(); code < 0 && !detail.empty())
     ctx.err << "Error: " << errorText(code) << " (" << code << "): " << detail << "\n";
   fax.SetComPort(nullptr);
