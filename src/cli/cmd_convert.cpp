@@ -1,4 +1,5 @@
-// korvane-fax convert: turns a text file or a BMP, TIFF, PCX or DCX image into an APF fax file.
+// korvane-fax convert: turns a text file, a BMP, TIFF, PCX or DCX image, or a PDF document into
+// an APF fax file.
 #include <unistd.h>
 #include <algorithm>
 #include <cctype>
@@ -9,10 +10,18 @@
 #include "cli/command.h"
 #include "faximage/apf_file.h"
 #include "faximage/converter.h"
+#include "pdfpages/pdf_fax.h"
 
 namespace kv::cli {
 
 namespace {
+
+// PDF documents go their own way (drawn by the PDF renderer); they have no converter type.
+bool isPdfName(const std::string &s) {
+  std::string e = s;
+  std::transform(e.begin(), e.end(), e.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  return e == "pdf";
+}
 
 bool typeFromName(const std::string &s, TFaxInputDocumentType &t) {
   std::string e = s;
@@ -32,20 +41,51 @@ bool typeFromName(const std::string &s, TFaxInputDocumentType &t) {
   return true;
 }
 
+int printPages(Context &ctx, const std::string &out) {
+  ApfReader check;
+  int pages = 0;
+  if (check.open(out) == ecOK) pages = check.header().pageCount;
+  ctx.out << out << ": " << pages << " page(s)\n";
+  return exitOk;
+}
+
+int runConvertPdf(const Args &args, Context &ctx, const std::string &in) {
+  if (args.has("wide") || args.has("left-margin"))
+    return usageError(ctx, "convert", "--wide and --left-margin do not apply to PDF documents");
+  PdfFaxOptions options;
+  options.fine = !args.has("normal");
+  if (auto s = args.value("station")) options.stationId = *s;
+  const bool tty = isatty(STDERR_FILENO);
+  if (tty)
+    options.progress = [&ctx](int page, int pages) {
+      ctx.err << "\rconverting page " << page << " of " << pages << std::flush;
+      return true;
+    };
+  const std::string out = args.value("output") ? *args.value("output") : DefaultPdfFaxName(in);
+  TempFileSignalCleanup cleanup;
+  std::string problem;
+  const Result r = ConvertPdfToApf(in, out, options, problem);
+  if (tty) ctx.err << "\n";
+  if (r < 0) return fail(ctx, "convert", r, in, problem);
+  return printPages(ctx, out);
+}
+
 int runConvert(const Args &args, Context &ctx) {
   const std::string &in = args.positional()[0];
   TFaxInputDocumentType type = idNone;
+  if (args.has("fine") && args.has("normal"))
+    return usageError(ctx, "convert", "--fine and --normal exclude each other");
   if (auto t = args.value("type")) {
+    if (isPdfName(*t)) return runConvertPdf(args, ctx, in);
     if (!typeFromName(*t, type)) return usageError(ctx, "convert", "unknown type '" + *t + "'");
   } else {
     std::string ext = std::filesystem::path(in).extension().string();
     if (!ext.empty()) ext.erase(0, 1);
+    if (isPdfName(ext)) return runConvertPdf(args, ctx, in);
     if (!typeFromName(ext, type))
       return usageError(ctx, "convert",
                         "cannot tell the type of '" + in + "' from its name; use --type");
   }
-  if (args.has("fine") && args.has("normal"))
-    return usageError(ctx, "convert", "--fine and --normal exclude each other");
 
   TKvFaxConverter c;
   c.setInputDocumentType(type);
@@ -81,11 +121,7 @@ int runConvert(const Args &args, Context &ctx) {
     if (tty && shownPage) ctx.err << "\n";
     return fail(ctx, "convert", r, c.ErrorFile().empty() ? in : c.ErrorFile(), c.ErrorReason());
   }
-  ApfReader check;
-  int pages = 0;
-  if (check.open(out) == ecOK) pages = check.header().pageCount;
-  ctx.out << out << ": " << pages << " page(s)\n";
-  return exitOk;
+  return printPages(ctx, out);
 }
 
 }  // namespace
@@ -94,16 +130,19 @@ Command convertCommand() {
   Command c;
   c.name = "convert";
   c.synopsis =
-      "INPUT [-o OUT.APF] [--type text|bmp|tiff|pcx|dcx] [--fine|--normal] [--wide] "
+      "INPUT [-o OUT.APF] [--type text|bmp|tiff|pcx|dcx|pdf] [--fine|--normal] [--wide] "
       "[--left-margin N] [--station ID]";
-  c.summary = "convert a text file or image to an APF fax file";
+  c.summary = "convert a text file, image or PDF document to an APF fax file";
   c.description =
       "Converts INPUT to an APF fax file, by default named like INPUT with the extension .APF.\n"
       "The input type comes from the file's extension unless --type is given. Pages are coded\n"
-      "at fine resolution unless --normal is given.";
+      "at fine resolution unless --normal is given. Each page of a PDF document becomes a fax\n"
+      "page, scaled to the fax width (landscape pages turned upright); text and lines are\n"
+      "kept sharp and pictures dithered. Password-protected, damaged and incomplete PDF\n"
+      "documents are refused.";
   c.options = {
       {"output", 'o', "OUT.APF", "name of the fax file to write"},
-      {"type", 't', "TYPE", "text, bmp, tiff, pcx or dcx"},
+      {"type", 't', "TYPE", "text, bmp, tiff, pcx, dcx or pdf"},
       {"fine", 0, "", "fine resolution, about 196 lines per inch (default)"},
       {"normal", 0, "", "normal resolution, about 98 lines per inch"},
       {"wide", 0, "", "wide pages of 2048 pixels instead of 1728"},
