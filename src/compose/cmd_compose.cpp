@@ -15,6 +15,7 @@
 #include "compose/cmd_common.h"
 #include "compose/fax_row.h"
 #include "compose/record_commands.h"
+#include "pdfpages/pdf_document.h"
 #include "richtext/rich_document.h"
 
 namespace kv::cli {
@@ -135,7 +136,17 @@ int runCompose(const Args &args, Context &ctx) {
   RunMerge(cover, {text.recipient, text.phone, text.subject, QDateTime::currentDateTime()});
 
   if (auto d = args.value("doc")) {
-    if (QFileInfo(QString::fromStdString(*d)).suffix().compare("rtf", Qt::CaseInsensitive) == 0) {
+    const QString suffix = QFileInfo(QString::fromStdString(*d)).suffix();
+    if (suffix.compare("pdf", Qt::CaseInsensitive) == 0) {
+      // The same check and the same attachment as the editor's "Attach PDF...".
+      const QString full = QFileInfo(QString::fromStdString(*d)).absoluteFilePath();
+      PdfDocument pdf;
+      if (pdf.open(full.toStdString()) < 0) {
+        ctx.err << "korvane-fax compose: " << *d << ": " << pdf.problem() << "\n";
+        return exitFailed;
+      }
+      document.SetPdfAttachment(full);
+    } else if (suffix.compare("rtf", Qt::CaseInsensitive) == 0) {
       if (!loadRtf(ctx, *d, document)) return exitFailed;
     } else {
       QByteArray bytes;
@@ -165,14 +176,17 @@ Command composeCommand() {
   c.name = kCmd;
   c.synopsis =
       "[--program-dir DIR] --recipient NAME --fax NUMBER [--subject TEXT]\n"
-      "        [--cover-template DESCRIPTION | --cover FILE.rtf] [--doc FILE.rtf|FILE.txt]";
+      "        [--cover-template DESCRIPTION | --cover FILE.rtf] [--doc "
+      "FILE.rtf|FILE.pdf|FILE.txt]";
   c.summary = "add a fax to the program's sent-fax table, ready to send";
   c.description =
       "Appends a fax to the sent-fax table KRV.DBF of the program directory, as the fax\n"
       "editor's Accept does, and prints the new row's number. The cover sheet comes from a\n"
       "cover sheet template of KRVCOV.DBF (by its description) or from an RTF file; its merge\n"
       "fields get the recipient, fax number, subject, and today's date and time. The document\n"
-      "is an RTF file or a text file (UTF-8 or Windows-1252). Recipient, fax number and subject\n"
+      "is an RTF file, a PDF document (its pages are faxed after the cover sheet; the row\n"
+      "names the file, which must still be there when the fax is sent) or a text file\n"
+      "(UTF-8 or Windows-1252). Recipient, fax number and subject\n"
       "are cut to 35, 25 and 50 characters; characters outside Windows-1252 are stored as\n"
       "their nearest equivalent or \"?\" (a note on stderr says so). The program must not have\n"
       "the table open at the same time.";
@@ -183,7 +197,7 @@ Command composeCommand() {
       {"subject", 0, "TEXT", "subject of the fax"},
       {"cover-template", 0, "DESCRIPTION", "cover sheet from this template"},
       {"cover", 0, "FILE.rtf", "cover sheet from this RTF file"},
-      {"doc", 0, "FILE", "the document: an .rtf file, or any other file as text"}};
+      {"doc", 0, "FILE", "the document: an .rtf or .pdf file, or any other file as text"}};
   c.run = runCompose;
   return c;
 }

@@ -18,6 +18,7 @@
 #include "app/window_placement.h"
 #include "compose/cover_browse.h"
 #include "compose/editor_tools.h"
+#include "compose/pdf_attach.h"
 #include "compose/phone_book.h"
 #include "richtext/format_bar.h"
 #include "richtext/rich_edit.h"
@@ -121,6 +122,13 @@ TFaxEditor::TFaxEditor(TFaxRecords &records, const Settings &settings, QWidget *
   CoverDocWordWrapButton = AddToolButton(*WPToolCover, "CoverDocWordWrapButton", "Wrap", {});
   LoadCoverButton = AddToolButton(*WPToolCover, "LoadCoverButton", "Template...",
                                   "Load Cover Sheet from Template");
+  // The PDF strip goes between the document's formatting bar and its editor, and its view
+  // takes the editor's place while a PDF is attached.
+  PdfAttach = new TPdfAttachPanel(*WPDoc, {WPToolDoc, WPDoc}, DocumentPage);
+  if (auto *docLayout = qobject_cast<QVBoxLayout *>(DocumentPage->layout())) {
+    docLayout->insertWidget(1, PdfAttach);
+    docLayout->addWidget(PdfAttach->PdfView, 1);
+  }
   ShowWordWrap(*DocWordWrapButton, *WPDoc);
   ShowWordWrap(*CoverDocWordWrapButton, *WPCover);
 
@@ -195,6 +203,7 @@ void TFaxEditor::showEvent(QShowEvent *event) {
   TBarDialog::showEvent(event);
   if (shown_) return;
   shown_ = true;
+  PdfAttach->Refresh();  // the row was loaded into the editor since it was made
   SetLetterPage(*WPDoc);
   SetLetterPage(*WPCover);
 }
@@ -225,7 +234,10 @@ void TFaxEditor::DocumentButtonClick() {
   NoteBook->setCurrentWidget(DocumentPage);
   ZoomMenu->ShowZoom();
   Zoombutton->show();
-  WPDoc->setFocus();
+  if (!WPDoc->isHidden())
+    WPDoc->setFocus();
+  else
+    PdfAttach->AttachButton->setFocus();
 }
 
 void TFaxEditor::CoverButtonClick() {

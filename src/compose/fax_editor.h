@@ -14,6 +14,7 @@ namespace kv {
 
 class TFaxRecords;
 class TFormatBar;
+class TPdfAttachPanel;
 class TRichEdit;
 class TZoomMenu;
 
@@ -35,6 +36,8 @@ class TFaxEditor : public TBarDialog {
       *LoadCoverButton;
   QToolButton *ParagraphSetupButton, *DocPageBreakButton, *DocWordWrapButton;
   TZoomMenu *ZoomMenu;
+  // Beside the document editor: a PDF document as the fax document instead.
+  TPdfAttachPanel *PdfAttach;
 
   // The recipient fields as the row stores them.
   FaxRowText RowText() const;

@@ -10,6 +10,7 @@
 #include "base/exceptions.h"
 #include "faximage/apf_file.h"
 #include "faximage/converter.h"
+#include "pdfpages/pdf_fax.h"
 #include "richtext/rich_document.h"
 
 namespace kv {
@@ -148,11 +149,30 @@ void RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ct
   } while (line > 0);
 }
 
+void RenderPdfPages(const QString &pdf, QStringList &pages, const RenderContext &ctx) {
+  const int i = static_cast<int>(pages.size()) + 1;
+  const QString name = i == 1 ? FirstPageFileName(ctx.programDir)
+                              : ctx.programDir + QStringLiteral("KRVAX%1.APF").arg(i);
+  PdfFaxOptions options;
+  options.progress = [&ctx](int page, int count) {
+    if (ctx.status)
+      ctx.status(QStringLiteral("Converting PDF page %1 of %2...").arg(page).arg(count));
+    if (ctx.letMessagesRun) ctx.letMessagesRun();
+    return true;
+  };
+  std::string problem;
+  if (ConvertPdfToApf(pdf.toStdString(), name.toStdString(), options, problem) < 0)
+    throw EKvException("The attached PDF document " + pdf.toStdString() +
+                       " cannot be faxed: " + problem);
+  pages.append(name);
+}
+
 QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderContext &ctx,
                   int &pageCount) {
   pageCount = 0;
   const bool coverBlank = IsBlankForFax(cover);
-  const bool documentBlank = IsBlankForFax(document);
+  const bool pdf = !document.PdfAttachment().isEmpty();
+  const bool documentBlank = !pdf && IsBlankForFax(document);
   if (coverBlank && documentBlank) return {};
   auto step = [&ctx](const char *text) {
     if (ctx.status) ctx.status(QString::fromLatin1(text));
@@ -161,7 +181,10 @@ QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderCon
   QStringList pages;
   step("Creating fax file....");
   if (!coverBlank) RenderPages(cover, pages, ctx);
-  if (!documentBlank) RenderPages(document, pages, ctx);
+  if (pdf)
+    RenderPdfPages(document.PdfAttachment(), pages, ctx);
+  else if (!documentBlank)
+    RenderPages(document, pages, ctx);
   pageCount = static_cast<int>(pages.size());
   step("Creating fax file........");
   return JoinPages(pages);

@@ -40,12 +40,17 @@ QString FirstPageFileName(const QString &programDir);
 // raised as its exceptions; page files already written stay.
 void RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx);
 
+// Converts every page of the PDF document `pdf` into one page file and appends its name to
+// `pages`. A PDF that cannot be faxed raises EKvException saying why; nothing is written then.
+void RenderPdfPages(const QString &pdf, QStringList &pages, const RenderContext &ctx);
+
 // Joins the page files into the first and deletes the others; answers the first name. A
 // missing file raises the file-not-found input/output error.
 QString JoinPages(const QStringList &pages);
 
 // The rendering steps of a composed fax once its cover sheet and document are loaded: nothing
-// when both are blank (answers ""), else the cover's pages, then the document's, joined into
+// when both are blank (answers ""), else the cover's pages, then the document's (the pages of
+// its attached PDF document when it has one, in place of its text), joined into
 // one APF file whose name is answered; `pageCount` gets the number of pages.
 QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderContext &ctx,
                   int &pageCount);

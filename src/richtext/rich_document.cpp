@@ -1,4 +1,5 @@
 #include "richtext/rich_document.h"
+#include "richtext/pdf_attachment.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QFile>
@@ -72,12 +73,13 @@ bool TRichDocument::LoadRtf(const QByteArray &rtf, QString *error) {
   const RtfReadResult r = ReadRtf(std::string_view(rtf.constData(), rtf.size()), *this, dpi_);
   if (error) *error = r.error;
   if (!r.ok) clear();
+  pdfAttachment_ = r.ok ? PdfAttachmentOf(rtf) : QString();
   plan_.reset();
   return r.ok;
 }
 
 QByteArray TRichDocument::SaveRtf() const {
-  return WriteRtf(*this, page_);
+  return WithPdfAttachment(WriteRtf(*this, page_), pdfAttachment_);
 }
 
 bool TRichDocument::LoadRtfFile(const QString &path, QString *error) {
@@ -103,6 +105,7 @@ bool TRichDocument::SaveRtfFile(const QString &path, QString *error) const {
 
 void TRichDocument::Clear() {
   clear();
+  pdfAttachment_.clear();
   MergeFieldHandler::install(this);
   plan_.reset();
 }

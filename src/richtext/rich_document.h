@@ -34,6 +34,10 @@ class TRichDocument : public QTextDocument {
   void Clear();
   // No characters at all (a merge field counts as content).
   bool IsEmpty() const;
+  // The PDF document sent in place of this one's text ("" for none); it goes in and out with
+  // the RTF (see pdf_attachment.h) and Clear() drops it.
+  const QString &PdfAttachment() const { return pdfAttachment_; }
+  void SetPdfAttachment(const QString &path) { pdfAttachment_ = path; }
 
   // --- Layout --------------------------------------------------------------------------------
   void SetPageLayout(const PageLayoutTw &page);
@@ -78,6 +82,7 @@ class TRichDocument : public QTextDocument {
   void pageLayoutChanged();
 
  private:
+  QString pdfAttachment_;
   struct PagePlan;
   void preparePages(double dpi);
   void applyDpi(QTextDocument &doc, double dpi) const;

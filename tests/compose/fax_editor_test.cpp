@@ -14,11 +14,15 @@
 #include "compose/cover_browse.h"
 #include "compose/editor_tools.h"
 #include "compose/fax_editor.h"
+#include "compose/pdf_attach.h"
 #include "compose/phone_book.h"
 #include "compose_support.h"
 #include "main_screen_fixture.h"
+#include "richtext/fax_render.h"
 #include "richtext/format_bar.h"
 #include "richtext/paragraph_prop_dlg.h"
+#include "richtext/pdf_attachment.h"
+#include "richtext/rich_document.h"
 #include "richtext/rich_edit.h"
 #include "spell/spell_check_dialog.h"
 #include "support/modal.h"
@@ -91,6 +95,64 @@ TEST_F(FaxEditorTest, NewFaxWithTemplateCoverAndPhoneBookRecipient) {
   EXPECT_TRUE(cover.contains("Re: Contract draft"));
   EXPECT_TRUE(cover.contains("Date: " + date));
   EXPECT_EQ(test::UnrtfText(path("doc.rtf")).right(21), "Please sign page two.");
+}
+
+// A PDF document as the fax document: a file that cannot be faxed is refused with its reason;
+// an attached one takes the editor's place, is kept in the row's RTF where readers of the table
+// and of RTF still see the typed text, renders as its own pages, and can be removed again.
+TEST_F(FaxEditorTest, AttachedPdfIsTheFaxDocument) {
+  const QString pdf = QStringLiteral(KORVANE_SOURCE_DIR "/tests/compose/data/two_pages.pdf");
+  test::OnModal<TFaxEditor>([&](TFaxEditor &e) {
+    e.Recipient->setText("Acme Legal");
+    e.DocumentButton->click();
+    QTest::keyClicks(e.WPDoc, "Typed words");
+    EXPECT_FALSE(e.PdfAttach->RemoveButton->isVisible());
+    test::Snapshot(e, "fax_editor_document_no_pdf");
+    EXPECT_FALSE(e.PdfAttach->AttachPdf(path("missing.pdf")));
+    EXPECT_TRUE(e.WPDoc->isVisible());
+    // Alt+D is the strip's mnemonic for the choice (the file dialog is not driven here).
+    EXPECT_EQ(e.PdfAttach->AttachButton->shortcut(), QKeySequence("Alt+D"));
+    EXPECT_TRUE(e.PdfAttach->AttachPdf(pdf));
+    EXPECT_FALSE(e.WPDoc->isVisible());
+    EXPECT_TRUE(e.PdfAttach->PdfView->isVisible());
+    EXPECT_TRUE(e.PdfAttach->RemoveButton->isVisible());
+    EXPECT_TRUE(e.PdfAttach->PdfView->text().contains("2 pages"));
+    test::Snapshot(e, "fax_editor_pdf");
+    e.OKButton->click();
+  });
+  w->Newbutton->click();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(shown[0].text.contains("missing.pdf cannot be faxed")) << shown[0].text.toStdString();
+
+  EXPECT_EQ(test::ReadSentRow(dir_.path(), sent().RecNo()), "Acme Legal||");
+  QFile doc(path("doc.rtf"));
+  ASSERT_TRUE(doc.open(QIODevice::ReadOnly));
+  const QByteArray rtf = doc.readAll();
+  EXPECT_EQ(PdfAttachmentOf(rtf), pdf);
+  EXPECT_EQ(test::UnrtfText(path("doc.rtf")).right(11), "Typed words");
+
+  // Rendered: the PDF's two pages, not the typed text's one.
+  TRichDocument cover, document;
+  ASSERT_TRUE(document.LoadRtf(rtf));
+  int pages = 0;
+  const QString fax = RenderFax(cover, document, {dir_.path() + "/", {}, {}}, pages);
+  EXPECT_EQ(pages, 2);
+  EXPECT_FALSE(fax.isEmpty());
+
+  // Edited again: the PDF is shown; removed, the typed text is the document once more.
+  test::OnModal<TFaxEditor>([&](TFaxEditor &e) {
+    e.DocumentButton->click();
+    EXPECT_TRUE(e.PdfAttach->PdfView->isVisible());
+    QTest::keyClick(e.PdfAttach->RemoveButton, Qt::Key_Space);
+    EXPECT_TRUE(e.WPDoc->isVisible());
+    EXPECT_EQ(e.WPDoc->toPlainText(), "Typed words");
+    e.OKButton->click();
+  });
+  w->EditButton->click();
+  test::ReadSentRow(dir_.path(), sent().RecNo());
+  QFile again(path("doc.rtf"));
+  ASSERT_TRUE(again.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(PdfAttachmentOf(again.readAll()).isEmpty());
 }
 
 TEST_F(FaxEditorTest, CloneEditAndCancel) {
