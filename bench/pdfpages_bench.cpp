@@ -60,3 +60,4 @@ void BM_HalftonePicturePage(benchmark::State &state) {
 BENCHMARK(BM_HalftonePicturePage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
+BENCHMARK_MAIN();

@@ -149,7 +149,7 @@ void RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ct
   } while (line > 0);
 }
 
-void RenderPdfPages(const QString &pdf, QStringList &pages, const RenderContext &ctx) {
+int RenderPdfPages(const QString &pdf, QStringList &pages, const RenderContext &ctx) {
   const int i = static_cast<int>(pages.size()) + 1;
   const QString name = i == 1 ? FirstPageFileName(ctx.programDir)
                               : ctx.programDir + QStringLiteral("KRVAX%1.APF").arg(i);
@@ -165,6 +165,9 @@ void RenderPdfPages(const QString &pdf, QStringList &pages, const RenderContext 
     throw EKvException("The attached PDF document " + pdf.toStdString() +
                        " cannot be faxed: " + problem);
   pages.append(name);
+  ApfReader written;
+  RaiseOnError(written.open(name.toStdString()));
+  return written.header().pageCount;
 }
 
 QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderContext &ctx,
@@ -181,11 +184,12 @@ QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderCon
   QStringList pages;
   step("Creating fax file....");
   if (!coverBlank) RenderPages(cover, pages, ctx);
+  int morePages = 0;  // the PDF's pages beyond the one file that holds them all
   if (pdf)
-    RenderPdfPages(document.PdfAttachment(), pages, ctx);
+    morePages = RenderPdfPages(document.PdfAttachment(), pages, ctx) - 1;
   else if (!documentBlank)
     RenderPages(document, pages, ctx);
-  pageCount = static_cast<int>(pages.size());
+  pageCount = static_cast<int>(pages.size()) + morePages;
   step("Creating fax file........");
   return JoinPages(pages);
 }

@@ -40,9 +40,10 @@ QString FirstPageFileName(const QString &programDir);
 // raised as its exceptions; page files already written stay.
 void RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx);
 
-// Converts every page of the PDF document `pdf` into one page file and appends its name to
-// `pages`. A PDF that cannot be faxed raises EKvException saying why; nothing is written then.
-void RenderPdfPages(const QString &pdf, QStringList &pages, const RenderContext &ctx);
+// Converts every page of the PDF document `pdf` into one page file, appends its name to `pages`
+// and answers the number of pages in it. A PDF that cannot be faxed raises EKvException saying
+// why; nothing is written then.
+int RenderPdfPages(const QString &pdf, QStringList &pages, const RenderContext &ctx);
 
 // Joins the page files into the first and deletes the others; answers the first name. A
 // missing file raises the file-not-found input/output error.

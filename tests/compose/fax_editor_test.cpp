@@ -17,6 +17,7 @@
 #include "compose/pdf_attach.h"
 #include "compose/phone_book.h"
 #include "compose_support.h"
+#include "faximage/apf_export.h"
 #include "main_screen_fixture.h"
 #include "richtext/fax_render.h"
 #include "richtext/format_bar.h"
@@ -103,20 +104,24 @@ TEST_F(FaxEditorTest, NewFaxWithTemplateCoverAndPhoneBookRecipient) {
 TEST_F(FaxEditorTest, AttachedPdfIsTheFaxDocument) {
   const QString pdf = QStringLiteral(KORVANE_SOURCE_DIR "/tests/compose/data/two_pages.pdf");
   test::OnModal<TFaxEditor>([&](TFaxEditor &e) {
+    // The first activation shows the recipient page: let it pass before going to the document.
+    (void)QTest::qWaitForWindowActive(&e, 1000);
     e.Recipient->setText("Acme Legal");
     e.DocumentButton->click();
     QTest::keyClicks(e.WPDoc, "Typed words");
-    EXPECT_FALSE(e.PdfAttach->RemoveButton->isVisible());
-    test::Snapshot(e, "fax_editor_document_no_pdf");
+    EXPECT_TRUE(e.PdfAttach->RemoveButton->isHidden());
+    e.DocumentButton->click();
+    test::Snapshot(*e.DocumentPage, "fax_editor_document_no_pdf");
     EXPECT_FALSE(e.PdfAttach->AttachPdf(path("missing.pdf")));
-    EXPECT_TRUE(e.WPDoc->isVisible());
+    EXPECT_FALSE(e.WPDoc->isHidden());
     // Alt+D is the strip's mnemonic for the choice (the file dialog is not driven here).
     EXPECT_EQ(e.PdfAttach->AttachButton->shortcut(), QKeySequence("Alt+D"));
     EXPECT_TRUE(e.PdfAttach->AttachPdf(pdf));
-    EXPECT_FALSE(e.WPDoc->isVisible());
-    EXPECT_TRUE(e.PdfAttach->PdfView->isVisible());
-    EXPECT_TRUE(e.PdfAttach->RemoveButton->isVisible());
+    EXPECT_TRUE(e.WPDoc->isHidden());
+    EXPECT_FALSE(e.PdfAttach->PdfView->isHidden());
+    EXPECT_FALSE(e.PdfAttach->RemoveButton->isHidden());
     EXPECT_TRUE(e.PdfAttach->PdfView->text().contains("2 pages"));
+    e.DocumentButton->click();
     test::Snapshot(e, "fax_editor_pdf");
     e.OKButton->click();
   });
@@ -131,20 +136,28 @@ TEST_F(FaxEditorTest, AttachedPdfIsTheFaxDocument) {
   EXPECT_EQ(PdfAttachmentOf(rtf), pdf);
   EXPECT_EQ(test::UnrtfText(path("doc.rtf")).right(11), "Typed words");
 
-  // Rendered: the PDF's two pages, not the typed text's one.
+  // Rendered: the PDF's two pages in place of the typed text, after the cover sheet; OCR of the
+  // fax finds the cover's words, then the first PDF page's, then the second's.
   TRichDocument cover, document;
   ASSERT_TRUE(document.LoadRtf(rtf));
+  ASSERT_TRUE(cover.LoadRtf("{\\rtf1\\fs36 Cover sheet for Acme Legal\\par}"));
   int pages = 0;
   const QString fax = RenderFax(cover, document, {dir_.path() + "/", {}, {}}, pages);
-  EXPECT_EQ(pages, 2);
-  EXPECT_FALSE(fax.isEmpty());
+  EXPECT_EQ(pages, 3);
+  std::string error;
+  ASSERT_EQ(ExportApfToTiff(fax.toStdString(), path("fax.tif").toStdString(), error), ecOK);
+  const QString text = test::Run("tesseract", {path("fax.tif"), "stdout"});
+  const auto cover_ = text.indexOf("Cover sheet"), alpha = text.indexOf("Alpha page"),
+             beta = text.indexOf("Beta page");
+  EXPECT_TRUE(cover_ >= 0 && alpha > cover_ && beta > alpha) << text.toStdString();
+  EXPECT_FALSE(text.contains("Typed words"));
 
   // Edited again: the PDF is shown; removed, the typed text is the document once more.
   test::OnModal<TFaxEditor>([&](TFaxEditor &e) {
     e.DocumentButton->click();
-    EXPECT_TRUE(e.PdfAttach->PdfView->isVisible());
+    EXPECT_FALSE(e.PdfAttach->PdfView->isHidden());
     QTest::keyClick(e.PdfAttach->RemoveButton, Qt::Key_Space);
-    EXPECT_TRUE(e.WPDoc->isVisible());
+    EXPECT_FALSE(e.WPDoc->isHidden());
     EXPECT_EQ(e.WPDoc->toPlainText(), "Typed words");
     e.OKButton->click();
   });

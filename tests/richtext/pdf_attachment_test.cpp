@@ -10,7 +10,7 @@ namespace kv {
 namespace {
 
 TEST(PdfAttachment, FileNamesRoundTrip) {
-  for (const QString path :
+  for (const QString &path :
        {QStringLiteral("/home/ann/fax.pdf"), QStringLiteral("/tmp/with space/and {braces}.pdf"),
         QStringLiteral("/tmp/back\\slash.pdf"), QStringLiteral("/home/zoë/Überweisung € 3.pdf")}) {
     const QByteArray rtf = WithPdfAttachment("{\\rtf1 text\\par}", path);
