@@ -114,7 +114,7 @@ Result TKvAbstractFax::handleFrame(Class1Negotiation &c1, const t30::Frame &f, b
 
 void TKvAbstractFax::noteFrameStart(Class1Negotiation &c1) {
   if (gotFrame_) {
-    c1.damagedFrames = 0;
+    c1.missedFrames = 0;
     return;
   }
   if (line_.find("CONNECT") != std::string::npos) c1.refusedTransmits = 0;
@@ -123,12 +123,20 @@ void TKvAbstractFax::noteFrameStart(Class1Negotiation &c1) {
   if (line_.find("OK") != std::string::npos) c1.frameStarted = false;
 }
 
-bool TKvAbstractFax::damagedFrame(Class1Negotiation &c1) {
-  // T.31: a frame whose check sequence is wrong ends with ERROR instead of OK. T.30 takes it
-  // as not received; the far end repeats it, or we repeat what it answered.
-  if (!c1.frameStarted || line_.find("ERROR") == std::string::npos) return false;
+bool TKvAbstractFax::missedFrame(Class1Negotiation &c1) {
+  // T.31: a frame whose check sequence is wrong ends with ERROR instead of OK. A reception
+  // that lost the carrier before a frame ended says NO CARRIER, one that met another
+  // modulation (the tail of the far end's page, say) +FCERROR. T.30 takes each as a frame not
+  // received: the far end repeats it, or we repeat what it answers. The modem's answer to a
+  // stopped reception is none of these.
+  if (c1.stopping) return false;
+  const bool error = line_.find("ERROR") != std::string::npos;
+  const bool damaged = c1.frameStarted && error;
+  const bool unheard =
+      lastCommand_ == "AT+FRH=3" && (error || line_.find("NO CARRIER") != std::string::npos);
+  if (!damaged && !unheard) return false;
   c1.frameStarted = false;
-  ++c1.damagedFrames;
+  ++c1.missedFrames;
   return true;
 }
 

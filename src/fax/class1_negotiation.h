@@ -27,7 +27,7 @@ struct Class1Negotiation {
   bool retrainRequested = false;
   std::uint8_t lastFcf = 0;
   bool frameStarted = false;  // the modem said CONNECT to a frame reception, no OK yet
-  int damagedFrames = 0;      // damaged frames in a row (ERROR after such a CONNECT)
+  int missedFrames = 0;       // frames damaged or not heard in a row (see missedFrame)
   int refusedTransmits = 0;   // ERROR answers to AT+FTH/AT+FTM since the last CONNECT
   int unanswered = 0;         // DCS and training sent again for want of any answer
   bool stopping = false;      // a reception is being stopped (one byte sent), answer awaited

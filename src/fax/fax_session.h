@@ -182,9 +182,9 @@ class TKvAbstractFax {
   // Reads bytes until a line or frame completes. Returns false when the input ran dry.
   bool readItem();
   // Class 1: notes a CONNECT that starts a frame being received (after AT+FRH=3 or a dial)
-  // and tells whether an ERROR line is the modem's report of a damaged frame.
+  // and tells whether a line is the modem's report of a frame damaged or not heard.
   void noteFrameStart(Class1Negotiation &c1);
-  bool damagedFrame(Class1Negotiation &c1);
+  bool missedFrame(Class1Negotiation &c1);
   // ERROR to AT+FTH or AT+FTM: says the command again after a pause and returns true, at most
   // kMaxRefusedTransmits times in a row; false when the line is no such refusal or too many.
   bool retryRefusedTransmit(Class1Negotiation &c1);

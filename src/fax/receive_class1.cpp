@@ -31,12 +31,15 @@ void TKvReceiveFax::c1ListenHighSpeed(bool page) {
 }
 
 void TKvReceiveFax::c1Training(FaxEvent ev) {
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  // The training stopped short (1.5 s of it, then DLE ETX): by now the caller waits out its T4
+  // for our answer and repeats DCS and training, so listen for those.
+  if (ev == FaxEvent::Timeout) return c1StopHighSpeed();
   for (int c; (c = port_->getChar()) >= 0;) {
     if (dle_) {
       dle_ = false;
       if (c == t30::ETX) {
         if (trainCheck_.passed()) {
+          armTimeout(faxtime::kT4Ticks);
           gotoState(R::C1TrainEnd);
         } else {
           sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
@@ -53,14 +56,47 @@ void TKvReceiveFax::c1Training(FaxEvent ev) {
     }
     trainCheck_.add(std::uint8_t(c));
   }
-  armTimeout(faxtime::kLineTicks);
+  armTimeout(faxtime::kT4Ticks);
 }
 
-void TKvReceiveFax::c1DamagedFrame() {
-  if (c1_.damagedFrames > faxtime::kMaxDamagedFrames) return fail(ecFaxBadModemResult);
+void TKvReceiveFax::c1MissedFrame() {
+  // After the last page the fax is whole: a caller that hangs up without DCN ends the call.
+  if (state_ == R::C1WaitDCN) return c1EndAfterFax();
+  if (c1_.missedFrames > faxtime::kMaxMissedFrames)
+    return fail(contains(line_, "NO CARRIER") ? ecFaxNoCarrier : ecFaxBadModemResult);
   // The caller repeats a command that gets no answer: listen for the repeat.
   sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-  if (state_ == R::C1WaitDCS) armTimeout(faxtime::kT4Ticks);
+  armTimeout(c1CommandTicks());
+}
+
+std::int32_t TKvReceiveFax::c1CommandTicks() const {
+  // Before the fax, the caller's DCS answers our DIS: T4. Once pages come, what follows our
+  // CFR or MCF is the caller's next command: T2.
+  return file_.isOpen() ? faxtime::kT2Ticks : faxtime::kT4Ticks;
+}
+
+void TKvReceiveFax::c1ListenForCommand() {
+  c1_.finalFrame = false;
+  sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+  armTimeout(c1CommandTicks());
+  gotoState(R::C1WaitDCS, false);
+}
+
+void TKvReceiveFax::c1StopHighSpeed() {
+  // Training or page data that does not come (or stops): stop the reception and hear the
+  // caller's repeated command instead.
+  softwareFlow(false);
+  const std::uint8_t stop = ' ';
+  putBytes(&stop, 1);
+  armTimeout(faxtime::kT4Ticks);
+  gotoState(R::C1StopListening, false);
+}
+
+void TKvReceiveFax::c1EndAfterFax() {
+  // The fax is stored and logged; only the caller's DCN is missing. Hang up rather than leave
+  // the line held until the next call.
+  modemHangup();
+  gotoState(R::EndOfCall);
 }
 
 void TKvReceiveFax::c1Retry(FaxEvent) {
@@ -136,39 +172,45 @@ void TKvReceiveFax::c1SendDIS(FaxEvent ev) {
 void TKvReceiveFax::c1WaitDCS(FaxEvent ev) {
   if (!takeLine(ev)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return gotoState(R::C1Retry);
+  if (ev == FaxEvent::Timeout) {
+    // Mid-fax the caller has stopped repeating its command: it is gone.
+    if (file_.isOpen()) return fail(ecTimeout);
+    return gotoState(R::C1Retry);
+  }
   // T4 bounds the wait for the caller's frames to start; a frame that has started (the modem
   // says CONNECT) is read to its end.
   if (contains(l, "CONNECT")) return armTimeout(faxtime::kFrameTicks);
-  if (contains(l, "OK")) {
-    if (c1_.finalFrame && t30::classify(c1_.lastFcf) == t30::Kind::Dcs) {
-      c1_.finalFrame = false;
-      c1ListenHighSpeed(false);
-      // The training follows DCS at once; T2 bounds the wait for its carrier.
-      armTimeout(faxtime::kT2Ticks);
-      return gotoState(R::C1TrainConnect, false);
-    }
-    c1_.finalFrame = false;
-    sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+  if (!contains(l, "OK")) return;
+  const bool final = c1_.finalFrame;
+  c1_.finalFrame = false;
+  const t30::Kind k = t30::classify(c1_.lastFcf);
+  if (final && k == t30::Kind::Dcs) {
+    c1ListenHighSpeed(false);
+    // The training follows DCS at once; T2 bounds the wait for its carrier.
+    armTimeout(faxtime::kT2Ticks);
+    return gotoState(R::C1TrainConnect, false);
   }
+  if (final && pages_ > 0 && (k == t30::Kind::Mps || k == t30::Kind::Eop)) {
+    // A post-page message heard here was sent again: our MCF was lost (or the message was
+    // missed after the page). Close the page if still open and answer it.
+    morePages_ = k == t30::Kind::Mps;
+    setProgress(fpGetPageResult);
+    return gotoState(R::C1ClosePage);
+  }
+  sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+  armTimeout(c1CommandTicks());
 }
 
 void TKvReceiveFax::c1TrainConnect(FaxEvent ev) {
   if (!takeLine(ev, true)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) {
-    // The modem heard no carrier and said nothing: stop the reception and listen for the
-    // caller's repeated DCS, as after NO CARRIER.
-    softwareFlow(false);
-    const std::uint8_t stop = ' ';
-    putBytes(&stop, 1);
-    armTimeout(faxtime::kResponseTicks);
-    return gotoState(R::C1StopListening, false);
-  }
+  // The modem heard no carrier and said nothing: stop the reception and listen for the
+  // caller's repeated DCS, as after NO CARRIER.
+  if (ev == FaxEvent::Timeout) return c1StopHighSpeed();
   if (contains(l, "CONNECT")) {
     trainCheck_.reset();
     dle_ = false;
-    armTimeout(faxtime::kLineTicks);
+    armTimeout(faxtime::kT4Ticks);
     gotoState(R::C1Training);
     return;
   }
@@ -177,22 +219,16 @@ void TKvReceiveFax::c1TrainConnect(FaxEvent ev) {
   // waiting out the time-out and losing the call.
   if (contains(l, "NO CARRIER") || contains(l, "+FCERROR")) {
     softwareFlow(false);
-    c1_.finalFrame = false;
-    sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-    armTimeout(faxtime::kT4Ticks);
-    gotoState(R::C1WaitDCS, false);
+    c1ListenForCommand();
   }
 }
 
 void TKvReceiveFax::c1StopListening(FaxEvent ev) {
   if (!takeLine(ev, true)) return;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  // The modem's answer to the abort (OK, or NO CARRIER from the stopped reception).
-  if (line_.empty()) return;
-  c1_.finalFrame = false;
-  sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-  armTimeout(faxtime::kT4Ticks);
-  gotoState(R::C1WaitDCS, false);
+  // The modem's answer to the abort (OK, or NO CARRIER from the stopped reception), or none
+  // from a modem that had already given up the reception: listen for the caller's command.
+  if (ev != FaxEvent::Timeout && line_.empty()) return;
+  c1ListenForCommand();
 }
 
 void TKvReceiveFax::c1SendFTT(FaxEvent ev) {
@@ -204,18 +240,16 @@ void TKvReceiveFax::c1SendFTT(FaxEvent ev) {
     if (c1_.rateCode == "24") return fail(ecFaxTrainError);
     return;
   }
-  if (contains(l, "OK")) {
-    c1_.finalFrame = false;
-    sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-    gotoState(R::C1WaitDCS, false);
-  }
+  if (contains(l, "OK")) c1ListenForCommand();
 }
 
 void TKvReceiveFax::c1TrainEnd(FaxEvent ev) {
   if (!takeLine(ev)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  if (contains(l, "RRIER")) {
+  // The training passed. The modem reports the carrier's end (NO CARRIER; some say OK); a
+  // report that does not come within T4 is not waited for longer, since the caller's own T4
+  // for our answer runs meanwhile.
+  if (ev == FaxEvent::Timeout || contains(l, "RRIER") || contains(l, "OK")) {
     softwareFlow(false);
     delayMs(faxtime::kPostTrainTurn);
     sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
@@ -233,7 +267,11 @@ void TKvReceiveFax::c1SendCFR(FaxEvent ev) {
   }
   if (contains(l, "OK")) {
     c1ListenHighSpeed(true);
+    // The page follows CFR at once; T2 bounds the wait for its carrier.
+    armTimeout(faxtime::kT2Ticks);
     gotoState(R::C1PageConnect, false);
+    // CFR sent again, to a caller that missed the first: the fax is already accepted.
+    if (file_.isOpen()) return;
     auto box = std::make_shared<bool>(false);
     bool accepted = sendToMain([this, box] { *box = FaxAccept(); }) && *box;
     if (!accepted) {
@@ -251,22 +289,30 @@ void TKvReceiveFax::c1SendCFR(FaxEvent ev) {
 }
 
 void TKvReceiveFax::c1PageConnect(FaxEvent ev) {
-  if (!takeLine(ev)) return;
+  if (!takeLine(ev, true)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  // No page within T2: the caller is repeating a command whose answer it missed, or gone.
+  if (ev == FaxEvent::Timeout) return c1StopHighSpeed();
   if (contains(l, "CONNECT")) {
     setProgress(fpSessionParams);
-    gotoState(R::PageStart);
+    return gotoState(R::PageStart);
+  }
+  // Frames instead of the page (+FCERROR), or a carrier that came and went: the caller
+  // missed our CFR or MCF and sends its DCS or post-page message again. Hear it and answer.
+  if (contains(l, "NO CARRIER") || contains(l, "+FCERROR")) {
+    softwareFlow(false);
+    c1ListenForCommand();
   }
 }
 
 void TKvReceiveFax::c1PageEnd(FaxEvent ev) {
   if (!takeLine(ev)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  if (contains(l, "RRIER")) {
+  // As after the training: the carrier's end report (NO CARRIER, or OK), or T4 without it.
+  if (ev == FaxEvent::Timeout || contains(l, "RRIER") || contains(l, "OK")) {
     c1_.finalFrame = false;
     sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+    armTimeout(faxtime::kT2Ticks);
     gotoState(R::C1WaitPPM, false);
   }
 }
@@ -274,7 +320,9 @@ void TKvReceiveFax::c1PageEnd(FaxEvent ev) {
 void TKvReceiveFax::c1WaitPPM(FaxEvent ev) {
   if (!takeLine(ev)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  // T2 without the post-page message: stop listening and hear it when the caller repeats it.
+  if (ev == FaxEvent::Timeout) return c1StopHighSpeed();
+  if (contains(l, "CONNECT")) return armTimeout(faxtime::kFrameTicks);
   if (contains(l, "OK")) {
     if (c1_.finalFrame) {
       c1_.finalFrame = false;
@@ -283,6 +331,7 @@ void TKvReceiveFax::c1WaitPPM(FaxEvent ev) {
       return gotoState(R::C1ClosePage);
     }
     sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+    armTimeout(faxtime::kT2Ticks);
   }
 }
 
@@ -298,14 +347,19 @@ void TKvReceiveFax::c1SendMCF(FaxEvent ev) {
     if (morePages_) {
       // Wait for the page carrier's CONNECT before taking bytes as page data.
       c1ListenHighSpeed(true);
+      armTimeout(faxtime::kT2Ticks);
       pageStatus_ = 2;
       return gotoState(R::C1PageConnect, false);
     }
     delayMs(faxtime::kTurnaround);
     c1_.finalFrame = false;
     sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-    file_.close();
-    reportLog(lcReceiveOk);  // the component clears FaxFile after its handlers
+    armTimeout(faxtime::kT2Ticks);
+    // MCF sent again to a repeated EOP: the fax is closed and logged already.
+    if (file_.isOpen()) {
+      file_.close();
+      reportLog(lcReceiveOk);  // the component clears FaxFile after its handlers
+    }
     setProgress(fpGetHangup);
     gotoState(R::C1WaitDCN, false);
   }
@@ -314,14 +368,20 @@ void TKvReceiveFax::c1SendMCF(FaxEvent ev) {
 void TKvReceiveFax::c1WaitDCN(FaxEvent ev) {
   if (!takeLine(ev)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return gotoState(R::EndOfCall);
-  if (contains(l, "OK")) {
-    if (c1_.finalFrame) {
-      sendCommand("ATH");
-      return gotoState(R::C1Hangup, false);
-    }
+  if (ev == FaxEvent::Timeout) return c1EndAfterFax();
+  if (!contains(l, "OK")) return;
+  if (!c1_.finalFrame) {
     sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+    return armTimeout(faxtime::kT2Ticks);
   }
+  c1_.finalFrame = false;
+  // EOP again: the caller missed our MCF. Answer it once more.
+  if (t30::classify(c1_.lastFcf) == t30::Kind::Eop) {
+    morePages_ = false;
+    return gotoState(R::C1ClosePage);
+  }
+  sendCommand("ATH");
+  gotoState(R::C1Hangup, false);
 }
 
 void TKvReceiveFax::c1Hangup(FaxEvent ev) {

@@ -133,8 +133,8 @@ bool TKvReceiveFax::takeLine(FaxEvent ev, bool fcErrorIsCarrier) {
     if (r < 0) fail(r);
     return false;
   }
-  if (ev != FaxEvent::Timeout && damagedFrame(c1_)) {
-    c1DamagedFrame();
+  if (ev != FaxEvent::Timeout && missedFrame(c1_)) {
+    c1MissedFrame();
     return false;
   }
   if (ev != FaxEvent::Timeout && retryRefusedTransmit(c1_)) return false;
@@ -310,7 +310,9 @@ void TKvReceiveFax::statePageData(FaxEvent ev) {
         if (r < 0) return fail(r);
         softwareFlow(false);
         setProgress(fpGetPage);
-        armTimeout(faxtime::kResponseTicks);
+        // A Class 1 modem reports the carrier's end at once; the caller's post-page message
+        // follows within T4 and must not be missed waiting for that report.
+        armTimeout(c2_ ? faxtime::kResponseTicks : faxtime::kT4Ticks);
         return gotoState(c2_ ? R::C2PageEnd : R::C1PageEnd);
       }
       r = store(std::uint8_t(c));  // DLE DLE is one DLE; other pairs keep the second byte

@@ -144,8 +144,12 @@ class TKvReceiveFax : public TKvAbstractFax {
   void c1WaitDCN(FaxEvent ev);
   void c1Hangup(FaxEvent ev);
   void c1ListenHighSpeed(bool page);
-  void c1DamagedFrame();
+  void c1MissedFrame();
   void c1StopListening(FaxEvent ev);
+  void c1StopHighSpeed();
+  void c1ListenForCommand();
+  std::int32_t c1CommandTicks() const;
+  void c1EndAfterFax();
   void c1SendFrame(std::uint8_t fcf, bool final, const std::vector<std::uint8_t> &info = {});
 
   // Class 2 and 2.0 states (receive_class2.cpp).

@@ -31,17 +31,28 @@ void TKvSendFax::c1Retrain() {
   gotoState(S::C1SendDCS, false);
 }
 
-void TKvSendFax::c1DamagedFrame() {
-  if (c1_.damagedFrames > faxtime::kMaxDamagedFrames) return fail(ecFaxBadModemResult);
-  if (state_ == S::C1WaitCFR) {
-    // The answer to our DCS and training was lost: send them again, as after no answer.
-    c1_.finalFrame = false;
-    delayMs(faxtime::kTurnaround);
-    sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
-    return gotoState(S::C1SendDCS, false);
-  }
-  // The far end repeats its frames (DIS, or the reply to a post-page message): listen again.
+void TKvSendFax::c1MissedFrame() {
+  if (c1_.missedFrames > faxtime::kMaxMissedFrames)
+    return fail(contains(line_, "NO CARRIER") ? ecFaxNoCarrier : ecFaxBadModemResult);
+  // The answer to our DCS and training was lost: send them again, as after no answer.
+  if (state_ == S::C1WaitCFR) return c1SendDcsAgain();
+  // The far end repeats its frames (DIS) until we answer: listen again.
   sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+}
+
+void TKvSendFax::c1SendDcsAgain() {
+  c1_.finalFrame = false;
+  c1_.stopping = false;
+  delayMs(faxtime::kTurnaround);
+  sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+  gotoState(S::C1SendDCS, false);
+}
+
+void TKvSendFax::c1EndAfterLastPage() {
+  // Every page has been confirmed, so the fax is delivered: a modem that does not get the DCN
+  // out only costs the far end its wait for it. Hang up and count the fax as sent.
+  modemHangup();
+  gotoState(S::FaxDone);
 }
 
 void TKvSendFax::c1RepeatTransmitCommand() {
@@ -169,13 +180,10 @@ void TKvSendFax::c1WaitCFR(FaxEvent ev) {
   if (!takeLine(ev)) return;
   const std::string &l = line_;
   if (c1_.stopping) {
-    // The modem's answer to the stopped reception: DCS and training go out again.
-    if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-    if (l.empty()) return;
-    c1_.stopping = false;
-    delayMs(faxtime::kTurnaround);
-    sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
-    return gotoState(S::C1SendDCS, false);
+    // The modem's answer to the stopped reception, or none (a modem already back in command
+    // mode has nothing to stop): DCS and training go out again.
+    if (ev != FaxEvent::Timeout && l.empty()) return;
+    return c1SendDcsAgain();
   }
   if (ev == FaxEvent::Timeout) {
     // No answer to DCS and training within T4: T.30 has the sender repeat them, as when the
@@ -184,14 +192,15 @@ void TKvSendFax::c1WaitCFR(FaxEvent ev) {
     c1_.stopping = true;
     const std::uint8_t stop = ' ';
     putBytes(&stop, 1);
-    return armTimeout(faxtime::kResponseTicks);
+    return armTimeout(faxtime::kT4Ticks);
   }
   // T4 bounds the wait for the answer to start; an answer that has started is read to its end.
   if (contains(l, "CONNECT")) return armTimeout(faxtime::kFrameTicks);
   if (contains(l, "OK")) {
     if (!c1_.finalFrame) {
+      // More frames of the answer follow at once.
       sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-      return;
+      return armTimeout(faxtime::kT4Ticks);
     }
     c1_.finalFrame = false;
     if (c1_.cfrReceived) {
@@ -202,9 +211,7 @@ void TKvSendFax::c1WaitCFR(FaxEvent ev) {
     } else if (c1_.retrainRequested) {
       c1Retrain();
     } else {
-      delayMs(faxtime::kTurnaround);
-      sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
-      gotoState(S::C1SendDCS, false);
+      c1SendDcsAgain();
     }
   }
 }
@@ -264,21 +271,25 @@ void TKvSendFax::c1WaitPPR(FaxEvent ev) {
   if (!takeLine(ev, false)) return;
   const std::string &l = line_;
   if (ev == FaxEvent::Timeout) {
-    // No answer to the post-page message: stop listening and send it again.
+    // No answer to the post-page message within T4: stop listening and send it again.
     std::uint8_t blank = ' ';
     putBytes(&blank, 1);
     return gotoState(S::C1PostPage);
   }
   // T4 bounds the wait for the reply to start; a reply that has started is read to its end.
   if (contains(l, "CONNECT")) return armTimeout(faxtime::kFrameTicks);
-  if (contains(l, "ERROR")) return gotoState(S::C1PostPage);
+  // A reply damaged (ERROR), cut off (NO CARRIER) or drowned by another carrier (+FCERROR):
+  // T.30 has the command repeated, and the far end answers it again.
+  if (contains(l, "ERROR") || contains(l, "NO CARRIER")) return gotoState(S::C1PostPage);
   if (!contains(l, "OK")) return;
   if (!c1_.finalFrame) {
     sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-    return;
+    return armTimeout(faxtime::kT4Ticks);
   }
   c1_.finalFrame = false;
   t30::Kind k = t30::classify(c1_.lastFcf);
+  // The far end got the post-page message damaged and asks for it again.
+  if (k == t30::Kind::Crp) return gotoState(S::C1PostPage);
   if (k == t30::Kind::Mcf || k == t30::Kind::Rtp) {
     setProgress(fpPageOk);
     if (morePages()) {
@@ -304,13 +315,15 @@ void TKvSendFax::c1WaitPPR(FaxEvent ev) {
     return c1Retrain();
   }
   sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+  armTimeout(faxtime::kT4Ticks);
 }
 
 void TKvSendFax::c1SendDCN(FaxEvent ev) {
-  if (!takeLine(ev)) return;
+  if (!takeLine(ev, false)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  if (contains(l, "OK")) return c1RepeatTransmitCommand();
+  if (ev == FaxEvent::Timeout) return c1EndAfterLastPage();
+  if (contains(l, "ERROR")) return retryRefusedTransmit(c1_) ? void() : c1EndAfterLastPage();
+  if (contains(l, "OK")) return repeats_ >= 3 ? c1EndAfterLastPage() : c1RepeatTransmitCommand();
   if (contains(l, "CONNECT")) {
     delayMs(faxtime::kFrameLead);
     auto f = t30::frameBytes(t30::fcf::DCN, true);
@@ -320,9 +333,9 @@ void TKvSendFax::c1SendDCN(FaxEvent ev) {
 }
 
 void TKvSendFax::c1DcnSent(FaxEvent ev) {
-  if (!takeLine(ev)) return;
+  if (!takeLine(ev, false)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (ev == FaxEvent::Timeout) return c1EndAfterLastPage();
   if (contains(l, "OK")) {
     sendCommand("ATH");
     armTimeout(faxtime::kHangupTicks);

@@ -159,8 +159,8 @@ bool TKvSendFax::takeLine(FaxEvent ev, bool errorEnds) {
     return false;
   }
   if (contains(line_, "CONNECT")) repeats_ = 0;
-  if (errorEnds && ev != FaxEvent::Timeout && damagedFrame(c1_)) {
-    c1DamagedFrame();
+  if (errorEnds && ev != FaxEvent::Timeout && missedFrame(c1_)) {
+    c1MissedFrame();
     return false;
   }
   if (errorEnds && ev != FaxEvent::Timeout && retryRefusedTransmit(c1_)) return false;

@@ -188,7 +188,9 @@ class TKvSendFax : public TKvAbstractFax {
   void c1Hangup(FaxEvent ev);
   void c1Retrain();
   void c1RepeatTransmitCommand();
-  void c1DamagedFrame();
+  void c1MissedFrame();
+  void c1SendDcsAgain();
+  void c1EndAfterLastPage();
 
   // Class 2 and 2.0 states (send_class2.cpp).
   void c2Begin();

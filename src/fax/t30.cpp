@@ -72,6 +72,9 @@ Kind classify(std::uint8_t f) {
     case 0xFA:
     case 0xFB:
       return Kind::Dcn;
+    case 0x1A:  // command repeat: the far end got our command damaged
+    case 0x1B:
+      return Kind::Crp;
     default:
       return Kind::Unknown;
   }
@@ -101,6 +104,8 @@ const char *kindName(Kind k) {
       return "EOP";
     case Kind::Dcn:
       return "DCN";
+    case Kind::Crp:
+      return "CRP";
     default:
       return "?";
   }

@@ -42,7 +42,7 @@ constexpr std::uint8_t DCN = 0xFB;
 }  // namespace fcf
 
 // What a received control field means (the X bit of T.30 is ignored).
-enum class Kind { Unknown, StationId, Dis, Dcs, Cfr, Ftt, Rtn, Mcf, Rtp, Mps, Eop, Dcn };
+enum class Kind { Unknown, StationId, Dis, Dcs, Cfr, Ftt, Rtn, Mcf, Rtp, Mps, Eop, Dcn, Crp };
 Kind classify(std::uint8_t fcf);
 const char *kindName(Kind k);
 

@@ -1126,5 +1126,132 @@ TEST_F(ReceiveSession, SilentCallerIsGivenT1BeforeTheHangUp) {
   EXPECT_GT(countFrames(o.report, 0x80), 6) << o.report.describe();
 }
 
+// --- Answers lost on the line, commands heard again ------------------------------------------
+
+// Each case takes a good call and changes one exchange the way a real line or modem does:
+// T.30 has the command repeated, or repeats it, and the call goes on.
+struct RecoveryCase {
+  const char *what;
+  std::string script;
+  double timeoutSpeed;  // above 1 where a T.30 time-out has to run out
+  std::uint8_t fcf;     // a frame the session sends ...
+  int times;            // ... this many times
+};
+
+TEST_F(SendSession, RepliesLostOnTheLineAreAskedForAgain) {
+  makeApf(fax.FaxFile, 1, false);
+  std::string upToTraining = negotiation();
+  upToTraining.resize(upToTraining.size() - kCfr.size());
+  const std::string good = kSendInit + negotiation() + pageAndEnd(true);
+  const std::string again =
+      "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FTM=96\n< CONNECT\n>data\n< OK\n";
+  const std::string toTraining = kSendInit + upToTraining;
+  const std::string rest = kCfr + pageAndEnd(true);
+  const std::string reply = "> AT+FRH=3\n< CONNECT\n<data FF 13 8C 00 00\n";
+  const std::string eopAgain = "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";
+  const std::string dis =
+      "> AT+FRH=3\n< CONNECT\n<data " + frameHex(0x80, true, {0x00, 0x4E, 0xF9, 0x00});
+  const RecoveryCase cases[] = {
+      {"answer to the training cut off", toTraining + "> AT+FRH=3\n< NO CARRIER\n" + again + rest,
+       1, 0x83, 2},
+      {"answer to the training drowned", toTraining + "> AT+FRH=3\n< +FCERROR\n" + again + rest, 1,
+       0x83, 2},
+      {"stopped reception not answered", toTraining + "> AT+FRH=3\n>raw \\x20\n" + again + rest, 4,
+       0x83, 2},
+      {"reply to EOP cut off",
+       replaced(good, reply, "> AT+FRH=3\n< NO CARRIER\n" + eopAgain + reply), 1, 0x2F, 2},
+      {"reply to EOP is CRP",
+       replaced(good, reply,
+                "> AT+FRH=3\n< CONNECT\n<data FF 13 1A 00 00\n< OK\n" + eopAgain + reply),
+       1, 0x2F, 2},
+      {"DIS cut off after the CSI", replaced(good, dis, "> AT+FRH=3\n< NO CARRIER\n" + dis), 1,
+       0x83, 1},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    rig.clock.timeoutSpeed = c.timeoutSpeed;
+    Outcome o = send(c.script);
+    EXPECT_EQ(o.code, 0) << o.report.describe();
+    EXPECT_TRUE(o.report.ok()) << o.report.describe();
+    EXPECT_EQ(countFrames(o.report, c.fcf), c.times) << o.report.describe();
+    EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitOk}));
+  }
+}
+
+TEST_F(SendSession, DcnThatCannotBeSentLeavesTheFaxSent) {
+  rig.clock.timeoutSpeed = 4;
+  makeApf(fax.FaxFile, 1, false);
+  // Every page confirmed, then the modem stops answering: the fax was delivered all the same.
+  std::string page = pageAndEnd(false) + "> AT+FTH=3\nmute\n";
+  Outcome o = send(kSendInit + negotiation() + page);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitOk}));
+}
+
+TEST_F(ReceiveSession, AnswersLostOnTheLineAreGivenAgain) {
+  const std::string page1 = "00 80 B2 59 01 00 10 22 33", page2 = "00 80 80 CC 0A 00";
+  const std::string start = kReceiveInit + answerToTraining(zerosHex(200));
+  const std::string one = start + onePageToTheEnd(page1);
+  const std::string two = start + pagesToTheEnd({page1, page2});
+  const std::string cfr = "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";  // CFR, or MCF
+  const std::string pageEnd = "\n< NO CARRIER\n";
+  const std::string eopHeard = "> AT+FRH=3\n< CONNECT\n<data FF 13 2F";
+  const std::string afterPage = pageEnd + eopHeard;
+  const std::string eop = "> AT+FRH=3\n< CONNECT\n<data FF 13 2F 00 00\n< OK\n";
+  const std::string mps = "> AT+FRH=3\n< CONNECT\n<data FF 13 4F 00 00\n< OK\n";
+  const std::string dcn = "> AT+FRH=3\n< CONNECT\n<data FF 13 FB 00 00\n< OK\n> ATH\n< OK\n";
+  const std::string hangUp = ">~ \\+\\+\\+ATH\n< OK\n";
+  const std::string stop = ">raw \\x20\n< OK\n";
+  const std::string dcsAgain = "> AT+FRH=3\n" + kDcsFrame + kTraining;
+  const std::string training = "<data " + zerosHex(200) + pageEnd;
+  struct Case {
+    RecoveryCase c;
+    int pages;
+  } cases[] = {
+      {{"CFR lost, DCS heard",
+        replaced(one, cfr, cfr + "> AT+FRM=96\n< +FCERROR\n" + dcsAgain + cfr), 1, 0x84, 2},
+       1},
+      {{"CFR lost, no page", replaced(one, cfr, cfr + "> AT+FRM=96\n" + stop + dcsAgain + cfr), 4,
+        0x84, 2},
+       1},
+      {{"MCF to MPS lost",
+        replaced(two, mps + cfr, mps + cfr + "> AT+FRM=96\n< +FCERROR\n" + mps + cfr), 1, 0x8C, 3},
+       2},
+      {{"MCF to EOP lost", replaced(one, dcn, eop + cfr + dcn), 1, 0x8C, 2}, 1},
+      {{"EOP drowned", replaced(one, afterPage, pageEnd + "> AT+FRH=3\n< +FCERROR\n" + eopHeard), 1,
+        0x8C, 1},
+       1},
+      {{"EOP not heard", replaced(one, afterPage, pageEnd + "> AT+FRH=3\n" + stop + eopHeard), 4,
+        0x8C, 1},
+       1},
+      {{"no report of the page's end", replaced(one, afterPage, "\n" + eopHeard), 4, 0x8C, 1}, 1},
+      {{"training ended with OK", replaced(one, pageEnd + "> AT+FTH=3", "\n< OK\n> AT+FTH=3"), 1,
+        0x84, 1},
+       1},
+      {{"training stops short", replaced(one, training, "<raw \\x00\\x00\\x00\n" + stop + dcsAgain),
+        4, 0x84, 1},
+       1},
+      {{"caller hangs up without DCN", replaced(one, dcn, "> AT+FRH=3\n< NO CARRIER\n" + hangUp), 1,
+        0x8C, 1},
+       1},
+      {{"DCN never comes", replaced(one, dcn, "> AT+FRH=3\n" + hangUp), 4, 0x8C, 1}, 1},
+  };
+  for (const auto &[c, pages] : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir folder;
+    fax.DestinationDir = folder.path();
+    rig.clock.timeoutSpeed = c.timeoutSpeed;
+    Outcome o = receive(c.script);
+    EXPECT_EQ(o.code, 0) << o.report.describe();
+    EXPECT_TRUE(o.report.ok()) << o.report.describe();
+    EXPECT_EQ(countFrames(o.report, c.fcf), c.times) << o.report.describe();
+    EXPECT_EQ(o.logs, (std::vector<int>{lcReceiveStart, lcReceiveOk}));
+    ApfReader r;
+    ASSERT_EQ(r.open(folder.file("FAX0001.APF")), ecOK);
+    EXPECT_EQ(r.header().pageCount, pages);
+    EXPECT_FALSE(fs::exists(folder.file("FAX0002.APF")));
+  }
+}
+
 }  // namespace
 }  // namespace kv

@@ -43,6 +43,7 @@ TEST(T30Frames, ClassifyIgnoresTheXBit) {
   EXPECT_EQ(classify(0xCC), Kind::Rtp);
   EXPECT_EQ(classify(0x4E), Kind::Mps);
   EXPECT_EQ(classify(0xFA), Kind::Dcn);
+  EXPECT_EQ(classify(0x1B), Kind::Crp);
   EXPECT_EQ(classify(0x00), Kind::Unknown);
 }
 
