@@ -77,6 +77,7 @@ std::int32_t TKvReceiveFax::c1CommandTicks() const {
 
 void TKvReceiveFax::c1ListenForCommand() {
   c1_.finalFrame = false;
+  c1_.stopping = false;
   sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
   armTimeout(c1CommandTicks());
   gotoState(R::C1WaitDCS, false);
@@ -86,6 +87,7 @@ void TKvReceiveFax::c1StopHighSpeed() {
   // Training or page data that does not come (or stops): stop the reception and hear the
   // caller's repeated command instead.
   softwareFlow(false);
+  c1_.stopping = true;
   const std::uint8_t stop = ' ';
   putBytes(&stop, 1);
   armTimeout(faxtime::kT4Ticks);

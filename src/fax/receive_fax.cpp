@@ -214,6 +214,8 @@ void TKvReceiveFax::stateNewCall(FaxEvent) {
   FaxFile.clear();
   c1_.finalFrame = false;
   c1_.remote2D = false;
+  c1_.stopping = false;
+  c1_.missedFrames = 0;
   pageMr_ = false;
   if (ConstantStatus && !statusShown_) {
     statusShown_ = true;

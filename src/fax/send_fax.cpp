@@ -380,6 +380,9 @@ void TKvSendFax::stateDial(FaxEvent) {
   c1_.finalFrame = false;
   c1_.retrainRequested = false;
   c1_.cfrReceived = false;
+  c1_.stopping = false;
+  c1_.missedFrames = 0;
+  c1_.unanswered = 0;
   sendCommand(std::string(ToneDial ? "ATDT" : "ATDP") + DialPrefix + phone_);
   armTimeout(dialWaitTicks_);
   setProgress(fpDialing);
