@@ -26,9 +26,7 @@ void TKvSendFax::c1Retrain() {
   lineRate_ = t30::modulationBps(idx);
   c1_.minBytes = t30::minBytesPerLine(c1_.scanCode, fine_, lineRate_);
   c1_.minBits = t30::minBitsPerLine(c1_.scanCode, fine_, lineRate_);
-  delayMs(faxtime::kTurnaround);
-  sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
-  gotoState(S::C1SendDCS, false);
+  c1SendDcsAgain();
 }
 
 void TKvSendFax::c1MissedFrame() {
@@ -53,6 +51,51 @@ void TKvSendFax::c1EndAfterLastPage() {
   // out only costs the far end its wait for it. Hang up and count the fax as sent.
   modemHangup();
   gotoState(S::FaxDone);
+}
+
+bool TKvSendFax::c1FrameMayGo(FaxEvent ev) {
+  if (!takeLine(ev)) return false;
+  if (ev == FaxEvent::Timeout) {
+    fail(ecTimeout);
+    return false;
+  }
+  if (contains(line_, "OK")) {
+    c1RepeatTransmitCommand();
+    return false;
+  }
+  return contains(line_, "CONNECT");
+}
+
+void TKvSendFax::c1PutFrame(std::uint8_t fcf, bool final, const std::vector<std::uint8_t> &info,
+                            SendState next) {
+  delayMs(faxtime::kFrameLead);
+  auto f = t30::frameBytes(fcf, final, info);
+  putBytes(f.data(), f.size());
+  gotoState(next, false);
+}
+
+bool TKvSendFax::c1ModemDone(FaxEvent ev) {
+  if (!takeLine(ev)) return false;
+  if (ev == FaxEvent::Timeout) {
+    fail(ecTimeout);
+    return false;
+  }
+  return contains(line_, "OK");
+}
+
+void TKvSendFax::c1ListenForAnswer(SendState next) {
+  delayMs(faxtime::kTurnaround);
+  c1_.finalFrame = false;
+  sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+  // T4 bounds the wait for the far end's answer to start.
+  armTimeout(faxtime::kT4Ticks);
+  gotoState(next, false);
+}
+
+void TKvSendFax::c1ListenAgain() {
+  // More frames of the answer follow at once, or the far end repeats it.
+  sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
+  armTimeout(faxtime::kT4Ticks);
 }
 
 void TKvSendFax::c1RepeatTransmitCommand() {
@@ -104,45 +147,25 @@ void TKvSendFax::c1DialResult(FaxEvent ev) {
 }
 
 void TKvSendFax::c1SendTSI(FaxEvent ev) {
-  if (!takeLine(ev)) return;
-  const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  if (contains(l, "OK")) return c1RepeatTransmitCommand();
-  if (contains(l, "CONNECT")) {
-    delayMs(faxtime::kFrameLead);
-    auto f = t30::frameBytes(t30::fcf::TSI, false, t30::stationIdInfo(StationID));
-    putBytes(f.data(), f.size());
-    gotoState(S::C1SendDCS, false);
-  }
+  if (c1FrameMayGo(ev))
+    c1PutFrame(t30::fcf::TSI, false, t30::stationIdInfo(StationID), S::C1SendDCS);
 }
 
 void TKvSendFax::c1SendDCS(FaxEvent ev) {
-  if (!takeLine(ev)) return;
-  const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  if (contains(l, "OK")) return c1RepeatTransmitCommand();
-  if (contains(l, "CONNECT")) {
-    t30::Params p;
-    p.rateIndex = c1_.rateIndex;
-    p.fine = fine_;
-    p.wide = wide_;
-    p.scanCode = c1_.scanCode;
-    p.twoD = useMr();
-    delayMs(faxtime::kFrameLead);
-    auto f = t30::frameBytes(t30::fcf::DCS, true, t30::dcsInfo(p));
-    putBytes(f.data(), f.size());
-    gotoState(S::C1DcsSent, false);
-  }
+  if (!c1FrameMayGo(ev)) return;
+  t30::Params p;
+  p.rateIndex = c1_.rateIndex;
+  p.fine = fine_;
+  p.wide = wide_;
+  p.scanCode = c1_.scanCode;
+  p.twoD = useMr();
+  c1PutFrame(t30::fcf::DCS, true, t30::dcsInfo(p), S::C1DcsSent);
 }
 
 void TKvSendFax::c1DcsSent(FaxEvent ev) {
-  if (!takeLine(ev)) return;
-  const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  if (contains(l, "OK")) {
-    sendCommand("AT+FTM=" + c1_.rateCode, faxtime::kClass1CmdDelay);
-    gotoState(S::C1SendTCF, false);
-  }
+  if (!c1ModemDone(ev)) return;
+  sendCommand("AT+FTM=" + c1_.rateCode, faxtime::kClass1CmdDelay);
+  gotoState(S::C1SendTCF, false);
 }
 
 void TKvSendFax::c1SendTCF(FaxEvent ev) {
@@ -162,18 +185,10 @@ void TKvSendFax::c1SendTCF(FaxEvent ev) {
 }
 
 void TKvSendFax::c1TcfSent(FaxEvent ev) {
-  if (!takeLine(ev)) return;
-  const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  if (contains(l, "OK")) {
-    softwareFlow(false);
-    delayMs(faxtime::kTurnaround);
-    c1_.cfrReceived = false;
-    c1_.finalFrame = false;
-    sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-    armTimeout(faxtime::kT4Ticks);
-    gotoState(S::C1WaitCFR, false);
-  }
+  if (!c1ModemDone(ev)) return;
+  softwareFlow(false);
+  c1_.cfrReceived = false;
+  c1ListenForAnswer(S::C1WaitCFR);
 }
 
 void TKvSendFax::c1WaitCFR(FaxEvent ev) {
@@ -197,11 +212,7 @@ void TKvSendFax::c1WaitCFR(FaxEvent ev) {
   // T4 bounds the wait for the answer to start; an answer that has started is read to its end.
   if (contains(l, "CONNECT")) return armTimeout(faxtime::kFrameTicks);
   if (contains(l, "OK")) {
-    if (!c1_.finalFrame) {
-      // More frames of the answer follow at once.
-      sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-      return armTimeout(faxtime::kT4Ticks);
-    }
+    if (!c1_.finalFrame) return c1ListenAgain();
     c1_.finalFrame = false;
     if (c1_.cfrReceived) {
       c1_.unanswered = 0;
@@ -242,29 +253,12 @@ void TKvSendFax::c1PageSent(FaxEvent ev) {
 }
 
 void TKvSendFax::c1SendPPM(FaxEvent ev) {
-  if (!takeLine(ev)) return;
-  const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  if (contains(l, "OK")) return c1RepeatTransmitCommand();
-  if (contains(l, "CONNECT")) {
-    delayMs(faxtime::kFrameLead);
-    auto f = t30::frameBytes(morePages() ? t30::fcf::MPS : t30::fcf::EOP, true);
-    putBytes(f.data(), f.size());
-    gotoState(S::C1PpmSent, false);
-  }
+  if (c1FrameMayGo(ev))
+    c1PutFrame(morePages() ? t30::fcf::MPS : t30::fcf::EOP, true, {}, S::C1PpmSent);
 }
 
 void TKvSendFax::c1PpmSent(FaxEvent ev) {
-  if (!takeLine(ev)) return;
-  const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  if (contains(l, "OK")) {
-    delayMs(faxtime::kTurnaround);
-    c1_.finalFrame = false;
-    sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-    armTimeout(faxtime::kT4Ticks);
-    gotoState(S::C1WaitPPR, false);
-  }
+  if (c1ModemDone(ev)) c1ListenForAnswer(S::C1WaitPPR);
 }
 
 void TKvSendFax::c1WaitPPR(FaxEvent ev) {
@@ -282,10 +276,7 @@ void TKvSendFax::c1WaitPPR(FaxEvent ev) {
   // T.30 has the command repeated, and the far end answers it again.
   if (contains(l, "ERROR") || contains(l, "NO CARRIER")) return gotoState(S::C1PostPage);
   if (!contains(l, "OK")) return;
-  if (!c1_.finalFrame) {
-    sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-    return armTimeout(faxtime::kT4Ticks);
-  }
+  if (!c1_.finalFrame) return c1ListenAgain();
   c1_.finalFrame = false;
   t30::Kind k = t30::classify(c1_.lastFcf);
   // The far end got the post-page message damaged and asks for it again.
@@ -314,8 +305,7 @@ void TKvSendFax::c1WaitPPR(FaxEvent ev) {
     if (sendingCover_ && !coverIsApf_) pages_.rewindCover();
     return c1Retrain();
   }
-  sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
-  armTimeout(faxtime::kT4Ticks);
+  c1ListenAgain();
 }
 
 void TKvSendFax::c1SendDCN(FaxEvent ev) {
@@ -324,12 +314,7 @@ void TKvSendFax::c1SendDCN(FaxEvent ev) {
   if (ev == FaxEvent::Timeout) return c1EndAfterLastPage();
   if (contains(l, "ERROR")) return retryRefusedTransmit(c1_) ? void() : c1EndAfterLastPage();
   if (contains(l, "OK")) return repeats_ >= 3 ? c1EndAfterLastPage() : c1RepeatTransmitCommand();
-  if (contains(l, "CONNECT")) {
-    delayMs(faxtime::kFrameLead);
-    auto f = t30::frameBytes(t30::fcf::DCN, true);
-    putBytes(f.data(), f.size());
-    gotoState(S::C1DcnSent, false);
-  }
+  if (contains(l, "CONNECT")) c1PutFrame(t30::fcf::DCN, true, {}, S::C1DcnSent);
 }
 
 void TKvSendFax::c1DcnSent(FaxEvent ev) {

@@ -191,6 +191,15 @@ class TKvSendFax : public TKvAbstractFax {
   void c1MissedFrame();
   void c1SendDcsAgain();
   void c1EndAfterLastPage();
+  // For the states that send one frame after AT+FTH=3: true when the modem's CONNECT lets it
+  // go (its OK means the command was lost and is said again).
+  bool c1FrameMayGo(FaxEvent ev);
+  void c1PutFrame(std::uint8_t fcf, bool final, const std::vector<std::uint8_t> &info,
+                  SendState next);
+  // For the states that wait for the modem's OK to what was sent: true when it came.
+  bool c1ModemDone(FaxEvent ev);
+  void c1ListenForAnswer(SendState next);
+  void c1ListenAgain();
 
   // Class 2 and 2.0 states (send_class2.cpp).
   void c2Begin();
