@@ -47,6 +47,22 @@ assert t.get("type") == sys.argv[2], t.get("type")
 assert "*.apf" in [g.get("pattern") for g in t.findall("m:glob", ns)]
 assert t.find("m:magic/m:match", ns).get("value").startswith("APF10")
 PY
+desktop-file-validate "$desktop" || fail "desktop entry: see above"
+# As a desktop sees it once the package's triggers have run: an APF file is of that type by its
+# name and by its content, and the program is what opens it.
+update-mime-database "$usr/share/mime"
+update-desktop-database "$usr/share/applications"
+export XDG_DATA_DIRS=$usr/share:/usr/share
+printf 'A letter\n' >"$root/letter.txt"
+korvane-fax convert "$root/letter.txt" -o "$root/letter.apf" >/dev/null
+cp "$root/letter.apf" "$root/letter-without-extension"
+for f in letter.apf letter-without-extension; do
+  type=$(gio info -a standard::content-type "$root/$f" | sed -n 's/.*content-type: //p')
+  [ "$type" = "$mime" ] || fail "$f is of type '$type', not $mime"
+done
+gio mime "$mime" | grep -q "^Default application.*: korvane.desktop" ||
+  fail "korvane does not open $mime: $(gio mime "$mime")"
+
 # The manual page describes every subcommand the program has.
 commands=$(korvane-fax --help | awk '/^Commands:/{on=1; next} on && /^  [a-z]/{n++} END{print n}')
 sections=$(zcat "$usr/share/man/man1/korvane-fax.1.gz" | grep -c '^\.SS ')
