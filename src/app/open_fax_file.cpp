@@ -62,6 +62,7 @@ TFaxViewer *OpenFaxInViewer(QWidget *parent, const QString &path) {
   viewer->setAttribute(Qt::WA_DeleteOnClose);
   viewer->FileName = apf;
   viewer->Title = QFileInfo(path).fileName();
+  viewer->ShownFile = path;
   viewer->FaxPrinter.FaxHeader.Caption = QFileInfo(path).fileName();
   if (temporary) QObject::connect(viewer, &QObject::destroyed, [apf] { QFile::remove(apf); });
   // Modal like every other window of the program, but the caller goes on.

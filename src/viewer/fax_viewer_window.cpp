@@ -387,11 +387,10 @@ void TFaxViewer::ExportButtonClick() {
     Dialogs::beep();
     return;
   }
-  const QFileInfo in(FaxViewer->FileName());
   QString filter;
-  const QString out = QFileDialog::getSaveFileName(
-      this, "Export Fax", in.absolutePath() + "/" + in.completeBaseName() + ".pdf",
-      "PDF document (*.pdf);;TIFF fax image (*.tif *.tiff)", &filter);
+  const QString out =
+      QFileDialog::getSaveFileName(this, "Export Fax", ExportSuggestion(),
+                                   "PDF document (*.pdf);;TIFF fax image (*.tif *.tiff)", &filter);
   if (out.isEmpty()) return;
   BusyCursor busy;
   ShowStatus("Exporting " + QFileInfo(out).fileName() + "...");
@@ -402,6 +401,11 @@ void TFaxViewer::ExportButtonClick() {
     Dialogs::error(
         this,
         QStringLiteral("The fax could not be exported: %1").arg(QString::fromStdString(error)));
+}
+
+QString TFaxViewer::ExportSuggestion() const {
+  const QFileInfo in(ShownFile.isEmpty() ? FaxViewer->FileName() : ShownFile);
+  return in.absolutePath() + "/" + in.completeBaseName() + ".pdf";
 }
 
 void TFaxViewer::HelpbuttonClick() {

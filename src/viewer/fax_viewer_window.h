@@ -27,6 +27,9 @@ class TFaxViewer : public QDialog {
   // Set by the caller before the window is first shown.
   QString FileName;
   QString Title;
+  // The fax as the user knows it, when FileName is a work copy of it: Export offers to save
+  // beside it, under its name, rather than in the work copy's place.
+  QString ShownFile;
   int Zoom = 100;
   bool FirstActivate = true;
 
@@ -61,6 +64,8 @@ class TFaxViewer : public QDialog {
   void ExplorerButton1Click();
   void PrinterSetupButtonClick();
   void ExportButtonClick();
+  // The file Export offers to write: the fax's own folder and name, as a PDF.
+  QString ExportSuggestion() const;
   void HelpbuttonClick();
   void RotationClick(int rotation);
 

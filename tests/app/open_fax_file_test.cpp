@@ -71,6 +71,9 @@ TEST_F(OpenFaxFileTest, ApfAndTiffOpenInAViewerOtherFilesAreRefused) {
     QTRY_VERIFY(viewer->isVisible());
     QTRY_COMPARE(viewer->FaxViewer->PageCount(), c.pages);
     EXPECT_TRUE(viewer->PageText().startsWith(QFileInfo(c.file).fileName()));
+    // Exported beside the fax itself, never into a work copy's directory that goes away.
+    EXPECT_EQ(viewer->ExportSuggestion(),
+              dir_.filePath(QFileInfo(c.file).completeBaseName() + ".pdf"));
     // A TIFF is shown through a work copy outside the program directory, gone with its viewer.
     auto copies = [] {
       const QString work = TViewWorkDir::Program().path();
