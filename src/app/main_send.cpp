@@ -44,6 +44,7 @@ void TMainScreen::SendButtonClick() {
   }
 
   QString result;
+  QDateTime finished;
   {
     // The send window shows the normal pointer; ours comes back afterwards.
     QApplication::restoreOverrideCursor();
@@ -59,6 +60,7 @@ void TMainScreen::SendButtonClick() {
     form.exec();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     result = form.ResultText;
+    finished = form.FinishedAt.isValid() ? form.FinishedAt : QDateTime::currentDateTime();
     ButtonBar->setEnabled(true);
     OptionsToSettings(form.Options(), Settings.Data);
     if (!Settings.Save()) Dialogs::error(this, Settings.LastError());
@@ -66,7 +68,7 @@ void TMainScreen::SendButtonClick() {
   QFile::remove(faxFile);
 
   QString error;
-  if (!WriteSendResult(Records.FaxTable, PageCount, result, QDateTime::currentDateTime(), error))
+  if (!WriteSendResult(Records.FaxTable, PageCount, result, finished, error))
     Dialogs::error(this, error);
 }
 

@@ -335,6 +335,7 @@ void TSendFaxForm::SendFaxButtonClick() {
 
 void TSendFaxForm::KvSendFax1FaxFinish(Result code) {
   ResultText = QString::fromStdString(SendResultText(code));
+  FinishedAt = QDateTime::currentDateTime();
   Dialogs::information(this, "Finished: " + QString::fromStdString(errorText(code)));
   CloseSendPort(KvComPort1, settings_.Data.afterResetString, [](const std::string &text) {
     ShowStatus(QString::fromStdString(text));

@@ -4,6 +4,7 @@
 // settings, runs it modally and reads back the result text and the controls.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -31,6 +32,8 @@ class TSendFaxForm : public TBarDialog {
   QString FaxFile, CoverFile, PhoneNumber;
   // "Sent", the error text of a finished fax, or "Cancelled" when none finished.
   QString ResultText = "Cancelled";
+  // When the last fax finished (the row's send time), however long the window stays open after.
+  QDateTime FinishedAt;
   bool Busy() const { return busy_; }
 
   // The controls as options, and back.
