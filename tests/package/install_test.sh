@@ -60,8 +60,9 @@ for f in letter.apf letter-without-extension; do
   type=$(gio info -a standard::content-type "$root/$f" | sed -n 's/.*content-type: //p')
   [ "$type" = "$mime" ] || fail "$f is of type '$type', not $mime"
 done
-gio mime "$mime" | grep -q "^Default application.*: korvane.desktop" ||
-  fail "korvane does not open $mime: $(gio mime "$mime")"
+opener=$(gio mime "$mime")  # whole, not piped into grep -q: an early close fails the pipe
+[[ $opener == *"Default application"*": korvane.desktop"* ]] ||
+  fail "korvane does not open $mime: $opener"
 
 # The manual page describes every subcommand the program has.
 commands=$(korvane-fax --help | awk '/^Commands:/{on=1; next} on && /^  [a-z]/{n++} END{print n}')
@@ -73,7 +74,8 @@ sections=$(zcat "$usr/share/man/man1/korvane-fax.1.gz" | grep -c '^\.SS ')
 korvane-fax compose --recipient "New User" --fax 5550100 --subject "First fax" >/dev/null ||
   fail "compose in a fresh home"
 [ -f "$data/KRV.DBF" ] || fail "no KRV.DBF in $data"
-korvane-fax list | grep -q "First fax" || fail "list does not show the composed fax"
+listed=$(korvane-fax list)
+[[ $listed == *"First fax"* ]] || fail "list does not show the composed fax: $listed"
 # The shipped dictionary is found from /usr/bin.
 printf 'a simple sentense\n' >"$root/t.txt"
 out=$(korvane-fax spell "$root/t.txt" || true)
