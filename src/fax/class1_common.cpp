@@ -1,9 +1,5 @@
 // The parts of a Class 1 session both machines share: the modem's modulation list, and the
 // bookkeeping of the frames received (station id, capabilities, settings, replies).
-#include <chrono>
-#include <thread>
-
-#include "comm/main_thread.h"
 #include "fax/fax_session.h"
 
 namespace kv {
@@ -16,30 +12,17 @@ bool TKvAbstractFax::queryModulations(Class1Negotiation &c1, bool receive) {
   port_->setPolling(true);
   delayMs(faxtime::kCommandDelay);
   sendRaw(receive ? "AT+FRM=?\r" : "AT+FTM=?\r");
-  std::string line;
-  auto deadline = clock_.now() + clock_.timeoutDuration(faxtime::kResponseTicks);
-  auto &mt = MainThread::instance();
-  while (std::chrono::steady_clock::now() < deadline && port_->alive()) {
-    int c = port_->getChar();
-    if (c < 0) {
-      if (mt.isMainThread()) mt.processPending();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      continue;
-    }
-    if (c != '\r' && c != '\n') {
-      if (line.size() < t30::ResponseReader::kMaxLine) line.push_back(char(c));
-      continue;
-    }
-    std::string l = t30::trimLine(line);
-    line.clear();
-    if (l.empty()) continue;
-    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    if (l.find("OK") != std::string::npos || l.find("ERROR") != std::string::npos) break;
-    if (l.find(',') != std::string::npos) {
-      auto r = t30::parseModulationList(l);
-      for (int i = 3; i <= t30::kModCount; ++i) c1.ownRates[i] = r[i];
-    }
-  }
+  // The list and the OK after it come together; once a line is in, the rest gets little time.
+  readReply(
+      [&](const std::string &l) {
+        if (l.find("OK") != std::string::npos || l.find("ERROR") != std::string::npos) return true;
+        if (l.find(',') != std::string::npos) {
+          auto r = t30::parseModulationList(l);
+          for (int i = 3; i <= t30::kModCount; ++i) c1.ownRates[i] = r[i];
+        }
+        return false;
+      },
+      faxtime::kReplyRestTicks);
   port_->flushIn();
   port_->setPolling(wasPolling);
   c1.rateIndex = 1;

@@ -108,6 +108,11 @@ bool CommFaxPort::alive() {
   return h && !DeviceLost(h);
 }
 
+bool CommFaxPort::waitForInput(int ms) {
+  int h = handle();
+  return h && WaitForInput(h, ms) > 0;
+}
+
 Result CommFaxPort::startTriggers(std::function<void(FaxTrigger)> handler) {
   stopTriggers();
   int h = handle();

@@ -30,6 +30,7 @@ class CommFaxPort : public FaxPort {
   std::int32_t baud() override;
   void setSoftwareFlow(bool on, bool receiving) override;
   bool alive() override;
+  bool waitForInput(int ms) override;
 
   Result startTriggers(std::function<void(FaxTrigger)> handler) override;
   void enableDelivery() override;

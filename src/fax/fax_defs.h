@@ -81,6 +81,7 @@ inline std::string cut(std::string_view s, std::size_t max) {
 namespace faxtime {
 // Time-outs, in ticks.
 constexpr std::int32_t kResponseTicks = 182;   // 10 s for a modem reply
+constexpr std::int32_t kReplyRestTicks = 36;   // 2 s for the rest of a reply once it started
 constexpr std::int32_t kPageDataTicks = 1092;  // 60 s without page-data progress
 constexpr std::int32_t kDialWaitTicks = 1092;  // 60 s from dialling to the fax connection
 constexpr std::int32_t kFirstByteTicks = 18;   // 1 s for XON before page data

@@ -3,9 +3,12 @@
 // session's triggers (a time-out timer, a status timer, output-buffer-free and
 // output-buffer-used levels). The session's step procedure is called on the port's dispatch
 // thread with the trigger that fired.
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 #include "base/result_codes.h"
 
@@ -36,6 +39,13 @@ class FaxPort {
   virtual void setSoftwareFlow(bool on, bool receiving) = 0;
   // False once the device has gone (pty closed, modem unplugged).
   virtual bool alive() = 0;
+  // Waits at most `ms` for a received byte; true when one is there. For replies read by
+  // polling; a port without a way to wait looks again after a short pause.
+  virtual bool waitForInput(int ms) {
+    if (inUsed() > 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 5)));
+    return inUsed() > 0;
+  }
 
   // Adds the session's triggers and registers `handler` for them. A negative result (no
   // trigger slots) leaves nothing registered.

@@ -227,29 +227,27 @@ void TKvAbstractFax::armTimeout(std::int32_t ticks) {
   if (port_) port_->armTimeout(clock_.timeoutTicks(ticks));
 }
 
-bool TKvAbstractFax::waitForResponse(const std::string &cmd, std::string *info) {
+bool TKvAbstractFax::readReply(const std::function<bool(const std::string &)> &onLine,
+                               std::int32_t nextTicks, std::string *heard) {
   if (!port_) return false;
-  bool wasPolling = port_->polling();
-  port_->setPolling(true);
-  delayMs(faxtime::kCommandDelay);
-  sendRaw(cmd + "\r");
   std::string line;
-  bool haveInfo = false;
-  lastReply_.clear();
-  lastAsked_ = cmd;
-  bool ok = false;
-  std::string heard;  // the first bytes that came, to show when no line was understood
   auto deadline = clock_.now() + clock_.timeoutDuration(faxtime::kResponseTicks);
   auto &mt = MainThread::instance();
-  while (std::chrono::steady_clock::now() < deadline && port_->alive()) {
+  const bool onMain = mt.isMainThread();
+  for (;;) {
+    // A modem that never stops talking is cut off at the deadline too.
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_.now());
+    if (left.count() <= 0) return false;
     int c = port_->getChar();
     if (c < 0) {
-      if (mt.isMainThread()) mt.processPending();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (!port_->alive()) return false;
+      // The main thread keeps its queue moving while it waits.
+      if (onMain) mt.processPending();
+      port_->waitForInput(int(std::min<std::int64_t>(left.count() + 1, onMain ? 10 : 50)));
       continue;
     }
-    if (heard.size() < 40 && c != '\r' && c != '\n') heard.push_back(char(c));
-    if (c != '\r') {
+    if (heard && heard->size() < 40 && c != '\r' && c != '\n') heard->push_back(char(c));
+    if (c != '\r' && c != '\n') {
       if (c >= 32) {
         if (line.size() >= t30::ResponseReader::kMaxLine) line.erase(0, 1);
         line.push_back(char(c));
@@ -258,18 +256,36 @@ bool TKvAbstractFax::waitForResponse(const std::string &cmd, std::string *info) 
     }
     std::string l = t30::trimLine(line);
     line.clear();
-    if (l.empty() || l == cmd) continue;  // blank or the modem's echo
-    lastReply_ = l;
-    if (l.find("ERROR") != std::string::npos) break;
-    if (l.find("OK") != std::string::npos) {
-      ok = true;
-      break;
-    }
-    if (!haveInfo) {
-      haveInfo = true;
-      if (info) *info = l;
-    }
+    if (l.empty()) continue;
+    if (onLine(l)) return true;
+    if (nextTicks > 0) deadline = clock_.now() + clock_.timeoutDuration(nextTicks);
   }
+}
+
+bool TKvAbstractFax::waitForResponse(const std::string &cmd, std::string *info) {
+  if (!port_) return false;
+  bool wasPolling = port_->polling();
+  port_->setPolling(true);
+  delayMs(faxtime::kCommandDelay);
+  sendRaw(cmd + "\r");
+  bool haveInfo = false;
+  lastReply_.clear();
+  lastAsked_ = cmd;
+  bool ok = false;
+  std::string heard;  // the first bytes that came, to show when no line was understood
+  readReply(
+      [&](const std::string &l) {
+        if (l == cmd) return false;  // the modem's echo
+        lastReply_ = l;
+        if (l.find("ERROR") != std::string::npos) return true;
+        if (l.find("OK") != std::string::npos) return ok = true;
+        if (!haveInfo) {
+          haveInfo = true;
+          if (info) *info = l;
+        }
+        return false;
+      },
+      0, &heard);
   // A modem that sent only noise, or a line without end, answered something all the same.
   if (!ok && lastReply_.empty()) lastReply_ = heard;
   // Let trailing bytes of the reply arrive, then drop them.

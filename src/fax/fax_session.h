@@ -166,6 +166,12 @@ class TKvAbstractFax {
   void sendRaw(const std::string &s);
   void putBytes(const std::uint8_t *p, std::size_t n);
   bool waitForResponse(const std::string &cmd, std::string *info = nullptr);
+  // Reads the reply to a command said in polling mode: every line that is not blank goes to
+  // `onLine`, which returns true once the reply is complete. The first line has the reply time
+  // on the session clock; with nextTicks, each line gives the rest that much more. False when
+  // the time ran out or the device went. `heard` collects the first bytes, whatever they are.
+  bool readReply(const std::function<bool(const std::string &)> &onLine, std::int32_t nextTicks,
+                 std::string *heard = nullptr);
   bool prepareModem(bool failOnInitError);
   bool modemInitialize();
   int classQuery(bool withInit);

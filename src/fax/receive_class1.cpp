@@ -218,8 +218,9 @@ void TKvReceiveFax::c1TrainConnect(FaxEvent ev) {
   }
   // The training was missed (no carrier, or the caller's frames instead). The caller
   // repeats its DCS and training when no answer comes, so listen for that rather than
-  // waiting out the time-out and losing the call.
-  if (contains(l, "NO CARRIER") || contains(l, "+FCERROR")) {
+  // waiting out the time-out and losing the call. OK without CONNECT is the same: the modem
+  // took our command as the end of a reception it still held, and is listening no more.
+  if (contains(l, "NO CARRIER") || contains(l, "+FCERROR") || contains(l, "OK")) {
     softwareFlow(false);
     c1ListenForCommand();
   }

@@ -33,7 +33,9 @@ SimulatedLine::SimulatedLine(LineOptions options) : options_(std::move(options))
   bool far = !options_.farReceive.empty() || !options_.farSend.empty();
   if (!far) portB_ = dir_ + "/ttyB";
 
-  std::vector<std::string> args{linesimPath(), options_.verbosity >= 2 ? "-vv" : "-v",
+  // Kept scratch is for looking at a failed call: then the line logs the ports' traffic too.
+  const bool traffic = options_.verbosity >= 2 || keepScratch();
+  std::vector<std::string> args{linesimPath(), traffic ? "-vv" : "-v",
                                 "--speed",     speedArg(options_.speed),
                                 "--timeout",   std::to_string(options_.timeoutSeconds)};
   if (options_.calls > 0) {
@@ -91,6 +93,7 @@ SimulatedLine::SimulatedLine(LineOptions options) : options_(std::move(options))
 
 SimulatedLine::~SimulatedLine() {
   proc_.reset();  // stops linesim, which removes its links
+  if (keepScratch()) return;
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
 }

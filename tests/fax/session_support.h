@@ -74,6 +74,7 @@ class WatchedPort : public FaxPort {
   void setRts(bool on) override { in_.setRts(on); }
   bool dcd() override { return in_.dcd(); }
   bool alive() override { return in_.alive(); }
+  bool waitForInput(int ms) override { return in_.waitForInput(ms); }
   Result startTriggers(std::function<void(FaxTrigger)> handler) override {
     return in_.startTriggers(std::move(handler));
   }

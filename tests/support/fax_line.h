@@ -28,6 +28,7 @@ class FaxLineFixture : public ::testing::Test {
     std::vector<std::string> a{kFaxTool, "send",      "--speed",  speedArg(speed), "--device",
                                port,     "--station", "555 0100", "--header",      kLineHeader};
     a.insert(a.end(), extra.begin(), extra.end());
+    traceTo(a, log);
     a.push_back("5551234");
     a.push_back(file);
     return std::make_unique<Process>(a, work.path() + "/" + log + ".log");
@@ -39,6 +40,7 @@ class FaxLineFixture : public ::testing::Test {
     std::vector<std::string> a{kFaxTool, "receive", "--speed", speedArg(speed), "--device",
                                port,     "--dir",   dir,       "--station",     "777"};
     a.insert(a.end(), extra.begin(), extra.end());
+    traceTo(a, "receive");
     return std::make_unique<Process>(a, work.path() + "/receive.log");
   }
   // The receiver is ready for a call once it says it waits for one.
@@ -47,6 +49,14 @@ class FaxLineFixture : public ::testing::Test {
     ASSERT_TRUE(rx.waitForOutput(Process::kOursListening, 30s)) << rx.output();
   }
   TempDir work;
+
+ private:
+  // With kept scratch folders, the port trace and the dispatch log of each run go there too.
+  void traceTo(std::vector<std::string> &a, const std::string &name) {
+    if (!keepScratch()) return;
+    a.insert(a.end(), {"--trace", work.path() + "/" + name + ".trc", "--log",
+                       work.path() + "/" + name + ".dispatch"});
+  }
 };
 
 }  // namespace kv::test

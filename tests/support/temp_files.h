@@ -24,11 +24,19 @@ inline std::string makeTempDir(std::string_view prefix) {
   return templ;
 }
 
+// True when $KORVANE_KEEP_SCRATCH is set: scratch directories (the programs' logs and traces,
+// the line's log) stay for a look after a failed run under load.
+inline bool keepScratch() {
+  const char *keep = getenv("KORVANE_KEEP_SCRATCH");
+  return keep && *keep;
+}
+
 // A fresh temporary directory, removed with everything in it by the destructor.
 class TempDir {
  public:
   explicit TempDir(std::string_view prefix = "korvane-test-") : path_(makeTempDir(prefix)) {}
   ~TempDir() {
+    if (keepScratch()) return;
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
