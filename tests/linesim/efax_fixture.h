@@ -67,4 +67,10 @@ class LineEfaxTest : public ::testing::Test {
 
 inline constexpr int kEfaxHeaderRows = 20;
 
+// efax keeps real time, so the pauses it makes grow with the line's speed: a far-end machine,
+// whose T.30 timers run in line time, has them four times as long at 4x. Under load efax's
+// gap between its page and its post-page message then outlasted the far end's T2. Where efax
+// faces the line's own fax machine the line runs at this speed instead.
+inline constexpr double kEfaxLineSpeed = 2;
+
 }  // namespace kv::test

@@ -31,6 +31,7 @@ TEST_F(LineEfaxTest, EfaxToEfaxTwoPagesAt14400) {
 
 TEST_F(LineEfaxTest, EfaxToFarEndFaxMachine) {
   LineOptions o;
+  o.speed = kv::test::kEfaxLineSpeed;
   o.calls = 1;
   o.farReceive = "far.tif";
   SimulatedLine line(o);
@@ -53,6 +54,7 @@ TEST_F(LineEfaxTest, FarEndFaxMachineToEfax) {
   ASSERT_EQ(cp.exitCode(), 0) << cp.output();
 
   LineOptions o;
+  o.speed = kv::test::kEfaxLineSpeed;
   o.calls = 1;
   o.farSend = both;
   o.extra = {"--far-dial-idle", "2"};  // once efax waits for calls
@@ -117,6 +119,7 @@ TEST_F(LineEfaxTest, LineDropInMidPageEndsBothSidesWithNoCarrier) {
 
 TEST_F(LineEfaxTest, NoisyLineMakesTrainingFailAndStepDown) {
   LineOptions o;
+  o.speed = kv::test::kEfaxLineSpeed;
   o.calls = 1;
   o.farReceive = "far.tif";
   // Enough noise that 14,400 bit/s does not train, while 12,000 does (every carrier meets
