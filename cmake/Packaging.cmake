@@ -13,6 +13,13 @@ set(KORVANE_PACKAGE_CONTACT "Korvane developers <korvane@localhost>"
     CACHE STRING "Maintainer of the Debian package: name <address>")
 install(TARGETS korvane korvane-fax linesim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_BINARY_DIR}/bin/krv.dct DESTINATION ${CMAKE_INSTALL_DATADIR}/korvane)
+if(TARGET korvane-fax-backend)
+  # The fax printer's backend: the print system runs a backend as root only when nobody else may
+  # run it (mode 0700), and root it must be to hand each job to the user who printed it.
+  install(TARGETS korvane-fax-backend RUNTIME DESTINATION lib/cups/backend
+          PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  install(FILES ${pkg}/korvane-fax.ppd DESTINATION ${CMAKE_INSTALL_DATADIR}/korvane)
+endif()
 install(FILES ${pkg}/korvane.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${pkg}/korvane.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${pkg}/korvane-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
@@ -81,6 +88,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so the library scan cannot see them: the desktop platform plugin, the
 # fonts the documents are drawn with, the print queue client.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core, fonts-liberation2")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client")
+# The print system runs the fax printer and converts what is printed to it into PDF.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client, cups")
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/package)
 include(CPack)

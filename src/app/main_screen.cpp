@@ -283,6 +283,7 @@ void TMainScreen::FormActivate() {
   if (FirstRun) mnuPreferencesClick();
   if (Settings.AtStartup()) ReceiveButtonClick();
   FirstActivate = false;
+  WatchPrintedJobs();
 }
 
 int TMainScreen::CurrentPage() const {

@@ -14,6 +14,7 @@
 #include "receiving/receive_mode.h"
 
 class QAction;
+class QFileSystemWatcher;
 class QStackedWidget;
 class QTabBar;
 class QTableView;
@@ -72,6 +73,10 @@ class TMainScreen : public QMainWindow {
   // Edit on the "Sent" page: the fax in the fax editor; on "Received": the notes of the fax.
   void EditSentFax();
   void EditReceivedFax();
+  // Jobs of the fax printer: watched from the first activation on, taken in as rows, and rows
+  // waiting for a recipient opened in the fax editor.
+  void WatchPrintedJobs();
+  void TakeInPrintedJobs();
   int CurrentPage() const;
 
   // Table operations offered to the other windows.
@@ -141,6 +146,8 @@ class TMainScreen : public QMainWindow {
   void reportRecovery(TApollo &apollo);
   void failStart(const QString &text);
   bool activateQueued_ = false;
+  QFileSystemWatcher *printedWatch_ = nullptr;
+  bool takingIn_ = false, retryQueued_ = false;
   bool startFailed_ = false;
   bool closed_ = false;
   std::unique_ptr<StatusLineOwner> statusOwner_;

@@ -141,7 +141,7 @@ std::vector<Command> &commandTable() {
   static std::vector<Command> table = {convertCommand(), unpackCommand(),    infoCommand(),
                                        exportCommand(),  sendCommand(),      receiveCommand(),
                                        detectCommand(),  findModemCommand(), resetCommand(),
-                                       spellCommand(),   renderCommand()};
+                                       spellCommand(),   renderCommand(),    printerCommand()};
   return table;
 }
 }  // namespace

@@ -94,5 +94,6 @@ Command resetCommand();
 Command exportCommand();
 Command spellCommand();
 Command renderCommand();
+Command printerCommand();
 
 }  // namespace kv::cli

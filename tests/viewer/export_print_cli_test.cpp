@@ -12,10 +12,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
-#include <array>
-#include <cstdio>
 #include <filesystem>
 
+#include "support/cups_scheduler.h"
 #include "support/fax_files.h"
 #include "support/temp_files.h"
 
@@ -27,17 +26,8 @@ using test::FaxPage;
 
 const std::string kTool = std::string(KORVANE_BIN_DIR) + "/korvane-fax";
 
-// Runs a command; answers its exit status and, when asked, its output.
 int sh(const std::string &cmd, std::string *out = nullptr) {
-  std::string text;
-  FILE *p = popen((cmd + (out ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
-  if (!p) return -1;
-  std::array<char, 4096> buf;
-  std::size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) text.append(buf.data(), n);
-  const int status = pclose(p);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return test::Shell(cmd, out);
 }
 
 class ExportTest : public ::testing::Test {
@@ -136,51 +126,15 @@ TEST_F(ExportTest, PrintIntoPdfWithoutWindows) {
   EXPECT_NE(lines.find("Printing " + apf + " finished at "), std::string::npos) << lines;
 }
 
-// A scheduler of our own on a private socket, with one cups-pdf queue; stopped at the end.
+// A scheduler of our own with one cups-pdf queue.
 class CupsQueue {
  public:
-  ~CupsQueue() {
-    if (cupsd_.state() != QProcess::NotRunning) {
-      cupsd_.terminate();
-      cupsd_.waitForFinished(5000);
-    }
-  }
   // Empty when it started; otherwise why it could not.
   std::string start() {
-    if (geteuid() != 0) return "the PDF printer's backend runs only for root";
-    for (const char *f : {"/usr/sbin/cupsd", "/usr/sbin/lpadmin", "/usr/lib/cups/backend/cups-pdf",
+    for (const char *f : {"/usr/sbin/lpadmin", "/usr/lib/cups/backend/cups-pdf",
                           "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd"})
       if (!fs::exists(f)) return std::string(f) + " is not installed";
-    const std::string d = dir_.path();
-    // The scheduler's filters run as another user and must reach their folders.
-    fs::permissions(d, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                           fs::perms::others_read | fs::perms::others_exec);
-    for (const char *sub : {"root/ppd", "spool", "tmp", "cache", "state", "log"})
-      fs::create_directories(d + "/" + sub);
-    fs::permissions(d + "/tmp", fs::perms::all | fs::perms::sticky_bit);
-    socket_ = d + "/cups.sock";
-    test::writeFile(d + "/cupsd.conf", "Listen " + socket_ +
-                                           "\nLogLevel info\n<Location />\n  Order allow,deny\n"
-                                           "  Allow all\n</Location>\n");
-    std::string files;
-    for (const auto &[key, sub] : std::initializer_list<std::pair<const char *, const char *>>{
-             {"ServerRoot", "root"},
-             {"RequestRoot", "spool"},
-             {"TempDir", "tmp"},
-             {"CacheDir", "cache"},
-             {"StateDir", "state"},
-             {"ErrorLog", "log/error_log"},
-             {"AccessLog", "log/access_log"},
-             {"PageLog", "log/page_log"}})
-      files += std::string(key) + " " + d + "/" + sub + "\n";
-    files += "ServerBin /usr/lib/cups\nDataDir /usr/share/cups\nSystemGroup root\n";
-    test::writeFile(d + "/cups-files.conf", files);
-    cupsd_.start("/usr/sbin/cupsd", {"-f", "-c", QString::fromStdString(d + "/cupsd.conf"), "-s",
-                                     QString::fromStdString(d + "/cups-files.conf")});
-    if (!cupsd_.waitForStarted(5000)) return "cupsd did not start";
-    setenv("CUPS_SERVER", socket_.c_str(), 1);
-    for (int i = 0; i < 50 && !fs::exists(socket_); ++i) QThread::msleep(100);
-    if (!fs::exists(socket_)) return "cupsd did not open its socket";
+    if (std::string why = scheduler_.start(); !why.empty()) return why;
     std::string out;
     if (sh("/usr/sbin/lpadmin -p KorvaneTest -E -v cups-pdf:/ -P "
            "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd",
@@ -188,12 +142,10 @@ class CupsQueue {
       return "lpadmin: " + out;
     return {};
   }
-  std::string errorLog() const { return test::readFile(dir_.file("log/error_log")); }
+  std::string errorLog() const { return scheduler_.errorLog(); }
 
  private:
-  test::TempDir dir_{"korvane-cups-"};
-  std::string socket_;
-  QProcess cupsd_;
+  test::CupsScheduler scheduler_;
 };
 
 TEST(PrintQueueTest, AJobThroughCupsToThePdfPrinter) {

@@ -1,0 +1,41 @@
+#include "printer/backend_job.h"
+
+#include <cups/cups.h>
+
+#include <QUrl>
+
+namespace kv {
+
+bool ParseBackendArgs(int argc, const char *const *argv, BackendJob &job, std::string &error) {
+  if (argc != 6 && argc != 7) {
+    error = "Usage: korvane-fax job-id user title copies options [file]";
+    return false;
+  }
+  job = {argv[1], argv[2], argv[3], argv[5], argc == 7 ? argv[6] : ""};
+  return true;
+}
+
+PrintedJob FaxOfJob(const BackendJob &job) {
+  cups_option_t *options = nullptr;
+  const int n = cupsParseOptions(job.options.c_str(), 0, &options);
+  auto get = [&](const char *name) {
+    const char *v = cupsGetOption(name, n, options);
+    return v ? QString::fromUtf8(v).trimmed() : QString();
+  };
+  PrintedJob fax{get("fax-number"), get("fax-recipient"), get("fax-subject"), get("fax-cover")};
+  if (fax.subject.isEmpty()) fax.subject = QString::fromUtf8(job.title.c_str()).trimmed();
+  cupsFreeOptions(n, options);
+  return fax;
+}
+
+std::filesystem::path ProgramFolderOfUri(const std::string &uri,
+                                         const std::filesystem::path &fallback) {
+  const std::string::size_type colon = uri.find(':');
+  const std::string rest = colon == std::string::npos ? "" : uri.substr(colon + 1);
+  const std::string path = QUrl::fromPercentEncoding(QByteArray::fromStdString(rest)).toStdString();
+  // Only an absolute folder is taken; "korvane-fax:/" and the like mean the installed program.
+  if (path.size() < 2 || path.front() != '/') return fallback;
+  return std::filesystem::path(path).lexically_normal();
+}
+
+}  // namespace kv
