@@ -19,6 +19,9 @@ if(TARGET korvane-fax-backend)
   install(TARGETS korvane-fax-backend RUNTIME DESTINATION lib/cups/backend
           PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
   install(FILES ${pkg}/korvane-fax.ppd DESTINATION ${CMAKE_INSTALL_DATADIR}/korvane)
+  # Debian's checker flags that mode; the override says it is meant.
+  install(FILES ${pkg}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME korvane)
 endif()
 install(FILES ${pkg}/korvane.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${pkg}/korvane.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
