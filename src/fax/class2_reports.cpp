@@ -1,5 +1,6 @@
 #include "fax/class2_reports.h"
 
+#include "base/hex_digit.h"
 #include "fax/t30.h"
 
 #include <cctype>
@@ -41,13 +42,6 @@ constexpr Name kNames[] = {
     {"FCI", Report::Csi},         {"FPTS", Report::PageStatus}, {"FPS", Report::PageStatus},
     {"FET", Report::PostPage},    {"FHNG", Report::Hangup},     {"FHS", Report::Hangup},
 };
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -91,7 +85,7 @@ SessionParams parseParams(std::string_view line) {
     int v = 0;
     bool any = false;
     for (char c : field[i]) {
-      int h = hexValue(c);
+      int h = HexDigitValue(c);
       if (h < 0 || v > 0xFFFF) break;
       v = v * 16 + h;
       any = true;
@@ -157,7 +151,7 @@ int hangupCode(std::string_view line, bool v20) {
   std::string num = trim(afterName(line).substr(0, 3));
   int v = 0;
   for (char c : num) {
-    int d = hexValue(c);
+    int d = HexDigitValue(c);
     if (d < 0 || (!v20 && d > 9)) break;
     v = v * (v20 ? 16 : 10) + d;
   }

@@ -1,16 +1,11 @@
 #include "richtext/pdf_attachment.h"
 
+#include "base/hex_digit.h"
+
 namespace kv {
 
 namespace {
 constexpr char kGroupStart[] = "{\\*\\kvpdfattach ";
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 }  // namespace
 
 QByteArray PdfAttachmentGroup(const QString &path) {
@@ -42,9 +37,9 @@ QString PdfAttachmentOf(const QByteArray &rtf) {
       continue;
     }
     if (++i >= rtf.size()) break;
-    if (rtf[i] == '\'' && i + 2 < rtf.size() && hexValue(rtf[i + 1]) >= 0 &&
-        hexValue(rtf[i + 2]) >= 0) {
-      bytes += static_cast<char>(hexValue(rtf[i + 1]) * 16 + hexValue(rtf[i + 2]));
+    if (rtf[i] == '\'' && i + 2 < rtf.size() && HexDigitValue(rtf[i + 1]) >= 0 &&
+        HexDigitValue(rtf[i + 2]) >= 0) {
+      bytes += static_cast<char>(HexDigitValue(rtf[i + 1]) * 16 + HexDigitValue(rtf[i + 2]));
       i += 2;
     } else if (rtf[i] == '\\' || rtf[i] == '{' || rtf[i] == '}') {
       bytes += rtf[i];

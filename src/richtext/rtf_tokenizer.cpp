@@ -1,5 +1,6 @@
 #include "richtext/rtf_tokenizer.h"
 
+#include "base/hex_digit.h"
 namespace kv::rtf {
 namespace {
 
@@ -13,12 +14,6 @@ bool isLetter(char c) {
 }
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
-}
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -63,8 +58,8 @@ Token Tokenizer::controlWord() {
   if (!isLetter(c)) {
     ++pos_;
     if (c == '\'') {
-      const int hi = pos_ < in_.size() ? hexValue(in_[pos_]) : -1;
-      const int lo = pos_ + 1 < in_.size() ? hexValue(in_[pos_ + 1]) : -1;
+      const int hi = pos_ < in_.size() ? HexDigitValue(in_[pos_]) : -1;
+      const int lo = pos_ + 1 < in_.size() ? HexDigitValue(in_[pos_ + 1]) : -1;
       if (hi >= 0 && lo >= 0) {
         pos_ += 2;
         t.kind = TokenKind::HexByte;

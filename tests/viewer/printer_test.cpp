@@ -11,6 +11,7 @@
 #include "app/test_support.h"
 #include "base/exceptions.h"
 #include "support/fax_files.h"
+#include "support/ocr_words.h"
 #include "support/temp_files.h"
 #include "viewer/fax_printer.h"
 #include "viewer/print_layout.h"
@@ -21,20 +22,9 @@ namespace {
 using test::FaxPage;
 using test::markedPage;
 
-std::string capture(const std::string &cmd) {
-  std::string out;
-  if (FILE *p = popen((cmd + " 2>/dev/null").c_str(), "r")) {
-    std::array<char, 4096> buf;
-    std::size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-    pclose(p);
-  }
-  return out;
-}
-
 int pdfPages(const std::string &pdf) {
   const auto m = QRegularExpression(R"(Pages:\s+(\d+))")
-                     .match(QString::fromStdString(capture("pdfinfo " + pdf)));
+                     .match(QString::fromStdString(test::commandOutput("pdfinfo " + pdf)));
   return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
@@ -118,12 +108,12 @@ TEST_F(PrinterTest, PagesHeadersAndPixels) {
   EXPECT_EQ(printer->CurrentPage(), 0);
   EXPECT_TRUE(QFile::permissions(QString::fromStdString(pdf)) & QFileDevice::ReadOther);
   EXPECT_EQ(pdfPages(pdf), 3);
-  const std::string text = capture("pdftotext -layout " + pdf + " -");
+  const std::string text = test::commandOutput("pdftotext -layout " + pdf + " -");
   for (const char *s :
        {"FROM ACME 1", "PAGE: 1 of 3", "FROM ACME 2", "PAGE: 2 of 3", "PAGE: 3 of 3"})
     EXPECT_NE(text.find(s), std::string::npos) << s << " in\n" << text;
   // Every page image whole, a normal page with its rows doubled.
-  const std::string images = capture("pdfimages -list " + pdf);
+  const std::string images = test::commandOutput("pdfimages -list " + pdf);
   EXPECT_EQ(std::count(images.begin(), images.end(), '\n'), 2 + 3) << images;
   EXPECT_NE(images.find("1728  2200"), std::string::npos) << images;
 
@@ -169,7 +159,7 @@ TEST_F(PrinterTest, FourPagesASheet) {
   printer->PrintFax();
   EXPECT_EQ(pdfPages(pdf), 2);
   // Where each footer's page number lies on its sheet.
-  const std::string boxes = capture("pdftotext -bbox " + pdf + " -");
+  const std::string boxes = test::commandOutput("pdftotext -bbox " + pdf + " -");
   QRegularExpression word(R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" [^>]*>(\S+)</word>)re");
   QRegularExpression pageTag(R"re(<page width="([\d.]+)" height="([\d.]+)")re");
   int sheet = 0;

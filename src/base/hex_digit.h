@@ -1,0 +1,14 @@
+#pragma once
+// The value of one hexadecimal digit, as RTF escapes and modem reports write them.
+
+namespace kv {
+
+// 0-15 for 0-9, a-f and A-F; -1 for anything else.
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace kv
