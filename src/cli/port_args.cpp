@@ -74,7 +74,7 @@ bool applySpeedOption(const Args &args, Context &ctx, const std::string &command
       exitCode = usageError(ctx, command, "--speed takes 1 to 64");
       return false;
     }
-    clock.lineSpeed = x;
+    clock.setSimulatedLine(x);
   }
   fax.SetClock(clock);
   return true;

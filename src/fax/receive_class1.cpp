@@ -26,6 +26,7 @@ void TKvReceiveFax::c1ListenHighSpeed(bool page) {
   // to listen later misses the training sequence at the carrier's start. So no delay here.
   // Training and every page (not only the first) are data we pace with XOFF.
   softwareFlow(true);
+  if (page) pageAwaited_ = true;
   sendCommand("AT+FRM=" + (page ? t30::pageCode(c1_.rateCode) : c1_.rateCode),
               -faxtime::kCommandDelay);
 }
@@ -192,7 +193,16 @@ void TKvReceiveFax::c1WaitDCS(FaxEvent ev) {
     armTimeout(faxtime::kT2Ticks);
     return gotoState(R::C1TrainConnect, false);
   }
-  if (final && pages_ > 0 && (k == t30::Kind::Mps || k == t30::Kind::Eop)) {
+  const bool postPage = k == t30::Kind::Mps || k == t30::Kind::Eop;
+  if (final && postPage && pageAwaited_) {
+    // The page this message ends never came: its carrier was missed. MCF would report a page
+    // as received that is not in the file; RTN has the caller train again and resend it.
+    // (A caller that missed our MCF and repeats its message gets the page twice: nothing is
+    // lost that way.) The message heard again gets RTN again.
+    sendCommand("AT+FTH=3", faxtime::kClass1CmdDelay);
+    return gotoState(R::C1SendRTN, false);
+  }
+  if (final && pages_ > 0 && postPage) {
     // A post-page message heard here was sent again: our MCF was lost (or the message was
     // missed after the page). Close the page if still open and answer it.
     morePages_ = k == t30::Kind::Mps;
@@ -243,6 +253,14 @@ void TKvReceiveFax::c1SendFTT(FaxEvent ev) {
     if (c1_.rateCode == "24") return fail(ecFaxTrainError);
     return;
   }
+  if (contains(l, "OK")) c1ListenForCommand();
+}
+
+void TKvReceiveFax::c1SendRTN(FaxEvent ev) {
+  if (!takeLine(ev)) return;
+  const std::string &l = line_;
+  if (ev == FaxEvent::Timeout) return fail(ecTimeout);
+  if (contains(l, "CONNECT")) return c1SendFrame(t30::fcf::RTN, true);
   if (contains(l, "OK")) c1ListenForCommand();
 }
 

@@ -39,6 +39,7 @@ const TKvReceiveFax::StateInfo TKvReceiveFax::kStates[] = {
     {R::C1Training, "C1Training", false, &M::c1Training},
     {R::C1StopListening, "C1StopListening", true, &M::c1StopListening},
     {R::C1SendFTT, "C1SendFTT", true, &M::c1SendFTT},
+    {R::C1SendRTN, "C1SendRTN", true, &M::c1SendRTN},
     {R::C1TrainEnd, "C1TrainEnd", true, &M::c1TrainEnd},
     {R::C1SendCFR, "C1SendCFR", true, &M::c1SendCFR},
     {R::C1PageConnect, "C1PageConnect", true, &M::c1PageConnect},
@@ -209,6 +210,7 @@ void TKvReceiveFax::stateNewCall(FaxEvent) {
   pageStatus_ = 3;
   rings_ = 0;
   pages_ = 0;
+  pageAwaited_ = false;
   attempts_ = 0;
   setPartnerId("");
   FaxFile.clear();
@@ -262,6 +264,7 @@ void TKvReceiveFax::stateWaitRing(FaxEvent ev) {
 
 void TKvReceiveFax::statePageStart(FaxEvent) {
   ++pages_;
+  pageAwaited_ = false;
   Result r = ecOK;
   if (pageStatus_ == 3) {
     r = createFile();

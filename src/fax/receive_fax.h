@@ -53,6 +53,7 @@ enum class ReceiveState : std::uint8_t {
   EndOfCall = 35,
   Error = 36,
   Final = 37,
+  C1SendRTN = 38,
 };
 
 class TKvReceiveFax : public TKvAbstractFax {
@@ -134,6 +135,7 @@ class TKvReceiveFax : public TKvAbstractFax {
   void c1TrainConnect(FaxEvent ev);
   void c1Training(FaxEvent ev);
   void c1SendFTT(FaxEvent ev);
+  void c1SendRTN(FaxEvent ev);
   void c1TrainEnd(FaxEvent ev);
   void c1SendCFR(FaxEvent ev);
   void c1PageConnect(FaxEvent ev);
@@ -190,6 +192,7 @@ class TKvReceiveFax : public TKvAbstractFax {
   int pages_ = 0;
   bool statusShown_ = false;
   bool morePages_ = false;
+  bool pageAwaited_ = false;  // CFR or MCF went out and the page's carrier has not come
   bool dle_ = false;
   t30::TrainingCheck trainCheck_;
   apf::Writer file_;

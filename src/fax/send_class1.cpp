@@ -264,11 +264,19 @@ void TKvSendFax::c1PpmSent(FaxEvent ev) {
 void TKvSendFax::c1WaitPPR(FaxEvent ev) {
   if (!takeLine(ev, false)) return;
   const std::string &l = line_;
-  if (ev == FaxEvent::Timeout) {
-    // No answer to the post-page message within T4: stop listening and send it again.
-    std::uint8_t blank = ' ';
-    putBytes(&blank, 1);
+  if (c1_.stopping) {
+    // The modem's answer to the stopped reception, or none: the message goes out again. That
+    // answer must not be left to be read as the reply to the next AT+FTH=3.
+    if (ev != FaxEvent::Timeout && l.empty()) return;
+    c1_.stopping = false;
     return gotoState(S::C1PostPage);
+  }
+  if (ev == FaxEvent::Timeout) {
+    // No answer to the post-page message within T4: stop listening, then send it again.
+    c1_.stopping = true;
+    const std::uint8_t stop = ' ';
+    putBytes(&stop, 1);
+    return armTimeout(faxtime::kT4Ticks);
   }
   // T4 bounds the wait for the reply to start; a reply that has started is read to its end.
   if (contains(l, "CONNECT")) return armTimeout(faxtime::kFrameTicks);

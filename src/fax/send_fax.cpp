@@ -604,7 +604,8 @@ void TKvSendFax::statePageFlush(FaxEvent ev) {
     return;
   }
   softwareFlow(false);
-  armTimeout(faxtime::kResponseTicks + pageLineTicksLeft());
+  // The page's time left is real time already; only the reply wait is a time-out.
+  port_->armTimeout(clock_.timeoutTicks(faxtime::kResponseTicks) + pageLineTicksLeft());
   gotoState(c2_ ? S::C2PageSent : S::C1PageSent);
 }
 

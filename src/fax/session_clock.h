@@ -1,8 +1,8 @@
 #pragma once
 // The time of a fax session: every protocol delay and time-out of the engine goes through one
 // clock, given to the session. A simulated line runs faster than real time; its speed factor
-// shortens the protocol's delays by as much. Time-outs wait for a modem, which answers in real
-// time, so they have their own factor (tests of long silences shorten them).
+// shortens the protocol's delays and time-outs by as much. Time-outs have a factor of their own
+// for tests of long silences and of a scripted modem, which answers in real time.
 #include <chrono>
 #include <cstdint>
 
@@ -16,6 +16,13 @@ class SessionClock {
   double lineSpeed = 1.0;
   // Time-outs run `timeoutSpeed` times as fast as real time (1 outside tests).
   double timeoutSpeed = 1.0;
+
+  // A simulated line running `speed` times as fast as real time. Its far end keeps T.30's
+  // timers in line time, so the time-outs run as fast too.
+  void setSimulatedLine(double speed) {
+    lineSpeed = speed;
+    timeoutSpeed *= speed;
+  }
 
   // Waits `ms` milliseconds of line time.
   void delay(int ms) const;

@@ -35,6 +35,7 @@ constexpr std::uint8_t DIS = 0x80;
 constexpr std::uint8_t DCS = 0x83;
 constexpr std::uint8_t CFR = 0x84;
 constexpr std::uint8_t FTT = 0x44;
+constexpr std::uint8_t RTN = 0x4C;
 constexpr std::uint8_t MCF = 0x8C;
 constexpr std::uint8_t MPS = 0x4F;
 constexpr std::uint8_t EOP = 0x2F;

@@ -30,14 +30,16 @@ struct ToolRun {
 class CliFax : public testing::Test {
  protected:
   // Runs the tool in-process on a port to the scripted modem; the session's delays run 50
-  // times faster, as --speed allows, and its time-outs `timeoutSpeed` times.
+  // times faster, as --speed allows, and its time-outs `timeoutSpeed` times (the scripted
+  // modem answers in real time, not in the line's).
   ToolRun run(const std::string &script, std::vector<std::string> args, bool class1 = true,
               double timeoutSpeed = 1) {
+    constexpr int kSpeed = 50;
     ScriptModem modem(ModemScript::parse(script));
-    args.insert(args.begin() + 1, {"--device", modem.path(), "--speed", "50"});
+    args.insert(args.begin() + 1, {"--device", modem.path(), "--speed", std::to_string(kSpeed)});
     if (class1) args.insert(args.begin() + 1, {"--class", "1"});
     std::ostringstream out, err;
-    Context ctx{out, err, timeoutSpeed};
+    Context ctx{out, err, timeoutSpeed / kSpeed};
     int code = runTool(args, ctx);
     return {code, out.str(), err.str(), modem.finish(std::chrono::seconds(2))};
   }

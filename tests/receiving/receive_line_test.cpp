@@ -105,7 +105,7 @@ TEST_F(WindowReceive, TwoFaxesAndACallDroppedMidPage) {
   m.show();
   QTRY_VERIFY_WITH_TIMEOUT(!m.FirstActivate, 5000);
   SessionClock clock;
-  clock.lineSpeed = kSpeed;
+  clock.setSimulatedLine(kSpeed);
   m.KvReceiveFax1.SetClock(clock);
   m.ReceiveButton->click();
   ASSERT_TRUE(m.ReceiveMode) << shown.join(" / ").toStdString();

@@ -97,7 +97,7 @@ class WindowSend : public SendOverLine {
     [&] { QTRY_VERIFY_WITH_TIMEOUT(!main->FirstActivate, 5000); }();
     test::OnModal<TSendFaxForm>([&](TSendFaxForm &f) {
       SessionClock clock;
-      clock.lineSpeed = kSpeed;
+      clock.setSimulatedLine(kSpeed);
       f.KvSendFax1.SetClock(clock);
       test::Snapshot(f, "send_window");
       f.SendFaxButton->click();

@@ -326,9 +326,10 @@ int main(int argc, char **argv) {
       if (now >= next) {
         line->step();
         next += period;
-        // After a stall (a loaded machine) resume from now instead of racing to catch up:
-        // the programs on the ports would see the line run many times too fast.
-        if (now - next > std::chrono::milliseconds(200)) next = now + period;
+        // After a stall (a loaded machine) resume from now instead of racing to catch up: the
+        // programs on the ports answer in their own time, and a line that ran many times too
+        // fast while they did would shorten every gap T.30 gives them.
+        if (now - next > 2 * period) next = now + period;
       }
     }
   } catch (const std::exception &e) {
