@@ -138,4 +138,11 @@ bool TKvAbstractFax::retryRefusedTransmit(Class1Negotiation &c1) {
   return true;
 }
 
+void TKvAbstractFax::stopReception(Class1Negotiation &c1) {
+  c1.stopping = true;
+  const std::uint8_t stop = ' ';  // any byte stops a reception
+  putBytes(&stop, 1);
+  armTimeout(faxtime::kT4Ticks);
+}
+
 }  // namespace kv

@@ -194,6 +194,9 @@ class TKvAbstractFax {
   // ERROR to AT+FTH or AT+FTM: says the command again after a pause and returns true, at most
   // kMaxRefusedTransmits times in a row; false when the line is no such refusal or too many.
   bool retryRefusedTransmit(Class1Negotiation &c1);
+  // Class 1: ends the modem's frame or page reception; its answer (or T4 without one) is
+  // awaited with `c1.stopping` set before the next command goes out.
+  void stopReception(Class1Negotiation &c1);
   // Class 1 frame bookkeeping shared by both machines; returns an error code (0 = none).
   Result handleFrame(Class1Negotiation &c1, const t30::Frame &f, bool dcnExpected);
 

@@ -88,10 +88,7 @@ void TKvReceiveFax::c1StopHighSpeed() {
   // Training or page data that does not come (or stops): stop the reception and hear the
   // caller's repeated command instead.
   softwareFlow(false);
-  c1_.stopping = true;
-  const std::uint8_t stop = ' ';
-  putBytes(&stop, 1);
-  armTimeout(faxtime::kT4Ticks);
+  stopReception(c1_);
   gotoState(R::C1StopListening, false);
 }
 

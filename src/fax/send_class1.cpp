@@ -92,15 +92,6 @@ void TKvSendFax::c1ListenForAnswer(SendState next) {
   gotoState(next, false);
 }
 
-void TKvSendFax::c1StopListening() {
-  // Any byte ends the modem's frame reception; its answer (or T4 without one) is awaited in
-  // the same state, with `stopping` set, before the next command goes out.
-  c1_.stopping = true;
-  const std::uint8_t stop = ' ';
-  putBytes(&stop, 1);
-  armTimeout(faxtime::kT4Ticks);
-}
-
 void TKvSendFax::c1ListenAgain() {
   // More frames of the answer follow at once, or the far end repeats it.
   sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
@@ -213,7 +204,7 @@ void TKvSendFax::c1WaitCFR(FaxEvent ev) {
     // No answer to DCS and training within T4: T.30 has the sender repeat them, as when the
     // answer came damaged. Stop listening first.
     if (++c1_.unanswered > faxtime::kMaxUnanswered) return fail(ecTimeout);
-    return c1StopListening();
+    return stopReception(c1_);
   }
   // T4 bounds the wait for the answer to start; an answer that has started is read to its end.
   if (contains(l, "CONNECT")) return armTimeout(faxtime::kFrameTicks);
@@ -279,7 +270,7 @@ void TKvSendFax::c1WaitPPR(FaxEvent ev) {
   }
   if (ev == FaxEvent::Timeout) {
     // No answer to the post-page message within T4: stop listening, then send it again.
-    return c1StopListening();
+    return stopReception(c1_);
   }
   // T4 bounds the wait for the reply to start; a reply that has started is read to its end.
   if (contains(l, "CONNECT")) return armTimeout(faxtime::kFrameTicks);

@@ -199,7 +199,6 @@ class TKvSendFax : public TKvAbstractFax {
   // For the states that wait for the modem's OK to what was sent: true when it came.
   bool c1ModemDone(FaxEvent ev);
   void c1ListenForAnswer(SendState next);
-  void c1StopListening();
   void c1ListenAgain();
 
   // Class 2 and 2.0 states (send_class2.cpp).
