@@ -28,6 +28,7 @@ constexpr Entry kLibraryStrings[] = {
     {11008, "Insufficient memory"},
     {11015, "Invalid drive"},
     {11018, "No more files"},
+    {11080, "File exists"},
     {11900, "Attempt to read beyond end of file"},
     {11901, "Disk is full"},
     {11902, "File/device not assigned"},

@@ -20,6 +20,7 @@ enum ResultCode : Result {
   ecOutOfMemory = -8,
   ecInvalidDrive = -15,
   ecNoMoreFiles = -18,
+  ecFileExists = -80,
   ecReadBeyondEof = -100,
   ecDiskFull = -101,
   ecNotAssigned = -102,
