@@ -4,6 +4,7 @@
 #include <chrono>
 #include <ostream>
 
+#include "base/dial_string.h"
 #include "base/error_text.h"
 #include "base/exceptions.h"
 #include "cli/command.h"
@@ -36,7 +37,13 @@ int runSend(const Args &args, Context &ctx) {
   if (!parsePortOptions(args, ctx, "send", po, code)) return code;
   TKvFaxLog history;  // outlives the component that points at it
   TKvSendFax fax;
-  fax.PhoneNumber = args.positional()[0];
+  std::string reason;
+  if (DialString::parsePrefix(args.value("dial-prefix").value_or(""), fax.DialPrefix, reason) < 0 ||
+      DialString::parse(args.positional()[0], fax.PhoneNumber, reason,
+                        args.value("international-prefix").value_or("")) < 0)
+    return usageError(ctx, "send", reason);
+  if (fax.PhoneNumber.plusDropped())
+    ctx.err << "korvane-fax send: no international prefix is set: the \"+\" is not dialled\n";
   fax.FaxFile = args.positional()[1];
   if (!parseClassOption(args, ctx, "send", fax, code)) return code;
   int rate = 9600, attempts = 3, retryWait = 60, dialWait = 60;
@@ -54,7 +61,6 @@ int runSend(const Args &args, Context &ctx) {
   fax.HeaderSender = name;
   fax.HeaderLine = args.value("header").value_or(BuildHeader(name, fax.StationID, localNow()));
   fax.CoverFile = args.value("cover").value_or("");
-  fax.DialPrefix = args.value("dial-prefix").value_or("");
   fax.ToneDial = !args.has("pulse");
   fax.BlindDial = args.has("blind");
   fax.DetectBusy = !args.has("ignore-busy");
@@ -96,7 +102,9 @@ Command sendCommand() {
   c.synopsis = "(--device PATH | --port N) [options] NUMBER FILE.APF";
   c.summary = "send an APF fax file through a fax modem";
   c.description =
-      "Dials NUMBER and sends FILE.APF with a header line on every page. Progress texts go to "
+      "Dials NUMBER (digits, the dial modifiers * # , W P ! @ T, spaces and ( ) . - / which are "
+      "dropped, and a leading +) and sends FILE.APF with a header line on every page. Progress "
+      "texts go to "
       "standard error, the result (\"Sent\" or the error text) to standard output. --port N "
       "takes the device from the \"Ports\" section of the program's KRV.INI. Exit "
       "0 only when the fax was sent. --history FILE appends a record of the fax to FILE.";
@@ -108,6 +116,7 @@ Command sendCommand() {
       {"header", 0, "TEXT", "header line with $ codes ($P $N $D $T $I $F)"},
       {"cover", 0, "FILE", "cover page: an APF file or a text file"},
       {"dial-prefix", 0, "P", "digits dialled before the number"},
+      {"international-prefix", 0, "P", "dialled in place of a leading + (default: none)"},
       {"pulse", 0, "", "pulse dialling"},
       {"blind", 0, "", "do not wait for a dial tone"},
       {"ignore-busy", 0, "", "do not detect busy tones"},

@@ -92,9 +92,9 @@ long TKvSendFax::BytesTransferred() const {
   return std::max(0L, bytesSent_ - used);
 }
 
-bool TKvSendFax::FaxNext(std::string &phone, std::string &faxFile, std::string &coverFile) {
+bool TKvSendFax::FaxNext(DialString &phone, std::string &faxFile, std::string &coverFile) {
   if (OnFaxNext) {
-    phone.clear();
+    phone = {};
     faxFile.clear();
     coverFile.clear();
     OnFaxNext(*this, phone, faxFile, coverFile);
@@ -104,7 +104,7 @@ bool TKvSendFax::FaxNext(std::string &phone, std::string &faxFile, std::string &
     return !phone.empty();
   }
   if (alreadyGiven_) {
-    phone.clear();
+    phone = {};
     faxFile.clear();
     coverFile.clear();
     return false;
@@ -277,14 +277,16 @@ void TKvSendFax::stateNextFax(FaxEvent) {
   // The answer lives in a shared box: a handler still running after the time-out must not
   // write into this thread's stack.
   struct Next {
-    std::string phone, faxFile, coverFile;
+    DialString phone;
+    std::string faxFile, coverFile;
     bool got = false;
   };
   auto box = std::make_shared<Next>();
   bool got =
       sendToMain([this, box] { box->got = FaxNext(box->phone, box->faxFile, box->coverFile); }) &&
       box->got;
-  std::string phone, faxFile, coverFile;
+  DialString phone;
+  std::string faxFile, coverFile;
   if (got) {
     phone = box->phone;
     faxFile = box->faxFile;
@@ -294,7 +296,7 @@ void TKvSendFax::stateNextFax(FaxEvent) {
     gotoState(S::NoMoreFaxes);
     return;
   }
-  phone_ = cut(phone, kModemStringMax);
+  phone_ = phone;
   faxName_ = cut(faxFile, kPassStringMax);
   coverName_ = cut(coverFile, kPassStringMax);
   reportLog(lcTransmitStart);
@@ -383,7 +385,7 @@ void TKvSendFax::stateDial(FaxEvent) {
   c1_.stopping = false;
   c1_.missedFrames = 0;
   c1_.unanswered = 0;
-  sendCommand(std::string(ToneDial ? "ATDT" : "ATDP") + DialPrefix + phone_);
+  sendCommand(std::string(ToneDial ? "ATDT" : "ATDP") + DialPrefix.dialled() + phone_.dialled());
   armTimeout(dialWaitTicks_);
   setProgress(fpDialing);
   gotoState(c2_ ? S::C2DialResult : S::C1DialResult, false);

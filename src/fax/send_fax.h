@@ -10,6 +10,7 @@
 
 #include <array>
 
+#include "base/dial_string.h"
 #include "fax/apf_io.h"
 #include "fax/class1_negotiation.h"
 #include "fax/class2_reports.h"
@@ -72,19 +73,20 @@ enum class SendState : std::uint8_t {
 
 class TKvSendFax : public TKvAbstractFax {
  public:
-  using NextEvent = std::function<void(TKvSendFax &, std::string &phone, std::string &faxFile,
+  using NextEvent = std::function<void(TKvSendFax &, DialString &phone, std::string &faxFile,
                                        std::string &coverFile)>;
 
   TKvSendFax();
   ~TKvSendFax() override;
 
-  std::string PhoneNumber;
+  // Numbers come checked (see DialString): the dial command is built from nothing else.
+  DialString PhoneNumber;
   std::string CoverFile;
   std::string HeaderLine;
   std::string HeaderSender;
   std::string HeaderRecipient;
   std::string HeaderTitle;
-  std::string DialPrefix;
+  DialString DialPrefix;
   bool ToneDial = true;
   bool BlindDial = false;
   bool DetectBusy = true;
@@ -108,7 +110,7 @@ class TKvSendFax : public TKvAbstractFax {
   long BytesTransferred() const override;
   long PageLength() const override { return pageLen_; }
   std::string DefaultInit() const override { return defaultInitString(BlindDial, DetectBusy); }
-  std::string HistoryPhone() const override { return phone_; }
+  std::string HistoryPhone() const override { return phone_.typed(); }
   int State() const { return int(state_.load()); }
 
   // One row of the machine's state table.
@@ -122,7 +124,7 @@ class TKvSendFax : public TKvAbstractFax {
 
  protected:
   // Next fax: true with the three names when there is one.
-  virtual bool FaxNext(std::string &phone, std::string &faxFile, std::string &coverFile);
+  virtual bool FaxNext(DialString &phone, std::string &faxFile, std::string &coverFile);
 
   Result prepare() override;
   void runState(FaxEvent ev) override;
@@ -244,7 +246,7 @@ class TKvSendFax : public TKvAbstractFax {
   std::int32_t dialWaitTicks_ = SecsToTicks(60);
   std::int32_t retryWaitTicks_ = SecsToTicks(60);
   bool alreadyGiven_ = false;
-  std::string phone_;
+  DialString phone_;
   std::string faxName_;
   std::string coverName_;
   Class1Negotiation c1_;

@@ -208,7 +208,7 @@ void TStandardFaxDisplay::UpdateValues() {
 
   fsFaxFileName->setText(q(statusFileName(fax.FaxFile)));
   if (sender) {
-    fsPhoneNumber->setText(q(sender->PhoneNumber));
+    fsPhoneNumber->setText(q(sender->PhoneNumber.typed()));
     fsCoverFileName->setText(q(statusFileName(sender->CoverFile)));
     fsDialAttempt->setText(QString::number(sender->DialAttempt()));
   } else {

@@ -65,6 +65,16 @@ int runSendRow(const Args &args, Context &ctx) {
     return exitFailed;
   }
   const std::string phone = Utf8(rows.FieldByName("PHONE")->AsString().trimmed());
+  // Another program may have written the row: its number is checked before anything is done.
+  const SendOptions options = OptionsFromSettings(settings.Data);
+  Dialling dial;
+  if (std::string reason; !ParseDialling(options, phone, dial, reason)) {
+    ctx.err << "korvane-fax " << kCmd << ": row " << recno << " of " << Utf8(table) << ": "
+            << reason << "\n";
+    return exitFailed;
+  }
+  if (dial.number.plusDropped())
+    ctx.err << "No international prefix is set in the preferences: the \"+\" is not dialled\n";
   ctx.err << Utf8(SendCaption(rows)) << "\n";
 
   // The row's cover sheet and document into one APF file, as the Send command renders them.
@@ -90,7 +100,6 @@ int runSendRow(const Args &args, Context &ctx) {
   } removeFile{faxFile};
   ctx.err << pages << " page(s) to send\n";
 
-  const SendOptions options = OptionsFromSettings(settings.Data);
   MainThreadScope mainThread;
   TKvComPort port;
   SetupSendPort(port, ProgramDir().toStdString());
@@ -104,7 +113,7 @@ int runSendRow(const Args &args, Context &ctx) {
     ctx.err << "korvane-fax " << kCmd << ": " << terminalText(message) << "\n";
     return exitFailed;
   }
-  ConfigureSender(fax, options, Utf8(faxFile), phone, localNow());
+  ConfigureSender(fax, options, Utf8(faxFile), dial, localNow());
   const Result code = runSendSession(fax, mainThread, ctx, kCmd);
   if (std::string detail = fax.SessionErrorDetail(); code < 0 && !detail.empty())
     ctx.err << "Error: " << errorText(code) << " (" << code << "): " << detail << "\n";

@@ -245,6 +245,7 @@ SendOptions TSendFaxForm::Options() const {
   o.blindDial = BlindDial->isChecked();
   o.ignoreBusy = IgnoreBusy->isChecked();
   o.rateItem = TransferRate->currentIndex();
+  o.internationalPrefix = internationalPrefix_;
   return o;
 }
 
@@ -263,6 +264,7 @@ void TSendFaxForm::SetOptions(const SendOptions &o) {
   BlindDial->setChecked(o.blindDial);
   IgnoreBusy->setChecked(o.ignoreBusy);
   TransferRate->setCurrentIndex(std::clamp(o.rateItem, 0, 5));
+  internationalPrefix_ = o.internationalPrefix;
 }
 
 void TSendFaxForm::showEvent(QShowEvent *e) {
@@ -305,6 +307,17 @@ void TSendFaxForm::SendFaxButtonClick() {
     Dialogs::beep();
     return;
   }
+  // Checked before the port opens: what cannot be dialled never reaches the modem.
+  const SendOptions options = Options();
+  Dialling dial;
+  if (std::string reason;
+      !ParseDialling(options, sfPhoneNumber->text().toStdString(), dial, reason)) {
+    Dialogs::error(this, QString::fromStdString(reason));
+    (DialString::parsePrefix(options.dialPrefix, dial.prefix, reason) < 0 ? sfDialPrefix
+                                                                          : sfPhoneNumber)
+        ->setFocus();
+    return;
+  }
   setBusy(true);
   KvComPort1.SetComNumber(std::uint16_t(ComPort->ItemIndex() + 1));
   restoreTraceNames();
@@ -320,10 +333,11 @@ void TSendFaxForm::SendFaxButtonClick() {
     return;
   }
   try {
-    ConfigureSender(KvSendFax1, Options(), FaxFile.toStdString(),
-                    sfPhoneNumber->text().toStdString(), localNow());
+    ConfigureSender(KvSendFax1, options, FaxFile.toStdString(), dial, localNow());
+    if (dial.number.plusDropped())
+      ShowStatus("No international prefix is set in the preferences: the \"+\" is not dialled");
     KvSendFax1.CoverFile = CoverFile.toStdString();
-    ShowStatus(QString());
+    if (!dial.number.plusDropped()) ShowStatus(QString());
     KvSendFax1.BeginTransmit();
   } catch (const std::exception &e) {
     // The user sees why in the status line; the window is ready for another try.

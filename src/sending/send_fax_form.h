@@ -75,6 +75,7 @@ class TSendFaxForm : public TBarDialog {
   TSettingsLink &settings_;
   bool busy_ = false;
   bool firstActivate_ = true;
+  std::string internationalPrefix_;  // from the settings; the window does not show it
 };
 
 }  // namespace kv

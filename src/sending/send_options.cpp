@@ -50,6 +50,7 @@ SendOptions OptionsFromSettings(const Settings &s) {
   o.ignoreBusy = s.ignoreBusy;
   o.rateItem = transferRateIndex(s.maximumBps);
   o.twoD = s.twoDimensional;
+  o.internationalPrefix = s.internationalPrefix;
   return o;
 }
 
@@ -70,15 +71,25 @@ void OptionsToSettings(const SendOptions &o, Settings &s) {
   if (ParseNumberText(o.timeout, n)) s.dialTimeout = n;
 }
 
+bool ParseDialling(const SendOptions &o, const std::string &phone, Dialling &out,
+                   std::string &reason) {
+  Dialling d;
+  if (DialString::parsePrefix(o.dialPrefix, d.prefix, reason) < 0 ||
+      DialString::parse(phone, d.number, reason, o.internationalPrefix) < 0)
+    return false;
+  out = std::move(d);
+  return true;
+}
+
 void ConfigureSender(TKvSendFax &fax, const SendOptions &o, const std::string &faxFile,
-                     const std::string &phone, const std::tm &now) {
+                     const Dialling &dial, const std::tm &now) {
   fax.DesiredBPS = std::uint16_t(transferRateForIndex(o.rateItem));
   fax.Allow2D = o.twoD;
   fax.BlindDial = o.blindDial;
   fax.DetectBusy = !o.ignoreBusy;
   fax.FaxFile = faxFile;
   fax.CoverFile.clear();
-  fax.PhoneNumber = phone;
+  fax.PhoneNumber = dial.number;
   fax.ToneDial = !o.pulse;
   fax.FaxClass = TFaxClass(std::clamp(o.faxClassItem, 0, 3) + 1);
   // The three numbers in the order of the window: the first that is not a number ends the
@@ -92,7 +103,7 @@ void ConfigureSender(TKvSendFax &fax, const SendOptions &o, const std::string &f
     }
   }
   fax.StationID = o.stationId;
-  fax.DialPrefix = o.dialPrefix;
+  fax.DialPrefix = dial.prefix;
   if (!o.modemInit.empty())
     fax.SetModemInit(upper(o.modemInit).find("AT") != std::string::npos ? o.modemInit
                                                                         : "AT" + o.modemInit);

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "base/dial_string.h"
 #include "base/result_codes.h"
 #include "settings/settings.h"
 
@@ -21,7 +22,21 @@ struct SendOptions {
   bool pulse = false, blindDial = false, ignoreBusy = false;
   int rateItem = 3;  // 0 = 2400 .. 5 = 14400
   bool twoD = true;  // KRV.INI [Modem] TwoDimensional: MR where the far end takes it
+  // KRV.INI [Dialing] InternationalPrefix: dialled for a leading "+" (not a window field, so
+  // the window's options give it back unchanged and it is not written from them).
+  std::string internationalPrefix;
 };
+
+// The number and the dial prefix, checked, as the modem dials them.
+struct Dialling {
+  DialString prefix, number;
+};
+
+// The options' dial prefix and `phone` (as typed or stored in a row) made into what the modem
+// dials, the number's "+" into the international prefix. False with `reason` naming what
+// cannot be dialled and why.
+bool ParseDialling(const SendOptions &o, const std::string &phone, Dialling &out,
+                   std::string &reason);
 
 // The settings as the send window shows them.
 SendOptions OptionsFromSettings(const Settings &s);
@@ -34,10 +49,10 @@ bool ParseNumberText(const std::string &text, int &value);
 
 // Puts the options, the fax file and the number into the sender: rate, dialling, class, the
 // three number edits (a text that is not a number skips that one and the ones after it, so
-// they keep the sender's earlier values), station id, prefix, extra init command, and the
-// header line built from name and station id at `now`.
+// they keep the sender's earlier values), station id, prefix and number, extra init command,
+// and the header line built from name and station id at `now`.
 void ConfigureSender(TKvSendFax &fax, const SendOptions &o, const std::string &faxFile,
-                     const std::string &phone, const std::tm &now);
+                     const Dialling &dial, const std::tm &now);
 
 // The result text of a finished fax: "Sent" for success (or a text that reads "OK"), else the
 // error text of the code.

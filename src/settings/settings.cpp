@@ -48,6 +48,7 @@ Settings readSettings(const IniFile &ini) {
   s.userFax = ini.readString(kUser, "Fax", d.userFax);
   s.userName = ini.readString(kUser, "Name", d.userName);
   s.dialPrefix = ini.readString(kDialing, "DialPrefix", d.dialPrefix);
+  s.internationalPrefix = ini.readString(kDialing, "InternationalPrefix", d.internationalPrefix);
   s.dialAttempts = ini.readInteger(kDialing, "DialAttempts", d.dialAttempts);
   s.retryWait = ini.readInteger(kDialing, "RetryWait", d.retryWait);
   s.blindDial = ini.readBool(kDialing, "BlindDial", d.blindDial);
@@ -97,6 +98,9 @@ void writeSettings(const Settings &s, IniFile &ini) {
   ini.writeString(kResetting, "AfterString", s.afterResetString);
   ini.writeBool(kHints, "On", s.hintsOn);
   ini.writeBool(kModem, "TwoDimensional", s.twoDimensional);
+  // A newer key: a file that never had it keeps the shape older programs wrote.
+  if (!s.internationalPrefix.empty() || ini.hasKey(kDialing, "InternationalPrefix"))
+    ini.writeString(kDialing, "InternationalPrefix", s.internationalPrefix);
 }
 
 Settings LoadSettings(const std::filesystem::path &iniPath) {

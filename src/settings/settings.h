@@ -27,7 +27,10 @@ struct Settings {
   std::string userFax;   // Fax: own fax number, sent as station identifier
   std::string userName;  // Name
   // [Dialing]
-  std::string dialPrefix;   // DialPrefix
+  std::string dialPrefix;  // DialPrefix
+  // InternationalPrefix: dialled in place of a number's leading "+" (00, 011, ...); empty
+  // drops the "+".
+  std::string internationalPrefix;
   int dialAttempts = 3;     // DialAttempts
   int retryWait = 60;       // RetryWait, seconds
   bool blindDial = false;   // BlindDial

@@ -120,6 +120,35 @@ TEST_F(CliFax, NoHistoryWithoutTheOptionAndAClearErrorForAnUnwritableFile) {
   EXPECT_TRUE(r.report.ok()) << r.report.describe();
 }
 
+// A number is only ever dialled as a number: what would end the dial command and start
+// another (a CR, ";", a letter) is refused before the modem hears anything, and a number
+// written the usual way dials its digits only.
+TEST_F(CliFax, ANumberHoldingModemCommandsNeverReachesTheModem) {
+  const std::string fax = makeFax();
+  const std::pair<std::vector<std::string>, const char *> refused[] = {
+      {{"555\rATZ;"},
+       "The fax number \"555\\rATZ;\" cannot be dialled: it holds a carriage return"},
+      {{"555;ATZ"}, "it holds ';' (character 4)"},
+      {{"555 ATH"}, "it holds the letter 'A' (character 5)"},
+      {{"--dial-prefix", "9\nATZ", "555"}, "The dial prefix \"9\\nATZ\" cannot be dialled"},
+  };
+  for (const auto &[words, named] : refused) {
+    std::vector<std::string> args{"send"};
+    args.insert(args.end(), words.begin(), words.end());
+    args.push_back(fax);
+    ToolRun r = run("silence 300\n", args);
+    EXPECT_EQ(r.code, exitUsage) << r.err;
+    EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+    EXPECT_TRUE(r.report.ok()) << r.report.describe();
+  }
+
+  ToolRun r = run(kSendInit + "> ATDT9,0015550142\n< BUSY\n",
+                  {"send", "--attempts", "1", "--dial-prefix", "9,", "--international-prefix", "00",
+                   "+1 (555) 014-2", fax});
+  EXPECT_EQ(r.code, exitFailed) << r.err;
+  EXPECT_TRUE(r.report.ok()) << r.report.describe();
+}
+
 TEST_F(CliFax, PortsThatCannotBeOpenedAreNamedWithTheReason) {
   const std::string file = dir.file("plain"), folder = dir.file("folder");
   test::writeFile(file, "not a modem");

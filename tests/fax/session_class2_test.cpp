@@ -11,6 +11,7 @@
 #include "faximage/apf_file.h"
 #include "faximage/t4_stream.h"
 #include "session_support.h"
+#include "support/dial.h"
 #include "support/temp_files.h"
 
 namespace kv {
@@ -42,7 +43,7 @@ class Class2Send : public ::testing::Test {
  protected:
   Class2Send() {
     fax.FaxClass = fcClass2;
-    fax.PhoneNumber = "2710834";
+    fax.PhoneNumber = test::dialString("2710834");
     fax.StationID = "49 89 3243328";
     fax.FaxFile = dir.file("out.apf");
     log.FaxHistoryName = dir.file("KVFAX.HIS");

@@ -13,6 +13,7 @@
 #include "faximage/t4_stream.h"
 #include "modem_scripts.h"
 #include "session_support.h"
+#include "support/dial.h"
 #include "support/temp_files.h"
 
 namespace kv {
@@ -64,7 +65,7 @@ class SendSession : public ::testing::Test {
  protected:
   SendSession() {
     fax.FaxClass = fcClass1;
-    fax.PhoneNumber = "5551234";
+    fax.PhoneNumber = test::dialString("5551234");
     fax.StationID = "my id";
     fax.SetDialRetryWait(1);
     fax.FaxFile = dir.file("out.apf");
@@ -76,11 +77,11 @@ class SendSession : public ::testing::Test {
   }
   // Two faxes of FaxFile through OnFaxNext: to 111 first, then to 5551234.
   void twoFaxes() {
-    fax.OnFaxNext = [this, file = fax.FaxFile](TKvSendFax &, std::string &phone, std::string &f,
+    fax.OnFaxNext = [this, file = fax.FaxFile](TKvSendFax &, DialString &phone, std::string &f,
                                                std::string &) {
       ++asked;
-      if (asked == 1) phone = "111";
-      if (asked == 2) phone = "5551234";
+      if (asked == 1) phone = test::dialString("111");
+      if (asked == 2) phone = test::dialString("5551234");
       if (asked <= 2) f = file;
     };
   }

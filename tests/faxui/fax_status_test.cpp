@@ -14,6 +14,7 @@
 #include "fax/send_fax.h"
 #include "fax/session_support.h"
 #include "faximage/apf_file.h"
+#include "support/dial.h"
 #include "support/gui_app.h"
 #include "support/modal.h"
 #include "support/temp_files.h"
@@ -78,7 +79,7 @@ class StatusWindow : public ::testing::Test {
  protected:
   StatusWindow() {
     fax.FaxClass = fcClass1;
-    fax.PhoneNumber = "5551234";
+    fax.PhoneNumber = test::dialString("5551234");
     fax.StationID = "my id";
     fax.FaxFile = dir + "/a_fax_file_with_a_long_name.apf";
     fax.StatusDisplay = &status;

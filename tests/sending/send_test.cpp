@@ -82,8 +82,8 @@ TEST(SendOptions, TheSenderGetsWhatTheWindowShows) {
          EXPECT_EQ(f.DialWait(), 45);
          EXPECT_EQ(f.ModemInit(), "ATX3");
          EXPECT_EQ(f.StationID, "555 0100");
-         EXPECT_EQ(f.DialPrefix, "9,");
-         EXPECT_EQ(f.PhoneNumber, "5551234");
+         EXPECT_EQ(f.DialPrefix.dialled(), "9,");
+         EXPECT_EQ(f.PhoneNumber.dialled(), "5551234");
          EXPECT_EQ(f.FaxFile, "/d/KRV_1.APF");
          EXPECT_EQ(f.HeaderLine, "Page $P of $N, Sent by Ann, $I  on 6 Dec 2026 at 02:05pm");
        }},
@@ -120,8 +120,44 @@ TEST(SendOptions, TheSenderGetsWhatTheWindowShows) {
     SendOptions o = OptionsFromSettings(someSettings());
     c.change(o);
     TKvSendFax fax;
-    ConfigureSender(fax, o, "/d/KRV_1.APF", "5551234", now);
+    Dialling dial;
+    std::string reason;
+    ASSERT_TRUE(ParseDialling(o, "5551234", dial, reason)) << reason;
+    ConfigureSender(fax, o, "/d/KRV_1.APF", dial, now);
     c.check(fax);
+  }
+}
+
+// The number of a row and the prefix of the settings reach the modem only as dial strings:
+// formatting dropped, "+" made the international prefix, anything else refused with why.
+TEST(SendOptions, NumberAndPrefixAreCheckedBeforeTheyReachTheSender) {
+  struct Case {
+    const char *prefix, *international, *phone;
+    const char *dialled;  // prefix and number as dialled, or null when refused
+    const char *reason;
+  } cases[] = {
+      {"9,", "", "555-1234", "9,5551234", ""},
+      {"9,", "00", "+1 (555) 014-2", "9,0015550142", ""},
+      {"", "", "+1 (555) 014-2", "15550142", ""},
+      {"9,", "", "555\rATZ;", nullptr, "The fax number \"555\\rATZ;\" cannot be dialled"},
+      {"9;ATZ", "", "5551234", nullptr, "The dial prefix \"9;ATZ\" cannot be dialled"},
+      {"9,", "0\n", "+15551234", nullptr, "The international prefix \"0\\n\""},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.phone);
+    Settings s = someSettings();
+    s.dialPrefix = c.prefix;
+    s.internationalPrefix = c.international;
+    Dialling dial;
+    std::string reason;
+    const bool ok = ParseDialling(OptionsFromSettings(s), c.phone, dial, reason);
+    ASSERT_EQ(ok, c.dialled != nullptr) << reason;
+    if (ok) {
+      EXPECT_EQ(dial.prefix.dialled() + dial.number.dialled(), c.dialled);
+      EXPECT_EQ(dial.number.typed(), c.phone);
+    } else {
+      EXPECT_EQ(reason.find(c.reason), 0u) << reason;
+    }
   }
 }
 
