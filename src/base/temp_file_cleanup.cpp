@@ -22,7 +22,7 @@ struct Slot {
 
 Slot slots[kSlots];
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
 struct sigaction previous[sizeof kSignals / sizeof kSignals[0]];
 std::atomic<int> installed{0};
 

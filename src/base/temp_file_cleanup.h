@@ -12,8 +12,9 @@ void UnregisterTempFile(const std::string &path);
 // Removes every registered file now (async-signal-safe).
 void RemoveRegisteredTempFiles();
 
-// While one lives, SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the registered files and then end
-// the process as the signal would have. The previous handlers come back when it is destroyed.
+// While one lives, SIGINT, SIGTERM, SIGHUP, SIGPIPE and SIGXFSZ (a file grown past the size
+// limit) remove the registered files and then end the process as the signal would have. The
+// previous handlers come back when it is destroyed.
 class TempFileSignalCleanup {
  public:
   TempFileSignalCleanup();

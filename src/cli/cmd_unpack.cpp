@@ -6,10 +6,10 @@
 #include <ostream>
 #include <vector>
 
+#include "base/file_replacement.h"
 #include "base/temp_file_cleanup.h"
 #include "cli/command.h"
 #include "faximage/fax_unpacker.h"
-#include "faximage/file_replacement.h"
 
 namespace kv::cli {
 

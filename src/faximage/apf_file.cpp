@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "base/byte_order.h"
-#include "faximage/file_error.h"
+#include "base/file_error.h"
 
 namespace kv {
 

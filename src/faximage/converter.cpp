@@ -22,13 +22,13 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "base/file_error.h"
+#include "base/file_replacement.h"
 #include "base/temp_file_cleanup.h"
 #include "faximage/apf_file.h"
 #include "faximage/converter_source.h"
 #include "faximage/converter_text.h"
 #include "faximage/dither.h"
-#include "faximage/file_error.h"
-#include "faximage/file_replacement.h"
 #include "faximage/t4_coder.h"
 
 namespace kv {

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "faximage/file_error.h"
-#include "faximage/file_replacement.h"
+#include "base/file_error.h"
+#include "base/file_replacement.h"
 
 namespace kv {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/byte_order.h"
+#include "base/file_error.h"
 #include "faximage/bmp_reader.h"
-#include "faximage/file_error.h"
 
 namespace kv {
 

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "faximage/file_error.h"
+#include "base/file_error.h"
 #include "pdfpages/fax_halftone.h"
 
 namespace kv {

@@ -1,4 +1,4 @@
-#include "faximage/file_error.h"
+#include "base/file_error.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -5,6 +5,7 @@
 // name is checked the way a careful copy would check it: an existing file must be writable by
 // this user, and it keeps its mode and, where the system allows, its owner.
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
 
@@ -24,10 +25,17 @@ class FileReplacement {
   // file this user may not write, a directory this user may not create files in
   // (ecAccessDenied), and the file `input` itself however it is spelled (ecBadArgument).
   Result prepare(const std::string &target, const std::string &input = {});
+  // The same for a command that reads several files (empty names are skipped).
+  Result prepare(const std::string &target, std::initializer_list<std::string> inputs);
 
   const std::string &target() const { return target_; }
   // Where the contents are to be written.
   const std::string &tempName() const { return temp_; }
+  // Creates the temporary for reading and writing, with the permissions of any new file;
+  // answers the descriptor or a negative result code (problem() says why).
+  Result createTemp();
+  // Removes temporaries of this target that processes killed outright left behind.
+  void removeStaleTemporaries();
 
   // When an old file is replaced: flushes the temporary to disk and gives it the old file's
   // mode and owner. Then renames it over the target. On failure the temporary is removed.
@@ -40,16 +48,16 @@ class FileReplacement {
  private:
   Result refuse(Result code, std::string why);
 
-  std::string target_, real_, temp_, problem_;
+  std::string target_, real_, temp_, problem_, tempPrefix_;
   bool replacing_ = false;
   unsigned mode_ = 0;
   unsigned uid_ = 0, gid_ = 0;
 };
 
-// Writes `bytes` as the whole of `target` through a FileReplacement. On failure `problem` says
-// why and the target is untouched.
+// Writes `bytes` as the whole of `target` through a FileReplacement, refusing the file `input`.
+// On failure `problem` says why and the target is untouched.
 Result WriteWholeFile(const std::string &target, std::span<const std::uint8_t> bytes,
-                      std::string &problem);
+                      std::string &problem, const std::string &input = {});
 
 // The system's sentence for an errno value ("No space left on device").
 std::string SystemReason(int err);

@@ -1,23 +1,21 @@
-#include "faximage/file_replacement.h"
+#include "base/file_replacement.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/file_error.h"
 #include "base/temp_file_cleanup.h"
-#include "faximage/file_error.h"
+#include "base/work_files.h"
 
 namespace kv {
 
 namespace {
-
-std::atomic<unsigned> tempCounter{0};
 
 std::string directoryOf(const std::string &path) {
   const auto slash = path.find_last_of('/');
@@ -48,6 +46,11 @@ Result FileReplacement::refuse(Result code, std::string why) {
 }
 
 Result FileReplacement::prepare(const std::string &target, const std::string &input) {
+  return prepare(target, {input});
+}
+
+Result FileReplacement::prepare(const std::string &target,
+                                std::initializer_list<std::string> inputs) {
   discard();
   problem_.clear();
   replacing_ = false;
@@ -62,8 +65,9 @@ Result FileReplacement::prepare(const std::string &target, const std::string &in
   if (::stat(real_.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return refuse(ecAccessDenied, "it is a directory");
     if (!S_ISREG(st.st_mode)) return refuse(ecAccessDenied, "it is not a regular file");
-    if (!input.empty() && sameFile(st, input))
-      return refuse(ecBadArgument, "it is the input file, which would be overwritten");
+    for (const std::string &input : inputs)
+      if (!input.empty() && sameFile(st, input))
+        return refuse(ecBadArgument, "it is the input file, which would be overwritten");
     // Replacing needs the right to write the file itself, not only its directory.
     const int fd = ::open(real_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -94,10 +98,28 @@ Result FileReplacement::prepare(const std::string &target, const std::string &in
   }
   std::string base = baseNameOf(real_);
   if (base.size() > 200) base.resize(200);  // room for the suffix within a name's limit
-  temp_ = (dir == "/" ? "" : dir) + "/" + base + ".~part" + std::to_string(::getpid()) + "-" +
-          std::to_string(tempCounter++);
+  tempPrefix_ = base + ".~part";
+  temp_ = WorkFileName(dir, tempPrefix_, "");
   RegisterTempFile(temp_);
   return ecOK;
+}
+
+Result FileReplacement::createTemp() {
+  if (temp_.empty()) return refuse(ecNotOpenOutput, "no output file prepared");
+  int fd;
+  do {
+    // Read access too: some writers (libtiff) read back what they wrote.
+    fd = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int e = errno;
+    return refuse(fileErrorCode(e), SystemReason(e));
+  }
+  return fd;
+}
+
+void FileReplacement::removeStaleTemporaries() {
+  if (!temp_.empty()) RemoveStaleWorkFiles(directoryOf(temp_), tempPrefix_, "");
 }
 
 Result FileReplacement::commit() {
@@ -139,18 +161,17 @@ void FileReplacement::discard() {
 }
 
 Result WriteWholeFile(const std::string &target, std::span<const std::uint8_t> bytes,
-                      std::string &problem) {
+                      std::string &problem, const std::string &input) {
   FileReplacement out;
-  Result r = out.prepare(target);
+  Result r = out.prepare(target, input);
   if (r < 0) {
     problem = out.problem();
     return r;
   }
-  const int fd = ::open(out.tempName().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd = out.createTemp();
   if (fd < 0) {
-    const int e = errno;
-    problem = SystemReason(e);
-    return fileErrorCode(e);
+    problem = out.problem();
+    return fd;
   }
   r = writeAt(fd, bytes.data(), bytes.size(), 0);
   const int writeErr = errno;
