@@ -280,6 +280,13 @@ void TFaxEditor::OKButtonClick() {
   if (!ConfirmCodePageFit(
           this, {{"Recipient", Recipient}, {"Fax Number", FaxNumber}, {"Subject", Subject}}))
     return;
+  if (QString why; !CheckFaxNumber(FaxNumber->text(), why)) {
+    Dialogs::error(this, why);
+    RecipientButton->setChecked(true);
+    RecipientButtonClick();
+    FaxNumber->setFocus();
+    return;
+  }
   accept();
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/codepage_fit.h"
 #include "app/fax_tables.h"
+#include "base/dial_string.h"
 #include "richtext/rich_document.h"
 #include "richtext/rich_edit.h"
 
@@ -89,6 +90,15 @@ void ApplyDefaultFont(TRichEdit &editor, const Settings &settings) {
   editor.SetCaretAttributes(DefaultFontFormat(settings));
 }
 
+bool CheckFaxNumber(const QString &number, QString &reason) {
+  if (number.trimmed().isEmpty()) return true;
+  DialString dial;
+  std::string why;
+  if (DialString::parse(number.toStdString(), dial, why) == ecOK) return true;
+  reason = QString::fromStdString(why);
+  return false;
+}
+
 bool WriteFaxRow(TFaxRecords &records, const IRichTextControl &cover,
                  const IRichTextControl &document, const FaxRowText &text, bool append,
                  QString &error) {
@@ -100,6 +110,11 @@ bool WriteFaxRow(TFaxRecords &records, const IRichTextControl &cover,
     return false;
   };
   if (!table.Active()) return fail("the table is not open");
+  // A row is dialled as it stands, also by other programs: what cannot be dialled stays out.
+  if (QString why; !CheckFaxNumber(text.phone, why)) {
+    error = QStringLiteral("The fax could not be saved in %1: %2").arg(table.FilePath(), why);
+    return false;
+  }
   if (!(append ? table.Append() : table.Edit())) return fail(table.LastError());
   QCoreApplication::processEvents();
   auto put = [&](const char *field, const QString &value, int width) {

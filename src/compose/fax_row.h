@@ -62,11 +62,15 @@ struct FaxRowText {
   QString recipient, phone, subject;
 };
 
+// A fax number as the editors, compose and the fax printer take it: empty (the row waits for
+// one), or a number the modem can dial (see DialString). False with `reason` otherwise.
+bool CheckFaxNumber(const QString &number, QString &reason);
+
 // Writes a composed fax into the sent-fax table: a new row (`append`) or the current one,
 // the cover and document RTF into RTFCOVER and RTFDOC, the three texts (cut to their fields,
 // characters outside Windows-1252 stored as their nearest neighbours) into RECIPIENT, PHONE and
-// SUBJECT, and posts. False with `error` naming the file and the reason when anything fails;
-// the row is then left as it was (no new row).
+// SUBJECT, and posts. A number that cannot be dialled is refused. False with `error` naming
+// the file and the reason when anything fails; the row is then left as it was (no new row).
 bool WriteFaxRow(TFaxRecords &records, const IRichTextControl &cover,
                  const IRichTextControl &document, const FaxRowText &text, bool append,
                  QString &error);

@@ -12,6 +12,7 @@
 #include "app/fax_tables.h"
 #include "app/help_window.h"
 #include "app/window_placement.h"
+#include "compose/fax_row.h"
 
 namespace kv {
 namespace {
@@ -63,6 +64,11 @@ TPhoneBookEditor::TPhoneBookEditor(QWidget *parent) : TBarDialog(parent, 31) {
 
 void TPhoneBookEditor::OKButtonClick() {
   if (!ConfirmCodePageFit(this, {{"Name", Name}, {"Fax Number", Number}})) return;
+  if (QString why; !CheckFaxNumber(Number->text(), why)) {
+    Dialogs::error(this, why);
+    Number->setFocus();
+    return;
+  }
   accept();
 }
 

@@ -43,7 +43,7 @@ PrintedJob readJob(const QByteArray &bytes) {
     const qsizetype eq = line.indexOf('=');
     if (eq < 0) continue;
     const QByteArray key = line.left(eq);
-    const QString value = QString::fromUtf8(line.mid(eq + 1));
+    const QString value = JobText(QString::fromUtf8(line.mid(eq + 1)));
     if (key == kFax) job.faxNumber = value;
     if (key == kRecipient) job.recipient = value;
     if (key == kSubject) job.subject = value;
@@ -57,6 +57,13 @@ QStringList filesOf(const char *pattern) {
 }
 
 }  // namespace
+
+QString JobText(const QString &text) {
+  QString out = text;
+  for (QChar &c : out)
+    if (c.category() == QChar::Other_Control) c = u' ';
+  return out.trimmed();
+}
 
 QString PrintedJobsDir() {
   return ProgramDir() + "PRINTED/";

@@ -20,6 +20,10 @@ struct PrintedJob {
   QString faxNumber, recipient, subject, coverTemplate;
 };
 
+// A text field of a job as it is kept: every control character (C0, DEL, C1) a blank and the
+// ends trimmed, so that no escape sequence a job carries reaches a row or a terminal.
+QString JobText(const QString &text);
+
 // ProgramDir()'s folder of printed jobs, with a trailing slash.
 QString PrintedJobsDir();
 

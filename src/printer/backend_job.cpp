@@ -4,6 +4,8 @@
 
 #include <QUrl>
 
+#include "compose/fax_row.h"
+
 namespace kv {
 
 bool ParseBackendArgs(int argc, const char *const *argv, BackendJob &job, std::string &error) {
@@ -15,17 +17,25 @@ bool ParseBackendArgs(int argc, const char *const *argv, BackendJob &job, std::s
   return true;
 }
 
-PrintedJob FaxOfJob(const BackendJob &job) {
+bool FaxOfJob(const BackendJob &job, PrintedJob &fax, std::string &error) {
   cups_option_t *options = nullptr;
   const int n = cupsParseOptions(job.options.c_str(), 0, &options);
   auto get = [&](const char *name) {
     const char *v = cupsGetOption(name, n, options);
-    return v ? QString::fromUtf8(v).trimmed() : QString();
+    return v ? QString::fromUtf8(v) : QString();
   };
-  PrintedJob fax{get("fax-number"), get("fax-recipient"), get("fax-subject"), get("fax-cover")};
-  if (fax.subject.isEmpty()) fax.subject = QString::fromUtf8(job.title.c_str()).trimmed();
+  const QString number = get("fax-number");
+  PrintedJob got{number.trimmed(), JobText(get("fax-recipient")), JobText(get("fax-subject")),
+                 JobText(get("fax-cover"))};
   cupsFreeOptions(n, options);
-  return fax;
+  if (got.subject.isEmpty()) got.subject = JobText(QString::fromUtf8(job.title.c_str()));
+  // A control byte in a number refuses the job rather than being made a blank.
+  if (QString why; !CheckFaxNumber(number, why)) {
+    error = "fax-number: " + why.toStdString();
+    return false;
+  }
+  fax = got;
+  return true;
 }
 
 std::filesystem::path ProgramFolderOfUri(const std::string &uri,

@@ -21,8 +21,10 @@ enum BackendExit { backendOk = 0, backendFailed = 1, backendStop = 4, backendCan
 bool ParseBackendArgs(int argc, const char *const *argv, BackendJob &job, std::string &error);
 
 // The fax of a job: fax-number, fax-recipient, fax-cover and fax-subject options (quoted as
-// the print system quotes them), the subject defaulting to the job's title.
-PrintedJob FaxOfJob(const BackendJob &job);
+// the print system quotes them), the subject defaulting to the job's title. Any local user
+// writes these: the texts lose their control characters (JobText) and a number that cannot
+// be dialled refuses the job (false with `error` naming it).
+bool FaxOfJob(const BackendJob &job, PrintedJob &fax, std::string &error);
 
 // The program's folder the queue's address "korvane-fax:/path" names (percent-encoded);
 // `fallback` for an address without a path.

@@ -38,6 +38,9 @@ int main(int argc, char **argv) {
   BackendJob job;
   std::string error;
   if (!ParseBackendArgs(argc, argv, job, error)) return fail(backendFailed, error);
+  // What the job asks for is checked before anything is done for it.
+  PrintedJob fax;
+  if (!FaxOfJob(job, fax, error)) return fail(backendCancel, "job " + job.id + ": " + error);
 
   const passwd *pw = getpwnam(job.user.c_str());
   if (!pw)
@@ -79,7 +82,6 @@ int main(int argc, char **argv) {
   char *qtArgv[] = {appName, nullptr};
   QGuiApplication app(qtArgc, qtArgv);
 
-  const PrintedJob fax = FaxOfJob(job);
   QString problem;
   if (!FilePrintedJob(pdf, "job" + QString::fromStdString(job.id), fax, problem))
     return fail(backendCancel,

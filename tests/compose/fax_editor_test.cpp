@@ -228,6 +228,28 @@ TEST_F(FaxEditorTest, ARowThatCannotBeWrittenKeepsTheEditorOpen) {
   EXPECT_TRUE(shown.back().text.contains("KRV.DBF"));
 }
 
+// A number the modem could not dial (a letter, or what would end the dial command) is not
+// saved: the editor names the character and stays open with what was typed.
+TEST_F(FaxEditorTest, ANumberThatCannotBeDialledKeepsTheEditorOpen) {
+  test::OnModal<TFaxEditor>([&](TFaxEditor &e) {
+    e.Recipient->setText("Flowers");
+    for (const char *bad : {"1-800-FLOWERS", "555;ATZ"}) {
+      e.FaxNumber->setText(bad);
+      e.OKButton->click();
+      EXPECT_TRUE(e.isVisible());
+      ASSERT_FALSE(shown.empty());
+      EXPECT_EQ(shown.back().kind, DialogRequest::Error);
+      EXPECT_TRUE(
+          shown.back().text.startsWith(QString("The fax number \"%1\" cannot be dialled").arg(bad)))
+          << shown.back().text.toStdString();
+    }
+    e.FaxNumber->setText("1 (800) 356-9377");
+    e.OKButton->click();
+  });
+  w->Newbutton->click();
+  EXPECT_EQ(field("PHONE"), "1 (800) 356-9377");
+}
+
 TEST_F(FaxEditorTest, EditorControls) {
   TFaxEditor e(w->Records, w->Settings.Data, w.get());
   e.show();

@@ -48,14 +48,14 @@ TEST_F(PhoneBookTest, ManageEntriesInNameOrder) {
   const QString name35 = "Abernathy-Featherstonehaugh & Sons.";
   ASSERT_EQ(name35.size(), 35);
   add(book, name35 + "xx",
-      "+1 (555) 010-0199 ext 123"
+      "+1 (555) 010-0199 ,,, 123"
       "45");
   add(book, "Baker Street Surgery", "020 7946 0001");
   EXPECT_EQ(book.PhoneModel->rowCount(), 2);
   EXPECT_TRUE(book.Modifybutton->isEnabled());
   book.PhoneModel->setCurrentRow(0);
   EXPECT_EQ(field(book, "NAME"), name35);
-  EXPECT_EQ(field(book, "PHONE"), "+1 (555) 010-0199 ext 123");
+  EXPECT_EQ(field(book, "PHONE"), "+1 (555) 010-0199 ,,, 123");
 
   // Edit the second entry; a cancelled edit changes nothing.
   book.PhoneModel->setCurrentRow(1);
@@ -91,6 +91,27 @@ TEST_F(PhoneBookTest, ManageEntriesInNameOrder) {
   book.ModifybuttonClick();
   book.DeletebuttonClick();
   EXPECT_EQ(Dialogs::beepCount(), beeps + 2);
+}
+
+// An entry's number is dialled as it stands: one the modem could not dial is not stored.
+TEST_F(PhoneBookTest, ANumberThatCannotBeDialledIsNotStored) {
+  TPhoneBook book;
+  ASSERT_TRUE(OpenPhoneBook(records, book));
+  test::OnModal<TPhoneBookEditor>([&](TPhoneBookEditor &e) {
+    e.Name->setText("Mallory");
+    e.Number->setText("555;ATZ");
+    e.OKButton->click();
+    EXPECT_TRUE(e.isVisible());
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back().kind, DialogRequest::Error);
+    EXPECT_TRUE(shown.back().text.contains("it holds ';' (character 4)"))
+        << shown.back().text.toStdString();
+    e.Number->setText("555 0100");
+    e.OKButton->click();
+  });
+  book.Addbutton->click();
+  EXPECT_EQ(book.PhoneModel->rowCount(), 1);
+  EXPECT_EQ(field(book, "PHONE"), "555 0100");
 }
 
 TEST_F(PhoneBookTest, ChoosingAnEntry) {

@@ -156,6 +156,9 @@ TEST_F(RecordCommandsTest, ComposeRefusesBadInputAndWritesNothing) {
        "KRVCOV.DBF: no cover sheet templates"},
       {{"compose", "--recipient", "a", "--fax", "1", "--doc", "/no/such.rtf"}, 1, "/no/such.rtf"},
       {{"compose", "--recipient", "a", "--fax", "1", "--cover", "notrtf.rtf"}, 1, "notrtf.rtf"},
+      {{"compose", "--recipient", "a", "--fax", "555\rATZ;"},
+       1,
+       "The fax number \"555\\rATZ;\" cannot be dialled: it holds a carriage return"},
   };
   QFile bad(path("notrtf.rtf"));
   ASSERT_TRUE(bad.open(QIODevice::WriteOnly));

@@ -42,13 +42,35 @@ TEST(FaxPrinterJob, JobOptionsMakeTheFax) {
        {"", "Acme Legal", "Q3 figures", "Standard"}},
       {"fax-number=' +1 555 0100 '", "", {"+1 555 0100", "", "", ""}},
       {"", "  Untitled  ", {"", "", "Untitled", ""}},
+      // Escape sequences of a title or an option never reach a row or a terminal.
+      {"", "\x1b]0;owned\x07Report\x1b[2J", {"", "", "]0;owned Report [2J", ""}},
+      {"fax-recipient='Ann\x1b[31m' fax-subject='a\tb\xc2\x9b' fax-cover='C\x7f'",
+       "x",
+       {"", "Ann [31m", "a b", "C"}},
   };
   for (const Case &c : cases) {
-    const PrintedJob got = FaxOfJob({"7", "ann", c.title, c.options, ""});
+    PrintedJob got;
+    std::string error;
+    ASSERT_TRUE(FaxOfJob({"7", "ann", c.title, c.options, ""}, got, error)) << error;
     EXPECT_EQ(got.faxNumber, c.expected.faxNumber) << c.options;
     EXPECT_EQ(got.recipient, c.expected.recipient) << c.options;
     EXPECT_EQ(got.subject, c.expected.subject) << c.options;
     EXPECT_EQ(got.coverTemplate, c.expected.coverTemplate) << c.options;
+  }
+}
+
+// Any local user may print with any fax-number: one that is not a number refuses the job.
+TEST(FaxPrinterJob, ANumberThatCannotBeDialledRefusesTheJob) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"fax-number='555\rATZ;'", "fax-number: The fax number \"555\\rATZ;\" cannot be dialled"},
+      {"fax-number=555;ATH", "it holds ';' (character 4)"},
+      {"fax-number='1-800-FAX'", "it holds the letter 'F'"},
+  };
+  for (const auto &[options, reason] : cases) {
+    PrintedJob got;
+    std::string error;
+    EXPECT_FALSE(FaxOfJob({"7", "ann", "t", options, ""}, got, error)) << options;
+    EXPECT_NE(error.find(reason), std::string::npos) << error;
   }
 }
 
