@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <string_view>
+#include <thread>
 
 namespace kv::xbase {
 namespace {
@@ -18,6 +20,8 @@ Result FromErrno(int e) {
   switch (e) {
     case ENOENT:
       return ecFileNotFound;
+    case EEXIST:
+      return ecFileExists;
     case ENOTDIR:
       return ecPathNotFound;
     case EACCES:
@@ -39,9 +43,21 @@ Result FromErrno(int e) {
   }
 }
 
+// Makes a new or changed directory entry of `path` durable.
+void SyncFolderOf(const std::string &path) {
+  size_t slash = path.find_last_of('/');
+  std::string dir(slash == std::string::npos ? std::string_view(".")
+                                             : std::string_view(path).substr(0, slash + 1));
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
 class PosixFile final : public File {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
+  PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   ~PosixFile() override { ::close(fd_); }
 
   Result ReadAt(uint64_t off, void *buf, size_t n) override {
@@ -96,6 +112,24 @@ class PosixFile final : public File {
     }
     return ecOK;
   }
+  bool Replaced() override {
+    struct stat mine, named;
+    if (::fstat(fd_, &mine) != 0) return false;
+    return ::stat(path_.c_str(), &named) != 0 || named.st_dev != mine.st_dev ||
+           named.st_ino != mine.st_ino;
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+class DirectoryLock final : public FolderLock {
+ public:
+  explicit DirectoryLock(int fd) : fd_(fd) {}
+  ~DirectoryLock() override {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the flock
+  }
 
  private:
   int fd_;
@@ -118,7 +152,13 @@ class PosixFs final : public FileSystem {
     }
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) return FromErrno(errno);
-    *out = std::make_unique<PosixFile>(fd);
+    *out = std::make_unique<PosixFile>(fd, path);
+    return ecOK;
+  }
+  Result CreateNew(const std::string &path, std::unique_ptr<File> *out) override {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return FromErrno(errno);
+    *out = std::make_unique<PosixFile>(fd, path);
     return ecOK;
   }
   bool Exists(const std::string &path) override {
@@ -130,19 +170,59 @@ class PosixFs final : public FileSystem {
   }
   Result Rename(const std::string &from, const std::string &to) override {
     if (::rename(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
-    size_t slash = to.find_last_of('/');
-    std::string dir(slash == std::string::npos ? std::string_view(".")
-                                               : std::string_view(to).substr(0, slash + 1));
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-      ::fsync(fd);
-      ::close(fd);
+    SyncFolderOf(to);
+    return ecOK;
+  }
+  Result RenameNoReplace(const std::string &from, const std::string &to) override {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+      if (errno != EINVAL && errno != ENOSYS) return FromErrno(errno);
+      // A file system without the flag: a hard link fails the same way on a taken name.
+      if (::link(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
+      ::unlink(from.c_str());
     }
+    SyncFolderOf(to);
+    return ecOK;
+  }
+  Result LockFolder(const std::string &dir, int timeoutMs,
+                    std::unique_ptr<FolderLock> *out) override {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return FromErrno(errno);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      if (errno != EWOULDBLOCK) {
+        // A file system without such locks (some network shares): the exclusive creation of
+        // each file still keeps creators from overwriting one another.
+        if (errno == ENOLCK || errno == EINVAL || errno == EBADF || errno == EOPNOTSUPP) break;
+        const int e = errno;
+        ::close(fd);
+        return FromErrno(e);
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        ::close(fd);
+        return ecAccessDenied;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    *out = std::make_unique<DirectoryLock>(fd);
     return ecOK;
   }
 };
 
 }  // namespace
+
+Result FileSystem::CreateNew(const std::string &path, std::unique_ptr<File> *out) {
+  return Exists(path) ? ecFileExists : Open(path, OpenMode::CreateTruncate, out);
+}
+
+Result FileSystem::RenameNoReplace(const std::string &from, const std::string &to) {
+  return Exists(to) ? ecFileExists : Rename(from, to);
+}
+
+Result FileSystem::LockFolder(const std::string &, int, std::unique_ptr<FolderLock> *out) {
+  *out = std::make_unique<FolderLock>();
+  return ecOK;
+}
 
 FileSystem &PosixFileSystem() {
   static PosixFs fs;

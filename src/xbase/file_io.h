@@ -26,6 +26,15 @@ class File {
   virtual Result Sync() = 0;
   // Exclusive, non-blocking whole-file lock; ecAccessDenied when another process holds it.
   virtual Result LockExclusive() = 0;
+  // True when the name this file was opened by now leads elsewhere (it was renamed over or
+  // removed): a lock won after such a change guards a file nobody will open again.
+  virtual bool Replaced() { return false; }
+};
+
+// Held while a process creates tables in a folder; released when destroyed.
+class FolderLock {
+ public:
+  virtual ~FolderLock() = default;
 };
 
 enum class OpenMode { ReadOnly, ReadWrite, CreateTruncate };
@@ -38,6 +47,16 @@ class FileSystem {
   virtual Result Remove(const std::string &path) = 0;
   // Atomically replaces `to` by `from` and makes the directory entry durable.
   virtual Result Rename(const std::string &from, const std::string &to) = 0;
+
+  // What creating a table needs. The defaults suit a file system no other process sees.
+  // A new, empty file; ecFileExists (and nothing touched) when the name is taken.
+  virtual Result CreateNew(const std::string &path, std::unique_ptr<File> *out);
+  // Gives `from` the name `to` only while no file has that name; ecFileExists otherwise.
+  virtual Result RenameNoReplace(const std::string &from, const std::string &to);
+  // One creator of tables at a time in folder `dir`, across processes: waits up to
+  // `timeoutMs` for another one to finish (ecAccessDenied after that).
+  virtual Result LockFolder(const std::string &dir, int timeoutMs,
+                            std::unique_ptr<FolderLock> *out);
 };
 
 // The real thing: POSIX files with flock() locks.

@@ -1,4 +1,5 @@
-// A table is three files held exclusively (flock) for as long as it is open:
+// A table is three files held exclusively (flock) for as long as it is open; an open waits a
+// little for another process to close the table (see table_create.cpp for creation):
 //
 //   DBF  [header][descriptors][0x0D ...][records: count x length][0x1A]
 //   FPT  [512-byte header: next free block][memo blocks ...]     (when there are M fields)
@@ -15,20 +16,22 @@
 //            file, rename both, drop journal, drop the copies once the new table reads back;
 //            a journal found at open finishes the renames.
 // Invariants at rest: header count = the rows written whole (the open restores rows whole on
-// disk beyond a short count and clamps a count beyond the file, and says so); every memo
-// pointer < FPT next free; the CDX keys equal the keys computed from the rows (checked at
-// open; a mismatch is reported, and Reindex repairs it).
+// disk beyond a short count and clamps a count beyond the file, writes the count, and says
+// so); every memo pointer < FPT next free; the CDX keys equal the keys computed from the rows
+// (checked at open; a mismatch is reported, and Reindex repairs it).
 
 #include "xbase/table.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "base/byte_order.h"
 #include "xbase/table_internal.h"
@@ -56,6 +59,26 @@ bool KnownVersion(uint8_t v) {
       return true;
     default:
       return false;
+  }
+}
+
+// Opens `path` and takes its lock, waiting up to `timeoutSeconds` for another process to let
+// go. A file renamed over or removed while this one waited (a pack, a restore) is opened anew:
+// the lock must guard the file that has the name. ecAccessDenied with *out set when the holder
+// kept it.
+Result OpenLocked(FileSystem &fs, const std::string &path, int timeoutSeconds,
+                  std::unique_ptr<File> *out) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(std::max(0, timeoutSeconds));
+  for (;;) {
+    out->reset();
+    Result r = fs.Open(path, OpenMode::ReadWrite, out);
+    if (r != ecOK) return r;
+    r = (*out)->LockExclusive();
+    if (r == ecOK && !(*out)->Replaced()) return ecOK;
+    if (r != ecOK && r != ecAccessDenied) return r;
+    if (r == ecAccessDenied && std::chrono::steady_clock::now() >= deadline) return r;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
@@ -113,129 +136,6 @@ void Table::ApplySettings(const Settings &s) {
   ++changes_;
 }
 
-Status Table::Create(const std::string &path, const std::vector<FieldDef> &fields, Flavour flavour,
-                     int memoBlockSize, FileSystem &fs) {
-  if (fields.empty()) return Err(ecNoFieldsDefined, "a table needs at least one field");
-  if (fields.size() > 255) return Err(ecBadFieldList, "too many fields");
-  if (fs.Exists(path)) return Err(ecAccessDenied, "the table " + path + " exists already");
-  bool memo = false;
-  size_t recLen = 1;
-  std::vector<std::string> seen;
-  for (auto &f : fields) {
-    std::string n = UpperStr(f.name);
-    if (!ValidFieldName(n)) return Err(ecBadFieldList, "bad field name \"" + f.name + "\"");
-    if (std::find(seen.begin(), seen.end(), n) != seen.end())
-      return Err(ecBadFieldList, "field " + n + " defined twice");
-    seen.push_back(n);
-    char t = char(std::toupper(uint8_t(f.type)));
-    int w = f.width, dec = f.decimals;
-    bool ok = false;
-    switch (t) {
-      case 'C':
-        ok = w >= 1 && w <= 254 && dec == 0;
-        break;
-      case 'N':
-        ok = w >= 1 && w <= 20 && dec >= 0 && (dec == 0 || w >= dec + 2);
-        break;
-      case 'D':
-        ok = w == 8 || w == 0;
-        w = 8;
-        break;
-      case 'L':
-        ok = w == 1 || w == 0;
-        w = 1;
-        break;
-      case 'M':
-        ok = true;
-        w = flavour == Flavour::VisualFoxPro ? 4 : 10;
-        memo = true;
-        break;
-      default:
-        break;
-    }
-    if (!ok) return Err(ecBadFieldList, "bad type or width for field " + n);
-    recLen += size_t(w);
-  }
-  if (recLen > 65500) return Err(ecBadFieldList, "record too long");
-  int bs = memoBlockSize;
-  if (bs <= 0) bs = 64;
-  if (bs <= 32) bs *= 512;  // SET BLOCKSIZE convention: small numbers count 512-byte units
-  if (bs > 65535) return Err(ecBadArgument, "memo block size too large");
-
-  size_t n = fields.size();
-  size_t headerLen = 32 + 32 * n + 1 + (flavour == Flavour::VisualFoxPro ? 263 : 0);
-  std::string h(headerLen + 1, '\0');
-  auto *p = reinterpret_cast<uint8_t *>(h.data());
-  p[0] = flavour == Flavour::VisualFoxPro ? 0x30 : (memo ? 0xF5 : 0x03);
-  putLe16(p + 8, uint16_t(headerLen));
-  putLe16(p + 10, uint16_t(recLen));
-  p[28] = (flavour == Flavour::VisualFoxPro && memo) ? 0x02 : 0x00;
-  p[29] = 0x03;  // Windows ANSI
-  uint32_t off = 1;
-  for (size_t i = 0; i < n; ++i) {
-    uint8_t *d = p + 32 + 32 * i;
-    std::string nm = UpperStr(fields[i].name);
-    std::memcpy(d, nm.data(), nm.size());
-    char t = char(std::toupper(uint8_t(fields[i].type)));
-    d[11] = uint8_t(t);
-    putLe32(d + 12, off);
-    int w = t == 'D'   ? 8
-            : t == 'L' ? 1
-            : t == 'M' ? (flavour == Flavour::VisualFoxPro ? 4 : 10)
-                       : fields[i].width;
-    d[16] = uint8_t(w);
-    d[17] = uint8_t(t == 'N' ? fields[i].decimals : 0);
-    off += uint32_t(w);
-  }
-  p[32 + 32 * n] = 0x0D;
-  p[headerLen] = 0x1A;
-  {
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    p[1] = uint8_t(tm.tm_year % 100);
-    p[2] = uint8_t(tm.tm_mon + 1);
-    p[3] = uint8_t(tm.tm_mday);
-  }
-  // An index left behind by an earlier table of this name would be opened with the new one
-  // and describe rows that no longer exist; it is derived data, so it goes.
-  {
-    std::string cdx = FindSibling(fs, path, "cdx");
-    if (fs.Exists(cdx)) {
-      Result r = fs.Remove(cdx);
-      if (r != ecOK) return IoErr(r, "removing the old index " + cdx);
-    }
-  }
-  // The memo file first: a DBF that exists is taken as a finished table.
-  if (memo) {
-    std::string fptPath = FindSibling(fs, path, "fpt");
-    std::unique_ptr<File> f;
-    Result r = fs.Open(fptPath, OpenMode::CreateTruncate, &f);
-    if (r != ecOK) return IoErr(r, "creating " + fptPath);
-    std::string m(512, '\0');
-    uint32_t first = uint32_t((512 + bs - 1) / bs);
-    putBe32(reinterpret_cast<uint8_t *>(m.data()), first);
-    putBe16(reinterpret_cast<uint8_t *>(m.data()) + 6, uint16_t(bs));
-    if ((r = f->WriteAt(0, m.data(), m.size())) != ecOK || (r = f->Sync()) != ecOK)
-      return IoErr(r, "writing " + fptPath);
-  }
-  std::string tmp = path + ".new~";
-  std::unique_ptr<File> f;
-  Result r = fs.Open(tmp, OpenMode::CreateTruncate, &f);
-  if (r != ecOK) return IoErr(r, "creating " + path);
-  if ((r = f->WriteAt(0, h.data(), h.size())) != ecOK || (r = f->Sync()) != ecOK) {
-    f.reset();
-    fs.Remove(tmp);
-    return IoErr(r, "writing " + path);
-  }
-  f.reset();
-  if ((r = fs.Rename(tmp, path)) != ecOK) {
-    fs.Remove(tmp);
-    return IoErr(r, "creating " + path);
-  }
-  return Status::Ok();
-}
-
 Status Table::Open(const std::string &path, const Settings &settings, std::unique_ptr<Table> *out,
                    FileSystem &fs) {
   std::unique_ptr<Table> t(new Table());
@@ -243,10 +143,10 @@ Status Table::Open(const std::string &path, const Settings &settings, std::uniqu
   d.fs = &fs;
   t->path_ = path;
   t->settings_ = settings;
-  Result r = fs.Open(path, OpenMode::ReadWrite, &d.dbf);
-  if (r != ecOK) return IoErr(r, "cannot open " + path);
-  if (d.dbf->LockExclusive() != ecOK)
+  Result r = OpenLocked(fs, path, settings.lockTimeout, &d.dbf);
+  if (r == ecAccessDenied && d.dbf)
     return Err(ecAccessDenied, "the table " + path + " is in use by another program");
+  if (r != ecOK) return IoErr(r, "cannot open " + path);
   std::string fptGuess = FindSibling(fs, path, "fpt");
   if (fs.Exists(path + ".pk!")) {
     Status st = RecoverPack(fs, path, fptGuess);
@@ -364,9 +264,15 @@ Status Table::Open(const std::string &path, const Settings &settings, std::uniqu
       return Err(ecAccessDenied, "the index file " + cdxPath + " is in use by another program");
     t->LoadIndex();
   }
-  // Only an open that succeeds writes the reconciled count back: a failed open leaves the
-  // files exactly as it found them.
-  if (countReconciled) d.modified = true;
+  // Only an open that succeeds writes the reconciled count back (a failed open leaves the
+  // files exactly as it found them), and it does so at once, under the lock, so that other
+  // programs reading the file meanwhile see the rows this one sees.
+  if (countReconciled) {
+    Status st = WriteHeaderCount(*d.dbf, t->recCount_);
+    if (st && settings.durable && (r = d.dbf->Sync()) != ecOK) st = IoErr(r, "writing " + path);
+    if (!st)
+      return Err(st.code, "cannot write the repaired row count of " + path + ": " + st.message);
+  }
   t->recno_ = t->recCount_ + 1;
   *out = std::move(t);
   return Status::Ok();

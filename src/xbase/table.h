@@ -49,7 +49,7 @@ struct Date {
 // Engine-wide settings (the environment component forwards its properties here).
 struct Settings {
   bool deleted = false;    // navigation skips records marked deleted
-  int lockTimeout = 1;     // seconds; this engine opens exclusively, kept for the callers
+  int lockTimeout = 1;     // seconds an open waits for another process to close the table
   int memoBlockSize = 64;  // block size of new memo files
   bool exact = false;      // string '=' compares full length
   bool century = false;
@@ -121,12 +121,15 @@ class Table {
   Table(const Table &) = delete;
   Table &operator=(const Table &) = delete;
 
-  // Creates the DBF (and FPT when there are memo fields). Fails if the file exists.
+  // Creates the DBF (and FPT when there are memo fields), one creator at a time per folder
+  // across processes. Never replaces a file: ecFileExists when the table exists (another
+  // program may just have made it; open that one).
   static Status Create(const std::string &path, const std::vector<FieldDef> &fields,
                        Flavour flavour = Flavour::FoxPro2, int memoBlockSize = 64,
                        FileSystem &fs = PosixFileSystem());
   // Opens exclusively, with the structural CDX when one exists. A table another process holds
-  // gives ecAccessDenied; a damaged file ecDataError with the reason.
+  // beyond Settings::lockTimeout gives ecAccessDenied; a damaged file ecDataError with the
+  // reason. Rows it restores (see RecoveryNote) are counted in the file's header at once.
   static Status Open(const std::string &path, const Settings &settings, std::unique_ptr<Table> *out,
                      FileSystem &fs = PosixFileSystem());
   Status Close();

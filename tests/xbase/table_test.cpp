@@ -43,6 +43,12 @@ void AddRows(Table &t, int n, int seed = 1) {
   ASSERT_TRUE(t.EndBatch());
 }
 
+// The record count in a table file's header, as another program reads it.
+uint32_t HeaderCount(const std::string &path) {
+  const std::string b = kv::test::readFile(path);
+  return b.size() < 8 ? 0 : kv::getLe32(reinterpret_cast<const uint8_t *>(b.data()) + 4);
+}
+
 std::vector<uint32_t> Walk(Table &t) {
   std::vector<uint32_t> out;
   for (t.GoTop(); !t.Eof(); t.Skip(1)) out.push_back(t.RecNo());
@@ -349,6 +355,8 @@ TEST(DamagedFiles, RowsWholeOnDiskBeyondTheCountAreRestoredAndSurviveAPack) {
   EXPECT_FALSE(t->IndexDamaged()) << t->IndexProblem();
   EXPECT_NE(t->RecoveryNote().find("5 more were written whole"), std::string::npos)
       << t->RecoveryNote();
+  // Other programs reading the file see every row at once, while the table is still open.
+  EXPECT_EQ(HeaderCount(dir / "KRV.DBF"), 25u);
   // What Rebuild Indexes does: the index goes, the table is packed, the tag made again.
   ASSERT_TRUE(t->CloseIndexes());
   std::filesystem::remove(dir / "KRV.CDX");
@@ -369,6 +377,7 @@ TEST(DamagedFiles, RowsWholeOnDiskBeyondTheCountAreRestoredAndSurviveAPack) {
   ASSERT_TRUE(Table::Open(dir / "KRV.DBF", Quick(), &t));
   EXPECT_EQ(t->RecCount(), 23u);
   EXPECT_NE(t->RecoveryNote().find("ends inside row 24"), std::string::npos) << t->RecoveryNote();
+  EXPECT_EQ(HeaderCount(dir / "KRV.DBF"), 23u);
   t.reset();
   kv::putLe32(reinterpret_cast<uint8_t *>(b.data()) + 4, 20);
   kv::test::writeFile(dir / "KRV.DBF", b.substr(0, hl + 20 * rl) + std::string(3 * rl, '\0'));
