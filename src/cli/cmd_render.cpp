@@ -1,12 +1,16 @@
 // korvane-fax render: draws a fax's cover sheet and document (RTF files) into one APF file,
 // with the same page rendering the main window uses before sending.
-#include <QDir>
+#include <cstdio>
+
+#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
+#include <cerrno>
 #include <memory>
 #include <ostream>
 
 #include "base/exceptions.h"
+#include "base/file_replacement.h"
+#include "base/temp_file_cleanup.h"
 #include "cli/command.h"
 #include "richtext/fax_render.h"
 #include "richtext/rich_document.h"
@@ -29,22 +33,25 @@ bool loadDocument(Context &ctx, const std::optional<std::string> &file, TRichDoc
 int runRender(const Args &args, Context &ctx) {
   const auto out = args.value("output");
   if (!out) return usageError(ctx, "render", "the output file (-o OUT.APF) is missing");
+  // Interrupted, the pages made so far go with us.
+  TempFileSignalCleanup cleanup;
+  FileReplacement target;
+  if (target.prepare(*out, {args.value("cover").value_or(""), args.value("doc").value_or("")}) <
+      0) {
+    ctx.err << "korvane-fax render: " << *out << ": " << target.problem() << "\n";
+    return exitFailed;
+  }
+  target.removeStaleTemporaries();
   if (!ensureGuiApplication(ctx, "render")) return exitFailed;
   TRichDocument cover, document;
   if (!loadDocument(ctx, args.value("cover"), cover) ||
       !loadDocument(ctx, args.value("doc"), document))
     return exitFailed;
 
-  // Work files go to a private folder beside the output, so that the finished file is only
-  // renamed into place.
-  const QString target = QFileInfo(QString::fromStdString(*out)).absoluteFilePath();
-  QTemporaryDir work(QFileInfo(target).absolutePath() + QStringLiteral("/.korvane-render-XXXXXX"));
-  if (!work.isValid()) {
-    ctx.err << "korvane-fax render: cannot create a work folder beside " << *out << "\n";
-    return exitFailed;
-  }
+  // The pages are made beside the output, so that the finished file is only renamed into place.
+  const QString temp = QFile::decodeName(target.tempName().c_str());
   RenderContext rc;
-  rc.programDir = work.path() + QLatin1Char('/');
+  rc.programDir = QFileInfo(temp).absolutePath() + QLatin1Char('/');
   int pages = 0;
   QString joined;
   try {
@@ -57,9 +64,14 @@ int runRender(const Args &args, Context &ctx) {
     ctx.err << "Fax has no contents or cover sheet\n";
     return exitFailed;
   }
-  QFile::remove(target);
-  if (!QFile::rename(joined, target)) {
-    ctx.err << "korvane-fax render: cannot write " << *out << "\n";
+  if (::rename(QFile::encodeName(joined).constData(), target.tempName().c_str()) != 0) {
+    const int e = errno;
+    QFile::remove(joined);
+    ctx.err << "korvane-fax render: " << *out << ": " << SystemReason(e) << "\n";
+    return exitFailed;
+  }
+  if (target.commit() < 0) {
+    ctx.err << "korvane-fax render: " << *out << ": " << target.problem() << "\n";
     return exitFailed;
   }
   ctx.out << *out << ": " << pages << " page(s)\n";

@@ -128,7 +128,7 @@ int runUnpack(const Args &args, Context &ctx) {
     else
       bytes = encodePbm(page);
     std::string why;
-    if (r >= 0) r = WriteWholeFile(out, bytes, why);
+    if (r >= 0) r = WriteWholeFile(out, bytes, why, in);
     if (r < 0) return fail(ctx, "unpack", r, out, why);
     ctx.out << out << ": " << page.widthBytes * 8 << " x " << page.lines.size() << "\n";
   }

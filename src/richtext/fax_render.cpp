@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "base/temp_file_cleanup.h"
+#include "base/work_files.h"
 #include "faximage/apf_file.h"
 #include "faximage/converter.h"
 #include "pdfpages/pdf_fax.h"
@@ -22,6 +24,41 @@ void put16(std::vector<unsigned char> &b, std::size_t at, unsigned v) {
 }
 void put32(std::vector<unsigned char> &b, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = (v >> (8 * i)) & 0xFF;
+}
+
+std::string localName(const QString &name) {
+  return QFile::encodeName(name).toStdString();
+}
+
+// A new work file of this process in the program folder, removed should a signal end us.
+QString newWorkFile(const QString &dir, const char *prefix, const char *suffix) {
+  const std::string name = WorkFileName(localName(dir), prefix, suffix);
+  RegisterTempFile(name);
+  return QFile::decodeName(name.c_str());
+}
+
+void removeWorkFile(const QString &name) {
+  QFile::remove(name);
+  UnregisterTempFile(localName(name));
+}
+
+// Removes a work file when it goes out of scope unless it was kept.
+struct WorkFileGuard {
+  QString name;
+  ~WorkFileGuard() {
+    if (!name.isEmpty()) removeWorkFile(name);
+  }
+};
+
+// The pages after the first go into the first page file as soon as they are made, so that a
+// long document never has more than a few work files at once.
+void addPageFile(QStringList &pages, WorkFileGuard &page) {
+  if (pages.isEmpty()) {
+    pages.append(page.name);
+    page.name.clear();
+    return;
+  }
+  RaiseOnError(AppendApfPages(localName(pages.first()), localName(page.name)));
 }
 
 }  // namespace
@@ -49,11 +86,14 @@ int FaxZoomPercent(double screenDpi) {
 }
 
 QString FirstPageFileName(const QString &programDir) {
-  for (int n = 1; n <= 1000; ++n) {
-    const QString name = programDir + QStringLiteral("KRV_%1.APF").arg(n);
-    if (!QFile::exists(name)) return name;
-  }
-  return programDir + QStringLiteral("KRV1.APF");
+  return QFile::decodeName(WorkFileName(localName(programDir), "KRV_", ".APF").c_str());
+}
+
+void RemoveStaleRenderFiles(const QString &programDir) {
+  const std::string dir = localName(programDir);
+  RemoveStaleWorkFiles(dir, "KRV_", ".APF");
+  RemoveStaleWorkFiles(dir, "KRVAX", ".APF");
+  RemoveStaleWorkFiles(dir, "_TMP", ".BMP");
 }
 
 int DrawFaxPage(TRichDocument &doc, QImage &image, int firstLine) {
@@ -115,10 +155,10 @@ bool SaveMonoBmp(const QImage &image, const QString &path) {
          static_cast<qint64>(out.size());
 }
 
-void RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx) {
-  const QString firstName = FirstPageFileName(ctx.programDir);
-  int i = static_cast<int>(pages.size());
-  const QString bmp = ctx.programDir + QStringLiteral("_TMP.BMP");
+int RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx) {
+  const WorkFileGuard bmpFile{newWorkFile(ctx.programDir, "_TMP", ".BMP")};
+  const QString &bmp = bmpFile.name;
+  int drawn = 0;
   QImage page(kFaxPageWidth, kFaxPageHeight, QImage::Format_RGB32);
   TKvFaxConverter converter;
   converter.setOptions(coYield);
@@ -128,31 +168,25 @@ void RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ct
       ctx.letMessagesRun();
       return true;
     };
-  struct RemoveBmp {
-    QString name;
-    ~RemoveBmp() { QFile::remove(name); }
-  } removeBmp{bmp};
-
   int line = 0;
   do {
     line = DrawFaxPage(doc, page, line);
-    ++i;
-    const QString name = i == 1 ? firstName : ctx.programDir + QStringLiteral("KRVAX%1.APF").arg(i);
+    WorkFileGuard name{newWorkFile(ctx.programDir, pages.isEmpty() ? "KRV_" : "KRVAX", ".APF")};
     if (!SaveMonoBmp(page, bmp))
       throw EInOutError(5, "Cannot write the page bitmap " + bmp.toStdString());
     if (ctx.letMessagesRun) ctx.letMessagesRun();
     converter.setInputDocumentType(idBmp);
-    converter.setDocumentFile(bmp.toStdString());
-    converter.setOutFileName(name.toStdString());
+    converter.setDocumentFile(localName(bmp));
+    converter.setOutFileName(localName(name.name));
     converter.ConvertToFile();
-    pages.append(name);
+    addPageFile(pages, name);
+    ++drawn;
   } while (line > 0);
+  return drawn;
 }
 
 int RenderPdfPages(const QString &pdf, QStringList &pages, const RenderContext &ctx) {
-  const int i = static_cast<int>(pages.size()) + 1;
-  const QString name = i == 1 ? FirstPageFileName(ctx.programDir)
-                              : ctx.programDir + QStringLiteral("KRVAX%1.APF").arg(i);
+  WorkFileGuard name{newWorkFile(ctx.programDir, pages.isEmpty() ? "KRV_" : "KRVAX", ".APF")};
   PdfFaxOptions options;
   options.progress = [&ctx](int page, int count) {
     if (ctx.status)
@@ -161,13 +195,17 @@ int RenderPdfPages(const QString &pdf, QStringList &pages, const RenderContext &
     return true;
   };
   std::string problem;
-  if (ConvertPdfToApf(pdf.toStdString(), name.toStdString(), options, problem) < 0)
+  if (ConvertPdfToApf(localName(pdf), localName(name.name), options, problem) < 0)
     throw EKvException("The attached PDF document " + pdf.toStdString() +
                        " cannot be faxed: " + problem);
-  pages.append(name);
-  ApfReader written;
-  RaiseOnError(written.open(name.toStdString()));
-  return written.header().pageCount;
+  int count = 0;
+  {
+    ApfReader written;
+    RaiseOnError(written.open(localName(name.name)));
+    count = written.header().pageCount;
+  }
+  addPageFile(pages, name);
+  return count;
 }
 
 QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderContext &ctx,
@@ -181,25 +219,37 @@ QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderCon
     if (ctx.status) ctx.status(QString::fromLatin1(text));
     if (ctx.letMessagesRun) ctx.letMessagesRun();
   };
+  RemoveStaleRenderFiles(ctx.programDir);
   QStringList pages;
+  // Whatever way out a failure takes, the fax made so far goes with it.
+  struct Unfinished {
+    QStringList &pages;
+    ~Unfinished() {
+      for (const QString &p : pages) removeWorkFile(p);
+    }
+  } unfinished{pages};
   step("Creating fax file....");
-  if (!coverBlank) RenderPages(cover, pages, ctx);
-  int morePages = 0;  // the PDF's pages beyond the one file that holds them all
+  int count = 0;
+  if (!coverBlank) count += RenderPages(cover, pages, ctx);
   if (pdf)
-    morePages = RenderPdfPages(document.PdfAttachment(), pages, ctx) - 1;
+    count += RenderPdfPages(document.PdfAttachment(), pages, ctx);
   else if (!documentBlank)
-    RenderPages(document, pages, ctx);
-  pageCount = static_cast<int>(pages.size()) + morePages;
+    count += RenderPages(document, pages, ctx);
   step("Creating fax file........");
-  return JoinPages(pages);
+  const QString fax = JoinPages(pages);
+  // From here the file is the caller's to remove.
+  for (const QString &p : pages) UnregisterTempFile(localName(p));
+  pages.clear();
+  pageCount = count;
+  return fax;
 }
 
 QString JoinPages(const QStringList &pages) {
   if (pages.isEmpty()) return {};
   const QString first = pages.first();
   for (int i = 1; i < pages.size(); ++i)
-    RaiseOnError(AppendApfPages(first.toStdString(), pages[i].toStdString()));
-  for (int i = 1; i < pages.size(); ++i) QFile::remove(pages[i]);
+    RaiseOnError(AppendApfPages(localName(first), localName(pages[i])));
+  for (int i = 1; i < pages.size(); ++i) removeWorkFile(pages[i]);
   return first;
 }
 

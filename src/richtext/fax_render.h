@@ -1,7 +1,9 @@
 #pragma once
 // Turns rich-text documents into fax pages: each page is drawn at 200 dots per inch onto a
-// 1664 x 2156 monochrome bitmap, saved as "_TMP.BMP", converted into a one-page APF file, and
-// at the end all page files are joined into the first one.
+// 1664 x 2156 monochrome bitmap, saved as a work bitmap, converted into a one-page APF file and
+// joined to the first page's file. Work files carry the process id in their names
+// (KRV_<pid>-<n>.APF, KRVAX<pid>-<n>.APF, _TMP<pid>-<n>.BMP): they are removed on failure and
+// when a signal ends the process, and those of processes that no longer run at the next start.
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -33,16 +35,19 @@ bool IsBlankForFax(const TRichDocument &doc);
 // per inch: 208 at 96, 166 at 120. Pages themselves are always laid out at exactly 200 dpi.
 int FaxZoomPercent(double screenDpi);
 
-// The first-page name: "KRV_<n>.APF" for the smallest free n from 1 to 1000, else "KRV1.APF".
+// A free first-page name of this process: "KRV_<pid>-<n>.APF".
 QString FirstPageFileName(const QString &programDir);
 
-// Draws every page of `doc` and appends the page files to `pages`. Converter failures are
-// raised as its exceptions; page files already written stay.
-void RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx);
+// Removes the work files of rendering processes that no longer run.
+void RemoveStaleRenderFiles(const QString &programDir);
 
-// Converts every page of the PDF document `pdf` into one page file, appends its name to `pages`
-// and answers the number of pages in it. A PDF that cannot be faxed raises EKvException saying
-// why; nothing is written then.
+// Draws every page of `doc` into the first page file (`pages` gets its name when it is empty)
+// and answers the number of pages drawn. Converter failures are raised as its exceptions; the
+// page being made is removed then, the files in `pages` stay.
+int RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx);
+
+// Converts every page of the PDF document `pdf` into the first page file as RenderPages does
+// and answers the number of pages. A PDF that cannot be faxed raises EKvException saying why.
 int RenderPdfPages(const QString &pdf, QStringList &pages, const RenderContext &ctx);
 
 // Joins the page files into the first and deletes the others; answers the first name. A
@@ -52,7 +57,8 @@ QString JoinPages(const QStringList &pages);
 // The rendering steps of a composed fax once its cover sheet and document are loaded: nothing
 // when both are blank (answers ""), else the cover's pages, then the document's (the pages of
 // its attached PDF document when it has one, in place of its text), joined into
-// one APF file whose name is answered; `pageCount` gets the number of pages.
+// one APF file whose name is answered; `pageCount` gets the number of pages. The answered file
+// is the caller's to remove; on failure nothing is left.
 QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderContext &ctx,
                   int &pageCount);
 

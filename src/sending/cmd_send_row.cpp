@@ -1,6 +1,5 @@
 // korvane-fax send-row: a row of the program's sent-fax table rendered, sent with the settings of
 // KRV.INI and written back, as the main window's Send does it, without windows.
-#include <QFile>
 #include <QFileInfo>
 #include <chrono>
 #include <ostream>
@@ -9,6 +8,7 @@
 #include "app/program_dir.h"
 #include "app/settings_link.h"
 #include "base/error_text.h"
+#include "base/temp_file_cleanup.h"
 #include "cli/port_args.h"
 #include "cli/send_session.h"
 #include "comm/com_port.h"
@@ -77,7 +77,9 @@ int runSendRow(const Args &args, Context &ctx) {
     ctx.err << "No international prefix is set in the preferences: the \"+\" is not dialled\n";
   ctx.err << Utf8(SendCaption(rows)) << "\n";
 
-  // The row's cover sheet and document into one APF file, as the Send command renders them.
+  // The row's cover sheet and document into one APF file, as the Send command renders them;
+  // interrupted, the work files go with us.
+  TempFileSignalCleanup cleanup;
   TRichDocument cover, document;
   TRichTextIO coverIO(cover), documentIO(document);
   RenderContext rc;
@@ -94,10 +96,7 @@ int runSendRow(const Args &args, Context &ctx) {
     ctx.err << "Fax has no contents or cover sheet\n";
     return exitFailed;
   }
-  struct RemoveFile {
-    QString name;
-    ~RemoveFile() { QFile::remove(name); }
-  } removeFile{faxFile};
+  const SentFaxFile removeFile(faxFile);
   ctx.err << pages << " page(s) to send\n";
 
   MainThreadScope mainThread;

@@ -1,8 +1,11 @@
 #include "sending/row_send.h"
 
+#include <QFile>
+
 #include "app/rich_text_io.h"
 #include "app/storage/tapollo.h"
 #include "app/storage/ttable.h"
+#include "base/temp_file_cleanup.h"
 #include "compose/fax_row.h"
 #include "sending/send_options.h"
 
@@ -13,6 +16,15 @@ QString RenderFaxRow(TApollo &apollo, TRichTextIO &cover, TRichTextIO &document,
   LoadRichText(cover, QStringLiteral("RTFCOVER"), apollo);
   LoadRichText(document, QStringLiteral("RTFDOC"), apollo);
   return RenderFax(cover.Document(), document.Document(), ctx, pageCount);
+}
+
+SentFaxFile::SentFaxFile(const QString &name) : name_(name) {
+  RegisterTempFile(QFile::encodeName(name_).toStdString());
+}
+
+SentFaxFile::~SentFaxFile() {
+  QFile::remove(name_);
+  UnregisterTempFile(QFile::encodeName(name_).toStdString());
 }
 
 QString SendCaption(TTable &table) {

@@ -19,6 +19,18 @@ class TTable;
 QString RenderFaxRow(TApollo &apollo, TRichTextIO &cover, TRichTextIO &document,
                      const RenderContext &ctx, int &pageCount);
 
+// The rendered fax of a send, removed when the send is over or a signal ends the process first.
+class SentFaxFile {
+ public:
+  explicit SentFaxFile(const QString &name);
+  ~SentFaxFile();
+  SentFaxFile(const SentFaxFile &) = delete;
+  SentFaxFile &operator=(const SentFaxFile &) = delete;
+
+ private:
+  QString name_;
+};
+
 // The caption of the send window for the current row: "Send Fax: [RECIPIENT - SUBJECT]".
 QString SendCaption(TTable &table);
 

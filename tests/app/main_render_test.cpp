@@ -2,6 +2,7 @@
 // font of new faxes: applied to a control, and chosen through the font dialog into KRV.INI.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextBlock>
 
 #include "app/main_screen.h"
@@ -35,13 +36,14 @@ class MainRenderTest : public test::ProgramDirTest {
 TEST_F(MainRenderTest, CurrentRowBecomesOneFaxFile) {
   addRow("{\\rtf1 Cover}", "{\\rtf1 one\\page two}");
   const QString name = w->CreateFaxFile();
-  EXPECT_EQ(name, path("KRV_1.APF"));
+  EXPECT_TRUE(name.startsWith(path("KRV_"))) << name.toStdString();
   EXPECT_EQ(w->PageCount, 3);
   ApfReader r;
   ASSERT_EQ(r.open(name.toStdString()), ecOK);
   EXPECT_EQ(r.header().pageCount, 3);
-  EXPECT_FALSE(QFile::exists(path("_TMP.BMP")));
-  EXPECT_FALSE(QFile::exists(path("KRVAX2.APF")));
+  // Only the fax itself is left of the work files.
+  EXPECT_EQ(QDir(dir_.path()).entryList({"*.APF", "*.BMP"}),
+            QStringList{QFileInfo(name).fileName()});
   EXPECT_TRUE(w->ButtonBar->isEnabled());
   EXPECT_TRUE(shown.empty());
 }

@@ -1,7 +1,10 @@
 // Rendering composed faxes into APF files: page files, names and counts, blank faxes, and the
 // pages read back by an independent reader (tesseract OCR) with the document's words.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -71,13 +74,16 @@ TEST_F(FaxRender, CoverThenDocumentJoinedIntoTheFirstPageFile) {
   ASSERT_TRUE(cover.LoadRtf(paragraphs("Cover line ", 3)));
   ASSERT_TRUE(document.LoadRtf("{\\rtf1 first page\\page second page}"));
   const QString name = RenderFax(cover, document, ctx, pages);
-  EXPECT_EQ(name, ctx.programDir + "KRV_1.APF");
+  // Named after this process, so that a later run can tell it from a dead process's file.
+  const QString ours = QStringLiteral("KRV_%1-").arg(getpid());
+  EXPECT_TRUE(name.startsWith(ctx.programDir + ours) && name.endsWith(".APF"))
+      << name.toStdString();
   EXPECT_EQ(pages, 3);
   ApfReader r;
   ASSERT_EQ(r.open(name.toStdString()), ecOK);
   EXPECT_EQ(r.header().pageCount, 3);
   // Work files are gone: only the joined fax is left.
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"KRV_1.APF"});
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QFileInfo(name).fileName()});
   // Pages are 1664 pixels drawn at 50 in a fine-resolution line, 2156 rows, the last pixel
   // black.
   const QImage first = apfPage(name, 1);
@@ -86,16 +92,47 @@ TEST_F(FaxRender, CoverThenDocumentJoinedIntoTheFirstPageFile) {
   EXPECT_EQ(first.pixelIndex(49, kFaxPageHeight - 1), 0);
 }
 
-TEST_F(FaxRender, FirstPageTakesTheSmallestFreeNumber) {
-  for (const char *n : {"KRV_1.APF", "KRV_2.APF"}) {
+// The id of a process that has ended.
+pid_t deadProcess() {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
+}
+
+TEST_F(FaxRender, WorkFilesOfEndedProcessesAreClearedAtTheNextRender) {
+  const QString dead = QString::number(deadProcess());
+  const QString live = QString::number(getppid());
+  const QStringList stale = {"KRV_" + dead + "-0.APF", "KRVAX" + dead + "-3.APF",
+                             "_TMP" + dead + "-2.BMP"};
+  // A running process's files, and names that are not work files of ours, stay.
+  const QStringList kept = {"KRV_" + live + "-0.APF", "KRVAX" + live + "-5.APF",
+                            "_TMP" + live + "-1.BMP", "KRV_1.APF", "KRV_" + dead + "-x.APF"};
+  for (const QString &n : stale + kept) {
     QFile f(ctx.programDir + n);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   }
   ASSERT_TRUE(document.LoadRtf("{\\rtf1 one page}"));
-  EXPECT_EQ(RenderFax(cover, document, ctx, pages), ctx.programDir + "KRV_3.APF");
+  const QString name = RenderFax(cover, document, ctx, pages);
   EXPECT_EQ(pages, 1);
+  QStringList want = kept;
+  want.append(QFileInfo(name).fileName());
+  want.sort();
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files, QDir::Name), want);
   EXPECT_EQ(FaxZoomPercent(96), 208);
   EXPECT_EQ(FaxZoomPercent(120), 166);
+}
+
+TEST_F(FaxRender, AFailureLeavesNoPageFiles) {
+  // The cover's pages are made before the attached PDF turns out not to be one.
+  ASSERT_TRUE(cover.LoadRtf(paragraphs("Cover line ", 3)));
+  QFile notPdf(dir.path() + "/letter.pdf");
+  ASSERT_TRUE(notPdf.open(QIODevice::WriteOnly));
+  notPdf.write("not a PDF document");
+  notPdf.close();
+  document.SetPdfAttachment(notPdf.fileName());
+  EXPECT_ANY_THROW(RenderFax(cover, document, ctx, pages));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"letter.pdf"});
 }
 
 TEST_F(FaxRender, BlankCoverAndDocumentGiveNothing) {
