@@ -2,10 +2,14 @@
 // outcome written into the row (read back by python3-dbf).
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app/test_support.h"
 #include "base/error_text.h"
 #include "fax/send_fax.h"
+#include "scriptmodem/script_modem.h"
 #include "sending/row_send.h"
+#include "sending/send_commands.h"
 #include "sending/send_options.h"
 #include "support/sent_rows.h"
 
@@ -201,6 +205,40 @@ TEST_F(RowResult, SentSetsTheDateAndTimeOtherResultsOnlyPagesAndText) {
     ASSERT_TRUE(records.FaxTable.GotoRecord(recno));
   }
   EXPECT_EQ(SendCaption(records.FaxTable), "Send Fax: [Acme - Offer]");
+}
+
+// PHONE of a row may hold anything another program wrote: send-row refuses a number that is
+// not one before the modem hears a byte, and leaves the row as it was.
+TEST_F(RowResult, SendRowRefusesARowWhoseNumberIsNotANumber) {
+  {
+    TFaxRecords records;
+    ASSERT_TRUE(test::AddSentRow(records, "Cover", "Body", {"Acme", "5551234", "Offer"}));
+    TTable &t = records.FaxTable;
+    ASSERT_TRUE(t.Edit());
+    ASSERT_TRUE(t.FieldByName("PHONE")->SetAsString("555\rATZ;"));
+    ASSERT_TRUE(t.Post());
+  }
+  const QString before = test::ReadSendColumns(dir_.path(), 1);
+  static const bool added = [] {
+    cli::addCommands(cli::sendingCommands());
+    return true;
+  }();
+  (void)added;
+  ScriptModem modem(ModemScript::parse("silence 300\n"));
+  std::ostringstream out, err;
+  cli::Context ctx{out, err};
+  const std::vector<std::string> args{"send-row", "--program-dir", dir_.path().toStdString(),
+                                      "--device", modem.path(),    "1"};
+  const int code = cli::runTool(args, ctx);
+  EXPECT_EQ(code, cli::exitFailed);
+  EXPECT_NE(err.str().find("row 1 of "), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("The fax number \"555\\rATZ;\" cannot be dialled: it holds a "
+                           "carriage return (character 4)"),
+            std::string::npos)
+      << err.str();
+  const ScriptReport report = modem.finish(std::chrono::seconds(2));
+  EXPECT_TRUE(report.ok()) << report.describe();
+  EXPECT_EQ(test::ReadSendColumns(dir_.path(), 1), before);
 }
 
 }  // namespace
