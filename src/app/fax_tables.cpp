@@ -56,7 +56,9 @@ bool makeTable(TApollo &apollo, const QString &file, const FieldSpec (&fields)[N
   if (!apollo.CreateNew(path, SDECDX, int(N))) return false;
   for (const FieldSpec &f : fields)
     if (!apollo.CreateField(f.name, f.type, f.width, f.decimals)) return false;
-  return apollo.CreateExec() != 0 && QFileInfo::exists(path);
+  // Another program may have made the table a moment ago (the engine then refuses to make it
+  // again); that one is opened.
+  return apollo.CreateExec() != 0 || QFileInfo::exists(path);
 }
 
 enum class AfterOpen { None, SetTagOrder, GoFirst };
@@ -76,8 +78,7 @@ bool openTable(TTable &table, TApollo &apollo, const QString &file, const TagSpe
     error = why.contains(path) ? why : path + ": " + why;
     return false;
   };
-  if (!QFileInfo::exists(ProgramDir() + file) && !make())
-    return failed(apollo.LastError());
+  if (!QFileInfo::exists(ProgramDir() + file) && !make()) return failed(apollo.LastError());
   if (reopen) table.Close();
   if (!table.Active() && !table.Open()) return failed(table.LastError());
   if (!QFileInfo::exists(ProgramDir() + IndexFileOf(file)))

@@ -4,41 +4,13 @@
 #include <ctime>
 #include <ostream>
 
-#include "base/cp1252.h"
+#include "base/printable_text.h"
 #include "cli/command.h"
 #include "faximage/apf_file.h"
 
 namespace kv::cli {
 
 namespace {
-
-// The sender id is whatever the far end sent: its code page's characters are shown as UTF-8,
-// control bytes (which a terminal would act on) and unassigned ones as \xHH.
-std::string printableId(const std::string &id) {
-  std::string out;
-  for (char ch : id) {
-    const auto b = static_cast<std::uint8_t>(ch);
-    const char32_t u = cp1252ToUnicode(b);
-    if (b < 0x20 || b == 0x7F || u == 0) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", b);
-      out += hex;
-    } else if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (u < 0x80) {
-      out += ch;
-    } else if (u < 0x800) {
-      out += static_cast<char>(0xC0 | (u >> 6));
-      out += static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (u >> 12));
-      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (u & 0x3F));
-    }
-  }
-  return out;
-}
 
 int runInfo(const Args &args, Context &ctx) {
   const std::string &path = args.positional()[0];
@@ -50,8 +22,9 @@ int runInfo(const Args &args, Context &ctx) {
   if (unpackDosDateTime(h.faxDateTime, t))
     std::snprintf(date, sizeof date, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900,
                   t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  // The sender id is whatever the far end sent.
   ctx.out << "File:       " << path << "\n"
-          << "Sender id:  \"" << printableId(h.senderId) << "\"\n"
+          << "Sender id:  \"" << PrintableCp1252(h.senderId, true) << "\"\n"
           << "Date:       " << date << "\n"
           << "Pages:      " << h.pageCount << "\n";
   if (h.pageCount == 0) return exitOk;

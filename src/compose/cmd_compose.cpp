@@ -58,7 +58,10 @@ int runCompose(const Args &args, Context &ctx) {
   settings.Load();
   TFaxRecords records;
   QString error;
-  if (!AppendComposedFax(records, settings.Data, source, text, error)) {
+  const bool appended = AppendComposedFax(records, settings.Data, source, text, error);
+  ReportRepairs(ctx, kCmd, records.CoverTable);
+  ReportRepairs(ctx, kCmd, records.FaxTable);
+  if (!appended) {
     ctx.err << "korvane-fax compose: " << Utf8(error) << "\n";
     return exitFailed;
   }

@@ -7,6 +7,7 @@
 #include "app/fax_tables.h"
 #include "app/program_dir.h"
 #include "app/table_model.h"
+#include "base/printable_text.h"
 #include "compose/cmd_common.h"
 #include "compose/record_commands.h"
 
@@ -27,6 +28,7 @@ int runList(const Args &args, Context &ctx) {
   TApollo &apollo = received ? records.RecApollo : records.FaxApollo;
   if (!(received ? records.OpenRecFaxDBF() : records.OpenFaxDBF()))
     return TableFailure(ctx, "list", table);
+  ReportRepairs(ctx, "list", table);
   TFaxRecords::FollowRows(table, apollo, received ? "DATETIME" : "DATESENT");
 
   const std::span<const TableColumn> columns = received
@@ -37,7 +39,10 @@ int runList(const Args &args, Context &ctx) {
   const int rows = table.RowCount();
   for (int r = 0; r < rows; ++r) {
     std::vector<QString> line;
-    for (const TableColumn &c : columns) line.push_back(ListCellValue(table, r, c).toString());
+    // Rows may come from other programs: what a terminal would act on is shown, not sent.
+    for (const TableColumn &c : columns)
+      line.push_back(QString::fromStdString(
+          PrintableText(ListCellValue(table, r, c).toString().toStdU32String())));
     cells.push_back(std::move(line));
   }
   std::vector<qsizetype> width(columns.size(), 0);

@@ -64,6 +64,21 @@ inline QString ReadSentRow(const QString &dir, int recno) {
   return Run("/usr/bin/python3", {"-c", script, dir, QString::number(recno)}).trimmed();
 }
 
+// One column of every row of DIR/TABLE as python3-dbf reads it (blanks trimmed), in record
+// order; a failure to read comes back as the reader's message.
+inline QStringList ReadColumn(const QString &dir, const QString &table, const QString &field) {
+  const QString script = QStringLiteral(
+      "import dbf, sys\n"
+      "t = dbf.Table(sys.argv[1] + '/' + sys.argv[2], codepage='cp1252'); t.open()\n"
+      "for r in t: print((r[sys.argv[3]] or '').strip())\n");
+  QProcess p;
+  p.start("/usr/bin/python3", {"-c", script, dir, table, field});
+  p.waitForFinished(60000);
+  const QString out = QString::fromUtf8(p.readAllStandardOutput());
+  return p.exitCode() == 0 ? out.split('\n', Qt::SkipEmptyParts)
+                           : QStringList{QString::fromUtf8(p.readAllStandardError())};
+}
+
 // The text of an RTF file as unrtf reads it, blanks folded.
 inline QString UnrtfText(const QString &file) {
   return Run("unrtf", {"--text", "--nopict", file}).simplified();

@@ -7,11 +7,13 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QToolButton>
+#include <algorithm>
 #include <sstream>
 
 #include "app/fax_tables.h"
 #include "app/main_screen.h"
 #include "app/test_support.h"
+#include "base/byte_order.h"
 #include "cli/command.h"
 #include "compose/fax_editor.h"
 #include "compose/record_commands.h"
@@ -29,6 +31,33 @@ struct ToolRun {
 
 class RecordCommandsTest : public test::ProgramDirTest {
  protected:
+  // Sent rows with recipients "fax 1" ... "fax n", put in by the program's own table code.
+  void addSentRows(int n) {
+    TFaxRecords records;
+    ASSERT_TRUE(records.OpenFaxDBF());
+    for (int i = 1; i <= n; ++i) {
+      ASSERT_TRUE(records.FaxTable.Append());
+      records.FaxTable.FieldByName("RECIPIENT")->SetAsString(QString("fax %1").arg(i));
+      ASSERT_TRUE(records.FaxTable.Post());
+    }
+  }
+  // Rewrites KRV.DBF: its header's row count set to `count`, its bytes cut to `size` (all: -1).
+  void damageSentTable(quint32 count, qint64 size = -1) {
+    QFile f(path("KRV.DBF"));
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    QByteArray b = f.readAll();
+    putLe32(reinterpret_cast<std::uint8_t *>(b.data()) + 4, count);
+    if (size >= 0) b.truncate(size);
+    ASSERT_TRUE(f.resize(0) && f.seek(0) && f.write(b) == b.size());
+  }
+  qint64 sentRowOffset(int row) {
+    QFile f(path("KRV.DBF"));
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray h = f.read(12);
+    const auto *p = reinterpret_cast<const std::uint8_t *>(h.constData());
+    return getLe16(p + 8) + qint64(row - 1) * getLe16(p + 10);
+  }
+
   ToolRun run(std::vector<std::string> args) {
     static bool added = [] {
       cli::addCommands(cli::recordCommands());
@@ -208,6 +237,106 @@ TEST_F(RecordCommandsTest, RenderedCoverCarriesTheMergedValues) {
       << text.toStdString();
   EXPECT_TRUE(text.contains(QRegularExpression("Time: \\d\\d:\\d\\d:\\d\\d")))
       << text.toStdString();
+}
+
+// Four programs composing at once on a folder without tables, each fax a process of its own, a
+// few times over: every row a compose reported is in the table under the number it reported,
+// as python3-dbf reads it, and a compose that could not have the table said so.
+TEST_F(RecordCommandsTest, ParallelComposesOnAFolderWithoutTablesLoseNoRow) {
+  const QString script = QStringLiteral(
+      "for p in 1 2 3 4; do (for i in 1 2 3; do\n"
+      "  n=$(\"$0\" compose --program-dir \"$1\" --recipient p$p-$i --fax 1 2>>\"$1/err.$p\") &&\n"
+      "    echo \"$n p$p-$i\"\n"
+      "done) & done; wait; cat \"$1\"/err.* >&2");
+  int reportedRows = 0;
+  for (int trial = 0; trial < 8; ++trial) {
+    QTemporaryDir dir;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start("bash", {"-c", script, KORVANE_BIN_DIR "/korvane-fax", dir.path()});
+    ASSERT_TRUE(p.waitForFinished(120000));
+    const QStringList reported =
+        QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    const QStringList rows = test::ReadColumn(dir.path(), "KRV.DBF", "recipient");
+    for (const QString &line : reported) {
+      const int recno = line.section(' ', 0, 0).toInt();
+      ASSERT_TRUE(recno >= 1 && recno <= rows.size())
+          << "trial " << trial << ": " << line.toStdString() << " not among "
+          << rows.join(' ').toStdString();
+      EXPECT_EQ(rows[recno - 1], line.section(' ', 1)) << "trial " << trial << ", row " << recno;
+    }
+    EXPECT_EQ(rows.size(), reported.size()) << rows.join(' ').toStdString();
+    for (const QString &err : QString::fromUtf8(p.readAllStandardError()).split('\n')) {
+      if (err.isEmpty() || err.startsWith("QStandardPaths")) continue;
+      EXPECT_TRUE(err.contains("in use by another program")) << err.toStdString();
+    }
+    reportedRows += int(reported.size());
+  }
+  EXPECT_GT(reportedRows, 8 * 4);  // most composes had their turn
+}
+
+// A torn table is mended at the open, and list and compose say what was mended, naming the
+// file; the mended count is in the file at once, for python3-dbf too.
+TEST_F(RecordCommandsTest, ListAndComposeSayWhatTheOpenRepaired) {
+  struct Case {
+    const char *command;
+    quint32 count;
+    int cutInsideRow;  // 0: the file keeps every row
+    const char *says;
+    int rowsAfter;
+  } cases[] = {
+      {"list", 3, 0, "the header counted 3 rows, but 2 more were written whole after them", 5},
+      {"list", 5, 5, " ends inside row 5: the header counted 5 rows, 4 are whole", 4},
+      {"compose", 2, 0, "the header counted 2 rows, but 3 more were written whole after them", 6},
+  };
+  for (const Case &c : cases) {
+    QFile::remove(path("KRV.DBF"));
+    QFile::remove(path("KRV.FPT"));
+    QFile::remove(path("KRV.CDX"));
+    addSentRows(5);
+    damageSentTable(c.count, c.cutInsideRow ? sentRowOffset(c.cutInsideRow) + 7 : -1);
+    const ToolRun r = std::string(c.command) == "list"
+                          ? run({"list"})
+                          : run({"compose", "--recipient", "fax 6", "--fax", "1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string prefix =
+        "korvane-fax " + std::string(c.command) + ": " + path("KRV.DBF").toStdString();
+    EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    const QStringList rows = test::ReadColumn(dir_.path(), "KRV.DBF", "recipient");
+    ASSERT_EQ(rows.size(), c.rowsAfter) << c.command << ": " << rows.join('|').toStdString();
+    EXPECT_EQ(rows.last(), QString("fax %1").arg(c.rowsAfter));
+    // Mended once: the next open finds the table in order and says nothing.
+    EXPECT_EQ(run({"list"}).err, "");
+  }
+}
+
+// Recipients and subjects may come from other programs' rows: list shows control characters
+// (an escape sequence, a carriage return, a bell, DEL, a C1 control) as \xHH instead of sending
+// them to the terminal.
+TEST_F(RecordCommandsTest, ListShowsControlCharactersAsCodes) {
+  {
+    TFaxRecords records;
+    ASSERT_TRUE(records.OpenFaxDBF());
+    TTable &t = records.FaxTable;
+    ASSERT_TRUE(t.Append());
+    ASSERT_TRUE(t.FieldByName("RECIPIENT")->SetAsString(QString("Evil\x1b[2J\rName")));
+    ASSERT_TRUE(t.FieldByName("SUBJECT")->SetAsString(QString("ring\x07 del\x7f c1") + QChar(0x81) +
+                                                      "€ C:\\docs"));
+    ASSERT_TRUE(t.Post());
+  }
+  const ToolRun r = run({"list"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("Evil\\x1B[2J\\x0DName"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("ring\\x07 del\\x7F c1\\x81€ C:\\docs"), std::string::npos) << r.out;
+  for (char ch : r.out) {
+    const auto b = static_cast<unsigned char>(ch);
+    EXPECT_TRUE(b == '\n' || (b >= 0x20 && b != 0x7F)) << "control byte " << int(b) << " in list";
+  }
+  EXPECT_EQ(r.out.find("\xC2\x81"), std::string::npos);  // U+0081 as UTF-8
 }
 
 }  // namespace

@@ -266,6 +266,7 @@ bool TTable::Open() {
   if (Active()) return true;
   int prev = engine_.Selected();
   int area = engine_.Use(FilePath().toStdString());
+  recoveryNote_.clear();
   if (!area) {
     lastError_ = QString::fromStdString(engine_.LastError());
     engine_.Select(prev);
@@ -280,6 +281,7 @@ bool TTable::Open() {
     if (!st) lastError_ = QString::fromStdString(st.message);
   }
   xbase::Table *t = EngineTable();
+  recoveryNote_ = QString::fromStdString(t->RecoveryNote());
   t->GoTop();
   eof_ = t->Eof();
   bof_ = true;

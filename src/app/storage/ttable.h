@@ -97,6 +97,9 @@ class TTable {
   bool Active() const { return area_ != 0; }
   bool SetActive(bool on);
   QString LastError() const { return lastError_; }
+  // What the last open had to mend in the table file (rows restored, a count cut), for the
+  // user to be told; kept after Close, empty when the file was in order.
+  const QString &RecoveryNote() const { return recoveryNote_; }
 
   int FieldCount() const { return int(fields_.size()); }
   TField *Fields(int i) { return fields_.at(i).get(); }
@@ -158,7 +161,7 @@ class TTable {
   void Notify(TDataEvent e);
   void CalcFields();
   xbase::Engine &engine_;
-  QString databaseName_, tableName_, filter_, lastError_;
+  QString databaseName_, tableName_, filter_, lastError_, recoveryNote_;
   int area_ = 0;
   TDataSetState state_ = TDataSetState::dsInactive;
   std::vector<std::unique_ptr<TField>> fields_;
