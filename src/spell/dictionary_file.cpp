@@ -106,7 +106,9 @@ static Result errnoResult(int e) {
   }
 }
 
-Result readDictionaryFile(const std::string &path, DictionaryImage &out, bool firstOnly) {
+Result readDictionaryFile(const std::string &path, DictionaryImage &out, bool firstOnly,
+                          std::string *problem) {
+  const std::size_t limit = firstOnly ? kMaxUserDictionaryBytes : kMaxMainDictionaryBytes;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errnoResult(errno);
   std::vector<std::uint8_t> bytes;
@@ -119,6 +121,13 @@ Result readDictionaryFile(const std::string &path, DictionaryImage &out, bool fi
       return ecDeviceRead;  // a directory, or a failing disk
     }
     if (n == 0) break;
+    if (bytes.size() + static_cast<std::size_t>(n) > limit) {
+      ::close(fd);
+      if (problem)
+        *problem = path + " holds more than " + std::to_string(limit >> 20) +
+                   " MiB, more than any " + (firstOnly ? "user" : "main") + " dictionary";
+      return ecDataTooLarge;
+    }
     bytes.insert(bytes.end(), buf, buf + n);
   }
   ::close(fd);

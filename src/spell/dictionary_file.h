@@ -60,7 +60,13 @@ void encodeHeader(const DictHeader &h, std::uint8_t *p);
 // With firstOnly only the first segment is read (user dictionaries have no more).
 Result parseDictionary(std::span<const std::uint8_t> bytes, DictionaryImage &out,
                        bool firstOnly = false);
-Result readDictionaryFile(const std::string &path, DictionaryImage &out, bool firstOnly = false);
+// The most bytes a file may hold: every segment of a main dictionary is at most 195 KB, and a
+// user dictionary has one. A larger file (or an endless one, such as a device) is refused with
+// ecDataTooLarge and `problem` naming the file and the limit, after reading no more than that.
+inline constexpr std::size_t kMaxMainDictionaryBytes = std::size_t{16} << 20;
+inline constexpr std::size_t kMaxUserDictionaryBytes = std::size_t{1} << 20;
+Result readDictionaryFile(const std::string &path, DictionaryImage &out, bool firstOnly = false,
+                          std::string *problem = nullptr);
 // Reads the header at `offset` of a file again (user dictionaries change under the checker).
 Result readHeaderAt(const std::string &path, std::uint32_t offset, DictHeader &out);
 

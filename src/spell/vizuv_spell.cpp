@@ -148,7 +148,8 @@ int TVizuvSpell::nextId() {
 bool TVizuvSpell::Open(const std::string &file) {
   if (mainSegments_ > 0) return false;
   DictionaryImage image;
-  lastResult_ = readDictionaryFile(file, image);
+  lastProblem_.clear();
+  lastResult_ = readDictionaryFile(file, image, false, &lastProblem_);
   if (lastResult_ < 0) return false;
   if (image.isUser()) {
     lastResult_ = ecDataError;
@@ -166,7 +167,8 @@ bool TVizuvSpell::Open(const std::string &file) {
 
 int TVizuvSpell::OpenUser(const std::string &file) {
   DictionaryImage image;
-  lastResult_ = readDictionaryFile(file, image, true);
+  lastProblem_.clear();
+  lastResult_ = readDictionaryFile(file, image, true, &lastProblem_);
   if (lastResult_ < 0) return -1;
   if (!image.isUser()) {
     lastResult_ = ecDataError;

@@ -42,6 +42,9 @@ class TVizuvSpell {
 
   // The outcome of the last file operation (ecOK, or why it failed).
   Result LastResult() const { return lastResult_; }
+  // A sentence on the last failure to open a dictionary where the result code says too little
+  // (a file too large to be one); empty otherwise.
+  const std::string &LastProblem() const { return lastProblem_; }
 
  private:
   struct Dictionary {
@@ -65,6 +68,7 @@ class TVizuvSpell {
   int maxSuggestions_ = 10;
   int idCounter_ = 0;
   Result lastResult_ = ecOK;
+  std::string lastProblem_;
 };
 
 }  // namespace kv::spell

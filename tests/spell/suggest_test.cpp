@@ -2,6 +2,7 @@
 // korvane-fax spell on a text.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "cli/command.h"
@@ -117,6 +118,81 @@ TEST(SpellCommand, PrintsLinesWithSuggestionsAndExitCode) {
   EXPECT_EQ(out, "");
   EXPECT_EQ(run({dir.file("none.txt")}, out), 1);
   EXPECT_EQ(run({"--suggest", "x", dir.file("b.txt")}, out), 2);
+}
+
+// A text in UTF-16 (either byte order) or with a UTF-8 mark is checked word by word like the
+// same text in UTF-8; bytes that are not text are refused with the reason, never passed.
+TEST(SpellCommand, ReadsTextAfterItsByteOrderMark) {
+  TempDir dir;
+  const std::string dict = test::writeMainDictionary(dir, {"receive", "the", "fax", "today"});
+  const std::u16string words = u"the fax\nPlease recieve today\n";
+  auto utf16 = [&](bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t c : words) {
+      const char hi = char(c >> 8), lo = char(c & 0xFF);
+      bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return bytes;
+  };
+  struct Case {
+    const char *what;
+    std::string bytes;
+    int code;
+    const char *out, *err;
+  } cases[] = {
+      {"UTF-16LE", utf16(false), 1, "2:Please:\n2:recieve: receive, the\n", ""},
+      {"UTF-16BE", utf16(true), 1, "2:Please:\n2:recieve: receive, the\n", ""},
+      {"UTF-8 with its mark", "\xEF\xBB\xBFthe fax\nPlease recieve today\n", 1,
+       "2:Please:\n2:recieve: receive, the\n", ""},
+      {"UTF-16 with an odd byte", utf16(false) + "x", 1, "", "is not valid UTF-16 (little-endian)"},
+      {"UTF-16 with a lone surrogate",
+       std::string("\xFF\xFEt\0\0\xDC"
+                   "a\0",
+                   8),
+       1, "", "is not valid UTF-16 (little-endian)"},
+      {"UTF-16 without its mark", utf16(false).substr(2), 1, "", "holds NUL bytes"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    test::writeFile(dir.file("in.txt"), c.bytes);
+    std::ostringstream o, e;
+    cli::Context ctx{o, e};
+    std::vector<std::string> args{"spell", "--dict", dict, "--suggest", "2", dir.file("in.txt")};
+    EXPECT_EQ(cli::runTool(args, ctx), c.code);
+    EXPECT_EQ(o.str(), c.out);
+    EXPECT_NE(e.str().find(c.err), std::string::npos) << e.str();
+  }
+}
+
+// Every file read is bounded by what its format can hold: an endless or huge dictionary, user
+// dictionary or text is refused naming the file and the limit, not read until memory runs out.
+TEST(SpellCommand, FilesLargerThanTheirFormatAreRefused) {
+  TempDir dir;
+  const std::string dict = test::writeMainDictionary(dir, {"the", "fax"});
+  test::writeFile(dir.file("a.txt"), "the fax\n");
+  const std::string huge = dir.file("huge.txt");
+  test::writeFile(huge, "");
+  std::filesystem::resize_file(huge, std::uintmax_t{65} << 20);
+  struct Case {
+    std::vector<std::string> args;
+    const char *err;
+  } cases[] = {
+      {{"--dict", "/dev/zero", dir.file("a.txt")},
+       "/dev/zero holds more than 16 MiB, more than any main dictionary"},
+      {{"--dict", huge, dir.file("a.txt")}, " holds more than 16 MiB, more than any main"},
+      {{"--dict", dict, "--user", "/dev/zero", dir.file("a.txt")},
+       "/dev/zero holds more than 1 MiB, more than any user dictionary"},
+      {{"--dict", dict, huge}, "huge.txt: it holds more than 64 MiB"},
+      {{"--dict", dict, "/dev/zero"}, "/dev/zero: it holds more than 64 MiB"},
+  };
+  for (const Case &c : cases) {
+    std::ostringstream o, e;
+    cli::Context ctx{o, e};
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "spell");
+    EXPECT_EQ(cli::runTool(args, ctx), 1) << c.err;
+    EXPECT_NE(e.str().find(c.err), std::string::npos) << e.str();
+  }
 }
 
 // RTF from a word processor goes through the rich-text reader: the same words on the same lines
