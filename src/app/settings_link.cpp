@@ -11,7 +11,9 @@ std::filesystem::path TSettingsLink::FileName() const {
 }
 
 void TSettingsLink::Load() {
-  Data = LoadSettings(FileName());
+  std::string problem;
+  Data = LoadSettings(FileName(), &problem);
+  loadProblem_ = QString::fromStdString(problem);
 }
 
 bool TSettingsLink::Save() {

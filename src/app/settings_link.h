@@ -14,8 +14,10 @@ class TSettingsLink : public IPlacementStore {
   Settings Data;
 
   std::filesystem::path FileName() const;
-  // A missing or unreadable file gives the defaults.
+  // A missing or unreadable file gives the defaults; LoadProblem() then says what the user
+  // must be told (a file that exists but cannot be read, a ComPort that names no port).
   void Load();
+  QString LoadProblem() const { return loadProblem_; }
   // False (LastError names the file) when the file cannot be written.
   bool Save();
   QString LastError() const { return lastError_; }
@@ -33,6 +35,7 @@ class TSettingsLink : public IPlacementStore {
 
  private:
   QString lastError_;
+  QString loadProblem_;
 };
 
 }  // namespace kv

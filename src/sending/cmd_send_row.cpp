@@ -56,6 +56,11 @@ int runSendRow(const Args &args, Context &ctx) {
   }
   TSettingsLink settings;
   settings.Load();
+  // Sending with settings the file does not hold would dial another way than the user set.
+  if (!settings.LoadProblem().isEmpty()) {
+    ctx.err << "korvane-fax " << kCmd << ": " << Utf8(settings.LoadProblem()) << "\n";
+    return exitFailed;
+  }
   TFaxRecords records;
   if (!records.OpenFaxDBF()) return TableFailure(ctx, kCmd, records.FaxTable);
   TTable &rows = records.FaxTable;

@@ -9,7 +9,6 @@
 #include <charconv>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include "base/exceptions.h"
 #include "base/name_compare.h"
@@ -136,9 +135,17 @@ IniFile::LoadStatus IniFile::load(const std::filesystem::path &path, std::string
     if (error) *error = "cannot read " + path.string() + ": " + std::strerror(errno ? errno : EIO);
     return LoadStatus::Unreadable;
   }
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string data(kMaxFileBytes + 1, '\0');
+  in.read(data.data(), static_cast<std::streamsize>(data.size()));
   if (in.bad()) {
     if (error) *error = "cannot read " + path.string();
+    return LoadStatus::Unreadable;
+  }
+  data.resize(static_cast<std::size_t>(in.gcount()));
+  if (data.size() > kMaxFileBytes) {
+    if (error)
+      *error = path.string() + " holds more than " + std::to_string(kMaxFileBytes >> 20) +
+               " MiB, more than a settings file can";
     return LoadStatus::Unreadable;
   }
   *this = parse(data);

@@ -17,13 +17,18 @@ class IniFile {
   // Longest text a read returns; longer stored values are cut.
   static constexpr std::size_t kMaxValueLength = 1023;
 
+  // Largest file read: a settings file holds a few kilobytes; anything larger (or a device
+  // that never ends) is not one and is Unreadable.
+  static constexpr std::size_t kMaxFileBytes = std::size_t{1} << 20;
+
   enum class LoadStatus { Loaded, Missing, Unreadable };
 
   IniFile() = default;
   static IniFile parse(std::string_view text);
 
-  // Replaces the contents with the file's. A missing or unreadable file leaves the contents
-  // empty, so every read gives its default. |error| receives the reason when not Loaded.
+  // Replaces the contents with the file's. A missing or unreadable file (one larger than
+  // kMaxFileBytes included) leaves the contents empty, so every read gives its default.
+  // |error| receives the reason when not Loaded.
   LoadStatus load(const std::filesystem::path &path, std::string *error = nullptr);
 
   // Writes the contents to |path| atomically (temporary file in the same directory, flushed to

@@ -103,8 +103,26 @@ void writeSettings(const Settings &s, IniFile &ini) {
     ini.writeString(kDialing, "InternationalPrefix", s.internationalPrefix);
 }
 
-Settings LoadSettings(const std::filesystem::path &iniPath) {
-  return readSettings(loadOrEmpty(iniPath));
+Settings LoadSettings(const std::filesystem::path &iniPath, std::string *problem) {
+  IniFile ini;
+  std::string why;
+  if (problem) problem->clear();
+  if (ini.load(iniPath, &why) == IniFile::LoadStatus::Unreadable) {
+    if (problem) *problem = "The settings file " + iniPath.string() + " cannot be read: " + why;
+    Settings s;
+    s.comPort = 0;
+    return s;
+  }
+  Settings s = readSettings(ini);
+  if (problem) *problem = comPortProblem(s.comPort, iniPath);
+  return s;
+}
+
+std::string comPortProblem(int comPort, const std::filesystem::path &iniPath) {
+  if (comPort >= -1 && comPort < kMaxComPorts) return {};
+  return "ComPort=" + std::to_string(comPort) + " in " + iniPath.string() +
+         " names no port: ComPort=0 to " + std::to_string(kMaxComPorts - 1) + " are Com1 to Com" +
+         std::to_string(kMaxComPorts);
 }
 
 void SaveSettings(const Settings &settings, const std::filesystem::path &iniPath) {
@@ -189,7 +207,7 @@ ScreenPoint centeredPosition(std::string_view windowClass, int width, int height
 }
 
 std::string portDeviceName(const IniFile &ini, int n) {
-  if (n < 1 || n > 50) return {};
+  if (n < 1 || n > kMaxComPorts) return {};
   const std::string fallback = "/dev/ttyS" + std::to_string(n - 1);
   std::string device = ini.readString(kPorts, "Com" + std::to_string(n), fallback);
   // An empty entry names no device at all; the usual one is meant.

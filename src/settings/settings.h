@@ -65,8 +65,16 @@ Settings readSettings(const IniFile &ini);
 void writeSettings(const Settings &settings, IniFile &ini);
 
 // Reads the settings file; a missing, unreadable or damaged file gives the defaults for what
-// cannot be read.
-Settings LoadSettings(const std::filesystem::path &iniPath);
+// cannot be read. A file that exists but cannot be read is not a first start: its settings
+// are the defaults with the first port (isFirstRun() false), and saves refuse to replace it.
+// `problem`, when given, receives what the user must be told (that file and why, or the
+// ComPort problem below); empty when there is nothing to tell.
+Settings LoadSettings(const std::filesystem::path &iniPath, std::string *problem = nullptr);
+
+// Ports are Com1 to Com50, ComPort 0 to 49; -1 means never set.
+inline constexpr int kMaxComPorts = 50;
+// "ComPort=999999 in <file> names no port: ..." for a value outside -1..49; empty otherwise.
+std::string comPortProblem(int comPort, const std::filesystem::path &iniPath);
 // Writes all settings into the file, keeping everything else in it (placements, ports, keys of
 // other programs). Atomic; throws EIniWrite naming the file when it cannot be written.
 void SaveSettings(const Settings &settings, const std::filesystem::path &iniPath);

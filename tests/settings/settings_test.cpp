@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "base/exceptions.h"
@@ -149,9 +150,70 @@ TEST_F(SettingsFile, UnwritableOrUnreadableFileRaisesNamingTheFile) {
   }
   // Something that exists but cannot be read as a file is not replaced.
   fs::create_directory(ini_);
-  EXPECT_EQ(LoadSettings(ini_), Settings());
+  EXPECT_FALSE(LoadSettings(ini_).isFirstRun());
   EXPECT_THROW(SaveSettings(Settings(), ini_), EIniWrite);
   EXPECT_TRUE(fs::is_directory(ini_));
+}
+
+// A settings file that is there but cannot be read is reported as such: it is not a first
+// start (whose Preferences would then replace it), and no save replaces it.
+TEST_F(SettingsFile, AFileThatCannotBeReadIsReportedNotTakenForAFirstStart) {
+  struct Case {
+    const char *what;
+    std::function<void()> make;
+    const char *why;
+  } cases[] = {
+      {"a directory in its place", [&] { fs::create_directory(ini_); }, "is not a file"},
+      {"larger than a settings file can be",
+       [&] {
+         writeFile(ini_, "[Modem]\nComPort=2\n");
+         fs::resize_file(ini_, IniFile::kMaxFileBytes + 1);
+       },
+       "holds more than 1 MiB, more than a settings file can"},
+      {"not readable by this user",
+       [&] {
+         writeFile(ini_, "[Modem]\nComPort=2\n");
+         ::chmod(ini_.c_str(), 0);
+       },
+       "Permission denied"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    if (std::string(c.why) == "Permission denied" && ::geteuid() == 0) continue;  // root reads all
+    fs::remove_all(ini_);
+    c.make();
+    const std::string before = fs::is_regular_file(ini_) ? std::to_string(fs::file_size(ini_)) : "";
+    std::string problem;
+    const Settings s = LoadSettings(ini_, &problem);
+    EXPECT_EQ(problem.rfind("The settings file " + ini_.string() + " cannot be read: ", 0), 0u)
+        << problem;
+    EXPECT_NE(problem.find(c.why), std::string::npos) << problem;
+    EXPECT_FALSE(s.isFirstRun());
+    EXPECT_THROW(SaveSettings(s, ini_), EIniWrite);
+    EXPECT_EQ(fs::is_regular_file(ini_) ? std::to_string(fs::file_size(ini_)) : "", before);
+    ::chmod(ini_.c_str(), 0600);
+  }
+}
+
+// A ComPort that names no port is told with the number the file holds, not one wrapped into
+// a port number; the usable ones and "never set" are not.
+TEST_F(SettingsFile, AComPortThatNamesNoPortIsReportedWithItsNumber) {
+  const std::pair<const char *, int> cases[] = {
+      {"999999", 999999}, {"50", 50}, {"-2", -2}, {"0x7FFFFFFF", 2147483647},
+      {"49", -1},         {"0", -1},  {"-1", -1},
+  };
+  for (const auto &[text, bad] : cases) {
+    writeFile(ini_, std::string("[Modem]\nComPort=") + text + "\n");
+    std::string problem;
+    const Settings s = LoadSettings(ini_, &problem);
+    if (bad == -1) {
+      EXPECT_EQ(problem, "") << text;
+      continue;
+    }
+    EXPECT_EQ(s.comPort, bad);
+    EXPECT_EQ(problem, "ComPort=" + std::to_string(bad) + " in " + ini_.string() +
+                           " names no port: ComPort=0 to 49 are Com1 to Com50");
+  }
 }
 
 TEST(TransferRate, IndexMapping) {
