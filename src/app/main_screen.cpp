@@ -281,6 +281,7 @@ void TMainScreen::FormActivate() {
   }
   QCoreApplication::processEvents();
   if (FirstRun) mnuPreferencesClick();
+  if (closed_) return;  // the program was ended while the preferences were open
   if (Settings.AtStartup()) ReceiveButtonClick();
   FirstActivate = false;
   WatchPrintedJobs();
@@ -430,7 +431,7 @@ void TMainScreen::mnuShowHintClick() {
 }
 
 bool TMainScreen::FormCloseQuery() {
-  if (FaxInProgress &&
+  if (FaxInProgress && !quitting_ &&
       !Dialogs::askYesNo(this, "Exit", "You are receiving a fax. Exit the program?", true))
     return false;
   QCoreApplication::processEvents();
@@ -444,6 +445,13 @@ void TMainScreen::FormClose() {
   if (ReceiveMode) ReceiveModeOff();
   SetButtons();
   SaveWindowPlacement(this);
+}
+
+void TMainScreen::QuitWithoutQuestions() {
+  quitting_ = true;
+  close();
+  // Ends the event loops of windows open over this one too.
+  QCoreApplication::exit(0);
 }
 
 void TMainScreen::closeEvent(QCloseEvent *event) {

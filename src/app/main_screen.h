@@ -102,6 +102,9 @@ class TMainScreen : public QMainWindow {
   bool Closed() const { return closed_; }
   // True when a table could be neither opened nor created: the program ends, unsuccessfully.
   bool StartFailed() const { return startFailed_; }
+  // Ends the program as Exit does but without asking (a desktop logging out): tables closed,
+  // receive mode off, the window's place kept; windows open over this one end with it.
+  void QuitWithoutQuestions();
 
  public slots:
   void FormActivate();
@@ -150,6 +153,7 @@ class TMainScreen : public QMainWindow {
   bool takingIn_ = false, retryQueued_ = false;
   bool startFailed_ = false;
   bool closed_ = false;
+  bool quitting_ = false;
   std::unique_ptr<StatusLineOwner> statusOwner_;
 };
 

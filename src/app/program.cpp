@@ -14,6 +14,7 @@
 #include "app/main_screen.h"
 #include "app/open_fax_file.h"
 #include "app/program_dir.h"
+#include "app/quit_on_signal.h"
 #include "app/single_instance.h"
 #include "app/view_work_dir.h"
 #include "app/window_placement.h"
@@ -103,6 +104,8 @@ int RunKorvane(QApplication &app) {
   TMainScreen main;
   // The user has been told; without its tables the program has nothing to show.
   if (main.StartFailed()) return 1;
+  // A desktop logging out (SIGHUP) or a kill (SIGTERM) closes the tables as Exit does.
+  TQuitOnSignal quitOnSignal([&main] { main.QuitWithoutQuestions(); });
   justOne.serve(&main);
   QObject::connect(&justOne, &TJustOne::openRequested, &main,
                    [&main](const QString &path) { openLater(main, path); });
