@@ -23,6 +23,7 @@
 #include "app/status_line.h"
 #include "app/wave_sound.h"
 #include "app/window_placement.h"
+#include "base/dial_string.h"
 #include "modemui/modem_test_forms.h"
 #include "modemui/port_choice.h"
 #include "modemui/reset_modem_form.h"
@@ -177,6 +178,12 @@ void TPreferences::build() {
                     "numbers or codes when dialing out, you can specify them once here rather "
                     "than in every fax number. Do not include 'ATD' or a 'T' or 'P' tone/pulse "
                     "modifier in the dial prefix");
+  InternationalPrefix =
+      edit(this, "InternationalPrefix",
+           "Enter what your telephone system dials before a country code (00 in most of the "
+           "world, 011 in North America). A fax number written with a leading '+' is dialled "
+           "with it; left empty, the '+' is not dialled.",
+           20);
   ModemInit = edit(this, "ModemInit",
                    "(You should not need to do this). Enter extra modem init string here. If you "
                    "use an init string here, it will be sent just before the default init: "
@@ -191,6 +198,7 @@ void TPreferences::build() {
   who->addRow(label("Your &name", Name), Name);
   who->addRow(label("Your &fax number (Station ID#)", FaxNumber), FaxNumber);
   who->addRow(label("&Dial prefix:", DialPrefix), DialPrefix);
+  who->addRow(label("&International prefix (for +):", InternationalPrefix), InternationalPrefix);
   who->addRow(label("&Modem initialization string:", ModemInit), ModemInit);
 
   TransferRate = new QComboBox(this);
@@ -260,10 +268,26 @@ void TPreferences::build() {
   Body->addStretch();
 
   // Keyboard order follows the layout: top to bottom, left to right.
-  QWidget *order[] = {ComPort,         FaxClass,   ToneOrPulse,    AnswerOnRing,    Name,
-                      FaxNumber,       DialPrefix, ModemInit,      TransferRate,    DialAttempts,
-                      RetryWait,       TimeOut,    CheckBlindDial, CheckIgnoreBusy, WaveFileEdit,
-                      SelectWavButton, BitBtn2,    BitBtn1,        ReceiveAtStartup};
+  QWidget *order[] = {ComPort,
+                      FaxClass,
+                      ToneOrPulse,
+                      AnswerOnRing,
+                      Name,
+                      FaxNumber,
+                      DialPrefix,
+                      InternationalPrefix,
+                      ModemInit,
+                      TransferRate,
+                      DialAttempts,
+                      RetryWait,
+                      TimeOut,
+                      CheckBlindDial,
+                      CheckIgnoreBusy,
+                      WaveFileEdit,
+                      SelectWavButton,
+                      BitBtn2,
+                      BitBtn1,
+                      ReceiveAtStartup};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
   SetKeyButtons(OkButton, {Cancelbutton});
@@ -300,6 +324,7 @@ void TPreferences::LoadFrom(const Settings &s) {
   Name->setText(QString::fromStdString(s.userName));
   FaxNumber->setText(QString::fromStdString(s.userFax));
   DialPrefix->setText(QString::fromStdString(s.dialPrefix));
+  InternationalPrefix->setText(QString::fromStdString(s.internationalPrefix));
   ModemInit->setText(QString::fromStdString(s.modemInit));
   TransferRate->setCurrentIndex(transferRateIndex(s.maximumBps));
   DialAttempts->setText(QString::number(s.dialAttempts));
@@ -319,6 +344,19 @@ bool TPreferences::StoreTo(Settings &s, QString &error) const {
   s.userName = Name->text().toStdString();
   s.userFax = FaxNumber->text().toStdString();
   s.dialPrefix = DialPrefix->text().toStdString();
+  s.internationalPrefix = InternationalPrefix->text().toStdString();
+  // The prefixes go into every dial command: only what a modem dials is taken.
+  for (auto [field, what] : {std::pair{DialPrefix, "dial prefix"},
+                             std::pair{InternationalPrefix, "international prefix"}}) {
+    DialString checked;
+    std::string why;
+    if (DialString::parsePrefix(field->text().toStdString(), checked, why, what) < 0) {
+      error = QString::fromStdString(why);
+      field->setFocus();
+      field->selectAll();
+      return false;
+    }
+  }
   s.modemInit = ModemInit->text().toStdString();
   s.maximumBps = transferRateForIndex(TransferRate->currentIndex());
   for (auto [field, target] :

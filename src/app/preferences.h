@@ -48,8 +48,8 @@ class TPreferences : public TBarDialog {
   TPortChoice *ComPort;
   TRadioGroup *FaxClass, *ToneOrPulse, *AnswerOnRing;
   QCheckBox *CheckBlindDial, *CheckIgnoreBusy, *ReceiveAtStartup;
-  QLineEdit *Name, *FaxNumber, *DialPrefix, *ModemInit, *DialAttempts, *RetryWait, *TimeOut,
-      *WaveFileEdit;
+  QLineEdit *Name, *FaxNumber, *DialPrefix, *InternationalPrefix, *ModemInit, *DialAttempts,
+      *RetryWait, *TimeOut, *WaveFileEdit;
   QComboBox *TransferRate;
   QToolButton *SelectWavButton, *BitBtn2, *BitBtn1;
 

@@ -55,6 +55,7 @@ TEST_F(PreferencesTest, EverySettingComesInAndGoesBackOnAccept) {
   s.userName = "Ada";
   s.userFax = "+1 555 0100";
   s.dialPrefix = "9,";
+  s.internationalPrefix = "00";
   s.modemInit = "S7=60";
   s.maximumBps = 19200;  // not in the list: shows and stores as 9600
   s.dialAttempts = 5;
@@ -102,6 +103,31 @@ TEST_F(PreferencesTest, ABadNumberIsReportedAndCancelKeepsEverything) {
   });
   EXPECT_TRUE(got == before);
   EXPECT_EQ(w->Settings.Data.userName, "");
+}
+
+// The prefixes are dialled before every number: a CR, ";" or a letter in them would become a
+// modem command, so they are refused with the reason and the window stays to mend them.
+TEST_F(PreferencesTest, PrefixesThatAreNotDialStringsAreRefused) {
+  Settings got = run([this](TPreferences &p) {
+    const std::pair<QLineEdit *, const char *> cases[] = {
+        {p.DialPrefix, "The dial prefix \"9;ATZ\" cannot be dialled: it holds ';'"},
+        {p.InternationalPrefix, "The international prefix \"+\" cannot be dialled"},
+    };
+    for (const auto &[field, reason] : cases) {
+      field->setText(field == p.DialPrefix ? "9;ATZ" : "+");
+      p.OkButton->click();
+      ASSERT_FALSE(shown.empty());
+      EXPECT_EQ(shown.back().kind, DialogRequest::Error);
+      EXPECT_TRUE(shown.back().text.startsWith(reason)) << shown.back().text.toStdString();
+      EXPECT_TRUE(p.isVisible());
+      EXPECT_EQ(p.focusWidget(), field);
+      field->setText("9,");
+    }
+    p.InternationalPrefix->setText("011");
+    p.OkButton->click();
+  });
+  EXPECT_EQ(got.dialPrefix, "9,");
+  EXPECT_EQ(got.internationalPrefix, "011");
 }
 
 TEST_F(PreferencesTest, TheSoundFileIsChosenPlayedAndCleared) {
