@@ -92,10 +92,11 @@ bool LoadComposition(TFaxRecords &records, const ComposeSource &source, const Fa
   if (d.isEmpty()) return true;
   const QString suffix = QFileInfo(d).suffix();
   if (suffix.compare("pdf", Qt::CaseInsensitive) == 0) {
-    // The same check and the same attachment as the editor's "Attach PDF...".
+    // The same check and the same attachment as the editor's "Attach PDF...": every page is
+    // drawn once, so that what is accepted here can be sent.
     const QString full = QFileInfo(d).absoluteFilePath();
     PdfDocument pdf;
-    if (pdf.open(full.toStdString()) < 0) {
+    if (pdf.openChecked(full.toStdString()) < 0) {
       error = d + ": " + QString::fromStdString(pdf.problem());
       return false;
     }

@@ -8,6 +8,7 @@
 
 #include "app/dialogs.h"
 #include "app/hints.h"
+#include "app/status_line.h"
 #include "pdfpages/pdf_document.h"
 #include "richtext/rich_document.h"
 #include "richtext/rich_edit.h"
@@ -56,8 +57,15 @@ void TPdfAttachPanel::chooseFile() {
 
 bool TPdfAttachPanel::AttachPdf(const QString &path) {
   const QString full = QFileInfo(path).absoluteFilePath();
+  // Every page is drawn once, as sending will: a document that cannot be drawn within the
+  // work limit is refused now rather than when the fax goes out.
   PdfDocument pdf;
-  if (pdf.open(full.toStdString()) < 0) {
+  Result checked;
+  {
+    BusyCursor busy;
+    checked = pdf.openChecked(full.toStdString());
+  }
+  if (checked < 0) {
     Dialogs::error(this,
                    QStringLiteral("%1 cannot be faxed:\n%2")
                        .arg(QFileInfo(full).fileName(), QString::fromStdString(pdf.problem())),

@@ -10,11 +10,13 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 
 #include "base/file_error.h"
+#include "faximage/t4_coder.h"
 #include "pdfpages/fax_halftone.h"
 
 namespace kv {
@@ -30,7 +32,32 @@ void silenceRenderer() {
   std::call_once(once, [] { poppler::set_debug_error_function(quiet, nullptr); });
 }
 
+// KORVANE_PDF_PAGE_SECONDS (1 to 3600) gives a slow computer more time, and tests less.
+WorkLimit &pageWorkLimit() {
+  static WorkLimit limit = [] {
+    WorkLimit l;
+    if (const char *s = std::getenv("KORVANE_PDF_PAGE_SECONDS")) {
+      char *end = nullptr;
+      const long v = std::strtol(s, &end, 10);
+      if (end != s && *end == '\0' && v >= 1 && v <= 3600) l.cpu = std::chrono::seconds(v);
+    }
+    return l;
+  }();
+  return limit;
+}
+
+// What the child that draws a page answers.
+enum DrawCode { kDrawn = 0, kNotDrawn = 1 };
+
 }  // namespace
+
+WorkLimit PdfPageWorkLimit() {
+  return pageWorkLimit();
+}
+
+void SetPdfPageWorkLimit(const WorkLimit &limit) {
+  pageWorkLimit() = limit;
+}
 
 std::string PdfFrameProblem(const std::string &head, const std::string &tail) {
   if (head.find("%PDF-") == std::string::npos) return "not a PDF document";
@@ -141,23 +168,59 @@ Result PdfDocument::renderPage(int index, bool fine, int faxWidth, FaxRaster &ou
   const double h = std::abs(sideways ? box.width() : box.height());
   const PdfPagePlacement at = PlacePdfPage(w, h, fine, faxWidth);
 
-  poppler::page_renderer renderer;
-  renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-  renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-  renderer.set_image_format(poppler::image::format_gray8);
-  const poppler::image img =
-      renderer.render_page(page.get(), at.xDpi, at.yDpi, 0, 0, at.width, at.lines,
-                           at.turn ? poppler::rotate_90 : poppler::rotate_0);
-  if (!img.is_valid() || img.width() <= 0 || img.height() <= 0)
-    return pageProblem("cannot be drawn");
+  // The grey pixels come back through shared memory, one byte each, `at.width` to a line.
+  SharedBuffer grey(static_cast<std::size_t>(at.width) * static_cast<std::size_t>(at.lines));
+  if (!grey.valid()) return pageProblem("is too large to draw");
+  int drawnWidth = 0, drawnLines = 0;
+  const WorkLimit limit = PdfPageWorkLimit();
+  const WorkResult run = RunBounded(limit, [&] {
+    poppler::page_renderer renderer;
+    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+    renderer.set_image_format(poppler::image::format_gray8);
+    const poppler::image img =
+        renderer.render_page(page.get(), at.xDpi, at.yDpi, 0, 0, at.width, at.lines,
+                             at.turn ? poppler::rotate_90 : poppler::rotate_0);
+    if (!img.is_valid() || img.width() <= 0 || img.height() <= 0) return int{kNotDrawn};
+    const int w = std::min(img.width(), at.width), h = std::min(img.height(), at.lines);
+    const char *src = img.const_data();
+    for (int y = 0; y < h; ++y)
+      std::memcpy(grey.data() + static_cast<std::size_t>(y) * at.width,
+                  src + static_cast<std::size_t>(y) * img.bytes_per_row(),
+                  static_cast<std::size_t>(w));
+    return int{kDrawn};
+  });
+  switch (run.outcome) {
+    case WorkOutcome::Done:
+      if (run.code != kDrawn) return pageProblem("cannot be drawn");
+      drawnWidth = at.width;
+      drawnLines = at.lines;
+      break;
+    case WorkOutcome::OverTime:
+      return pageProblem(("takes too much work to draw (more than " +
+                          std::to_string(limit.cpu.count()) +
+                          (limit.cpu.count() == 1 ? " second" : " seconds") + "); it is not faxed")
+                             .c_str());
+    case WorkOutcome::OverMemory:
+      return pageProblem("needs too much memory to draw; it is not faxed");
+    case WorkOutcome::Failed:
+      return pageProblem("cannot be drawn");
+  }
 
-  out.width = std::min(img.width(), faxWidth);
-  out.lines = img.height();
+  out.width = std::min(drawnWidth, faxWidth);
+  out.lines = drawnLines;
   out.lineBytes = static_cast<std::size_t>((faxWidth + 7) / 8);
   out.bits.assign(out.lineBytes * static_cast<std::size_t>(out.lines), 0);
-  HalftonePage(reinterpret_cast<const std::uint8_t *>(img.const_data()),
-               static_cast<std::size_t>(img.bytes_per_row()), out.width, out.lines, out.bits.data(),
-               out.lineBytes);
+  HalftonePage(grey.data(), static_cast<std::size_t>(at.width), out.width, out.lines,
+               out.bits.data(), out.lineBytes);
+  return ecOK;
+}
+
+Result PdfDocument::openChecked(const std::string &path) {
+  if (Result r = open(path); r < 0) return r;
+  FaxRaster scratch;
+  for (int i = 0; i < pages_; ++i)
+    if (Result r = renderPage(i, true, kFaxLineNormal, scratch); r < 0) return r;
   return ecOK;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/result_codes.h"
+#include "pdfpages/bounded_work.h"
 
 namespace poppler {
 class document;
@@ -40,6 +41,13 @@ struct PdfPagePlacement {
 };
 PdfPagePlacement PlacePdfPage(double widthPt, double heightPt, bool fine, int faxWidth);
 
+// Every page is drawn in a child process under this budget (see bounded_work.h), so that a
+// document built to make drawing endless or huge is refused, naming the page, instead of
+// hanging the program. Its time is 20 seconds a page unless the environment variable
+// KORVANE_PDF_PAGE_SECONDS says otherwise (1 to 3600); tests and the fuzzer shorten it.
+WorkLimit PdfPageWorkLimit();
+void SetPdfPageWorkLimit(const WorkLimit &limit);
+
 class PdfDocument {
  public:
   PdfDocument();
@@ -53,9 +61,14 @@ class PdfDocument {
   // The same over bytes the caller keeps alive (fuzzing, tests).
   Result openMemory(const std::uint8_t *data, std::size_t size);
 
+  // Opens the document and draws each page once, as sending will (fine resolution): a document
+  // accepted here can be faxed. What accepts a PDF for later sending checks it so.
+  Result openChecked(const std::string &path);
+
   int pageCount() const { return pages_; }
   // Draws page `index` (0-based) at fine or normal resolution onto a fax line of `faxWidth`
-  // pixels. ecBadGraphicsFormat with problem() when the page cannot be drawn.
+  // pixels, under PdfPageWorkLimit(). ecBadGraphicsFormat with problem() when the page cannot
+  // be drawn or takes more than the limit.
   Result renderPage(int index, bool fine, int faxWidth, FaxRaster &out);
   const std::string &problem() const { return problem_; }
 
