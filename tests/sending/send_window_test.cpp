@@ -195,6 +195,36 @@ TEST_F(SendWindow, MnemonicsAreUniqueAndLeadToTheirControls) {
                          "sfDialAttempts", "sfRetryWait", "sfTimeOut", "SendFaxButton"}));
 }
 
+// The number (a row's, typed or changed in the window) and the dial prefix are checked
+// before the port opens: what a modem would run as a command never reaches it.
+TEST_F(SendWindow, ANumberThatCannotBeDialledIsRefusedBeforeThePortOpens) {
+  ScriptModem modem(ModemScript::parse("silence 300\n"));
+  SetPortDeviceResolver([&](int) { return modem.path(); });
+  TSendFaxForm f(nullptr, settings);
+  f.FaxFile = path("fax.apf");
+  f.PhoneNumber = "555;ATZ";
+  f.show();
+  const std::pair<QLineEdit *, const char *> refused[] = {
+      {f.sfPhoneNumber, "The fax number \"555;ATZ\" cannot be dialled: it holds ';'"},
+      {f.sfDialPrefix, "The dial prefix \"9,X\" cannot be dialled: it holds the letter 'X'"},
+  };
+  for (const auto &[field, reason] : refused) {
+    if (field == f.sfDialPrefix) {
+      f.sfPhoneNumber->setText("555 1234");
+      f.sfDialPrefix->setText("9,X");
+    }
+    shown.clear();
+    f.SendFaxButton->click();
+    EXPECT_FALSE(f.Busy());
+    EXPECT_FALSE(f.KvComPort1.Open());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].kind, DialogRequest::Error);
+    EXPECT_TRUE(shown[0].text.startsWith(reason)) << shown[0].text.toStdString();
+  }
+  const ScriptReport report = modem.finish(std::chrono::seconds(2));
+  EXPECT_TRUE(report.ok()) << report.describe();
+}
+
 TEST_F(SendWindow, StaysOpenWhileSendingAndReportsTheEnd) {
   ScriptModem modem(ModemScript::parse(
       "timeout 5000\n> ATE0Q0V1X4S0=0S2=43\n< OK\n> AT+FCLASS=1\n< OK\n> AT+FTM=?\n"
