@@ -214,8 +214,8 @@ void TMainScreen::FormCreate() {
   if (!Records.OpenFaxDBF()) failStart("Unable to open/create the FAX datafile - closing program");
   if (!Records.OpenRecFaxDBF())
     failStart("Unable to open/create the FAX RECEIVE datafile - closing program");
-  reportRecovery(Records.FaxApollo);
-  reportRecovery(Records.RecApollo);
+  reportRecovery(Records.FaxTable);
+  reportRecovery(Records.RecTable);
   reportDamagedIndex(Records.FaxTable, Records.FaxApollo);
   reportDamagedIndex(Records.RecTable, Records.RecApollo);
   FirstRun = false;
@@ -246,8 +246,8 @@ void TMainScreen::failStart(const QString &text) {
 
 // Rows the open found whole beyond the table's count were restored (or a cut-off count was
 // corrected): the user is told, since these are their faxes.
-void TMainScreen::reportRecovery(TApollo &apollo) {
-  const QString note = apollo.RecoveryNote();
+void TMainScreen::reportRecovery(const TTable &table) {
+  const QString note = table.RecoveryNote();
   if (note.isEmpty()) return;
   Dialogs::information(this, note + ".");
 }

@@ -146,7 +146,7 @@ class TMainScreen : public QMainWindow {
   void KvReceiveFax1FaxRecorded(const ReceivedFax &fax);
   void PlayReceivedSound();
   void reportDamagedIndex(TTable &table, TApollo &apollo);
-  void reportRecovery(TApollo &apollo);
+  void reportRecovery(const TTable &table);
   void failStart(const QString &text);
   bool activateQueued_ = false;
   QFileSystemWatcher *printedWatch_ = nullptr;

@@ -164,7 +164,8 @@ TEST(ConcurrentPrograms, AnOpenWaitsForTheTableItsHolderIsAboutToClose) {
 }
 
 // The holder packs the table (new files renamed over the old ones) while another process
-// waits for it: the waiting one works on the packed table, not on the old file it had opened.
+// waits for it: the waiting one works on the packed table, not on the file that had the name
+// when it started waiting.
 TEST(ConcurrentPrograms, AWaiterGetsTheTableItsHolderReplaced) {
   kvtest::TempDir dir;
   const std::string path = dir / "KRV.DBF";

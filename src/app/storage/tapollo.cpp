@@ -111,11 +111,6 @@ QString TApollo::IndexProblem() {
   return InArea([&](xbase::Table *t) { return QString::fromStdString(t->IndexProblem()); });
 }
 
-QString TApollo::RecoveryNote() {
-  if (!DataSource || !DataSource->Active()) return {};
-  return InArea([&](xbase::Table *t) { return QString::fromStdString(t->RecoveryNote()); });
-}
-
 void TApollo::Query(const QString &expression) {
   if (!DataSource) return;
   if (!DataSource->SetFilter(expression)) lastError_ = DataSource->LastError();

@@ -33,8 +33,6 @@ class TApollo {
   // True when the index file matched the table at open (or after Reindex); Problem tells why not.
   bool IndexOk();
   QString IndexProblem();
-  // What the open had to mend in the table file (rows restored, a count cut); empty if nothing.
-  QString RecoveryNote();
 
   void Query(const QString &expression);
   int QueryRecCount();
