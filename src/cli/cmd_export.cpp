@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "base/temp_file_cleanup.h"
 #include "cli/command.h"
 #include "faximage/apf_export.h"
 
@@ -14,13 +15,16 @@ int runExport(const Args &args, Context &ctx) {
   const auto out = args.value("output");
   if (!out || out->empty())
     return usageError(ctx, "export", "an output file (-o OUT.pdf) is needed");
+  if (!IsExportName(*out))
+    return usageError(ctx, "export", "the output must end in .pdf, .tif or .tiff: " + *out);
+  // Interrupted, the unfinished file goes with us.
+  TempFileSignalCleanup cleanup;
   int pages = 0;
   std::string error;
   const Result r = ExportApf(in, *out, error, [&](int page, int count) {
     pages = count;
     if (args.has("verbose")) ctx.err << "page " << page << " of " << count << "\n";
   });
-  if (r == ecBadArgument) return usageError(ctx, "export", error);
   if (r < 0) {
     ctx.err << "korvane-fax export: " << error << "\n";
     return exitFailed;

@@ -1,18 +1,21 @@
 #include "faximage/apf_export.h"
 
-#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "base/error_text.h"
+#include "base/file_error.h"
+#include "base/file_replacement.h"
 #include "faximage/apf_file.h"
 #include "faximage/fax_unpacker.h"
 
@@ -41,7 +44,9 @@ class PageSource {
     unpacker_.setOptions(0);
     unpacker_.setAutoScaleMode(asNone);
     unpacker_.setInFileName(in);
-    if (Result r = unpacker_.numPages(count_); r < 0) {
+    Result r = unpacker_.numPages(count_);
+    if (r >= 0) r = reader_.open(in);
+    if (r < 0) {
       error = in + ": " + errorText(r);
       return r;
     }
@@ -49,12 +54,12 @@ class PageSource {
   }
   int count() const { return count_; }
 
+  // Pages read in order are found from the one before (both readers remember where they were),
+  // so a file's pages are walked once.
   Result read(int n, Page &page, std::string &error) {
     page = Page{};
-    ApfReader reader;
     ApfPageLocation loc;
-    Result r = reader.open(in_);
-    if (r >= 0) r = reader.locatePage(n, loc);
+    Result r = reader_.locatePage(n, loc);
     if (r < 0) {
       error = in_ + ", page " + std::to_string(n) + ": " + errorText(r);
       return r;
@@ -90,78 +95,143 @@ class PageSource {
  private:
   std::string in_;
   int count_ = 0;
+  ApfReader reader_;
   TKvFaxUnpacker unpacker_;
 };
 
-// A file written under a temporary name beside its destination.
-class PendingFile {
+// The bytes of the output file, written in large blocks; the first failure is kept and ends
+// all writing, so that one check at the end tells whether the file is whole.
+class OutputStream {
  public:
-  explicit PendingFile(const std::string &out) : out_(out) {
-    temp_ = out + ".partXXXXXX";
-    fd_ = mkstemp(temp_.data());
-    // A scratch name is private; the finished file gets the usual permissions of a new file.
-    if (fd_ >= 0) {
-      const mode_t mask = umask(0);
-      umask(mask);
-      fchmod(fd_, 0666 & ~mask);
+  explicit OutputStream(int fd) : fd_(fd) {}
+  std::uint64_t position() const { return written_ + buffer_.size(); }
+  void put(std::string_view bytes) {
+    buffer_.append(bytes);
+    if (buffer_.size() >= kBlock) flush();
+  }
+  // Writes what is buffered and closes the file; answers the first failure.
+  Result close() {
+    flush();
+    if (::close(fd_) != 0 && result_ == ecOK) {
+      err_ = errno;
+      result_ = fileErrorCode(err_);
     }
-  }
-  ~PendingFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) std::remove(temp_.c_str());
-  }
-  bool ok() const { return fd_ >= 0; }
-  const std::string &path() const { return temp_; }
-  // Hands the descriptor over (to libtiff).
-  int release() {
-    const int fd = fd_;
     fd_ = -1;
-    return fd;
+    return result_;
   }
-  void closeFd() {
+  int systemError() const { return err_; }
+  ~OutputStream() {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  bool commit() {
-    closeFd();
-    committed_ = std::rename(temp_.c_str(), out_.c_str()) == 0;
-    return committed_;
   }
 
  private:
-  std::string out_, temp_;
-  int fd_ = -1;
-  bool committed_ = false;
+  static constexpr std::size_t kBlock = 1 << 16;
+  void flush() {
+    if (result_ == ecOK && !buffer_.empty()) {
+      result_ = writeAt(fd_, buffer_.data(), buffer_.size(), written_);
+      if (result_ < 0) err_ = errno;
+    }
+    written_ += buffer_.size();
+    buffer_.clear();
+  }
+
+  int fd_;
+  std::uint64_t written_ = 0;
+  std::string buffer_;
+  Result result_ = ecOK;
+  int err_ = 0;
 };
 
-Result cannotWrite(const std::string &path, std::string &error) {
-  error = "cannot write " + path + ": " + std::strerror(errno);
-  return ecAccessDenied;
+Result cannotWrite(const std::string &path, Result code, const std::string &why,
+                   std::string &error) {
+  error = path + ": cannot be written: " + why;
+  return code;
 }
 
-// libtiff's warnings and errors go to our message instead of stderr.
+// The output through the one guarded way to replace a file: refused when it is the input.
+Result prepareOutput(FileReplacement &file, const std::string &in, const std::string &out,
+                     std::string &error) {
+  if (Result r = file.prepare(out, in); r < 0) {
+    error = out + ": " + file.problem();
+    return r;
+  }
+  file.removeStaleTemporaries();
+  return ecOK;
+}
+
+Result commitOutput(FileReplacement &file, std::string &error) {
+  if (Result r = file.commit(); r < 0) return cannotWrite(file.target(), r, file.problem(), error);
+  return ecOK;
+}
+
+// libtiff's warnings and errors become the sentence of our message instead of lines on
+// stderr; the first error is the one that says what went wrong.
 thread_local std::string *g_tiffError = nullptr;
-void tiffErrorHandler(const char *module, const char *fmt, va_list ap) {
-  if (!g_tiffError) return;
+void tiffErrorHandler(const char *, const char *fmt, va_list ap) {
+  if (!g_tiffError || !g_tiffError->empty()) return;
   char buf[512];
   std::vsnprintf(buf, sizeof buf, fmt, ap);
-  *g_tiffError = std::string(module ? module : "libtiff") + ": " + buf;
+  *g_tiffError = buf;
 }
+void tiffWarningHandler(const char *, const char *, va_list) {}
 class TiffErrors {
  public:
-  explicit TiffErrors(std::string &sink) {
-    g_tiffError = &sink;
+  TiffErrors() {
+    g_tiffError = &text_;
     oldError_ = TIFFSetErrorHandler(tiffErrorHandler);
-    oldWarning_ = TIFFSetWarningHandler(nullptr);
+    oldWarning_ = TIFFSetWarningHandler(tiffWarningHandler);
   }
   ~TiffErrors() {
     TIFFSetErrorHandler(oldError_);
     TIFFSetWarningHandler(oldWarning_);
     g_tiffError = nullptr;
   }
+  // What libtiff said, or `otherwise`.
+  std::string said(const std::string &otherwise) const { return text_.empty() ? otherwise : text_; }
 
  private:
+  std::string text_;
   TIFFErrorHandler oldError_, oldWarning_;
+};
+
+// A TIFF file in memory, for coding a page without a scratch file.
+struct MemoryTiff {
+  std::vector<std::uint8_t> bytes;
+  std::uint64_t pos = 0;
+
+  static tmsize_t read(thandle_t h, void *buf, tmsize_t size) {
+    auto &m = *static_cast<MemoryTiff *>(h);
+    const std::uint64_t n =
+        m.pos >= m.bytes.size()
+            ? 0
+            : std::min<std::uint64_t>(static_cast<std::uint64_t>(size), m.bytes.size() - m.pos);
+    std::memcpy(buf, m.bytes.data() + m.pos, n);
+    m.pos += n;
+    return static_cast<tmsize_t>(n);
+  }
+  static tmsize_t write(thandle_t h, void *buf, tmsize_t size) {
+    auto &m = *static_cast<MemoryTiff *>(h);
+    const std::uint64_t end = m.pos + static_cast<std::uint64_t>(size);
+    if (end > m.bytes.size()) m.bytes.resize(end);
+    std::memcpy(m.bytes.data() + m.pos, buf, static_cast<std::size_t>(size));
+    m.pos = end;
+    return size;
+  }
+  static toff_t seek(thandle_t h, toff_t off, int whence) {
+    auto &m = *static_cast<MemoryTiff *>(h);
+    const std::uint64_t base = whence == SEEK_CUR ? m.pos : whence == SEEK_END ? m.bytes.size() : 0;
+    m.pos = base + off;
+    return m.pos;
+  }
+  static int close(thandle_t) { return 0; }
+  static toff_t size(thandle_t h) { return static_cast<MemoryTiff *>(h)->bytes.size(); }
+  static int map(thandle_t, void **, toff_t *) { return 0; }
+  static void unmap(thandle_t, void *, toff_t) {}
+
+  TIFF *open(const char *mode) {
+    pos = 0;
+    return TIFFClientOpen("page", mode, this, read, write, seek, close, size, map, unmap);
+  }
 };
 
 void setPageTags(TIFF *t, const Page &p, int compression, int pageIndex, int pageCount) {
@@ -189,16 +259,14 @@ void setPageTags(TIFF *t, const Page &p, int compression, int pageIndex, int pag
   TIFFSetField(t, TIFFTAG_SOFTWARE, "Korvane");
 }
 
-Result writeRows(TIFF *t, const Page &p, std::string &error, const std::string &path) {
+// False when libtiff could not take a row (it said why through its error handler).
+bool writeRows(TIFF *t, const Page &p) {
   std::vector<std::uint8_t> row(static_cast<std::size_t>(p.widthBytes));
   for (int y = 0; y < p.height(); ++y) {
     std::memcpy(row.data(), p.rows.data() + static_cast<std::size_t>(y) * p.widthBytes, row.size());
-    if (TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0) < 0) {
-      if (error.empty()) error = "cannot write " + path;
-      return ecDiskFull;
-    }
+    if (TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0) < 0) return false;
   }
-  return ecOK;
+  return true;
 }
 
 // A page with no lines still becomes a page: one white row.
@@ -206,38 +274,28 @@ void ensureRow(Page &p) {
   if (p.height() == 0) p.rows.assign(static_cast<std::size_t>(p.widthBytes), 0);
 }
 
-// Group 4 data of one page, coded by libtiff into a scratch file and read back raw.
+// Group 4 data of one page, coded by libtiff in memory and read back raw.
 Result codeGroup4(const Page &p, std::vector<std::uint8_t> &out, std::string &error) {
-  char scratch[] = "/tmp/korvane-g4-XXXXXX";
-  const int fd = mkstemp(scratch);
-  if (fd < 0) return cannotWrite(scratch, error);
-  ::close(fd);
-  Result r = ecOK;
-  {
-    TiffErrors errors(error);
-    TIFF *t = TIFFOpen(scratch, "w");
-    if (!t) {
-      std::remove(scratch);
-      return cannotWrite(scratch, error);
-    }
+  TiffErrors errors;
+  MemoryTiff file;
+  TIFF *t = file.open("w");
+  bool ok = t != nullptr;
+  if (ok) {
     setPageTags(t, p, COMPRESSION_CCITTFAX4, 0, 1);
-    r = writeRows(t, p, error, scratch);
+    ok = writeRows(t, p) && TIFFWriteDirectory(t);
     TIFFClose(t);
-    if (r == ecOK) {
-      t = TIFFOpen(scratch, "r");
-      if (!t || TIFFNumberOfStrips(t) != 1) {
-        r = ecDiskFull;
-      } else {
-        const tmsize_t size = static_cast<tmsize_t>(TIFFRawStripSize(t, 0));
-        out.resize(static_cast<std::size_t>(std::max<tmsize_t>(size, 0)));
-        if (size <= 0 || TIFFReadRawStrip(t, 0, out.data(), size) != size) r = ecDiskFull;
-      }
-      if (t) TIFFClose(t);
-    }
   }
-  std::remove(scratch);
-  if (r < 0 && error.empty()) error = "cannot code a page in Group 4";
-  return r;
+  t = ok ? file.open("rm") : nullptr;
+  ok = t && TIFFNumberOfStrips(t) == 1;
+  if (ok) {
+    const tmsize_t size = static_cast<tmsize_t>(TIFFRawStripSize(t, 0));
+    out.resize(static_cast<std::size_t>(std::max<tmsize_t>(size, 0)));
+    ok = size > 0 && TIFFReadRawStrip(t, 0, out.data(), size) == size;
+  }
+  if (t) TIFFClose(t);
+  if (ok) return ecOK;
+  error = "a page cannot be coded in Group 4: " + errors.said("no data");
+  return ecOutOfMemory;
 }
 
 std::string number(double v) {
@@ -265,51 +323,64 @@ Result ExportApfToTiff(const std::string &in, const std::string &out, std::strin
                        const ExportProgress &progress) {
   PageSource source;
   if (Result r = openPages(in, source, error); r < 0) return r;
-  PendingFile file(out);
-  if (!file.ok()) return cannotWrite(out, error);
-  TiffErrors errors(error);
-  TIFF *t = TIFFFdOpen(file.release(), file.path().c_str(), "w");
-  if (!t) return cannotWrite(out, error);
+  FileReplacement file;
+  if (Result r = prepareOutput(file, in, out, error); r < 0) return r;
+  const int fd = file.createTemp();
+  if (fd < 0) return cannotWrite(out, fd, file.problem(), error);
+  TiffErrors errors;
+  // Named after the destination, so that whatever libtiff says names the file the user gave.
+  TIFF *t = TIFFFdOpen(fd, out.c_str(), "w");
+  if (!t) {
+    ::close(fd);
+    return cannotWrite(out, ecOutOfMemory, errors.said("not as a TIFF file"), error);
+  }
   Result r = ecOK;
-  for (int n = 1; n <= source.count() && r == ecOK; ++n) {
+  bool written = true;
+  for (int n = 1; n <= source.count() && written; ++n) {
     if (progress) progress(n, source.count());
     Page p;
     if ((r = source.read(n, p, error)) < 0) break;
     ensureRow(p);
     setPageTags(t, p, COMPRESSION_CCITTFAX3, n - 1, source.count());
-    if ((r = writeRows(t, p, error, out)) < 0) break;
-    if (!TIFFWriteDirectory(t)) r = cannotWrite(out, error);
+    written = writeRows(t, p) && TIFFWriteDirectory(t);
   }
+  // Whatever libtiff still holds goes out now, where a failure can be seen.
+  if (r == ecOK && written) written = TIFFFlush(t);
+  // libtiff's own words do not carry the system's reason, which is what the user can act on.
+  const int writeError = written ? 0 : errno;
   TIFFClose(t);  // closes the descriptor too
   if (r < 0) return r;
-  if (!file.commit()) return cannotWrite(out, error);
-  return ecOK;
+  if (!written)
+    return cannotWrite(out, writeError ? fileErrorCode(writeError) : ecDiskFull,
+                       writeError ? SystemReason(writeError) : errors.said("writing failed"),
+                       error);
+  return commitOutput(file, error);
 }
 
 Result ExportApfToPdf(const std::string &in, const std::string &out, std::string &error,
                       const ExportProgress &progress) {
   PageSource source;
   if (Result r = openPages(in, source, error); r < 0) return r;
-  PendingFile file(out);
-  if (!file.ok()) return cannotWrite(out, error);
-  file.closeFd();
-  std::ofstream pdf(file.path(), std::ios::binary | std::ios::trunc);
-  if (!pdf) return cannotWrite(out, error);
+  FileReplacement file;
+  if (Result r = prepareOutput(file, in, out, error); r < 0) return r;
+  const int fd = file.createTemp();
+  if (fd < 0) return cannotWrite(out, fd, file.problem(), error);
+  OutputStream pdf(fd);
 
   // Objects: 1 catalog, 2 page tree, then per page: page, contents, image.
   const int pages = source.count();
-  std::vector<std::streamoff> offsets(static_cast<std::size_t>(3 + 3 * pages), 0);
+  std::vector<std::uint64_t> offsets(static_cast<std::size_t>(3 + 3 * pages), 0);
   auto begin = [&](int id) {
-    offsets[static_cast<std::size_t>(id)] = pdf.tellp();
-    pdf << id << " 0 obj\n";
+    offsets[static_cast<std::size_t>(id)] = pdf.position();
+    pdf.put(std::to_string(id) + " 0 obj\n");
   };
-  pdf << "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+  pdf.put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
   begin(1);
-  pdf << "<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+  pdf.put("<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
   begin(2);
-  pdf << "<< /Type /Pages /Count " << pages << " /Kids [";
-  for (int n = 0; n < pages; ++n) pdf << " " << 3 + 3 * n << " 0 R";
-  pdf << " ] >>\nendobj\n";
+  std::string kids = "<< /Type /Pages /Count " + std::to_string(pages) + " /Kids [";
+  for (int n = 0; n < pages; ++n) kids += " " + std::to_string(3 + 3 * n) + " 0 R";
+  pdf.put(kids + " ] >>\nendobj\n");
 
   for (int n = 1; n <= pages; ++n) {
     if (progress) progress(n, pages);
@@ -320,50 +391,68 @@ Result ExportApfToPdf(const std::string &in, const std::string &out, std::string
     if (Result r = codeGroup4(p, g4, error); r < 0) return r;
     const int w = p.widthBytes * 8, h = p.height();
     // The true size of the page: 8 pixels a millimetre across, 3.85 or 7.7 lines down.
-    const double pw = w / kDotsPerInchX * 72.0;
-    const double ph = h / (p.fine ? kFineLinesPerInch : kNormalLinesPerInch) * 72.0;
+    const std::string pw = number(w / kDotsPerInchX * 72.0);
+    const std::string ph = number(h / (p.fine ? kFineLinesPerInch : kNormalLinesPerInch) * 72.0);
     const int pageId = 3 + 3 * (n - 1), contentId = pageId + 1, imageId = pageId + 2;
+    const std::string im = "/Im" + std::to_string(n);
     begin(pageId);
-    pdf << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " << number(pw) << " " << number(ph)
-        << "] /Resources << /XObject << /Im" << n << " " << imageId << " 0 R >> >> /Contents "
-        << contentId << " 0 R >>\nendobj\n";
-    const std::string content =
-        "q " + number(pw) + " 0 0 " + number(ph) + " 0 0 cm /Im" + std::to_string(n) + " Do Q\n";
+    pdf.put("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + pw + " " + ph +
+            "] /Resources << /XObject << " + im + " " + std::to_string(imageId) +
+            " 0 R >> >> /Contents " + std::to_string(contentId) + " 0 R >>\nendobj\n");
+    const std::string content = "q " + pw + " 0 0 " + ph + " 0 0 cm " + im + " Do Q\n";
     begin(contentId);
-    pdf << "<< /Length " << content.size() << " >>\nstream\n" << content << "endstream\nendobj\n";
+    pdf.put("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+            "endstream\nendobj\n");
     begin(imageId);
-    pdf << "<< /Type /XObject /Subtype /Image /Width " << w << " /Height " << h
-        << " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /CCITTFaxDecode"
-        << " /DecodeParms << /K -1 /Columns " << w << " /Rows " << h << " /BlackIs1 false >>"
-        << " /Length " << g4.size() << " >>\nstream\n";
-    pdf.write(reinterpret_cast<const char *>(g4.data()), static_cast<std::streamsize>(g4.size()));
-    pdf << "\nendstream\nendobj\n";
+    pdf.put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " +
+            std::to_string(h) +
+            " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /CCITTFaxDecode"
+            " /DecodeParms << /K -1 /Columns " +
+            std::to_string(w) + " /Rows " + std::to_string(h) + " /BlackIs1 false >> /Length " +
+            std::to_string(g4.size()) + " >>\nstream\n");
+    pdf.put(std::string_view(reinterpret_cast<const char *>(g4.data()), g4.size()));
+    pdf.put("\nendstream\nendobj\n");
   }
-  const std::streamoff xref = pdf.tellp();
-  pdf << "xref\n0 " << offsets.size() << "\n0000000000 65535 f \n";
+  const std::uint64_t xref = pdf.position();
+  pdf.put("xref\n0 " + std::to_string(offsets.size()) + "\n0000000000 65535 f \n");
   for (std::size_t i = 1; i < offsets.size(); ++i) {
     char line[24];
-    std::snprintf(line, sizeof line, "%010lld 00000 n \n", static_cast<long long>(offsets[i]));
-    pdf << line;
+    std::snprintf(line, sizeof line, "%010llu 00000 n \n",
+                  static_cast<unsigned long long>(offsets[i]));
+    pdf.put(line);
   }
-  pdf << "trailer\n<< /Size " << offsets.size() << " /Root 1 0 R >>\nstartxref\n"
-      << xref << "\n%%EOF\n";
-  pdf.close();
-  if (!pdf) return cannotWrite(out, error);
-  if (!file.commit()) return cannotWrite(out, error);
-  return ecOK;
+  pdf.put("trailer\n<< /Size " + std::to_string(offsets.size()) + " /Root 1 0 R >>\nstartxref\n" +
+          std::to_string(xref) + "\n%%EOF\n");
+  if (Result r = pdf.close(); r < 0)
+    return cannotWrite(out, r, SystemReason(pdf.systemError()), error);
+  return commitOutput(file, error);
+}
+
+namespace {
+
+std::string lowerExtension(const std::string &name) {
+  const auto dot = name.find_last_of('.');
+  std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
+}
+
+}  // namespace
+
+bool IsExportName(const std::string &out) {
+  const std::string ext = lowerExtension(out);
+  return ext == ".pdf" || ext == ".tif" || ext == ".tiff";
 }
 
 Result ExportApf(const std::string &in, const std::string &out, std::string &error,
                  const ExportProgress &progress) {
-  std::string ext =
-      out.substr(out.find_last_of('.') == std::string::npos ? out.size() : out.find_last_of('.'));
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (ext == ".pdf") return ExportApfToPdf(in, out, error, progress);
-  if (ext == ".tif" || ext == ".tiff") return ExportApfToTiff(in, out, error, progress);
-  error = "the output must end in .pdf, .tif or .tiff: " + out;
-  return ecBadArgument;
+  if (!IsExportName(out)) {
+    error = "the output must end in .pdf, .tif or .tiff: " + out;
+    return ecBadArgument;
+  }
+  if (lowerExtension(out) == ".pdf") return ExportApfToPdf(in, out, error, progress);
+  return ExportApfToTiff(in, out, error, progress);
 }
 
 }  // namespace kv

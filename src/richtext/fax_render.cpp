@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "base/file_replacement.h"
 #include "base/temp_file_cleanup.h"
 #include "base/work_files.h"
 #include "faximage/apf_file.h"
@@ -113,7 +114,7 @@ int DrawFaxPage(TRichDocument &doc, QImage &image, int firstLine) {
   return next;
 }
 
-bool SaveMonoBmp(const QImage &image, const QString &path) {
+bool SaveMonoBmp(const QImage &image, const QString &path, QString *why) {
   const int w = image.width(), h = image.height();
   const std::uint32_t stride = ((static_cast<std::uint32_t>(w) + 31) / 32) * 4;
   const std::uint32_t offset = 14 + 40 + 8;
@@ -149,13 +150,14 @@ bool SaveMonoBmp(const QImage &image, const QString &path) {
       if (lum >= 128 * 100) row[x >> 3] |= static_cast<unsigned char>(0x80 >> (x & 7));
     }
   }
-  QFile f(path);
-  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-  return f.write(reinterpret_cast<const char *>(out.data()), static_cast<qint64>(out.size())) ==
-         static_cast<qint64>(out.size());
+  std::string problem;
+  if (WriteWholeFile(localName(path), out, problem) >= 0) return true;
+  if (why) *why = QString::fromStdString(problem);
+  return false;
 }
 
-int RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx) {
+int RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx,
+                int pagesBefore) {
   const WorkFileGuard bmpFile{newWorkFile(ctx.programDir, "_TMP", ".BMP")};
   const QString &bmp = bmpFile.name;
   int drawn = 0;
@@ -170,10 +172,13 @@ int RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx
     };
   int line = 0;
   do {
+    // A long document takes a while; the first page also waits for the layout of all of it.
+    if (ctx.status) ctx.status(QStringLiteral("Drawing page %1...").arg(pagesBefore + drawn + 1));
     line = DrawFaxPage(doc, page, line);
     WorkFileGuard name{newWorkFile(ctx.programDir, pages.isEmpty() ? "KRV_" : "KRVAX", ".APF")};
-    if (!SaveMonoBmp(page, bmp))
-      throw EInOutError(5, "Cannot write the page bitmap " + bmp.toStdString());
+    if (QString why; !SaveMonoBmp(page, bmp, &why))
+      throw EInOutError(
+          5, "Cannot write the page bitmap " + bmp.toStdString() + ": " + why.toStdString());
     if (ctx.letMessagesRun) ctx.letMessagesRun();
     converter.setInputDocumentType(idBmp);
     converter.setDocumentFile(localName(bmp));
@@ -234,7 +239,7 @@ QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderCon
   if (pdf)
     count += RenderPdfPages(document.PdfAttachment(), pages, ctx);
   else if (!documentBlank)
-    count += RenderPages(document, pages, ctx);
+    count += RenderPages(document, pages, ctx, count);
   step("Creating fax file........");
   const QString fax = JoinPages(pages);
   // From here the file is the caller's to remove.

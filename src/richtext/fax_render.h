@@ -20,7 +20,8 @@ inline constexpr int kFaxPageDpi = 200;
 inline constexpr int kFaxPageOffset = 49;  // left and top offset of the text on the bitmap
 
 // What the rendering needs of its surroundings: where its files go, a way to let pending
-// window messages run, and (optionally) where to say how far it got.
+// window messages run, and (optionally) where to say how far it got: the status line of the
+// windows, a progress line of the commands.
 struct RenderContext {
   QString programDir;  // ends with a separator
   std::function<void()> letMessagesRun;
@@ -43,8 +44,10 @@ void RemoveStaleRenderFiles(const QString &programDir);
 
 // Draws every page of `doc` into the first page file (`pages` gets its name when it is empty)
 // and answers the number of pages drawn. Converter failures are raised as its exceptions; the
-// page being made is removed then, the files in `pages` stay.
-int RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx);
+// page being made is removed then, the files in `pages` stay. Each page is announced on the
+// status ("Drawing page N..."), numbered after `pagesBefore` pages of the same fax.
+int RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx,
+                int pagesBefore = 0);
 
 // Converts every page of the PDF document `pdf` into the first page file as RenderPages does
 // and answers the number of pages. A PDF that cannot be faxed raises EKvException saying why.
@@ -66,7 +69,8 @@ QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderCon
 // next page's first line (0 at the end). `image` is RGB32 and is reused.
 int DrawFaxPage(TRichDocument &doc, QImage &image, int firstLine);
 
-// Writes `image` (anything not white counts as black) as a 1-bit BMP file.
-bool SaveMonoBmp(const QImage &image, const QString &path);
+// Writes `image` (anything not white counts as black) as a 1-bit BMP file. False, with the
+// system's reason in `why`, when the file cannot be written whole.
+bool SaveMonoBmp(const QImage &image, const QString &path, QString *why = nullptr);
 
 }  // namespace kv

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "base/exceptions.h"
+#include "base/temp_file_cleanup.h"
 #include "viewer/cmd_print.h"
 #include "viewer/fax_printer.h"
 #include "viewer/print_submit.h"
@@ -57,9 +58,15 @@ int runPrint(const Args &args, Context &ctx) {
     return usageError(ctx, "print", "pages per sheet must be 1, 2 or 4");
   int first = 0, last = 0;
   if (auto v = args.value("first"); v && !parseInt(*v, 1, 65535, first))
-    return usageError(ctx, "print", "bad page number '" + *v + "'");
+    return usageError(ctx, "print", "bad page number '" + *v + "' (pages count from 1)");
   if (auto v = args.value("last"); v && !parseInt(*v, 1, 65535, last))
-    return usageError(ctx, "print", "bad page number '" + *v + "'");
+    return usageError(ctx, "print", "bad page number '" + *v + "' (pages count from 1)");
+  if (first && last && first > last)
+    return usageError(ctx, "print",
+                      "the first page (" + std::to_string(first) + ") comes after the last (" +
+                          std::to_string(last) + ")");
+  // Interrupted, the unfinished job goes with us.
+  TempFileSignalCleanup cleanup;
 
   auto app = makeApplication();
   TKvFaxPrinter printer;
@@ -113,17 +120,23 @@ int runPrint(const Args &args, Context &ctx) {
       ctx.err << "korvane-fax print: " << in << " has no pages\n";
       return exitFailed;
     }
+    for (int page : {first, last})
+      if (page > printer.PageCount())
+        return usageError(ctx, "print",
+                          in + " has " + std::to_string(printer.PageCount()) +
+                              " page(s); there is no page " + std::to_string(page));
     if (first) printer.FirstPage = first;
     if (last) printer.LastPage = last;
-    if (printer.LastPage > printer.PageCount())
-      return fail(ctx, "print", ecFaxBadFormat,
-                  in + " has " + std::to_string(printer.PageCount()) + " page(s)");
+    if (printer.FirstPage > printer.LastPage)
+      return usageError(ctx, "print",
+                        "the first page (" + std::to_string(printer.FirstPage) +
+                            ") comes after the last (" + std::to_string(printer.LastPage) + ")");
     printer.PrintFax();
   } catch (const Exception &e) {
-    ctx.err << "korvane-fax print: " << in << ": " << e.message();
-    if (!printer.LastErrorDetail().isEmpty())
-      ctx.err << " (" << printer.LastErrorDetail().toStdString() << ")";
-    ctx.err << "\n";
+    // The printer's detail names the file and says what was wrong with it.
+    const QString detail = printer.LastErrorDetail();
+    ctx.err << "korvane-fax print: "
+            << (detail.isEmpty() ? in + ": " + e.message() : detail.toStdString()) << "\n";
     return exitFailed;
   }
   ctx.out << "printed pages " << printer.FirstPage << " to " << printer.LastPage << " of " << in

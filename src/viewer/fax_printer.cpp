@@ -1,20 +1,26 @@
 #include "viewer/fax_printer.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QTemporaryFile>
 #include <QTextStream>
-#include <cstdio>
+#include <cerrno>
 
+#include "base/error_text.h"
 #include "base/exceptions.h"
+#include "base/file_error.h"
+#include "base/file_replacement.h"
+#include "base/temp_file_cleanup.h"
+#include "base/work_files.h"
 #include "faximage/apf_file.h"
+#include "viewer/checked_file_output.h"
 #include "viewer/page_image.h"
 #include "viewer/print_submit.h"
 
@@ -35,12 +41,66 @@ MonoBitmap fullWidth(MonoBitmap bm, int width) {
   return out;
 }
 
-int pageLineWidth(const QString &file, int page) {
-  ApfReader r;
+// A page's line length; the reader remembers the page it found last, so that pages taken in
+// order are not searched for from the first.
+int pageLineWidth(ApfReader &reader, int page) {
   ApfPageLocation loc;
-  if (r.open(file.toStdString()) < 0 || r.locatePage(page, loc) < 0) return 0;
-  return loc.header.widthPixels();
+  return reader.locatePage(page, loc) < 0 ? 0 : loc.header.widthPixels();
 }
+
+QString fromUtf8(const std::string &s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// Where a job is drawn: a temporary beside the PDF file it is to replace, or a work file in
+// the temporary folder for a print queue, removed again however the job ends.
+class JobFile {
+ public:
+  ~JobFile() {
+    if (!workName_.empty()) {
+      ::unlink(workName_.c_str());
+      UnregisterTempFile(workName_);
+    }
+  }
+  // Answers the descriptor to write, or a negative code with why() naming the file.
+  Result open(bool toPdf, const QString &pdfOut, const QString &input) {
+    if (toPdf) {
+      const std::string out = QFile::encodeName(pdfOut).toStdString();
+      Result r = replacement_.prepare(out, QFile::encodeName(input).toStdString());
+      if (r >= 0) {
+        replacement_.removeStaleTemporaries();
+        r = replacement_.createTemp();
+      }
+      if (r < 0) why_ = pdfOut + ": " + fromUtf8(replacement_.problem());
+      return r;
+    }
+    const std::string dir = QFile::encodeName(QDir::tempPath()).toStdString();
+    RemoveStaleWorkFiles(dir, kWorkPrefix, ".pdf");
+    workName_ = WorkFileName(dir, kWorkPrefix, ".pdf");
+    RegisterTempFile(workName_);
+    const int fd = ::open(workName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      const int e = errno;
+      why_ = QFile::decodeName(workName_.c_str()) + ": " + fromUtf8(SystemReason(e));
+      return fileErrorCode(e);
+    }
+    return fd;
+  }
+  // Moves a finished PDF into place.
+  Result commit() {
+    const Result r = replacement_.commit();
+    if (r < 0) why_ = fromUtf8(replacement_.target() + ": " + replacement_.problem());
+    return r;
+  }
+  QString workName() const { return QFile::decodeName(workName_.c_str()); }
+  const QString &why() const { return why_; }
+
+ private:
+  static constexpr const char *kWorkPrefix = "korvane-print-";
+  FileReplacement replacement_;
+  std::string workName_;
+  QString why_;
+};
 
 }  // namespace
 
@@ -205,24 +265,28 @@ void TKvCustomFaxPrinter::PrintFax() {
 
   QPrinter &target = Printer();
   const bool toPdf = target.outputFormat() == QPrinter::PdfFormat;
-  const QString pdfOut = target.outputFileName();
-  // The job is drawn into a PDF beside its destination (or in the temporary folder for a
-  // printer) and only moved or queued once complete.
-  QTemporaryFile temp(toPdf ? QFileInfo(pdfOut).absolutePath() + "/.korvane-print-XXXXXX.pdf"
-                            : QDir::tempPath() + "/korvane-print-XXXXXX.pdf");
   Result failure = ecOK;
   QString failureText;
-  if (!temp.open()) {
-    failure = ecAccessDenied;
-    failureText = temp.fileName();
+  // The job is drawn into a PDF beside its destination (or in the temporary folder for a
+  // printer) and only moved or queued once complete.
+  JobFile jobFile;
+  const Result fd = jobFile.open(toPdf, target.outputFileName(), fileName_);
+  if (fd < 0) {
+    failure = fd;
+    failureText = jobFile.why();
   }
-  temp.close();
+  CheckedFileOutput output(fd);
+  ApfReader pages;
+  if (failure == ecOK) {
+    if (const Result r = pages.open(fileName_.toStdString()); r < 0) {
+      failure = r;
+      failureText = fileName_ + ": " + fromUtf8(errorText(r));
+    }
+  }
 
-  QPrinter job(QPrinter::HighResolution);
-  job.setOutputFormat(QPrinter::PdfFormat);
-  job.setOutputFileName(temp.fileName());
+  QPdfWriter job(&output);
   job.setPageLayout(target.pageLayout());
-  job.setDocName(Caption);
+  job.setTitle(Caption);
   job.setCreator(QStringLiteral("Korvane"));
   const bool landscape = job.pageLayout().orientation() == QPageLayout::Landscape;
   const int perSheet = PagesPerSheet(MultiPage, landscape);
@@ -236,7 +300,8 @@ void TKvCustomFaxPrinter::PrintFax() {
     if (!begun) {
       if (!painter.begin(&job)) {
         failure = ecAccessDenied;
-        failureText = temp.fileName();
+        failureText = toPdf ? target.outputFileName() : jobFile.workName();
+        failureText += QStringLiteral(": the page cannot be drawn there");
         break;
       }
       begun = true;
@@ -254,11 +319,13 @@ void TKvCustomFaxPrinter::PrintFax() {
     if (r == ecUnpackAbort || aborted_) break;
     if (r < 0) {
       failure = r;
-      failureText = QStringLiteral("page %1").arg(page);
+      failureText = QStringLiteral("%1, page %2: ").arg(fileName_).arg(page) +
+                    (r == ecCantMakeBitmap ? QStringLiteral("more than 65536 lines; not a fax page")
+                                           : fromUtf8(errorText(r)));
       break;
     }
     SetProgress(ppComposing);
-    bm = fullWidth(std::move(bm), pageLineWidth(fileName_, page));
+    bm = fullWidth(std::move(bm), pageLineWidth(pages, page));
     // The image itself.
     const QImage img = PrintImage(bm);
     QRect area = painter.viewport();
@@ -284,6 +351,13 @@ void TKvCustomFaxPrinter::PrintFax() {
     SetProgress(ppSubmitting);
   }
   if (begun) painter.end();
+  // The writer does not say when the disk is full; the device does, once all of it is out.
+  output.close();
+  if (failure == ecOK && output.result() < 0) {
+    failure = output.result();
+    failureText = (toPdf ? target.outputFileName() : jobFile.workName()) +
+                  QStringLiteral(": cannot be written: ") + fromUtf8(output.systemReason());
+  }
 
   auto finish = [this] {
     SetProgress(ppIdle);
@@ -292,31 +366,25 @@ void TKvCustomFaxPrinter::PrintFax() {
     printing_ = false;
   };
   if (aborted_) {
-    QFile::remove(temp.fileName());
     finish();
     return;
   }
   if (failure == ecOK && begun) {
     if (toPdf) {
       // Replaces an older file of the same name in one step.
-      // The scratch file is private; the finished one gets the usual permissions.
-      const mode_t mask = umask(0);
-      umask(mask);
-      chmod(QFile::encodeName(temp.fileName()).constData(), 0666 & ~mask);
-      if (std::rename(QFile::encodeName(temp.fileName()).constData(),
-                      QFile::encodeName(pdfOut).constData()) != 0) {
-        failure = ecAccessDenied;
-        failureText = pdfOut;
+      if (const Result r = jobFile.commit(); r < 0) {
+        failure = r;
+        failureText = jobFile.why();
       }
     } else {
       QString why;
-      if (SubmitPdf(target.printerName(), temp.fileName(), Caption, target.copyCount(), why) < 0) {
+      if (SubmitPdf(target.printerName(), jobFile.workName(), Caption, target.copyCount(), why) <
+          0) {
         failure = ecDeviceWrite;
         failureText = target.printerName() + ": " + why;
       }
     }
   }
-  QFile::remove(temp.fileName());
   lastErrorDetail_ = failureText;
   if (failure < 0) {
     Log(lcFail);

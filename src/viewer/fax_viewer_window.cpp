@@ -352,10 +352,10 @@ void TFaxViewer::print(int first, int last) {
     FaxPrinter.LastPage = last;
     FaxPrinter.PrintFax();
   } catch (const std::exception &e) {
-    QString detail = FaxPrinter.LastErrorDetail();
-    Dialogs::error(this, QStringLiteral("The fax could not be printed: %1%2")
-                             .arg(QString::fromUtf8(e.what()))
-                             .arg(detail.isEmpty() ? QString() : " (" + detail + ")"));
+    // The printer's detail names the file and the reason; the bare code's text does not.
+    const QString detail = FaxPrinter.LastErrorDetail();
+    Dialogs::error(this, QStringLiteral("The fax could not be printed: %1")
+                             .arg(detail.isEmpty() ? QString::fromUtf8(e.what()) : detail));
   }
 }
 

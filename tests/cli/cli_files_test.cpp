@@ -15,6 +15,7 @@
 #include "cli_support.h"
 #include "faximage/apf_file.h"
 #include "support/child_process.h"
+#include "support/io_counts.h"
 #include "support/temp_files.h"
 
 namespace kv::cli {
@@ -271,16 +272,6 @@ TEST_F(FilesTest, MessagesNameTheFileAndTheReason) {
   EXPECT_FALSE(fs::exists(file("w.apf")));
 }
 
-// Read system calls made by this process so far.
-long readCalls() {
-  std::ifstream io("/proc/self/io");
-  std::string key;
-  long value = 0;
-  while (io >> key >> value)
-    if (key == "syscr:") return value;
-  return 0;
-}
-
 TEST_F(FilesTest, UnpackingEveryPageReadsTheFileOnce) {
   // Reading pages in order must not walk from the first page each time: twice the pages,
   // about twice the reads.
@@ -289,9 +280,9 @@ TEST_F(FilesTest, UnpackingEveryPageReadsTheFileOnce) {
     const int pages = 1000 * (k + 1);
     test::writeFile(file("p.txt"), std::string(static_cast<std::size_t>(pages), '\f'));
     ASSERT_EQ(run({"convert", "--type", "text", file("p.txt"), "-o", file("p.apf")}).code, exitOk);
-    const long before = readCalls();
+    const long before = test::readCalls();
     ASSERT_EQ(run({"unpack", file("p.apf"), "-o", file("u")}).code, exitOk);
-    calls[k] = readCalls() - before;
+    calls[k] = test::readCalls() - before;
   }
   EXPECT_LT(calls[1], calls[0] * 5 / 2) << calls[0] << " then " << calls[1];
 }

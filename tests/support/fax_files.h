@@ -28,6 +28,20 @@ inline bool writeApf(const std::string &path, const std::vector<FaxPage> &pages)
   return w.finish("TEST STATION") >= 0;
 }
 
+// An APF file of `pages` fine pages of `lines` white lines each: many pages, quickly made.
+inline bool writeBlankPages(const std::string &path, int pages, int lines = 8) {
+  ApfWriter w;
+  if (w.create(path) < 0) return false;
+  const std::vector<std::uint8_t> white(kFaxLineNormal / 8, 0);
+  for (int p = 0; p < pages; ++p) {
+    if (w.beginPage(true, false) < 0) return false;
+    for (int y = 0; y < lines; ++y)
+      if (w.writeLine(white.data()) < 0) return false;
+    if (w.endPage() < 0) return false;
+  }
+  return w.finish("TEST STATION") >= 0;
+}
+
 // A page with a solid block at (x, y) of w x h and a one-pixel mark in each corner of the
 // block's row band, so that turns, scales and placements are visible in pixels.
 inline Raster markedPage(int width, int height, int x, int y, int w, int h) {

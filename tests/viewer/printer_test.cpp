@@ -11,6 +11,7 @@
 #include "app/test_support.h"
 #include "base/exceptions.h"
 #include "support/fax_files.h"
+#include "support/io_counts.h"
 #include "support/ocr_words.h"
 #include "support/temp_files.h"
 #include "viewer/fax_printer.h"
@@ -236,6 +237,21 @@ TEST_F(PrinterTest, EmptyRangeFailureAndAbort) {
   ASSERT_EQ(lines.size(), 4);
   EXPECT_TRUE(lines[1].contains(" failed at "));
   EXPECT_FALSE(printer->Printing());
+}
+
+TEST_F(PrinterTest, EveryPageIsReadOnce) {
+  // Twice the pages, about twice the reads: pages are not searched for from the first.
+  long calls[2];
+  for (int k = 0; k < 2; ++k) {
+    const int pages = 150 * (k + 1);
+    ASSERT_TRUE(test::writeBlankPages(file, pages));
+    printer->SetFileName(QString::fromStdString(file));
+    const long before = test::readCalls();
+    printer->PrintFax();
+    calls[k] = test::readCalls() - before;
+    EXPECT_EQ(pdfPages(pdf), pages);
+  }
+  EXPECT_LT(calls[1], calls[0] * 5 / 2) << calls[0] << " then " << calls[1];
 }
 
 }  // namespace
