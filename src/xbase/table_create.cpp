@@ -5,16 +5,14 @@
 // file and then the table are written whole under names of their own and take their final
 // names only where no file has them.
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <ctime>
 
 #include "base/byte_order.h"
 #include "base/temp_file_cleanup.h"
+#include "base/work_files.h"
 #include "xbase/table_internal.h"
 
 namespace kv::xbase {
@@ -122,13 +120,20 @@ std::string NewMemoHeader(int memoBlockSize) {
   return m;
 }
 
+// Work files of a creation are named <file>.<pid>-<n>~ beside the file they become.
+std::string WorkPrefix(const std::string &target) {
+  const size_t slash = target.find_last_of('/');
+  return (slash == std::string::npos ? target : target.substr(slash + 1)) + ".";
+}
+
 // A file written whole under a name only this process uses, then given its final name where
 // no file has it. Until then a signal or a failure removes it.
 class NewFile {
  public:
-  NewFile(FileSystem &fs, std::string target) : fs_(fs), target_(std::move(target)) {
-    static std::atomic<unsigned> counter{0};
-    temp_ = target_ + "." + std::to_string(::getpid()) + "." + std::to_string(++counter) + "~";
+  NewFile(FileSystem &fs, std::string target)
+      : fs_(fs),
+        target_(std::move(target)),
+        temp_(WorkFileName(FolderOf(target_), WorkPrefix(target_), "~")) {
     registered_ = RegisterTempFile(temp_);
   }
   ~NewFile() {
@@ -202,6 +207,9 @@ Status Table::Create(const std::string &path, const std::vector<FieldDef> &field
     return Err(r, "cannot create " + path + ": another program keeps creating tables there");
   if (r != ecOK) return IoErr(r, "cannot create " + path);
   if (fs.Exists(path)) return Err(ecFileExists, "the table " + path + " exists already");
+  // What creators killed outright left behind.
+  for (const char *ext : {"dbf", "fpt"})
+    RemoveStaleWorkFiles(FolderOf(path), WorkPrefix(FindSibling(fs, path, ext)), "~");
 
   // An index left behind by an earlier table of this name would be opened with the new one
   // and describe rows that no longer exist; it is derived data, so it goes.

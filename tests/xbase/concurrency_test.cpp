@@ -207,7 +207,8 @@ TEST(ConcurrentPrograms, AWaiterGetsTheTableItsHolderReplaced) {
 }
 
 // Creating never writes over a file: a table that exists is reported and left as it is, and a
-// memo file whose table is gone is moved aside with its texts, not emptied.
+// memo file whose table is gone is moved aside with its texts, not emptied. Nothing of the
+// creation is left beside the table.
 TEST(TableFiles, CreatingKeepsEveryFileThatIsThere) {
   kvtest::TempDir dir;
   const std::string path = dir / "KRV.DBF";
@@ -221,6 +222,13 @@ TEST(TableFiles, CreatingKeepsEveryFileThatIsThere) {
   const std::string memos = "memo file of a table deleted by hand" + std::string(600, 'm');
   std::filesystem::remove(path);
   kv::test::writeFile(dir / "KRV.FPT", memos);
+  // Work files of a creator killed outright go; those of one still at work stay.
+  const pid_t dead = Forked([] { return 0; });
+  ExitCode(dead);
+  const std::string killed = "KRV.FPT." + std::to_string(dead) + "-0~";
+  const std::string working = "KRV.DBF." + std::to_string(getpid()) + "-999~";
+  kv::test::writeFile(dir / killed, "half a memo file");
+  kv::test::writeFile(dir / working, "half a table");
   ASSERT_TRUE(Table::Create(path, kvtest::FaxFields()));
   EXPECT_EQ(kv::test::readFile(dir / "KRV.FPT.orphan"), memos);
   std::unique_ptr<Table> t;
@@ -230,5 +238,6 @@ TEST(TableFiles, CreatingKeepsEveryFileThatIsThere) {
   EXPECT_TRUE(t->Append(r, nullptr));
   t.reset();
   // Nothing else is left beside the table: no work files of the creation.
+  EXPECT_TRUE(std::filesystem::remove(dir / working));  // it was still there
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"KRV.DBF", "KRV.FPT", "KRV.FPT.orphan"}));
 }
