@@ -1,5 +1,7 @@
 #include "spell/dictionary_file.h"
 
+#include "base/file_replacement.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -164,29 +166,12 @@ std::vector<std::uint8_t> encodeDictionary(DictionaryImage &image) {
   return bytes;
 }
 
-Result writeFileReplacing(const std::string &path, std::span<const std::uint8_t> bytes) {
-  const std::string temp = path + ".new";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return errnoResult(errno);
-  std::size_t done = 0;
-  int e = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      e = errno;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (e == 0 && ::fsync(fd) != 0) e = errno;
-  if (::close(fd) != 0 && e == 0) e = errno;
-  if (e == 0 && ::rename(temp.c_str(), path.c_str()) != 0) e = errno;
-  if (e != 0) {
-    ::unlink(temp.c_str());
-    return errnoResult(e);
-  }
-  return ecOK;
+Result writeFileReplacing(const std::string &path, std::span<const std::uint8_t> bytes,
+                          std::string *problem) {
+  std::string why;
+  const Result r = WriteWholeFile(path, bytes, why);
+  if (r < 0 && problem) *problem = why;
+  return r;
 }
 
 std::string userIntro() {

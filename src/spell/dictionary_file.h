@@ -73,8 +73,10 @@ Result readHeaderAt(const std::string &path, std::uint32_t offset, DictHeader &o
 // The bytes of a dictionary file; each header's offset is set to where it lands. Nodes past
 // those in use up to the capacity are written as free nodes.
 std::vector<std::uint8_t> encodeDictionary(DictionaryImage &image);
-// Writes a file through a temporary beside it, so a failed write leaves the old file whole.
-Result writeFileReplacing(const std::string &path, std::span<const std::uint8_t> bytes);
+// Writes a file through the guarded output path (a temporary beside it, permission and
+// same-file checks, mode kept), so a failed write leaves the old file whole; `problem` says why.
+Result writeFileReplacing(const std::string &path, std::span<const std::uint8_t> bytes,
+                          std::string *problem = nullptr);
 
 // The text a new user dictionary starts with, and a new one: header 1, 500, 1, 0; node 1 the
 // word "A"; the rest free.

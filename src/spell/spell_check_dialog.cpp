@@ -206,7 +206,9 @@ void TSpellCheckDialog::AddbuttonClick() {
     Dialogs::error(this, QString("The word could not be added: the user dictionary %1 cannot "
                                  "be written (%2).")
                              .arg(ProgramDir() + "krvu.dct",
-                                  QString::fromStdString(errorText(Spell.LastResult()))));
+                                  QString::fromStdString(Spell.LastProblem().empty()
+                                                             ? errorText(Spell.LastResult())
+                                                             : Spell.LastProblem())));
   }
   CheckNextWord();
 }

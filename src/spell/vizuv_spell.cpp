@@ -193,7 +193,8 @@ int TVizuvSpell::CreateUser(const std::string &file, const std::vector<std::stri
   if (t.used() > t.header.capacity)
     t.header.capacity =
         std::min(kMaxCapacity, (t.used() + kUserGrowth - 1) / kUserGrowth * kUserGrowth);
-  lastResult_ = writeFileReplacing(file, encodeDictionary(image));
+  lastProblem_.clear();
+  lastResult_ = writeFileReplacing(file, encodeDictionary(image), &lastProblem_);
   if (lastResult_ < 0) return -1;
   return OpenUser(file);
 }
@@ -385,7 +386,8 @@ bool TVizuvSpell::AddWord(std::string_view word, int identifier) {
   if (t.used() > t.header.capacity)
     t.header.capacity =
         std::min(kMaxCapacity, (t.used() + kUserGrowth - 1) / kUserGrowth * kUserGrowth);
-  lastResult_ = writeFileReplacing(d->path, encodeDictionary(image));
+  lastProblem_.clear();
+  lastResult_ = writeFileReplacing(d->path, encodeDictionary(image), &lastProblem_);
   if (lastResult_ < 0) return false;
   d->trie = std::move(t);
   return true;

@@ -42,8 +42,8 @@ class TVizuvSpell {
 
   // The outcome of the last file operation (ecOK, or why it failed).
   Result LastResult() const { return lastResult_; }
-  // A sentence on the last failure to open a dictionary where the result code says too little
-  // (a file too large to be one); empty otherwise.
+  // A sentence on the last failure to open or write a dictionary where the result code says
+  // too little (a file too large to be one, why a file cannot be replaced); may be empty.
   const std::string &LastProblem() const { return lastProblem_; }
 
  private:

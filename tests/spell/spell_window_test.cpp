@@ -131,10 +131,14 @@ TEST_F(SpellWindow, UserDictionaryFailures) {
   spell::TVizuvSpell make;
   ASSERT_GE(make.CreateUser(path("krvu.dct").toStdString(), {"Achterberg"}), 0);
   const std::string before = test::readFile(path("krvu.dct").toStdString());
-  QDir(dir_.path()).mkdir("krvu.dct.new");
   open();
   EXPECT_EQ(word(), "recieve");
+  // A directory takes the file's place while the window is open.
+  QDir(dir_.path()).rename("krvu.dct", "krvu.dct.kept");
+  QDir(dir_.path()).mkdir("krvu.dct");
   dialog->Addbutton->click();
+  QDir(dir_.path()).rmdir("krvu.dct");
+  QDir(dir_.path()).rename("krvu.dct.kept", "krvu.dct");
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].kind, DialogRequest::Error);
   EXPECT_TRUE(shown[0].text.contains("cannot be written"));
@@ -144,7 +148,7 @@ TEST_F(SpellWindow, UserDictionaryFailures) {
 
   // One that can be neither opened nor created: Add Word is off, checking still works.
   QFile::remove(path("krvu.dct"));
-  QDir(dir_.path()).rename("krvu.dct.new", "krvu.dct");
+  QDir(dir_.path()).mkdir("krvu.dct");
   open();
   EXPECT_FALSE(dialog->Addbutton->isEnabled());
   EXPECT_EQ(word(), "Achterberg");

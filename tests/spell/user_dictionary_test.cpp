@@ -87,13 +87,19 @@ TEST(UserDictionary, FullTooLongAndUnwritableAddNothing) {
   EXPECT_FALSE(spell.AddWord(std::string(26, 'q'), id)) << "longer than 25 letters";
   EXPECT_EQ(test::readFile(path), before);
 
-  // A file that cannot be replaced keeps its old content, and the failure is told.
-  std::filesystem::create_directory(path + ".new");
+  // A file that cannot be replaced (here a directory has taken its place) stays as it was,
+  // and the failure is told.
+  std::filesystem::rename(path, path + ".kept");
+  std::filesystem::create_directory(path);
   EXPECT_FALSE(spell.AddWord("blockd", id));
   EXPECT_LT(spell.LastResult(), 0);
+  EXPECT_NE(spell.LastProblem().find("it is a directory"), std::string::npos)
+      << spell.LastProblem();
   EXPECT_FALSE(spell.IsCorrect("blockd"));
+  EXPECT_TRUE(std::filesystem::is_empty(path));
+  std::filesystem::remove(path);
+  std::filesystem::rename(path + ".kept", path);
   EXPECT_EQ(test::readFile(path), before);
-  std::filesystem::remove(path + ".new");
 
   EXPECT_TRUE(spell.AddWord("zzzzzq", id)) << "six nodes still fit";
   EXPECT_TRUE(spell.IsCorrect("zzzzzq"));
