@@ -2,7 +2,6 @@
 // FAXnnnn.APF of a directory, printing its path. With --once it ends after the first call and
 // exits 0 only when a fax came in completely.
 #include <chrono>
-#include <filesystem>
 #include <ostream>
 
 #include "base/error_text.h"
@@ -11,6 +10,7 @@
 #include "comm/com_port.h"
 #include "comm/main_thread.h"
 #include "fax/receive_fax.h"
+#include "fax/receive_folder.h"
 #include "modem/modem_ops.h"
 #include "modem/port_options.h"
 
@@ -31,11 +31,8 @@ int runReceive(const Args &args, Context &ctx) {
   auto dir = args.value("dir");
   if (!dir) return usageError(ctx, "receive", "--dir DIR is required");
   // Like the program's own receive directory, a missing one is made rather than refused.
-  std::error_code ec;
-  std::filesystem::create_directories(*dir, ec);
-  if (!std::filesystem::is_directory(*dir, ec)) {
-    ctx.err << "korvane-fax receive: cannot use " << *dir << " as the receive directory"
-            << (ec ? ": " + ec.message() : std::string()) << "\n";
+  if (std::string problem = receiveFolderProblem(*dir); !problem.empty()) {
+    ctx.err << "korvane-fax receive: " << terminalText(problem) << "\n";
     return 1;
   }
 
@@ -97,6 +94,9 @@ int runReceive(const Args &args, Context &ctx) {
     }
     if (code == lcReceiveFail && !f.FaxFile.empty())
       ctx.err << "Incomplete fax kept: " << f.FaxFile << "\n";
+  };
+  fax.OnCallNotAnswered = [&](TKvReceiveFax &, const std::string &why) {
+    ctx.err << "A call was not answered: " << terminalText(why) << "\n";
   };
   bool errorShown = false;
   fax.OnFaxError = [&](TKvAbstractFax &f, Result c) {

@@ -374,10 +374,7 @@ void TKvReceiveFax::c1SendMCF(FaxEvent ev) {
     sendCommand("AT+FRH=3", faxtime::kClass1CmdDelay);
     armTimeout(faxtime::kT2Ticks);
     // MCF sent again to a repeated EOP: the fax is closed and logged already.
-    if (file_.isOpen()) {
-      file_.close();
-      reportLog(lcReceiveOk);  // the component clears FaxFile after its handlers
-    }
+    if (file_.isOpen()) finishFile();  // the component clears FaxFile after its handlers
     setProgress(fpGetHangup);
     gotoState(R::C1WaitDCN, false);
   }

@@ -199,9 +199,7 @@ void TKvReceiveFax::c2PageEnd(FaxEvent ev) {
       if (state_ == R::Error) return;
       sendCommand("AT+FDR");
       if (pageStatus_ == 4) {
-        Result res = file_.close();
-        if (res < 0) return fail(res);
-        reportLog(lcReceiveOk);
+        finishFile();
         FaxFile.clear();
         setProgress(fpGetHangup);
         return gotoState(R::C2WaitHangup, false);

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "base/exceptions.h"
+#include "fax/receive_folder.h"
 #include "faximage/t4_coder.h"
 #include "faximage/t4_stream.h"
 
@@ -158,14 +159,33 @@ std::string TKvReceiveFax::storedId() const {
 Result TKvReceiveFax::createFile() {
   file_.close();
   pageNumber_ = 1;
-  std::string name;
-  // The answer lives in a shared box: a handler still running after the time-out must not
-  // write into this thread's stack.
-  auto box = std::make_shared<std::string>();
-  if (sendToMain([this, box] { *box = FaxName(); })) name = *box;
-  if (name.empty()) return ecNoFilename;
-  FaxFile = name;
-  return file_.create(name, storedId());
+  // A name another receiver took meanwhile is skipped: the next free one is asked for.
+  std::string last;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name;
+    // The answer lives in a shared box: a handler still running after the time-out must not
+    // write into this thread's stack.
+    auto box = std::make_shared<std::string>();
+    if (sendToMain([this, box] { *box = FaxName(); })) name = *box;
+    if (name.empty()) return ecNoFilename;
+    FaxFile = name;
+    // A fixed name that comes back the same is the one the user wants replaced.
+    const bool fixed = FaxNaming == nmFixed || OnFaxName;
+    Result r = file_.create(name, storedId(), fixed && name == last);
+    if (r != ecFileExists) return r;
+    last = name;
+  }
+  return ecFileExists;
+}
+
+void TKvReceiveFax::finishFile() {
+  // The call went well, but the fax is only received once it is on the disk.
+  if (Result r = file_.close(); r < 0) {
+    reportError(r);
+    reportLog(lcReceiveFail);
+    return;
+  }
+  reportLog(lcReceiveOk);
 }
 
 Result TKvReceiveFax::flushBuffer() {
@@ -240,6 +260,24 @@ void TKvReceiveFax::stateAnswer(FaxEvent) {
   gotoState(c2_ ? R::C2AnswerResult : R::C1SendCSI, false);
 }
 
+bool TKvReceiveFax::folderUsable() {
+  if (DestinationDir.empty()) return true;
+  std::string problem = receiveFolderProblem(DestinationDir);
+  if (problem.empty()) {
+    folderRefused_ = false;
+    return true;
+  }
+  // Said once, not at every ring, until the folder can be used again.
+  if (!folderRefused_) {
+    folderRefused_ = true;
+    auto why = std::make_shared<std::string>(std::move(problem));
+    sendToMain([this, why] {
+      if (OnCallNotAnswered) OnCallNotAnswered(*this, *why);
+    });
+  }
+  return false;
+}
+
 void TKvReceiveFax::stateWaitRing(FaxEvent ev) {
   if (!takeLine(ev)) return;
   const std::string &l = line_;
@@ -247,6 +285,7 @@ void TKvReceiveFax::stateWaitRing(FaxEvent ev) {
   if (ev == FaxEvent::Timeout) return port_->alive() ? void() : fail(ecTimeout);
   if (contains(l, "RING")) {
     if (++rings_ >= AnswerOnRing) {
+      if (!folderUsable()) return;
       pageStatus_ = 3;
       if (!statusShown_) {
         statusShown_ = true;

@@ -60,6 +60,7 @@ class TKvReceiveFax : public TKvAbstractFax {
  public:
   using AcceptEvent = std::function<void(TKvReceiveFax &, bool &accept)>;
   using NameEvent = std::function<void(TKvReceiveFax &, std::string &name)>;
+  using RefusalEvent = std::function<void(TKvReceiveFax &, const std::string &why)>;
 
   TKvReceiveFax();
   ~TKvReceiveFax() override;
@@ -72,6 +73,9 @@ class TKvReceiveFax : public TKvAbstractFax {
   TFaxNaming FaxNaming = nmSequence;
   AcceptEvent OnFaxAccept;
   NameEvent OnFaxName;
+  // A call rang but was not answered because DestinationDir cannot take a fax (said once until
+  // the folder can be used again).
+  RefusalEvent OnCallNotAnswered;
 
   // Starts a receive session. Throws (EKvException family) when the port cannot be used.
   void BeginReceive();
@@ -173,7 +177,12 @@ class TKvReceiveFax : public TKvAbstractFax {
   void c2PageEnd(FaxEvent ev);
   void c2WaitHangup(FaxEvent ev);
 
+  // DestinationDir can take a fax; when not, the call is not answered and the program is told.
+  bool folderUsable();
   Result createFile();
+  // Closes the file of a call that went well and logs the fax as received, or as failed when
+  // the file could not be put on the disk.
+  void finishFile();
   std::string storedId() const;
   Result flushBuffer();
   // The end of an MR page: its rows decoded and stored as one-dimensional line records.
@@ -188,6 +197,7 @@ class TKvReceiveFax : public TKvAbstractFax {
   int attempts_ = 0;                          // DIS sent again without an answer
   SessionClock::Clock::time_point t1End_;     // T1: the caller has until then to identify itself
   int rings_ = 0;
+  bool folderRefused_ = false;  // the program was told the folder cannot be used
   int pageStatus_ = 3;
   int pages_ = 0;
   bool statusShown_ = false;

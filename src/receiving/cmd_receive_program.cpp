@@ -51,7 +51,6 @@ int runProgramReceive(const Args &args, Context &ctx) {
   Settings settings = LoadSettings(settingsFilePath(programDir));
   // As the main window does on a first run: the first port.
   if (settings.comPort == -1) settings.comPort = 0;
-  QDir().mkdir(ProgramDir() + "receive");
   PortsOf ports(settingsFilePath(programDir));
 
   MainThreadScope mainThread;

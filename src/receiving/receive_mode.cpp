@@ -1,6 +1,7 @@
 #include "receiving/receive_mode.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QTime>
 #include <algorithm>
 #include <cctype>
@@ -11,9 +12,11 @@
 #include "base/error_text.h"
 #include "comm/com_port.h"
 #include "comm/main_thread.h"
-#include "faximage/apf_file.h"
+#include "fax/receive_folder.h"
 #include "modem/modem_ops.h"
 #include "modem/port_options.h"
+#include "receiving/left_faxes.h"
+#include "receiving/received_file.h"
 
 namespace kv {
 
@@ -31,13 +34,6 @@ std::string trimmed(std::string s) {
 std::string upper(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
   return s;
-}
-
-// Pages in a received file; 0 when it is missing or not readable as a fax file.
-int pagesInFile(const std::string &path) {
-  ApfReader r;
-  if (r.open(path) != ecOK) return 0;
-  return r.header().pageCount;
 }
 
 std::string fileNameOnly(const std::string &path) {
@@ -91,6 +87,11 @@ void PrepareReceivePort(TKvComPort &port, const std::string &programDir) {
   port.SetLogging(tlOn);
 }
 
+std::string receiveFailureReason(Result code) {
+  if (code == ecCancelRequested) return "stopped by the user";
+  return code != 0 ? errorText(code) : "Unknown error";
+}
+
 bool AppendReceivedRow(TTable &table, const ReceivedFax &fax) {
   if (!table.Active() || !table.Append()) return false;
   auto text = [&table](const char *field, const std::string &value, int width) {
@@ -99,8 +100,9 @@ bool AppendReceivedRow(TTable &table, const ReceivedFax &fax) {
   };
   TField *date = table.FieldByName("DATEREC");
   TField *pages = table.FieldByName("PAGES");
-  bool ok = date && date->SetAsDate(QDate::currentDate()) &&
-            text("TIMEREC", QTime::currentTime().toString("hh:mm").toStdString(), 5) &&
+  const QDateTime when = fax.when.isValid() ? fax.when : QDateTime::currentDateTime();
+  bool ok = date && date->SetAsDate(when.date()) &&
+            text("TIMEREC", when.time().toString("hh:mm").toStdString(), 5) &&
             text("FROM", fax.from, kFromWidth) && pages &&
             pages->SetAsInteger(std::min(fax.pages, 99)) &&
             text("FAXFILE", fileNameOnly(fax.file), 12) && text("NOTES", fax.notes, kNotesWidth);
@@ -127,6 +129,9 @@ TReceiveModeCore::TReceiveModeCore(TKvComPort &port, TTable &table, const std::s
   };
   KvReceiveFax1.OnFaxLog = [this](TKvAbstractFax &, TFaxLogCode code) { FaxLog(code); };
   KvReceiveFax1.OnFaxError = [this](TKvAbstractFax &, Result code) { FaxError(code); };
+  KvReceiveFax1.OnCallNotAnswered = [this](TKvReceiveFax &, const std::string &why) {
+    CallNotAnswered(why);
+  };
   KvReceiveFax1.OnFaxFinish = [this](TKvAbstractFax &, Result code) {
     if (SessionFinished && !stopping_) SessionFinished(code);
   };
@@ -138,6 +143,7 @@ TReceiveModeCore::~TReceiveModeCore() {
   KvReceiveFax1.OnFaxStatus = nullptr;
   KvReceiveFax1.OnFaxLog = nullptr;
   KvReceiveFax1.OnFaxError = nullptr;
+  KvReceiveFax1.OnCallNotAnswered = nullptr;
   KvReceiveFax1.OnFaxFinish = nullptr;
 }
 
@@ -147,6 +153,13 @@ void TReceiveModeCore::status(const std::string &text) {
 
 bool TReceiveModeCore::StartReceiving(const Settings &s, std::string &message) {
   message.clear();
+  // A fax that could not be stored would be lost once the caller hangs up: no folder, no mode.
+  message = receiveFolderProblem(KvReceiveFax1.DestinationDir);
+  if (!message.empty()) return false;
+  const LeftFaxes left = AdoptLeftFaxes(table_, KvReceiveFax1.DestinationDir);
+  if (!left.empty() && Inform) Inform(left.report());
+  if (FaxRecorded)
+    for (const ReceivedFax &fax : left.adopted) FaxRecorded(fax);
   port_.SetComNumber(s.comPort + 1);
   KvReceiveFax1.FaxClass = TFaxClass(std::clamp(s.faxClass, 0, 3) + 1);
   KvReceiveFax1.StationID = s.userFax;
@@ -199,6 +212,8 @@ void TReceiveModeCore::StopReceiving(const Settings &s) {
 
 std::string TReceiveModeCore::UpdateValues() {
   PagesReceived = std::uint16_t(KvReceiveFax1.PageNumber());
+  if (KvReceiveFax1.ProgressCode() != fpUserAbort)
+    progressBeforeStop_ = KvReceiveFax1.ProgressCode();
   std::string text =
       receiveStatusText(KvReceiveFax1.ProgressCode(), KvReceiveFax1.PartnerID(), PagesReceived);
   status(text);
@@ -215,6 +230,13 @@ void TReceiveModeCore::FaxAccept(bool &accept) {
 
 void TReceiveModeCore::FaxError(Result code) {
   LastFaxError = code;
+}
+
+void TReceiveModeCore::CallNotAnswered(const std::string &why) {
+  // Told after the handler: the receiver goes on listening meanwhile.
+  MainThread::instance().post([self = self_, why] {
+    if (*self && (*self)->Inform) (*self)->Inform("A call was not answered:\r\r" + why);
+  });
 }
 
 void TReceiveModeCore::FaxStatus(bool first, bool last) {
@@ -239,8 +261,11 @@ void TReceiveModeCore::FaxLog(TFaxLogCode code) {
     });
     return;
   }
-  const int progress = KvReceiveFax1.ProgressCode();
-  const int error = LastFaxError;
+  // A stop shows as the progress; what the call was doing is the progress before it.
+  const int progress = KvReceiveFax1.ProgressCode() == fpUserAbort ? progressBeforeStop_
+                                                                   : KvReceiveFax1.ProgressCode();
+  // A stop by the user ends the call without an error event: the session's result says it.
+  const int error = LastFaxError != 0 ? LastFaxError : KvReceiveFax1.SessionError();
   LastFaxError = 0;
   MainThread::instance().post([self = self_, file, from, progress, error] {
     if (*self) (*self)->recordFailure(file, from, progress, error);
@@ -248,12 +273,18 @@ void TReceiveModeCore::FaxLog(TFaxLogCode code) {
 }
 
 void TReceiveModeCore::recordComplete(const std::string &file, const std::string &from, int pages) {
+  // The call went well; the fax is received when its file reads back whole.
+  const ReadBack rb = ReadReceivedFile(file);
+  if (!rb.whole() || rb.pages == 0) {
+    const Result why = rb.error != ecOK ? rb.error : ecFaxBadFormat;
+    recordIncomplete(file, from, fpGetHangup, "not readable back: " + errorText(why), rb);
+    return;
+  }
   ReceivedFax fax;
   fax.file = file;
   fax.from = from;
   // The file is what the row points at: a page the modem judged bad is not in it.
-  const int inFile = pagesInFile(file);
-  fax.pages = inFile > 0 ? inFile : pages;
+  fax.pages = rb.pages > 0 ? rb.pages : pages;
   PagesReceived = std::uint16_t(fax.pages);
   if (!AppendReceivedRow(table_, fax) && Inform)
     Inform("The received fax " + fileNameOnly(file) + " could not be added to the list:\r\r" +
@@ -263,12 +294,23 @@ void TReceiveModeCore::recordComplete(const std::string &file, const std::string
 
 void TReceiveModeCore::recordFailure(const std::string &file, const std::string &from, int progress,
                                      int error) {
-  const std::string reason = error != 0 ? errorText(error) : "Unknown error";
-  std::string message = "Failed to receive incoming fax:\r\r" + reason;
   std::error_code ec;
   const bool exists = !file.empty() && std::filesystem::is_regular_file(file, ec);
-  const PartialFax partial = judgePartialFax(exists ? pagesInFile(file) : 0, progress);
-  if (exists && partial.keep()) {
+  recordIncomplete(file, from, progress, receiveFailureReason(error),
+                   exists ? ReadReceivedFile(file) : ReadBack{});
+}
+
+void TReceiveModeCore::recordIncomplete(const std::string &file, const std::string &from,
+                                        int progress, const std::string &reason,
+                                        const ReadBack &rb) {
+  std::string said = reason;
+  if (!said.empty()) said[0] = char(std::toupper((unsigned char)said[0]));
+  std::string message = "Failed to receive incoming fax:\r\r" + said;
+  PartialFax partial = judgePartialFax(rb.pages, progress);
+  // Pages the file claims but cannot give back are not in the row; the cut one is among them.
+  if (rb.pages < rb.claimed) partial.lastPageCut = false;
+  std::error_code ec;
+  if (partial.keep()) {
     // Pages that came whole are the sender's fax: they stay, in a row that says what is missing.
     ReceivedFax fax;
     fax.file = file;
@@ -284,7 +326,10 @@ void TReceiveModeCore::recordFailure(const std::string &file, const std::string 
     if (added && FaxRecorded) FaxRecorded(fax);
     return;
   }
-  if (exists) std::filesystem::remove(file, ec);
+  if (!file.empty() && std::filesystem::is_regular_file(file, ec)) {
+    std::filesystem::remove(file, ec);
+    message += "\r\rNo page of it could be kept.";
+  }
   if (Inform) Inform(message);
 }
 

@@ -8,12 +8,14 @@
 // the main thread, the dispatch thread waiting meanwhile. The handlers only copy what they need
 // and post the rest (table work, messages), so the session is never held up by the program,
 // however busy its main thread is.
+#include <QDateTime>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "fax/receive_fax.h"
+#include "receiving/received_file.h"
 #include "settings/settings.h"
 
 namespace kv {
@@ -28,6 +30,7 @@ struct ReceivedFax {
   int pages = 0;      // pages in the file
   std::string notes;  // empty for a complete fax
   bool complete = true;
+  QDateTime when;  // when it came; invalid for now
 };
 
 // What a failed call leaves behind: the engine closes the page it was receiving into the file,
@@ -55,8 +58,12 @@ std::string receiveInitString(const std::string &initString);
 // separator). The port stays closed.
 void PrepareReceivePort(TKvComPort &port, const std::string &programDir);
 
-// Appends the row of a received fax: date and time of now, FROM, PAGES, FAXFILE (name only),
-// NOTES. False when the table refused it.
+// Why a receive failed, as a row's notes say it after "Incomplete: ". 0 (no reason known) is
+// "Unknown error".
+std::string receiveFailureReason(Result code);
+
+// Appends the row of a received fax: date and time (of now unless the fax says), FROM, PAGES,
+// FAXFILE (name only), NOTES. False when the table refused it.
 bool AppendReceivedRow(TTable &table, const ReceivedFax &fax);
 
 class TReceiveModeCore {
@@ -84,9 +91,11 @@ class TReceiveModeCore {
   std::function<void(Result)> SessionFinished;
   std::function<void(bool first, bool last)> StatusShown;  // after UpdateValues
 
-  // Sets the receiver and the port up from the settings and starts waiting for calls: port
-  // number, fax class, station id, answer ring, init string; open, reset string, BeginReceive.
-  // False with the message to show when it could not start; the port is closed again then.
+  // Sets the receiver and the port up from the settings and starts waiting for calls: the
+  // receive folder checked (made when missing), faxes a stopped receiver left there taken into
+  // the table (Inform says which), then port number, fax class, station id, answer ring, init
+  // string; open, reset string, BeginReceive. False with the message to show when it could not
+  // start; the port is closed again then.
   bool StartReceiving(const Settings &settings, std::string &message);
   // Aborts the session, sends the after-reset string and closes the port. Never throws.
   void StopReceiving(const Settings &settings);
@@ -99,13 +108,19 @@ class TReceiveModeCore {
   void FaxStatus(bool first, bool last);
   void FaxLog(TFaxLogCode code);
   void FaxError(Result code);
+  void CallNotAnswered(const std::string &why);
   void recordComplete(const std::string &file, const std::string &from, int pages);
   void recordFailure(const std::string &file, const std::string &from, int progress, int error);
+  // Keeps the readable pages of a fax that did not come whole in a row saying why, or removes
+  // a file without any; tells the user either way.
+  void recordIncomplete(const std::string &file, const std::string &from, int progress,
+                        const std::string &reason, const ReadBack &rb);
   void status(const std::string &text);
 
   TKvComPort &port_;
   TTable &table_;
   bool stopping_ = false;
+  int progressBeforeStop_ = 0;  // the last progress shown that was not the stop
   // Work posted by the handlers is dropped once the component is gone.
   std::shared_ptr<TReceiveModeCore *> self_;
 };

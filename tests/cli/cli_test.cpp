@@ -86,7 +86,10 @@ TEST_F(CliTest, ReceiveMakesItsDirectoryAndRefusesOneItCannotMake) {
   std::ofstream(file("plain")) << "a file, not a folder";
   r = run({"receive", "--device", file("no-such-modem"), "--dir", file("plain/sub"), "--once"});
   EXPECT_EQ(r.code, exitFailed);
-  EXPECT_NE(r.err.find("cannot use"), std::string::npos) << r.err;
+  EXPECT_NE(
+      r.err.find("The receive folder " + file("plain/sub") + " cannot be used: Not a directory"),
+      std::string::npos)
+      << r.err;
 }
 
 TEST_F(CliTest, ConvertInfoUnpackRoundTrip) {

@@ -3,6 +3,7 @@
 // open through a whole fax, a port that cannot be opened, and the start at activation.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTabBar>
@@ -37,7 +38,9 @@ class MainReceive : public test::ReceiveTest {
     activated();
     return *w;
   }
-  void activated() { QTRY_VERIFY_WITH_TIMEOUT(!w->FirstActivate, 5000); }
+  void activated() {
+    ASSERT_TRUE(test::eventually([&] { return !w->FirstActivate; }, 5000));
+  }
   // Receive, STOP and the commands receive mode turns off, as one string.
   static std::string commands(TMainScreen &m) {
     return QString("%1 %2%3%4%5 %6")
@@ -65,7 +68,7 @@ TEST_F(MainReceive, TwoFaxesBecomeRowsWithTheSoundAndStopGivesThePortBack) {
   EXPECT_TRUE(m.KvComPort1.Open());
   EXPECT_EQ(commands(m), "&STOP 0000 Stop receiving faxes");
 
-  QTRY_COMPARE_WITH_TIMEOUT(m.Records.RecTable.RecCount(), 2, 20000);
+  ASSERT_TRUE(test::eventually([&] { return m.Records.RecTable.RecCount() == 2; }, 20000));
   m.TabSet1->setCurrentIndex(1);
   test::Snapshot(m, "main_receive_mode");
   auto r = rows(m.Records.RecTable);
@@ -77,11 +80,11 @@ TEST_F(MainReceive, TwoFaxesBecomeRowsWithTheSoundAndStopGivesThePortBack) {
   EXPECT_EQ(r[0]["TIMEREC"].size(), 5);
   EXPECT_EQ(m.RecFaxModel->rowCount(), 2);
   EXPECT_TRUE(QFileInfo(receiveDir() + "FAX0002.APF").isFile());
-  QTRY_COMPARE_WITH_TIMEOUT(played.size(), std::size_t(2), 2000);
+  ASSERT_TRUE(test::eventually([&] { return played.size() == std::size_t(2); }, 2000));
   EXPECT_EQ(played[0], path("ring.wav"));
   // Waiting for the next call, the status line says so.
-  QTRY_VERIFY_WITH_TIMEOUT(m.status->text() == QString::fromStdString(progressText(fpWaiting)),
-                           5000);
+  ASSERT_TRUE(test::eventually(
+      [&] { return m.status->text() == QString::fromStdString(progressText(fpWaiting)); }, 5000));
 
   m.ReceiveButton->click();
   EXPECT_FALSE(m.ReceiveMode);
@@ -102,8 +105,8 @@ TEST_F(MainReceive, AModalWindowOpenThroughAWholeFaxLosesNothing) {
   int rowsWhileOpen = 0;
   test::OnModal<TSplashform>([&](TSplashform &about) {
     EXPECT_EQ(m.Records.RecTable.RecCount(), 0);  // the call had not begun
-    QTRY_VERIFY_WITH_TIMEOUT((sawCall |= m.FaxInProgress) && m.Records.RecTable.RecCount() == 1,
-                             20000);
+    ASSERT_TRUE(test::eventually(
+        [&] { return (sawCall |= m.FaxInProgress) && m.Records.RecTable.RecCount() == 1; }, 20000));
     rowsWhileOpen = m.Records.RecTable.RecCount();
     about.accept();
   });
@@ -127,6 +130,38 @@ TEST_F(MainReceive, APortThatCannotBeOpenedLeavesReceiveModeOff) {
   EXPECT_TRUE(shown[0].text.contains("Com3")) << shown[0].text.toStdString();
 }
 
+// A file where the receive folder should be: the window does not start receive mode and names
+// the folder. With the folder back, a fax a stopped receiver left there is in the list.
+TEST_F(MainReceive, AnUnusableFolderIsNamedAndALeftFaxIsListedOnTheNextStart) {
+  settingsFile(1);
+  QDir(receiveDir()).removeRecursively();
+  QFile(path("receive")).open(QIODevice::WriteOnly);
+  modemOn(1, "");
+  TMainScreen &m = show();
+  m.ReceiveButton->click();
+  EXPECT_FALSE(m.ReceiveMode);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text,
+            "The receive folder " + path("receive") + " cannot be used: it is not a folder");
+
+  QFile::remove(path("receive"));
+  QDir().mkdir(receiveDir());
+  test::writeFax(receiveDir() + "FAX0003.APF", 2);
+  m.ReceiveButton->click();
+  EXPECT_TRUE(m.ReceiveMode);
+  ASSERT_EQ(m.RecFaxModel->rowCount(), 1);
+  auto r = rows(m.Records.RecTable);
+  EXPECT_EQ(r[0]["FAXFILE"], "FAX0003.APF");
+  EXPECT_EQ(r[0]["PAGES"], "2");
+  EXPECT_EQ(r[0]["FROM"], "LEFT 1");
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_TRUE(
+      shown[1].text.startsWith("FAX0003.APF (2 page(s)) was found after the program stopped"))
+      << shown[1].text.toStdString();
+  m.ReceiveButton->click();
+  EXPECT_FALSE(m.ReceiveMode);
+}
+
 TEST_F(MainReceive, AtStartupReceivesFromTheFirstActivationUntilTheDeviceGoes) {
   settingsFile(1, [](Settings &s) { s.receiveAtStartup = true; });
   modemOn(1, "wait 300\nhangup\n");
@@ -134,7 +169,7 @@ TEST_F(MainReceive, AtStartupReceivesFromTheFirstActivationUntilTheDeviceGoes) {
   EXPECT_TRUE(m.ReceiveMode);
   EXPECT_EQ(m.ReceiveButton->text(), "&STOP");
   // The modem went away: receive mode ends by itself and says why.
-  QTRY_VERIFY_WITH_TIMEOUT(!m.ReceiveMode, 15000);
+  ASSERT_TRUE(test::eventually([&] { return !m.ReceiveMode; }, 15000));
   EXPECT_EQ(m.ReceiveButton->text(), "&Receive");
   EXPECT_TRUE(m.status->text().startsWith("Receive mode ended: "))
       << m.status->text().toStdString();

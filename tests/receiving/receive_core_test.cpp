@@ -52,46 +52,13 @@ TEST(ReceiveTexts, StatusLineAndInitString) {
   for (auto c : inits) EXPECT_EQ(receiveInitString(c.in), c.out) << c.in;
 }
 
-class ReceiveCore : public test::ReceiveTest {
- protected:
-  void SetUp() override {
-    ReceiveTest::SetUp();
-    QDir().mkdir(receiveDir());
-    ASSERT_TRUE(records.OpenRecFaxDBF());
-    PrepareReceivePort(port, ProgramDir().toStdString());
-    core = std::make_unique<TReceiveModeCore>(port, records.RecTable, receiveDir().toStdString());
-    core->Inform = [this](const std::string &t) { informed.push_back(t); };
-    core->FaxRecorded = [this](const ReceivedFax &f) { recorded.push_back(f); };
-    core->SessionFinished = [this](Result) { finished = true; };
-  }
-  void TearDown() override {
-    core->StopReceiving(settings);
-    core.reset();
-    ReceiveTest::TearDown();
-  }
-  bool start() {
-    settings.comPort = 0;
-    settings.faxClass = 1;
-    settings.userFax = "REVIECER";
-    std::string message;
-    bool ok = core->StartReceiving(settings, message);
-    EXPECT_TRUE(ok) << message;
-    return ok;
-  }
-  TFaxRecords records;
-  TKvComPort port;
-  Settings settings;
-  std::unique_ptr<TReceiveModeCore> core;
-  std::vector<std::string> informed;
-  std::vector<ReceivedFax> recorded;
-  bool finished = false;
-};
+using ReceiveCore = test::ReceiveCoreTest;
 
 TEST_F(ReceiveCore, TwoCallsGiveTwoFilesAndTwoRows) {
   modemOn(1, test::callWithPages({"00 80 B2 59 01 00 10 10 33", "00 80 80 CC 0A 00"}) +
                  test::callWithPages({"00 80 B2 59 01 00"}));
   ASSERT_TRUE(start());
-  QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 2u, 20000);
+  ASSERT_TRUE(test::eventually([&] { return recorded.size() == 2u; }, 20000));
   auto r = rows(records.RecTable);
   ASSERT_EQ(r.size(), 2u);
   EXPECT_EQ(r[0]["FAXFILE"], "FAX0001.APF");
@@ -123,7 +90,7 @@ TEST_F(ReceiveCore, FailedCallsKeepWholePagesAndDropEmptyFiles) {
     QFile::remove(receiveDir() + "FAX0001.APF");
     modemOn(1, test::callDroppedMidPage(c.whole, c.cut));
     ASSERT_TRUE(start());
-    QTRY_VERIFY_WITH_TIMEOUT(finished && !informed.empty(), 20000);
+    ASSERT_TRUE(test::eventually([&] { return finished && !informed.empty(); }, 20000));
     ASSERT_EQ(informed.size(), 1u);
     EXPECT_EQ(informed[0].rfind("Failed to receive incoming fax:\r\r", 0), 0u) << informed[0];
     EXPECT_EQ(QFileInfo(receiveDir() + "FAX0001.APF").isFile(), c.kept);
@@ -152,12 +119,7 @@ namespace {
 // the fax lands in DIR/receive and its row in DIR's table, as from the window.
 TEST_F(ReceiveCore, CommandLineReceivesIntoTheProgramsTable) {
   ScriptModem &modem = modemOn(7, test::callWithPages({"00 80 B2 59 01 00"}));
-  settingsFile(2);
-  {
-    QFile ini(path("KRV.INI"));
-    ASSERT_TRUE(ini.open(QIODevice::Append));
-    ini.write(QByteArray("[Ports]\r\nCom2=") + modem.path().c_str() + "\r\n");
-  }
+  commandSettings(2, modem);
   records.RecTable.Close();
   cli::setProgramReceive(cli::runProgramReceive);
   std::ostringstream out, err;

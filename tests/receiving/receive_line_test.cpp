@@ -103,14 +103,14 @@ TEST_F(WindowReceive, TwoFaxesAndACallDroppedMidPage) {
   auto main = std::make_unique<TMainScreen>();
   TMainScreen &m = *main;
   m.show();
-  QTRY_VERIFY_WITH_TIMEOUT(!m.FirstActivate, 5000);
+  ASSERT_TRUE(test::eventually([&] { return !m.FirstActivate; }, 5000));
   SessionClock clock;
   clock.setSimulatedLine(kSpeed);
   m.KvReceiveFax1.SetClock(clock);
   m.ReceiveButton->click();
   ASSERT_TRUE(m.ReceiveMode) << shown.join(" / ").toStdString();
-  QTRY_COMPARE_WITH_TIMEOUT(m.status->text(), QString::fromStdString(progressText(fpWaiting)),
-                            10000);
+  ASSERT_TRUE(test::eventually(
+      [&] { return m.status->text() == QString::fromStdString(progressText(fpWaiting)); }, 10000));
 
   QStringList statusSeen;
   int n = 0;
@@ -122,8 +122,8 @@ TEST_F(WindowReceive, TwoFaxesAndACallDroppedMidPage) {
       if (n == 2 && m.status->text().endsWith("page 2]")) test::Snapshot(m, "main_receiving");
     }
     EXPECT_EQ(tx->exitCode() == 0, n < 3) << tx->output() << line->log();
-    QTRY_COMPARE_WITH_TIMEOUT(m.Records.RecTable.RecCount(), n, 60000);
-    QTRY_VERIFY_WITH_TIMEOUT(!m.FaxInProgress, 60000);
+    ASSERT_TRUE(test::eventually([&] { return m.Records.RecTable.RecCount() == n; }, 60000));
+    ASSERT_TRUE(test::eventually([&] { return !m.FaxInProgress; }, 60000));
   }
   test::Snapshot(m, "main_received");
   // The caller and the page reach the status line (which pages are seen depends on timing).

@@ -2,20 +2,37 @@
 // Receive mode against scripted modems: Com numbers stand for the modems' ptys, events reach
 // the main thread through the Qt loop, and the rows of the received-fax table are read back as
 // the user sees them.
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QTest>
 #include <map>
 #include <memory>
 
+#include "app/fax_tables.h"
 #include "app/settings_link.h"
 #include "app/storage/ttable.h"
 #include "app/test_support.h"
+#include "comm/com_port.h"
 #include "comm/device_layer.h"
 #include "comm/main_thread_qt.h"
+#include "fax/apf_io.h"
 #include "fax/modem_scripts.h"
+#include "receiving/receive_mode.h"
 #include "scriptmodem/script_modem.h"
 
 namespace kv::test {
+
+// Runs the event loop until `done` answers true, for at most `ms`; false when it never did.
+// (Qt's QTRY macros report to Qt's test log, which a Google Test run never reads: a wait that
+// ran out would end the test as passed.)
+inline bool eventually(const std::function<bool()> &done, int ms) {
+  QDeadlineTimer until(ms);
+  while (!done()) {
+    if (until.hasExpired()) return false;
+    QTest::qWait(10);
+  }
+  return true;
+}
 
 // Caller "CALLER 7" rings twice, trains at 9600 and sends these pages, MPS between them and
 // EOP after the last; the receiver then starts its next call cycle.
@@ -33,6 +50,49 @@ inline std::string callDroppedMidPage(int whole, const std::string &cutBytes) {
   s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n";
   if (!cutBytes.empty()) s += "> AT+FRM=96\n< CONNECT\n<raw " + cutBytes + "\n";
   return s + "wait 200\nhangup\n";
+}
+
+// As callWithPages, but the caller holds the line once the last page is confirmed, before the
+// receiver's MCF is through: the file has every page while the receiver still writes it.
+inline std::string callHeldAtTheLastConfirmation(const std::vector<std::string> &pagesHex) {
+  std::string s = answerToTraining(zerosHex(200));
+  for (std::size_t i = 0; i < pagesHex.size(); ++i)
+    s += "> AT+FTH=3\n< CONNECT\n>data\n< OK\n> AT+FRM=96\n< CONNECT\n<data " + pagesHex[i] +
+         "\n< NO CARRIER\n> AT+FRH=3\n< CONNECT\n<data FF 13 " +
+         (i + 1 < pagesHex.size() ? "4F" : "2F") + " 00 00\n< OK\n";
+  return s + "> AT+FTH=3\n< CONNECT\n>data\nwait 60000\n";
+}
+
+// `count` zero bytes as a raw script step's text.
+inline std::string rawZeros(int count) {
+  std::string s;
+  for (int i = 0; i < count; ++i) s += "\\x00";
+  return s;
+}
+
+// A fax file with `pages` one-row pages, as the receiver writes it.
+inline void writeFax(const QString &path, int pages, const std::string &from = "LEFT 1") {
+  apf::Writer w;
+  ASSERT_EQ(w.create(path.toStdString(), from), ecOK);
+  const std::uint8_t row[] = {0x00, 0x80, 0xB2, 0x59, 0x01, 0x00};
+  for (int i = 0; i < pages; ++i) {
+    ASSERT_EQ(w.beginPage(false, false), ecOK);
+    ASSERT_EQ(w.write(row, sizeof row), ecOK);
+    ASSERT_EQ(w.closePage(from), ecOK);
+  }
+  ASSERT_EQ(w.close(), ecOK);
+}
+
+// korvane-fax receive `args` --once as a process of its own; `inChild` runs in the child before
+// the program (to set limits).
+inline std::unique_ptr<QProcess> startReceiver(const QStringList &args,
+                                               const std::function<void()> &inChild = {}) {
+  auto p = std::make_unique<QProcess>();
+  if (inChild) p->setChildProcessModifier(inChild);
+  p->start(QStringLiteral(KORVANE_BIN_DIR "/korvane-fax"),
+           QStringList{"receive"} + args + QStringList{"--once", "--timeout", "120"});
+  EXPECT_TRUE(p->waitForStarted(10000)) << p->errorString().toStdString();
+  return p;
 }
 
 // Every row of DIR/KRVREC.DBF as python3-dbf reads it, one "DATEREC|TIMEREC|FROM|PAGES|FAXFILE|
@@ -78,6 +138,13 @@ class ReceiveTest : public ProgramDirTest {
     devices_[n] = modems_.back()->path();
     return *modems_.back();
   }
+  // KRV.INI with receive mode on Com `n`, whose device is `modem` for korvane-fax too.
+  void commandSettings(int n, const ScriptModem &modem) {
+    settingsFile(n);
+    QFile ini(path("KRV.INI"));
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write(QString("[Ports]\r\nCom%1=%2\r\n").arg(n).arg(modem.path().c_str()).toUtf8());
+  }
   // One that answers the receiver's Class 1 preparation, then takes `calls`.
   ScriptModem &modemOn(int n, const std::string &calls) {
     return scriptOn(n, std::string(kReceiveInit) + calls);
@@ -111,6 +178,46 @@ class ReceiveTest : public ProgramDirTest {
   std::unique_ptr<QtMainThread> mt_;
   std::map<int, std::string> devices_;
   std::vector<std::unique_ptr<ScriptModem>> modems_;
+};
+
+// The core on Com 1 with the program's received-fax table, recording what it tells.
+class ReceiveCoreTest : public ReceiveTest {
+ protected:
+  void SetUp() override {
+    ReceiveTest::SetUp();
+    QDir().mkdir(receiveDir());
+    ASSERT_TRUE(records.OpenRecFaxDBF());
+    PrepareReceivePort(port, ProgramDir().toStdString());
+    core = std::make_unique<TReceiveModeCore>(port, records.RecTable, receiveDir().toStdString());
+    core->Inform = [this](const std::string &t) { informed.push_back(t); };
+    core->FaxRecorded = [this](const ReceivedFax &f) { recorded.push_back(f); };
+    core->SessionFinished = [this](Result) { finished = true; };
+  }
+  void TearDown() override {
+    core->StopReceiving(settings);
+    core.reset();
+    ReceiveTest::TearDown();
+  }
+  // Starts receiving on Com 1 in Class 1; false with the core's message when it refused.
+  bool tryStart(std::string &message) {
+    settings.comPort = 0;
+    settings.faxClass = 1;
+    settings.userFax = "REVIECER";
+    return core->StartReceiving(settings, message);
+  }
+  bool start() {
+    std::string message;
+    bool ok = tryStart(message);
+    EXPECT_TRUE(ok) << message;
+    return ok;
+  }
+  TFaxRecords records;
+  TKvComPort port;
+  Settings settings;
+  std::unique_ptr<TReceiveModeCore> core;
+  std::vector<std::string> informed;
+  std::vector<ReceivedFax> recorded;
+  bool finished = false;
 };
 
 }  // namespace kv::test
