@@ -220,6 +220,8 @@ void TMainScreen::FormCreate() {
   reportDamagedIndex(Records.RecTable, Records.RecApollo);
   FirstRun = false;
   Settings.Load();
+  // A settings file that cannot be read (it is then no first start) or that names no port.
+  if (!Settings.LoadProblem().isEmpty()) Dialogs::information(this, Settings.LoadProblem() + ".");
   SetPlacementStore(&Settings);
   if (Settings.ComPort() == -1) {
     FirstRun = true;

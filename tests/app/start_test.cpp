@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <cstdio>
 #include <functional>
@@ -81,6 +82,42 @@ TEST_F(StartTest, EveryFailedStartNamesTheFileAndTheReason) {
     holder.reset();
     shown.clear();
   }
+}
+
+// A settings file that is there but cannot be read is said so, and the start is no first
+// start (whose Preferences would replace the file); a ComPort naming no port is said with the
+// number the file holds.
+TEST_F(StartTest, ASettingsFileThatCannotBeUsedIsSaidAndKept) {
+  struct Case {
+    const char *what;
+    std::function<void()> make;
+    QString says;
+  } cases[] = {
+      {"a directory in its place", [&] { QDir().mkpath(path("KRV.INI")); },
+       "The settings file " + path("KRV.INI") + " cannot be read: "},
+      {"a port number no port has", [&] { writeFile("KRV.INI", "[Modem]\nComPort=999999\n"); },
+       "ComPort=999999 in " + path("KRV.INI") + " names no port"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    QDir(ProgramDir()).removeRecursively();
+    QDir().mkpath(ProgramDir());
+    c.make();
+    {
+      TMainScreen w;
+      EXPECT_FALSE(w.StartFailed());
+      EXPECT_FALSE(w.FirstRun);
+      ASSERT_FALSE(shown.empty());
+      EXPECT_TRUE(shown[0].text.startsWith(c.says)) << shown[0].text.toStdString();
+    }
+    shown.clear();
+  }
+  EXPECT_EQ(readFile("KRV.INI"), "[Modem]\nComPort=999999\n");
+  QDir(ProgramDir()).removeRecursively();
+  QDir().mkpath(ProgramDir());
+  QDir().mkpath(path("KRV.INI"));
+  { TMainScreen w; }
+  EXPECT_TRUE(QFileInfo(path("KRV.INI")).isDir());
 }
 
 TEST_F(StartTest, AFatalStartSaysSoOnStandardErrorAndFails) {
