@@ -12,6 +12,7 @@
 #include "base/file_replacement.h"
 #include "base/temp_file_cleanup.h"
 #include "cli/command.h"
+#include "cli/progress_report.h"
 #include "richtext/fax_render.h"
 #include "richtext/rich_document.h"
 
@@ -52,11 +53,15 @@ int runRender(const Args &args, Context &ctx) {
   const QString temp = QFile::decodeName(target.tempName().c_str());
   RenderContext rc;
   rc.programDir = QFileInfo(temp).absolutePath() + QLatin1Char('/');
+  ProgressReport progress(ctx.err, args.has("verbose"));
+  rc.status = [&progress](const QString &text) { progress(text.toStdString()); };
   int pages = 0;
   QString joined;
   try {
     joined = RenderFax(cover, document, rc, pages);
+    progress.finish();
   } catch (const std::exception &e) {
+    progress.finish();
     ctx.err << "korvane-fax render: " << e.what() << "\n";
     return exitFailed;
   }
@@ -88,11 +93,13 @@ Command renderCommand() {
   c.description =
       "Draws the cover sheet, then the document, page by page at 200 dots per inch on Letter\n"
       "pages with half-inch margins, and writes all pages to OUT.APF (fine resolution). Prints\n"
-      "the page count. Fails when both are missing or blank.";
+      "the page count. Fails when both are missing or blank. On a terminal the page being\n"
+      "drawn is shown on standard error; --verbose reports each page there on a line of its own.";
   c.options = {
       {"cover", 'c', "COVER.rtf", "the cover sheet"},
       {"doc", 'd', "DOC.rtf", "the fax document"},
       {"output", 'o', "OUT.APF", "the fax file to write"},
+      {"verbose", 'v', "", "report each page on stderr"},
   };
   c.run = runRender;
   return c;

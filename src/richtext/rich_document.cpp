@@ -26,17 +26,57 @@ void setDeviceDpi(QImage &img, double dpi) {
   img.setDotsPerMeterY(dpm);
 }
 
-// Every block of `doc` in order with a cursor, for format changes.
+// Every block of `doc` in order with a cursor, for format changes. They make one edit: the
+// layout follows once at its end, not after each block (which made long documents quadratic).
 template <typename F>
 void forEachBlock(QTextDocument &doc, F f) {
   QTextCursor c(&doc);
+  c.beginEditBlock();
   for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
     c.setPosition(b.position());
     f(b, c);
   }
+  c.endEditBlock();
+}
+
+// Re-derives the pixels of every paragraph from its twips.
+void applyDpi(QTextDocument &doc, double dpi) {
+  const bool undo = doc.isUndoRedoEnabled();
+  // Re-deriving pixels is no edit the user could undo.
+  doc.setUndoRedoEnabled(false);
+  forEachBlock(doc, [dpi](const QTextBlock &b, QTextCursor &c) {
+    QTextBlockFormat f = b.blockFormat();
+    writeParagraphProps(f, readParagraphProps(f), dpi);
+    c.setBlockFormat(f);
+  });
+  doc.setUndoRedoEnabled(undo);
 }
 
 }  // namespace
+
+void PrepareFaxPageCopy(QTextDocument &copy, double dpi) {
+  copy.setUndoRedoEnabled(false);
+  copy.setDocumentMargin(0);
+  QTextCursor edit(&copy);
+  edit.beginEditBlock();
+  applyDpi(copy, dpi);
+  // A break before the very first paragraph would leave a blank first page.
+  QTextBlockFormat f = edit.blockFormat();
+  f.setPageBreakPolicy(QTextFormat::PageBreak_Auto);
+  edit.setBlockFormat(f);
+  // Fax pages are black and white: no grey edges on the glyphs.
+  QTextCursor all(&copy);
+  all.select(QTextCursor::Document);
+  QTextCharFormat crisp;
+  crisp.setFontStyleStrategy(QFont::NoAntialias);
+  all.mergeCharFormat(crisp);
+  forEachBlock(copy, [](const QTextBlock &b, QTextCursor &c) {
+    QTextCharFormat f = b.charFormat();
+    f.setFontStyleStrategy(QFont::NoAntialias);
+    c.setBlockCharFormat(f);
+  });
+  edit.endEditBlock();
+}
 
 double ScreenDpi() {
   if (const QScreen *s = QGuiApplication::primaryScreen()) return s->logicalDotsPerInchY();
@@ -122,18 +162,6 @@ void TRichDocument::SetPageLayout(const PageLayoutTw &page) {
 
 double TRichDocument::TextWidthPixels() const {
   return twipsToPixels(std::max(page_.textWidth(), 144), dpi_);
-}
-
-void TRichDocument::applyDpi(QTextDocument &doc, double dpi) const {
-  const bool undo = doc.isUndoRedoEnabled();
-  // Re-deriving pixels is no edit the user could undo.
-  doc.setUndoRedoEnabled(false);
-  forEachBlock(doc, [dpi](const QTextBlock &b, QTextCursor &c) {
-    QTextBlockFormat f = b.blockFormat();
-    writeParagraphProps(f, readParagraphProps(f), dpi);
-    c.setBlockFormat(f);
-  });
-  doc.setUndoRedoEnabled(undo);
 }
 
 void TRichDocument::SetLayoutDpi(double dpi) {
@@ -233,31 +261,11 @@ void TRichDocument::preparePages(double dpi) {
   setDeviceDpi(plan->device, dpi);
   plan->doc.reset(clone());
   QTextDocument &d = *plan->doc;
-  d.setUndoRedoEnabled(false);
+  // Formats first, while the copy has no layout yet: it is laid out once, when its page size
+  // is set below.
+  PrepareFaxPageCopy(d, dpi);
   d.documentLayout()->setPaintDevice(&plan->device);
   MergeFieldHandler::install(&d);
-  d.setDocumentMargin(0);
-  applyDpi(d, dpi);
-  // A break before the very first paragraph would leave a blank first page.
-  {
-    QTextCursor first(&d);
-    QTextBlockFormat f = first.blockFormat();
-    f.setPageBreakPolicy(QTextFormat::PageBreak_Auto);
-    first.setBlockFormat(f);
-  }
-  // Fax pages are black and white: no grey edges on the glyphs.
-  {
-    QTextCursor all(&d);
-    all.select(QTextCursor::Document);
-    QTextCharFormat crisp;
-    crisp.setFontStyleStrategy(QFont::NoAntialias);
-    all.mergeCharFormat(crisp);
-    forEachBlock(d, [](const QTextBlock &b, QTextCursor &c) {
-      QTextCharFormat f = b.charFormat();
-      f.setFontStyleStrategy(QFont::NoAntialias);
-      c.setBlockCharFormat(f);
-    });
-  }
   plan->pageWidth = twipsToPixels(std::max(page_.textWidth(), 144), dpi);
   plan->pageHeight = twipsToPixels(std::max(page_.textHeight(), 144), dpi);
   d.setPageSize(QSizeF(plan->pageWidth, plan->pageHeight));

@@ -85,13 +85,17 @@ class TRichDocument : public QTextDocument {
   QString pdfAttachment_;
   struct PagePlan;
   void preparePages(double dpi);
-  void applyDpi(QTextDocument &doc, double dpi) const;
 
   PageLayoutTw page_;
   double dpi_ = 96;
   QImage layoutDevice_;
   std::unique_ptr<PagePlan> plan_;
 };
+
+// Makes `copy` (a clone of a document) ready to be laid out as fax pages at `dpi`: paragraph
+// pixels re-derived, no page break before the first paragraph, glyphs without antialiasing.
+// All in one edit, so that a layout follows once and not once per paragraph.
+void PrepareFaxPageCopy(QTextDocument &copy, double dpi);
 
 // The resolution of the screen the program runs on (96 without one).
 double ScreenDpi();

@@ -10,6 +10,7 @@
 #include "base/error_text.h"
 #include "base/temp_file_cleanup.h"
 #include "cli/port_args.h"
+#include "cli/progress_report.h"
 #include "cli/send_session.h"
 #include "comm/com_port.h"
 #include "compose/cmd_common.h"
@@ -89,11 +90,15 @@ int runSendRow(const Args &args, Context &ctx) {
   TRichTextIO coverIO(cover), documentIO(document);
   RenderContext rc;
   rc.programDir = ProgramDir();
+  ProgressReport progress(ctx.err, args.has("verbose"));
+  rc.status = [&progress](const QString &text) { progress(text.toStdString()); };
   int pages = 0;
   QString faxFile;
   try {
     faxFile = RenderFaxRow(records.FaxApollo, coverIO, documentIO, rc, pages);
+    progress.finish();
   } catch (const std::exception &e) {
+    progress.finish();
     ctx.err << "Error creating fax file: " << e.what() << "\n";
     return exitFailed;
   }
@@ -148,11 +153,13 @@ Command sendRowCommand() {
       "rate, dialling, name and station id, reset strings. Writes PAGES and LASTRESULT into the\n"
       "row, and on success SENT, DATESENT and TIMESENT. The port is the settings' one unless\n"
       "--device or --port names another; its trace and log go to KRVSEND.TRC and KRVSEND.LOG.\n"
-      "Progress goes to standard error, the result (\"Sent\" or the error text) to standard\n"
-      "output; exit 0 only when the fax was sent. A port that cannot be opened leaves the row\n"
-      "unchanged. The program must not have the table open at the same time.";
+      "Progress goes to standard error (the pages being drawn on a terminal, or each on a line\n"
+      "with --verbose), the result (\"Sent\" or the error text) to standard output; exit 0\n"
+      "only when the fax was sent. A port that cannot be opened leaves the row unchanged. The\n"
+      "program must not have the table open at the same time.";
   std::vector<OptionSpec> own = {
-      {"program-dir", 0, "DIR", "directory of the tables and KRV.INI (default: the program's)"}};
+      {"program-dir", 0, "DIR", "directory of the tables and KRV.INI (default: the program's)"},
+      {"verbose", 'v', "", "report each page drawn on stderr"}};
   c.options = sessionOptionSpecs(own);
   c.run = runSendRow;
   c.minPositional = 1;

@@ -41,6 +41,15 @@ TEST(CliRender, CoverAndDocumentPagesInOneFile) {
   EXPECT_EQ(dir.entries(),
             (std::vector<std::string>{"blank.rtf", "cover.rtf", "doc.rtf", "fax.apf"}));
 
+  // --verbose: each page drawn reported on its own line, numbered through the whole fax.
+  EXPECT_EQ(render({"-v", "--cover", dir.file("cover.rtf"), "--doc", dir.file("doc.rtf"), "-o",
+                    dir.file("fax.apf")},
+                   out, err),
+            exitOk);
+  EXPECT_NE(err.find("Drawing page 1...\nDrawing page 2...\nDrawing page 3...\n"),
+            std::string::npos)
+      << err;
+
   EXPECT_EQ(render({"--doc", dir.file("blank.rtf"), "-o", dir.file("none.apf")}, out, err),
             exitFailed);
   EXPECT_EQ(err, "Fax has no contents or cover sheet\n");

@@ -71,6 +71,18 @@ inline QStringList formatRuns(const QTextDocument &doc) {
   return runs;
 }
 
+// `count` paragraphs of one line each ("Paragraph N of ..."), every tenth one bold.
+inline QByteArray manyParagraphsRtf(int count) {
+  QByteArray rtf = "{\\rtf1{\\fonttbl{\\f0 Arial;}}\\f0\\fs20\\sa60 ";
+  for (int i = 0; i < count; ++i) {
+    if (i % 10 == 0) rtf += "\\b ";
+    rtf += "Paragraph " + QByteArray::number(i + 1) + " of the delivery notes for the yard.";
+    if (i % 10 == 0) rtf += "\\b0 ";
+    rtf += "\\par ";
+  }
+  return rtf + "}";
+}
+
 // Lines joined for readable failure messages.
 inline std::string joined(const QStringList &lines) {
   return lines.join(QLatin1Char('\n')).toStdString();
