@@ -92,7 +92,7 @@ Command composeCommand() {
       "(UTF-8 or Windows-1252). Recipient, fax number and subject\n"
       "are cut to 35, 25 and 50 characters; characters outside Windows-1252 are stored as\n"
       "their nearest equivalent or \"?\" (a note on stderr says so). The program must not have\n"
-      "the table open at the same time.";
+      "the table open at the same time; a compose holding it is waited for a second.";
   c.options = {
       {"program-dir", 0, "DIR", "directory of the tables (default: the program's directory)"},
       {"recipient", 0, "NAME", "recipient's name"},

@@ -72,7 +72,9 @@ Command listCommand() {
   c.description =
       "Prints the rows of the sent-fax table KRV.DBF (with --received: KRVREC.DBF) in the\n"
       "program directory as the main window lists them: newest first, faxes not yet sent last,\n"
-      "one line per fax under a line of column titles.";
+      "one line per fax under a line of column titles. Control characters in the texts are\n"
+      "shown as \\xHH. A table whose header lost count of rows is mended as it is opened, and\n"
+      "a line on stderr says what was restored or cut.";
   c.options = {
       {"program-dir", 0, "DIR", "directory of the tables (default: the program's directory)"},
       {"received", 0, "", "list the received faxes instead"}};
