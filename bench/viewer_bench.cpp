@@ -1,11 +1,13 @@
 // Viewer figures on a 10-page fine fax made of the ITU test charts: opening it and showing
 // page 1 (target under 100 ms), turning a page (under 30 ms), a quarter turn of a page, and
-// printing all 10 pages into a PDF.
+// printing all 10 pages into a PDF; and exporting and printing 1,000 and 10,000 short pages.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QPrinter>
+#include <map>
 
+#include "faximage/apf_export.h"
 #include "support/fax_files.h"
 #include "support/temp_files.h"
 #include "viewer/fax_printer.h"
@@ -32,8 +34,7 @@ const std::string &tenPageFax() {
     std::vector<test::FaxPage> pages;
     for (int i = 0; i < 10; ++i) {
       test::Raster r;
-      test::readPbm(std::string(KORVANE_TESTDATA) + "/itu/itu" + std::to_string(i % 8 + 1) +
-                        ".pbm",
+      test::readPbm(std::string(KORVANE_TESTDATA) + "/itu/itu" + std::to_string(i % 8 + 1) + ".pbm",
                     r);
       pages.push_back({r, true});
     }
@@ -112,6 +113,35 @@ void BM_PrintTenPagesToPdf(benchmark::State &state) {
   for (auto _ : state) printer.PrintFax();
 }
 BENCHMARK(BM_PrintTenPagesToPdf)->Unit(benchmark::kMillisecond);
+
+// Many short pages, where the cost of finding each page shows: export and print must grow
+// with the page count, not with its square.
+const std::string &manyPageFax(int pages) {
+  static test::TempDir dir("korvane-viewer-bench-");
+  static std::map<int, std::string> made;
+  auto [it, fresh] = made.try_emplace(pages, dir.file("P" + std::to_string(pages) + ".APF"));
+  if (fresh) test::writeBlankPages(it->second, pages);
+  return it->second;
+}
+
+void BM_ExportManyPages(benchmark::State &state) {
+  test::TempDir dir("korvane-viewer-bench-");
+  const std::string &in = manyPageFax(static_cast<int>(state.range(0)));
+  std::string error;
+  for (auto _ : state) ExportApf(in, dir.file("out.pdf"), error);
+}
+BENCHMARK(BM_ExportManyPages)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_PrintManyPagesToPdf(benchmark::State &state) {
+  app();
+  test::TempDir dir("korvane-viewer-bench-");
+  TKvFaxPrinter printer;
+  printer.MessagePump = [] {};
+  printer.SetOutputPdf(QString::fromStdString(dir.file("out.pdf")));
+  printer.SetFileName(QString::fromStdString(manyPageFax(static_cast<int>(state.range(0)))));
+  for (auto _ : state) printer.PrintFax();
+}
+BENCHMARK(BM_PrintManyPagesToPdf)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
