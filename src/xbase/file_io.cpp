@@ -177,8 +177,15 @@ class PosixFs final : public FileSystem {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
       if (errno != EINVAL && errno != ENOSYS) return FromErrno(errno);
       // A file system without the flag: a hard link fails the same way on a taken name.
-      if (::link(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
-      ::unlink(from.c_str());
+      if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+      } else if (errno == EPERM || errno == EOPNOTSUPP) {
+        // Nor with hard links: the callers' folder lock keeps others from taking the name.
+        if (Exists(to)) return ecFileExists;
+        if (::rename(from.c_str(), to.c_str()) != 0) return FromErrno(errno);
+      } else {
+        return FromErrno(errno);
+      }
     }
     SyncFolderOf(to);
     return ecOK;
