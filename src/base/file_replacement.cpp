@@ -17,6 +17,9 @@ namespace kv {
 
 namespace {
 
+// Temporaries are named <target's name>.~part<pid>-<n>.
+constexpr const char *kTempMarker = ".~part";
+
 std::string directoryOf(const std::string &path) {
   const auto slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -98,8 +101,7 @@ Result FileReplacement::prepare(const std::string &target,
   }
   std::string base = baseNameOf(real_);
   if (base.size() > 200) base.resize(200);  // room for the suffix within a name's limit
-  tempPrefix_ = base + ".~part";
-  temp_ = WorkFileName(dir, tempPrefix_, "");
+  temp_ = WorkFileName(dir, base + kTempMarker, "");
   RegisterTempFile(temp_);
   return ecOK;
 }
@@ -119,7 +121,16 @@ Result FileReplacement::createTemp() {
 }
 
 void FileReplacement::removeStaleTemporaries() {
-  if (!temp_.empty()) RemoveStaleWorkFiles(directoryOf(temp_), tempPrefix_, "");
+  if (!temp_.empty()) RemoveStaleTemporaries(directoryOf(temp_));
+}
+
+void RemoveStaleTemporaries(const std::string &dir) {
+  RemoveStaleMarkedFiles(dir, kTempMarker);
+}
+
+bool IsSameFile(const std::string &a, const std::string &b) {
+  struct stat st;
+  return ::stat(a.c_str(), &st) == 0 && sameFile(st, b);
 }
 
 Result FileReplacement::commit() {

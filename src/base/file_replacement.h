@@ -34,7 +34,7 @@ class FileReplacement {
   // Creates the temporary for reading and writing, with the permissions of any new file;
   // answers the descriptor or a negative result code (problem() says why).
   Result createTemp();
-  // Removes temporaries of this target that processes killed outright left behind.
+  // Removes the temporaries that replacements killed outright left in the target's directory.
   void removeStaleTemporaries();
 
   // When an old file is replaced: flushes the temporary to disk and gives it the old file's
@@ -48,7 +48,7 @@ class FileReplacement {
  private:
   Result refuse(Result code, std::string why);
 
-  std::string target_, real_, temp_, problem_, tempPrefix_;
+  std::string target_, real_, temp_, problem_;
   bool replacing_ = false;
   unsigned mode_ = 0;
   unsigned uid_ = 0, gid_ = 0;
@@ -58,6 +58,12 @@ class FileReplacement {
 // On failure `problem` says why and the target is untouched.
 Result WriteWholeFile(const std::string &target, std::span<const std::uint8_t> bytes,
                       std::string &problem, const std::string &input = {});
+
+// Removes the temporaries that replacements killed outright left in `dir`.
+void RemoveStaleTemporaries(const std::string &dir);
+
+// Whether the two names are one file (hard links and symbolic links included).
+bool IsSameFile(const std::string &a, const std::string &b);
 
 // The system's sentence for an errno value ("No space left on device").
 std::string SystemReason(int err);

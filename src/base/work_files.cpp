@@ -61,17 +61,35 @@ std::string WorkFileName(const std::string &dir, std::string_view prefix, std::s
   }
 }
 
-int RemoveStaleWorkFiles(const std::string &dir, std::string_view prefix, std::string_view suffix) {
+namespace {
+
+// Removes the files of `dir` for which `owner` names a process that no longer runs.
+template <typename Owner>
+int removeStale(const std::string &dir, const Owner &owner) {
   DIR *d = ::opendir(dir.empty() ? "." : dir.c_str());
   if (!d) return 0;
   int removed = 0;
   while (const dirent *e = ::readdir(d)) {
-    const pid_t pid = ownerOf(e->d_name, prefix, suffix);
+    const pid_t pid = owner(std::string_view(e->d_name));
     if (pid <= 0 || processRuns(pid)) continue;
     if (::unlink(joined(dir, e->d_name).c_str()) == 0) ++removed;
   }
   ::closedir(d);
   return removed;
+}
+
+}  // namespace
+
+int RemoveStaleWorkFiles(const std::string &dir, std::string_view prefix, std::string_view suffix) {
+  return removeStale(dir, [&](std::string_view name) { return ownerOf(name, prefix, suffix); });
+}
+
+int RemoveStaleMarkedFiles(const std::string &dir, std::string_view marker) {
+  return removeStale(dir, [&](std::string_view name) -> pid_t {
+    const auto at = name.rfind(marker);
+    if (at == std::string_view::npos || at == 0) return 0;
+    return ownerOf(name, name.substr(0, at + marker.size()), "");
+  });
 }
 
 }  // namespace kv

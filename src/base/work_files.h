@@ -14,5 +14,8 @@ std::string WorkFileName(const std::string &dir, std::string_view prefix, std::s
 // Removes the work files of this prefix and suffix in `dir` whose process no longer runs.
 // Answers how many were removed.
 int RemoveStaleWorkFiles(const std::string &dir, std::string_view prefix, std::string_view suffix);
+// The same for work files named <any name><marker><pid>-<n>: the temporaries made beside files
+// of every name.
+int RemoveStaleMarkedFiles(const std::string &dir, std::string_view marker);
 
 }  // namespace kv

@@ -222,6 +222,7 @@ Result FaxConversion::run() {
 
   if ((r = target_.prepare(outName_, type == idUser ? std::string() : inName_)) < 0)
     return outputFailed(r, target_.problem());
+  target_.removeStaleTemporaries();
   // The input is opened before the output is made: waiting on a pipe leaves no file behind.
   if (type != idUser && (r = file_.open(inName_)) < 0) return inputFailed(r);
   if ((r = out_.create(target_.tempName())) < 0) return outputFailed(r, errno);

@@ -95,6 +95,7 @@ void RemoveStaleRenderFiles(const QString &programDir) {
   RemoveStaleWorkFiles(dir, "KRV_", ".APF");
   RemoveStaleWorkFiles(dir, "KRVAX", ".APF");
   RemoveStaleWorkFiles(dir, "_TMP", ".BMP");
+  RemoveStaleTemporaries(dir);  // of the page files being converted
 }
 
 int DrawFaxPage(TRichDocument &doc, QImage &image, int firstLine) {
@@ -156,8 +157,7 @@ bool SaveMonoBmp(const QImage &image, const QString &path, QString *why) {
   return false;
 }
 
-int RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx,
-                int pagesBefore) {
+int RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx, int pagesBefore) {
   const WorkFileGuard bmpFile{newWorkFile(ctx.programDir, "_TMP", ".BMP")};
   const QString &bmp = bmpFile.name;
   int drawn = 0;

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "base/exceptions.h"
+#include "base/file_replacement.h"
 #include "base/temp_file_cleanup.h"
 #include "viewer/cmd_print.h"
 #include "viewer/fax_printer.h"
@@ -74,6 +75,12 @@ int runPrint(const Args &args, Context &ctx) {
   TKvFaxPrinterLog log;
   printer.StatusDisplay = &status;
   if (auto v = args.value("log")) {
+    // The log is appended to: the fax itself must not be.
+    if (IsSameFile(*v, in)) {
+      ctx.err << "korvane-fax print: " << *v << ": it is the input file, which the log would "
+              << "be appended to\n";
+      return exitFailed;
+    }
     log.LogFileName = QString::fromStdString(*v);
     printer.FaxPrinterLog = &log;
   }

@@ -64,6 +64,28 @@ TEST(WorkFiles, OnlyFilesOfEndedProcessesAreRemoved) {
   EXPECT_EQ(RemoveStaleWorkFiles(dir.file("missing"), "_TMP", ".BMP"), 0);
 }
 
+TEST(WorkFiles, MarkedFilesOfEndedProcessesAreRemovedWhateverTheirName) {
+  test::TempDir dir;
+  const std::string ended = std::to_string(endedProcess());
+  const std::string running = std::to_string(getpid());
+  struct Case {
+    std::string name;
+    bool removed;
+  };
+  const std::vector<Case> cases = {
+      {"fax.pdf.~part" + ended + "-0", true},
+      {"a.~part.b.~part" + ended + "-12", true},
+      {"fax.pdf.~part" + running + "-0", false},
+      {".~part" + ended + "-0", false},  // no name before the mark
+      {"fax.pdf.~part" + ended, false},
+      {"fax.pdf.~partial", false},
+      {"fax.pdf", false},
+  };
+  for (const Case &c : cases) test::writeFile(dir.file(c.name), "x");
+  EXPECT_EQ(RemoveStaleMarkedFiles(dir.path(), ".~part"), 2);
+  for (const Case &c : cases) EXPECT_EQ(fs::exists(dir.file(c.name)), !c.removed) << c.name;
+}
+
 TEST(TempFileCleanup, EverySignalThatEndsTheProcessRemovesTheTemporaries) {
   test::TempDir dir;
   const std::string temp = dir.file("out.~part");

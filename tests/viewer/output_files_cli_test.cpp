@@ -96,6 +96,7 @@ TEST_F(OutputFilesTest, EveryCommandRefusesItsInputAsItsOutput) {
       {"print", file("fax.pdf"), "--pdf", file("fax.pdf")},
       {"print", file("fax.pdf"), "--pdf", file("link.pdf")},
       {"print", file("fax.pdf"), "--pdf", file("hard.pdf")},
+      {"print", file("fax.pdf"), "--pdf", file("new.pdf"), "--log", file("link.pdf")},
       {"render", "--doc", rtf, "-o", rtf},
       {"render", "--cover", rtf, "-o", file("link.rtf")},
       {"unpack", file("p-1.pbm"), "-o", file("p")},
@@ -218,9 +219,11 @@ TEST_F(OutputFilesTest, SignalsLeaveNoFilesBehind) {
 TEST_F(OutputFilesTest, LeftoversOfEndedProcessesAreRemovedAtTheNextRun) {
   const std::string dead = std::to_string(endedProcess());
   const std::string live = std::to_string(getpid());
-  const std::vector<std::string> stale = {"out.pdf.~part" + dead + "-0",
-                                          "out.tif.~part" + dead + "-3", "KRV_" + dead + "-1.APF",
-                                          "KRVAX" + dead + "-2.APF", "_TMP" + dead + "-4.BMP"};
+  const std::vector<std::string> stale = {
+      "out.pdf.~part" + dead + "-0",   "out.tif.~part" + dead + "-3",
+      "other.apf.~part" + dead + "-6", "KRV_" + dead + "-1.APF",
+      "KRVAX" + dead + "-2.APF",       "KRVAX" + dead + "-2.APF.~part" + dead + "-7",
+      "_TMP" + dead + "-4.BMP"};
   // A running process's files and files of other names stay.
   const std::vector<std::string> kept = {"out.pdf.~part" + live + "-0", "KRV_" + live + "-1.APF",
                                          "KRV_1.APF", "out.pdf.~partial"};
