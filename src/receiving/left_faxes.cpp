@@ -7,11 +7,13 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <filesystem>
 #include <set>
 
 #include "app/storage/ttable.h"
+#include "base/file_error.h"
 #include "base/file_replacement.h"
 #include "faximage/apf_file.h"
 #include "receiving/received_file.h"
@@ -36,6 +38,17 @@ struct Fd {
     if (fd >= 0) ::close(fd);
   }
 };
+
+// Rewrites the page count of the file's main header; false when it could not.
+bool countPages(int fd, int pages) {
+  std::array<std::uint8_t, kApfMainHeaderSize> b{};
+  ApfMainHeader h;
+  if (readAt(fd, b.data(), b.size(), 0) != Result(b.size()) || ApfMainHeader::fromBytes(b, h) < 0)
+    return false;
+  h.pageCount = std::uint16_t(pages);
+  const auto out = h.toBytes();
+  return writeAt(fd, out.data(), out.size(), 0) == ecOK && ::fsync(fd) == 0;
+}
 
 }  // namespace
 
@@ -75,7 +88,9 @@ LeftFaxes AdoptLeftFaxes(TTable &table, const std::string &receiveDir) {
   for (const fs::path &p : candidates) {
     const std::string file = p.string();
     Fd f;
-    f.fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    f.fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    if (f.fd < 0 && (errno == EACCES || errno == EROFS))
+      f.fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (f.fd < 0) {
       if (errno != ENOENT)
         out.failed.push_back(p.filename().string() +
@@ -97,6 +112,9 @@ LeftFaxes AdoptLeftFaxes(TTable &table, const std::string &receiveDir) {
                              " could not be removed: " + SystemReason(errno));
       continue;
     }
+    // Pages the header counts but the disk never got (a power cut) are no longer counted, so
+    // that the file opens with the pages its row gives.
+    if (rb.pages < rb.claimed) countPages(f.fd, rb.pages);
     ReceivedFax fax;
     fax.file = file;
     fax.pages = rb.pages;

@@ -255,9 +255,8 @@ void TReceiveModeCore::FaxLog(TFaxLogCode code) {
   const std::string file = KvReceiveFax1.FaxFile;
   const std::string from = trimmed(KvReceiveFax1.PartnerID());
   if (code == lcReceiveOk) {
-    const int pages = KvReceiveFax1.PagesReceived();
-    MainThread::instance().post([self = self_, file, from, pages] {
-      if (*self) (*self)->recordComplete(file, from, pages);
+    MainThread::instance().post([self = self_, file, from] {
+      if (*self) (*self)->recordComplete(file, from);
     });
     return;
   }
@@ -272,19 +271,20 @@ void TReceiveModeCore::FaxLog(TFaxLogCode code) {
   });
 }
 
-void TReceiveModeCore::recordComplete(const std::string &file, const std::string &from, int pages) {
+void TReceiveModeCore::recordComplete(const std::string &file, const std::string &from) {
   // The call went well; the fax is received when its file reads back whole.
   const ReadBack rb = ReadReceivedFile(file);
   if (!rb.whole() || rb.pages == 0) {
-    const Result why = rb.error != ecOK ? rb.error : ecFaxBadFormat;
-    recordIncomplete(file, from, fpGetHangup, "not readable back: " + errorText(why), rb);
+    const std::string why = !rb.whole() ? "not readable back: " + errorText(rb.error)
+                                        : std::string("no page arrived whole");
+    recordIncomplete(file, from, fpGetHangup, why, rb);
     return;
   }
   ReceivedFax fax;
   fax.file = file;
   fax.from = from;
   // The file is what the row points at: a page the modem judged bad is not in it.
-  fax.pages = rb.pages > 0 ? rb.pages : pages;
+  fax.pages = rb.pages;
   PagesReceived = std::uint16_t(fax.pages);
   if (!AppendReceivedRow(table_, fax) && Inform)
     Inform("The received fax " + fileNameOnly(file) + " could not be added to the list:\r\r" +

@@ -109,7 +109,7 @@ class TReceiveModeCore {
   void FaxLog(TFaxLogCode code);
   void FaxError(Result code);
   void CallNotAnswered(const std::string &why);
-  void recordComplete(const std::string &file, const std::string &from, int pages);
+  void recordComplete(const std::string &file, const std::string &from);
   void recordFailure(const std::string &file, const std::string &from, int progress, int error);
   // Keeps the readable pages of a fax that did not come whole in a row saying why, or removes
   // a file without any; tells the user either way.

@@ -175,18 +175,27 @@ TEST_F(ReceiveKeeping, AFaxOfAReceiverKilledHardIsTakenInAtTheNextStart) {
   listed.pages = 1;
   ASSERT_TRUE(AppendReceivedRow(records.RecTable, listed));
   QFile(receiveDir() + "notes.txt").open(QIODevice::WriteOnly);
+  // And one whose second page never reached the disk, though its header counts it.
+  const QString cut = receiveDir() + "FAX0005.APF";
+  test::writeFax(cut, 2);
+  ASSERT_TRUE(QFile::resize(cut, QFileInfo(cut).size() - 3));
 
   modemOn(1, "");
   ASSERT_TRUE(start());
   auto r = rows(records.RecTable);
-  ASSERT_EQ(r.size(), 2u);
+  ASSERT_EQ(r.size(), 3u);
   EXPECT_EQ(r[0]["FAXFILE"], "FAX0001.APF");
   EXPECT_EQ(r[0]["PAGES"], "2");
   EXPECT_EQ(r[0]["FROM"], "CALLER 7");
   EXPECT_EQ(r[0]["NOTES"], "Incomplete: found after the program stopped");
   EXPECT_EQ(r[1]["FAXFILE"], "FAX0004.APF");
   EXPECT_EQ(r[1]["NOTES"], "");
-  ASSERT_EQ(recorded.size(), 1u);
+  EXPECT_EQ(r[2]["FAXFILE"], "FAX0005.APF");
+  EXPECT_EQ(r[2]["PAGES"], "1");
+  EXPECT_EQ(r[2]["NOTES"], "Incomplete: found after the program stopped");
+  const ReadBack rb = ReadReceivedFile(cut.toStdString());
+  EXPECT_TRUE(rb.whole() && rb.pages == 1) << rb.pages << " of " << rb.claimed;
+  ASSERT_EQ(recorded.size(), 2u);
   EXPECT_FALSE(recorded[0].complete);
   EXPECT_TRUE(QFileInfo(fax).isFile());
   EXPECT_FALSE(QFileInfo::exists(receiveDir() + "FAX0002.APF"));
