@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
@@ -11,6 +12,7 @@
 #include <QTest>
 
 #include "app/fax_tables.h"
+#include "base/byte_order.h"
 #include "test_support.h"
 
 namespace kv {
@@ -47,6 +49,7 @@ TEST(QuitSignalTest, TermAndHupCloseTheProgramAsExitDoes) {
       ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
       ini.write("[Modem]\r\nComPort=0\r\n");
     }
+    const QDate started = QDate::currentDate();
     {
       SetProgramDir(dir.path());
       TFaxRecords records;
@@ -79,6 +82,16 @@ TEST(QuitSignalTest, TermAndHupCloseTheProgramAsExitDoes) {
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
     EXPECT_FALSE(QFile::exists(QDir::tempPath() + "/" + server + ".lock"));
     EXPECT_EQ(Recipients(dir.path(), "KRV.DBF", "recipient"), "Acme Legal|Harbour Freight");
+    QFile table(dir.filePath("KRV.DBF"));
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+    const QByteArray header = table.read(8);
+    const auto *h = reinterpret_cast<const std::uint8_t *>(header.constData());
+    // The date of the last change, in the two-digit year the format keeps.
+    const QDate stored(2000 + h[1], h[2], h[3]);
+    const auto shortYear = [](QDate d) { return QDate(2000 + d.year() % 100, d.month(), d.day()); };
+    EXPECT_TRUE(stored == shortYear(started) || stored == shortYear(QDate::currentDate()))
+        << stored.toString().toStdString();
+    EXPECT_EQ(getLe32(h + 4), 2u);
     EXPECT_EQ(Recipients(dir.path(), "KRVREC.DBF", "from"), "");
     // The window's place is kept for the next start, as Exit keeps it.
     QFile ini(dir.filePath("KRV.INI"));
