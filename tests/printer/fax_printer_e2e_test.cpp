@@ -165,6 +165,8 @@ TEST_F(FaxPrinter, JobsGoToThePrintingUsersOwnOutbox) {
   install(program.path());
   print("-U " + user + " -o fax-number=5550199", kPdf);
   print("-U nosuchuser" + std::to_string(getpid()) + " -o fax-number=1", kPdf);
+  // Any user may print with any options: a number holding modem commands is refused.
+  print("-U " + user + " -o 'fax-number=555;ATZ'", kPdf);
   const std::string outbox = home + "/.local/share/korvane";
   const std::vector<std::string> pdfs = filedPdfs(outbox);
   ASSERT_EQ(pdfs.size(), 1u) << cups.errorLog();
@@ -174,6 +176,8 @@ TEST_F(FaxPrinter, JobsGoToThePrintingUsersOwnOutbox) {
   EXPECT_TRUE(filedPdfs(program.path()).empty());
   EXPECT_FALSE(fs::exists(program.file("KRV.DBF")));
   EXPECT_NE(cups.errorLog().find("is not a user of this computer"), std::string::npos)
+      << cups.errorLog();
+  EXPECT_NE(cups.errorLog().find("cannot be dialled: it holds"), std::string::npos)
       << cups.errorLog();
 
   ASSERT_EQ(test::Shell(program.path() + "/korvane-fax printer remove", &out), 0) << out;
