@@ -162,6 +162,14 @@ TEST_F(OutputFilesTest, ReplacingAFileNeedsTheRightToWriteItAndKeepsItsMode) {
     ASSERT_EQ(stat(kept.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u) << command;
     EXPECT_NE(test::readFile(kept), "old") << command;
+    if (root) {
+      // Replaced by root, the user's file stays the user's.
+      const test::ProgramRun again = test::runProgram(argsFor(kept));
+      EXPECT_EQ(again.code, 0) << command << "\n" << again.output;
+      ASSERT_EQ(stat(kept.c_str(), &st), 0);
+      EXPECT_EQ(st.st_uid, test::kNobody) << command;
+      EXPECT_EQ(st.st_mode & 0777, 0640u) << command;
+    }
   }
   for (const auto &name : dir.entries()) EXPECT_FALSE(contains(name, "~part")) << name;
 }
