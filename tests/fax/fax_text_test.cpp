@@ -1,8 +1,11 @@
 // Header lines, modem strings, received file names, the history file and APF pieces.
 #include "fax/fax_text.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +14,7 @@
 
 #include "fax/apf_io.h"
 #include "fax/fax_session.h"
+#include "support/child_process.h"
 #include "support/temp_files.h"
 
 namespace kv {
@@ -115,6 +119,47 @@ TEST(FaxApf, WriterPagesReadBack) {
   EXPECT_EQ(apf::openForSending(d.file("bad.apf"), f, h), ecFaxBadFormat);
   EXPECT_EQ(f, nullptr);
   EXPECT_LT(apf::openForSending(d.file("missing.apf"), f, h), 0);
+}
+
+// A received file is a new one, locked while it is written; a write the disk refuses (a file
+// size limit stands in for a full disk) leaves the pages before it whole.
+TEST(FaxApf, WriterTakesOnlyNewNamesLocksAndKeepsWholePagesOnAFullDisk) {
+  TempDir d;
+  const std::string path = d.file("FAX0001.APF");
+  std::ofstream(path) << "someone else's";
+  apf::Writer w;
+  EXPECT_EQ(w.create(path, "ID"), ecFileExists);
+  EXPECT_EQ(w.create(path, "ID", true), ecOK);
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ASSERT_EQ(w.close(), ecOK);
+  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
+
+  const int status = test::runInChild([&path] {
+    test::limitFileSize(3500);
+    apf::Writer full;
+    const std::vector<std::uint8_t> block(1000, 0);
+    Result r = full.create(path, "ID", true);
+    for (int page = 0; r >= 0 && page < 2; ++page) {
+      r = full.beginPage(false, false);
+      for (int i = 0; r >= 0 && i < 2; ++i) r = full.write(block.data(), block.size());
+      if (r >= 0) r = full.closePage("ID");
+    }
+    // The second page's second block does not fit: the page is closed with what it has.
+    if (r != ecDiskFull || full.closePage("ID") != ecOK || full.close() != ecOK) return 1;
+    return 0;
+  });
+  ASSERT_EQ(status, 0);
+  std::FILE *f = nullptr;
+  ApfMainHeader h;
+  ASSERT_EQ(apf::openForSending(path, f, h), ecOK);
+  EXPECT_EQ(h.pageCount, 2);
+  ApfPageHeader ph;
+  ASSERT_EQ(apf::seekPage(f, h, 2, ph), ecOK);
+  EXPECT_EQ(ph.imageLength, 1000u);
+  EXPECT_EQ(fs::file_size(path), kApfMainHeaderSize + 2 * kApfPageHeaderSize + 3000u);
+  std::fclose(f);
 }
 
 class LogProbe : public TKvAbstractFax {
