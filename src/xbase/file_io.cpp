@@ -13,6 +13,8 @@
 #include <string_view>
 #include <thread>
 
+#include "base/work_files.h"
+
 namespace kv::xbase {
 namespace {
 
@@ -189,6 +191,10 @@ class PosixFs final : public FileSystem {
     }
     SyncFolderOf(to);
     return ecOK;
+  }
+  void ClearStaleWorkFiles(const std::string &dir, const std::string &prefix,
+                           const std::string &suffix) override {
+    RemoveStaleWorkFiles(dir, prefix, suffix);
   }
   Result LockFolder(const std::string &dir, int timeoutMs,
                     std::unique_ptr<FolderLock> *out) override {

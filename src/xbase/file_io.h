@@ -57,6 +57,11 @@ class FileSystem {
   // `timeoutMs` for another one to finish (ecAccessDenied after that).
   virtual Result LockFolder(const std::string &dir, int timeoutMs,
                             std::unique_ptr<FolderLock> *out);
+  // Removes the work files <prefix><pid>-<n><suffix> in `dir` of processes that are gone.
+  virtual void ClearStaleWorkFiles(const std::string &dir, const std::string &prefix,
+                                   const std::string &suffix) {
+    (void)dir, (void)prefix, (void)suffix;
+  }
 };
 
 // The real thing: POSIX files with flock() locks.

@@ -209,7 +209,7 @@ Status Table::Create(const std::string &path, const std::vector<FieldDef> &field
   if (fs.Exists(path)) return Err(ecFileExists, "the table " + path + " exists already");
   // What creators killed outright left behind.
   for (const char *ext : {"dbf", "fpt"})
-    RemoveStaleWorkFiles(FolderOf(path), WorkPrefix(FindSibling(fs, path, ext)), "~");
+    fs.ClearStaleWorkFiles(FolderOf(path), WorkPrefix(FindSibling(fs, path, ext)), "~");
 
   // An index left behind by an earlier table of this name would be opened with the new one
   // and describe rows that no longer exist; it is derived data, so it goes.
