@@ -44,12 +44,14 @@ std::size_t addressSpaceInUse() {
   return ok ? pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
-[[noreturn]] void runChild(const WorkLimit &limit, std::size_t inUse, int reportFd,
+[[noreturn]] void runChild(const WorkLimit &limit, std::size_t inUse, pid_t parent, int reportFd,
                            const std::function<int()> &work) {
   for (int s :
        {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGXCPU, SIGXFSZ, SIGUSR1, SIGUSR2})
     signal(s, SIG_DFL);
   prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // The parent may have gone before that was set.
+  if (getppid() != parent) _exit(100);
   const rlim_t cpu = static_cast<rlim_t>(limit.cpu.count() > 0 ? limit.cpu.count() : 1);
   const rlimit cpuLimit{cpu, cpu + 1};
   setrlimit(RLIMIT_CPU, &cpuLimit);
@@ -113,6 +115,7 @@ WorkResult RunBounded(const WorkLimit &limit, const std::function<int()> &work) 
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return result;
   const std::size_t inUse = addressSpaceInUse();
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     close(fds[0]);
@@ -121,7 +124,7 @@ WorkResult RunBounded(const WorkLimit &limit, const std::function<int()> &work) 
   }
   if (pid == 0) {
     close(fds[0]);
-    runChild(limit, inUse, fds[1], work);
+    runChild(limit, inUse, parent, fds[1], work);
   }
   close(fds[1]);
   // A child that sleeps or waits uses no processor time; the clock stops it then.
