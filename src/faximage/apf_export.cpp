@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/checked_writer.h"
 #include "base/error_text.h"
 #include "base/file_error.h"
 #include "base/file_replacement.h"
@@ -97,49 +98,6 @@ class PageSource {
   int count_ = 0;
   ApfReader reader_;
   TKvFaxUnpacker unpacker_;
-};
-
-// The bytes of the output file, written in large blocks; the first failure is kept and ends
-// all writing, so that one check at the end tells whether the file is whole.
-class OutputStream {
- public:
-  explicit OutputStream(int fd) : fd_(fd) {}
-  std::uint64_t position() const { return written_ + buffer_.size(); }
-  void put(std::string_view bytes) {
-    buffer_.append(bytes);
-    if (buffer_.size() >= kBlock) flush();
-  }
-  // Writes what is buffered and closes the file; answers the first failure.
-  Result close() {
-    flush();
-    if (::close(fd_) != 0 && result_ == ecOK) {
-      err_ = errno;
-      result_ = fileErrorCode(err_);
-    }
-    fd_ = -1;
-    return result_;
-  }
-  int systemError() const { return err_; }
-  ~OutputStream() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
- private:
-  static constexpr std::size_t kBlock = 1 << 16;
-  void flush() {
-    if (result_ == ecOK && !buffer_.empty()) {
-      result_ = writeAt(fd_, buffer_.data(), buffer_.size(), written_);
-      if (result_ < 0) err_ = errno;
-    }
-    written_ += buffer_.size();
-    buffer_.clear();
-  }
-
-  int fd_;
-  std::uint64_t written_ = 0;
-  std::string buffer_;
-  Result result_ = ecOK;
-  int err_ = 0;
 };
 
 Result cannotWrite(const std::string &path, Result code, const std::string &why,
@@ -365,7 +323,7 @@ Result ExportApfToPdf(const std::string &in, const std::string &out, std::string
   if (Result r = prepareOutput(file, in, out, error); r < 0) return r;
   const int fd = file.createTemp();
   if (fd < 0) return cannotWrite(out, fd, file.problem(), error);
-  OutputStream pdf(fd);
+  CheckedWriter pdf(fd);
 
   // Objects: 1 catalog, 2 page tree, then per page: page, contents, image.
   const int pages = source.count();
@@ -423,8 +381,7 @@ Result ExportApfToPdf(const std::string &in, const std::string &out, std::string
   }
   pdf.put("trailer\n<< /Size " + std::to_string(offsets.size()) + " /Root 1 0 R >>\nstartxref\n" +
           std::to_string(xref) + "\n%%EOF\n");
-  if (Result r = pdf.close(); r < 0)
-    return cannotWrite(out, r, SystemReason(pdf.systemError()), error);
+  if (Result r = pdf.close(); r < 0) return cannotWrite(out, r, pdf.systemReason(), error);
   return commitOutput(file, error);
 }
 
