@@ -48,7 +48,13 @@ int runProgramReceive(const Args &args, Context &ctx) {
     ctx.err << "korvane-fax receive: " << records.OpenError().toStdString() << "\n";
     return exitFailed;
   }
-  Settings settings = LoadSettings(settingsFilePath(programDir));
+  std::string settingsProblem;
+  Settings settings = LoadSettings(settingsFilePath(programDir), &settingsProblem);
+  // Settings the file does not hold, or a port it does not name, would answer another line.
+  if (!settingsProblem.empty()) {
+    ctx.err << "korvane-fax receive: " << settingsProblem << "\n";
+    return exitFailed;
+  }
   // As the main window does on a first run: the first port.
   if (settings.comPort == -1) settings.comPort = 0;
   PortsOf ports(settingsFilePath(programDir));

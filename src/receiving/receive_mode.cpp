@@ -152,7 +152,8 @@ void TReceiveModeCore::status(const std::string &text) {
 }
 
 bool TReceiveModeCore::StartReceiving(const Settings &s, std::string &message) {
-  message.clear();
+  message = comPortProblem(s.comPort, kSettingsFileName);
+  if (!message.empty()) return false;
   // A fax that could not be stored would be lost once the caller hangs up: no folder, no mode.
   message = receiveFolderProblem(KvReceiveFax1.DestinationDir);
   if (!message.empty()) return false;

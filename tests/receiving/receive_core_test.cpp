@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include "app/fax_tables.h"
@@ -136,6 +137,42 @@ TEST_F(ReceiveCore, CommandLineReceivesIntoTheProgramsTable) {
   EXPECT_EQ(r[0]["PAGES"], "1");
   EXPECT_EQ(r[0]["FAXFILE"], "FAX0001.APF");
   EXPECT_TRUE(QFileInfo(path("KRVRECV.TRC")).isFile());
+}
+
+// A ComPort that names no port, or a settings file that cannot be read, is said as the file
+// stands before any port opens: not as a port number wrapped round, nor by using defaults.
+TEST_F(ReceiveCore, SettingsThatNameNoPortAreSaidAsTheyStand) {
+  records.RecTable.Close();
+  cli::setProgramReceive(cli::runProgramReceive);
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[&] {
+         QFile ini(path("KRV.INI"));
+         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+         ini.write("[Modem]\nComPort=999999\n");
+       },
+       "ComPort=999999 in " + path("KRV.INI").toStdString() +
+           " names no port: ComPort=0 to 49 are Com1 to Com50"},
+      {[&] {
+         QFile::remove(path("KRV.INI"));
+         QDir().mkdir(path("KRV.INI"));
+       },
+       "The settings file " + path("KRV.INI").toStdString() + " cannot be read: "},
+  };
+  for (const auto &[make, says] : cases) {
+    make();
+    std::ostringstream out, err;
+    cli::Context ctx{out, err};
+    const std::vector<std::string> args{"receive", "--program-dir", ProgramDir().toStdString(),
+                                        "--once"};
+    EXPECT_EQ(cli::runTool(args, ctx), 1);
+    EXPECT_NE(err.str().find(says), std::string::npos) << err.str();
+    EXPECT_EQ(err.str().find("Com16960"), std::string::npos) << err.str();
+  }
+  // The window's receive mode refuses the number the same way.
+  settings.comPort = 999999;
+  std::string message;
+  EXPECT_FALSE(core->StartReceiving(settings, message));
+  EXPECT_EQ(message.rfind("ComPort=999999 in KRV.INI names no port", 0), 0u) << message;
 }
 
 }  // namespace
