@@ -2,7 +2,6 @@
 // Receive mode against scripted modems: Com numbers stand for the modems' ptys, events reach
 // the main thread through the Qt loop, and the rows of the received-fax table are read back as
 // the user sees them.
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QTest>
 #include <map>
@@ -19,20 +18,9 @@
 #include "fax/modem_scripts.h"
 #include "receiving/receive_mode.h"
 #include "scriptmodem/script_modem.h"
+#include "support/event_wait.h"
 
 namespace kv::test {
-
-// Runs the event loop until `done` answers true, for at most `ms`; false when it never did.
-// (Qt's QTRY macros report to Qt's test log, which a Google Test run never reads: a wait that
-// ran out would end the test as passed.)
-inline bool eventually(const std::function<bool()> &done, int ms) {
-  QDeadlineTimer until(ms);
-  while (!done()) {
-    if (until.hasExpired()) return false;
-    QTest::qWait(10);
-  }
-  return true;
-}
 
 // Caller "CALLER 7" rings twice, trains at 9600 and sends these pages, MPS between them and
 // EOP after the last; the receiver then starts its next call cycle.
