@@ -293,8 +293,8 @@ TEST(StringTable, IdsUniqueAndTextsWithinLimit) {
     EXPECT_FALSE(text.empty()) << id;
     EXPECT_LE(text.size(), kMaxStringLength) << id;
   }
-  // 1 OK + 27 I/O + 84 library codes + 3 viewer/session texts + 19 progress + 90 telephony.
-  EXPECT_EQ(ids.size(), 1u + 27u + 84u + 3u + 19u + 90u);
+  // 1 OK + 27 I/O + 85 library codes + 3 viewer/session texts + 19 progress + 90 telephony.
+  EXPECT_EQ(ids.size(), 1u + 27u + 85u + 3u + 19u + 90u);
   EXPECT_EQ(loadString(12345), "");
 }
 
