@@ -82,8 +82,8 @@ Result openLocked(const std::string &path, bool replace) {
   do {
     rc = ::flock(fd, LOCK_EX);
   } while (rc != 0 && errno == EINTR);
-  struct stat mine {
-  }, named{};
+  struct stat mine = {};
+  struct stat named = {};
   if (rc != 0 || ::fstat(fd, &mine) != 0 || ::stat(path.c_str(), &named) != 0 ||
       mine.st_ino != named.st_ino || mine.st_dev != named.st_dev) {
     ::close(fd);

@@ -99,7 +99,7 @@ LeftFaxes AdoptLeftFaxes(TTable &table, const std::string &receiveDir) {
     }
     // A receiver holds its file locked while it writes: that fax is not left behind.
     if (::flock(f.fd, LOCK_EX | LOCK_NB) != 0) continue;
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(f.fd, &st) != 0 || st.st_nlink == 0) continue;  // removed meanwhile
     const ReadBack rb = ReadReceivedFile(file);
     if (rb.pages == 0) {
