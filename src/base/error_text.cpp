@@ -143,6 +143,7 @@ constexpr Entry kLibraryStrings[] = {
     {11879, "Fax failed in mid-session"},
     {11880, "Fax failed at page end"},
     {11882, "Multiple resolutions per session not supported"},
+    {11883, "The line is busy with an incoming call"},
     // Fax progress (13000 + progress code)
     {13001, "Initializing modem for fax processing"},
     {13002, "Dialing"},
@@ -151,6 +152,7 @@ constexpr Entry kLibraryStrings[] = {
     {13005, "Sending EOP"},
     {13006, "Error sending page"},
     {13007, "Page accepted by remote"},
+    {13008, "The line is busy with an incoming call, waiting until redial..."},
     {13020, "Waiting for incoming call"},
     {13021, "No connect on this call"},
     {13022, "Answering incoming call"},

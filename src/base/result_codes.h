@@ -144,6 +144,7 @@ enum ResultCode : Result {
   ecFaxSessionError = -8079,
   ecFaxPageError = -8080,
   ecFaxMixedResolution = -8082,
+  ecFaxIncomingCall = -8083,
 };
 
 // True for every error code; zero and positive results are successes or counts.

@@ -53,6 +53,7 @@ enum FaxProgress : std::uint16_t {
   fpSendEop = 5,
   fpPageError = 6,
   fpPageOk = 7,
+  fpIncomingCallWait = 8,  // like fpBusyWait: the line rang with a call coming in
   fpWaiting = 20,
   fpNoConnect = 21,
   fpAnswering = 22,

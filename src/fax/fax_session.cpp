@@ -276,6 +276,11 @@ bool TKvAbstractFax::waitForResponse(const std::string &cmd, std::string *info) 
   readReply(
       [&](const std::string &l) {
         if (l == cmd) return false;  // the modem's echo
+        // A caller ringing in is no part of the reply (and no class list).
+        if (t30::isRingReport(l)) {
+          ringHeardAt_ = clock_.now();
+          return false;
+        }
         lastReply_ = l;
         if (l.find("ERROR") != std::string::npos) return true;
         if (l.find("OK") != std::string::npos) return ok = true;
@@ -435,6 +440,7 @@ void TKvAbstractFax::startSession() {
   if (port_->outSize() < 8192) raiseForCode(ecOutputBufferTooSmall);
   if (stepping_) raiseForCode(ecModemBusy);
   aborted_ = false;
+  ringHeardAt_.reset();
   {
     std::lock_guard lk(idMu_);
     errorDetail_.clear();
@@ -537,6 +543,7 @@ bool TKvAbstractFax::readItem() {
     auto it = reader_.feed(std::uint8_t(c));
     if (it.type == t30::ResponseReader::Item::Line) {
       line_ = std::move(it.line);
+      if (t30::isRingReport(line_)) ringHeardAt_ = clock_.now();
       return true;
     }
     if (it.type == t30::ResponseReader::Item::Frame) {

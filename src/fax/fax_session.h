@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "base/result_codes.h"
@@ -185,7 +186,8 @@ class TKvAbstractFax {
   // Class 1: selects the class and reads the modem's modulations into `c1`.
   bool queryModulations(Class1Negotiation &c1, bool receive);
 
-  // Reads bytes until a line or frame completes. Returns false when the input ran dry.
+  // Reads bytes until a line or frame completes. Returns false when the input ran dry. A RING
+  // among the lines is noted (ringHeardAt_) whatever state reads it.
   bool readItem();
   // Class 1: notes a CONNECT that starts a frame being received (after AT+FRH=3 or a dial)
   // and tells whether a line is the modem's report of a frame damaged or not heard.
@@ -225,6 +227,8 @@ class TKvAbstractFax {
   std::string errorDetail_;
   std::string lastAsked_;  // the last command of a polled exchange, and the modem's last line
   std::string lastReply_;
+  // When the modem last reported an incoming call in this session (empty: never).
+  std::optional<SessionClock::Clock::time_point> ringHeardAt_;
   void explainModemReply(const std::string &what);
   void setPartnerId(const std::string &id);
 

@@ -113,6 +113,8 @@ void TKvSendFax::c1PostPage(FaxEvent) {
 }
 
 void TKvSendFax::c1SelectClass(FaxEvent ev) {
+  // A caller ringing in is noted for the dial; the modem's answer follows.
+  if (!gotFrame_ && t30::isRingReport(line_)) return;
   if (!takeLine(ev)) return;
   const std::string &l = line_;
   if (ev == FaxEvent::Timeout) return fail(ecTimeout);
@@ -121,10 +123,15 @@ void TKvSendFax::c1SelectClass(FaxEvent ev) {
 }
 
 void TKvSendFax::c1DialResult(FaxEvent ev) {
+  if (!gotFrame_ && t30::isRingReport(line_)) return;
+  if (incomingCallAtDial() && dialFailed(ev)) return incomingCallHandling(ev);
   if (!takeLine(ev)) return;
   const std::string &l = line_;
   if (ev == FaxEvent::Timeout) return fail(ecTimeout);
-  if (contains(l, "CONNECT")) return;
+  if (contains(l, "CONNECT")) {
+    dialConnected_ = true;
+    return;
+  }
   if (contains(l, "OK")) {
     if (c1_.finalFrame) {
       c1_.finalFrame = false;

@@ -65,6 +65,8 @@ void TKvSendFax::c2ApplyParams(const class2::SessionParams &p) {
 // A set-up command answered: the next one, or -8073. A modem that offered Class 2.0 in the
 // class query but refuses to select it is tried in Class 2 when it offered that too.
 bool TKvSendFax::c2SetupAnswered(FaxEvent ev) {
+  // A caller ringing in is noted for the dial; the modem's answer follows.
+  if (ev != FaxEvent::Timeout && !gotFrame_ && t30::isRingReport(line_)) return false;
   Report r{};
   if (!c2Take(ev, r, true)) return false;
   if (r == Report::Ok) return true;
@@ -110,6 +112,8 @@ void TKvSendFax::c2CapsSet(FaxEvent ev) {
 }
 
 void TKvSendFax::c2DialResult(FaxEvent ev) {
+  if (ev != FaxEvent::Timeout && !gotFrame_ && t30::isRingReport(line_)) return;
+  if (incomingCallAtDial() && dialFailed(ev)) return incomingCallHandling(ev);
   Report r{};
   if (!c2Take(ev, r)) return;
   switch (r) {

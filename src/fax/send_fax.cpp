@@ -385,30 +385,65 @@ void TKvSendFax::stateDial(FaxEvent) {
   c1_.stopping = false;
   c1_.missedFrames = 0;
   c1_.unanswered = 0;
+  dialStarted_ = clock_.now();
+  dialConnected_ = false;
   sendCommand(std::string(ToneDial ? "ATDT" : "ATDP") + DialPrefix.dialled() + phone_.dialled());
   armTimeout(dialWaitTicks_);
   setProgress(fpDialing);
   gotoState(c2_ ? S::C2DialResult : S::C1DialResult, false);
 }
 
-void TKvSendFax::busyHandling() {
+void TKvSendFax::busyHandling(Result code, int waitProgress) {
   ++busyCount_;
   if (DialAttempts != 0 && busyCount_ >= DialAttempts) {
     reportStatus(0);
     if (AbortNoConnect) {
-      fail(ecFaxBusy);
+      fail(code);
       return;
     }
     closeFiles();
-    reportError(ecFaxBusy);
+    reportError(code);
     reportLog(lcTransmitFail);
     setProgress(fpInitModem);
     gotoState(S::NextFax);
     return;
   }
-  setProgress(fpBusyWait);
+  setProgress(waitProgress);
   armTimeout(retryWaitTicks_);
   gotoState(S::RedialWait, false);
+}
+
+// Rings come every 4 to 6 seconds; one heard this long before the dial still means the caller
+// was on the line when the modem went off hook.
+constexpr double kRingCadenceMs = 10000;
+
+bool TKvSendFax::incomingCallAtDial() const {
+  if (!ringHeardAt_ || dialConnected_) return false;
+  const auto window = std::chrono::duration_cast<SessionClock::Clock::duration>(
+      std::chrono::duration<double, std::milli>(clock_.realMs(kRingCadenceMs)));
+  return *ringHeardAt_ >= dialStarted_ - window;
+}
+
+bool TKvSendFax::dialFailed(FaxEvent ev) const {
+  if (ev == FaxEvent::Timeout) return true;
+  if (gotFrame_) return false;
+  switch (class2::classify(line_)) {
+    case class2::Report::Error:
+    case class2::Report::NoCarrier:
+    case class2::Report::Busy:
+    case class2::Report::Answer:
+    case class2::Report::NoDialTone:
+    case class2::Report::Hangup:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TKvSendFax::incomingCallHandling(FaxEvent ev) {
+  // A modem still busy with the dial is put back on hook before the pause.
+  if (ev == FaxEvent::Timeout && port_->alive()) modemHangup();
+  busyHandling(ecFaxIncomingCall, fpIncomingCallWait);
 }
 
 void TKvSendFax::stateFaxDone(FaxEvent) {
@@ -442,7 +477,8 @@ void TKvSendFax::stateError(FaxEvent) {
 
 void TKvSendFax::stateRedialWait(FaxEvent ev) {
   if (ev == FaxEvent::Timeout) return gotoState(S::Dial);
-  while (port_->getChar() >= 0) {
+  // Read as lines, so that rings of a caller are noted for the next dial.
+  while (readItem()) {
   }
 }
 

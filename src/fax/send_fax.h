@@ -163,7 +163,16 @@ class TKvSendFax : public TKvAbstractFax {
   void stateNoMore(FaxEvent);
   void stateError(FaxEvent);
   void stateFinal(FaxEvent) {}
-  void busyHandling();
+  // A dial attempt that did not get through: counted, then redialled after the retry pause, or
+  // the fax ends with `code` once the attempts are used up.
+  void busyHandling(Result code = ecFaxBusy, int waitProgress = fpBusyWait);
+  // A RING reported since shortly before this dial: the line is taken by a caller ringing in,
+  // and whatever the dial answers (ERROR, NO CARRIER, nothing) is that, not a fault.
+  bool incomingCallAtDial() const;
+  // Whether a dial answer (or the dial's time-out) is the end of an attempt that did not
+  // connect; lines that only inform are not.
+  bool dialFailed(FaxEvent ev) const;
+  void incomingCallHandling(FaxEvent ev);
   // Reads what the modem sent while page data goes out: nothing is expected but XON/XOFF and
   // the report that the line has dropped. True on that report (and *xon when XON came).
   bool carrierLost(bool *xon = nullptr);
@@ -272,6 +281,8 @@ class TKvSendFax : public TKvAbstractFax {
   char prevRes_ = ' ';
   char curRes_ = ' ';
   int busyCount_ = 0;
+  SessionClock::Clock::time_point dialStarted_{};
+  bool dialConnected_ = false;  // the dial of this attempt has a CONNECT
   int repeats_ = 0;
   int attempts_ = 0;  // post-page messages sent for the current page
   long bytesSent_ = 0;

@@ -342,6 +342,11 @@ int parseClassList(std::string_view line) {
   return bits;
 }
 
+bool isRingReport(std::string_view line) {
+  if (line.rfind("+CRING", 0) == 0) return true;
+  return line.rfind("RING", 0) == 0 && (line.size() == 4 || line[4] == ' ');
+}
+
 int hangupNumber(std::string_view line) {
   auto p = line.find(':');
   if (p == std::string_view::npos) return 0;

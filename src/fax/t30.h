@@ -121,6 +121,10 @@ std::array<bool, kModCount + 1> parseModulationList(std::string_view line);
 // Parses the answer to AT+FCLASS=? into the class bits (4, 8, 16).
 int parseClassList(std::string_view line);
 
+// True for the modem's report of an incoming call: "RING" (with or without what follows a
+// blank) or "+CRING"; not "RINGING" or "RINGBACK", which some modems say of the call they dial.
+bool isRingReport(std::string_view line);
+
 // Number in a hang-up report ("+FHNG:nnn"), 0 if none.
 int hangupNumber(std::string_view line);
 

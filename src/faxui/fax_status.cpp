@@ -65,6 +65,11 @@ QFrame *rowBox(QWidget *parent, std::initializer_list<std::pair<const char *, QL
   return box;
 }
 
+// The pauses before a redial, which the window counts down.
+bool redialWaiting(int progress) {
+  return progress == fpBusyWait || progress == fpIncomingCallWait;
+}
+
 QString q(const std::string &s) {
   return QString::fromStdString(s);
 }
@@ -182,7 +187,7 @@ int TStandardFaxDisplay::redialSecondsLeft() const {
 void TStandardFaxDisplay::showTimes() {
   fsElapsedTime->setText(elapsedRunning_ ? q(statusMinutes(elapsedSeconds())) : "00:00");
   std::string status = statusText_;
-  if (progress_ == fpBusyWait) status += statusMinutes(redialSecondsLeft());
+  if (redialWaiting(progress_)) status += statusMinutes(redialSecondsLeft());
   fsStatusMsg->setText(q(status));
 }
 
@@ -198,11 +203,11 @@ void TStandardFaxDisplay::UpdateValues() {
   } else if (elapsedRunning_ && (p == fpUserAbort || p == fpFaxSent || p == fpGotHangup)) {
     elapsedRunning_ = false;
   }
-  if (!redialRunning_ && p == fpBusyWait) {
+  if (!redialRunning_ && redialWaiting(p)) {
     redial_.start();
     redialWait_ = sender ? sender->DialRetryWait() : 0;
     redialRunning_ = true;
-  } else if (redialRunning_ && p != fpBusyWait) {
+  } else if (redialRunning_ && !redialWaiting(p)) {
     redialRunning_ = false;
   }
 

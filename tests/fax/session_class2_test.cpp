@@ -230,6 +230,42 @@ INSTANTIATE_TEST_SUITE_P(
         SendFault{"UnknownPageStatus", ">data\n< OK\n> AT+FET=0\n< +FPTS:9\n", ecFaxPageError, 0}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// A caller ringing in during the set-up and the dial, in both classes: the RINGs are no answer
+// to a set-up command, and each refused dial is an attempt at the retry pause.
+struct IncomingCallSetup {
+  const char *name;
+  TFaxClass faxClass;
+  std::string upToDial;
+};
+
+class Class2IncomingCall : public Class2Send,
+                           public ::testing::WithParamInterface<IncomingCallSetup> {};
+
+TEST_P(Class2IncomingCall, CountsEachAttemptAndEndsWithItsOwnReason) {
+  fax.FaxClass = GetParam().faxClass;
+  fax.DialAttempts = 2;
+  fax.SetDialRetryWait(1);
+  makeApf(fax.FaxFile, 1, false);
+  Outcome o = send(kInit + GetParam().upToDial +
+                   "> ATDT2710834\n< ERROR\n> ATDT2710834\n< RING\n< NO CARRIER\n");
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, ecFaxIncomingCall) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();  // both dials made
+  EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, Class2IncomingCall,
+                         ::testing::Values(IncomingCallSetup{"Class2", fcClass2,
+                                                             "> AT+FCLASS=2\n< OK\n< RING\n"
+                                                             "> AT+FLID=\"49 89 3243328\"\n< OK\n"
+                                                             "> AT+FDIS=0,3,0,2,1,0,0,0\n< OK\n"},
+                                           IncomingCallSetup{
+                                               "Class20", fcClass2_0,
+                                               "> AT+FCLASS=2.0\n< OK\n> AT+FLI=\"49 89 3243328\"\n"
+                                               "< OK\n> AT+FLO=2\n< RING\n< OK\n> AT+FNR=1,1,1,0\n"
+                                               "< OK\n> AT+FIS=0,3,0,2,1,0,0,0\n< OK\n"}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 TEST_F(Class2Send, ModemThatGoesSilentTimesOut) {
   makeApf(fax.FaxFile, 1, false);
   auto t0 = std::chrono::steady_clock::now();

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/error_text.h"
 #include "fax/receive_fax.h"
 #include "fax/send_fax.h"
 #include "faximage/apf_file.h"
@@ -204,6 +205,48 @@ TEST_F(SendSession, BusyIsRedialledThenGivenUp) {
   Outcome o = send(script);
   ASSERT_TRUE(o.finished);
   EXPECT_EQ(o.code, ecFaxBusy);
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
+}
+
+// A caller ringing in while we dial: the modem reports RING and refuses or drops the dial. That
+// attempt counts, and the fax goes out on the next one after the retry pause.
+struct IncomingCase {
+  const char *name;
+  std::string upToDial;    // the dialogue before ATDT
+  std::string dialAnswer;  // the modem's answer to the first ATDT
+};
+
+class IncomingCall : public SendSession, public ::testing::WithParamInterface<IncomingCase> {};
+
+TEST_P(IncomingCall, IsRedialledAfterThePause) {
+  makeApf(fax.FaxFile, 1, false);
+  Outcome o = send(GetParam().upToDial + "> ATDT5551234\n" + GetParam().dialAnswer + negotiation() +
+                   pageAndEnd(true));
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, 0) << o.report.describe();
+  EXPECT_TRUE(o.report.ok()) << o.report.describe();
+  EXPECT_EQ(fax.DialAttempt(), 2);
+  EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitOk}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rings, IncomingCall,
+    ::testing::Values(IncomingCase{"RingInTheDialAnswer", kSendInit, "< RING\n< ERROR\n"},
+                      // As the simulated line does it: the RING comes first, the dial is refused.
+                      IncomingCase{"RingBeforeTheDial", kSendInit + "< RING\n", "< ERROR\n"},
+                      IncomingCase{"RingBeforeTheClassAnswer",
+                                   kSendPrep + "> AT+FCLASS=1\n< RING\n< OK\n", "< ERROR\n"},
+                      IncomingCase{"RingThenNoCarrier", kSendInit, "< RING\n< NO CARRIER\n"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(SendSession, IncomingCallOnEveryAttemptEndsWithItsOwnReason) {
+  makeApf(fax.FaxFile, 1, false);
+  fax.DialAttempts = 2;
+  Outcome o = send(kSendInit + "> ATDT5551234\n< RING\n< ERROR\n> ATDT5551234\n< RING\n< ERROR\n");
+  ASSERT_TRUE(o.finished);
+  EXPECT_EQ(o.code, ecFaxIncomingCall);
+  EXPECT_EQ(errorText(o.code), "The line is busy with an incoming call");
   EXPECT_TRUE(o.report.ok()) << o.report.describe();
   EXPECT_EQ(o.logs, (std::vector<int>{lcTransmitStart, lcTransmitFail}));
 }
