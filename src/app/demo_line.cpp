@@ -1,12 +1,15 @@
 #include "app/demo_line.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include "app/status_line.h"
 #include "base/program_dir_rule.h"
 #include "faximage/apf_export.h"
 #include "faximage/converter.h"
@@ -25,7 +28,8 @@ const char kSampleText[] =
     "sound, demodulated and stored as an APF file in the receive directory.\n"
     "\n"
     "To send a fax yourself: New, write a few lines, Accept, then Send.\n"
-    "The far end stores what it receives and the demo shows it to you.\n";
+    "The far end stores what it receives and the demo shows it to you.\n"
+    "To have this fax again: Help, Ask the demo line for a fax, then Receive.\n";
 
 // The page the far end sends: made by the program's own converter, kept as the TIFF a fax
 // machine would hold.
@@ -113,10 +117,10 @@ bool TDemoLine::Start(QString &error) {
   line_ = new QProcess(this);
   line_->setProcessChannelMode(QProcess::MergedChannels);
   connect(line_, &QProcess::readyRead, this, &TDemoLine::readLog);
-  line_->start(linesim, {"-v", "--timeout", "86400", "--far-receive", dir_ + "far-%d.tif",
-                         "--far-send", dir_ + "sample.tif", "--far-id", "+1 555 0199",
-                         "--far-dial-idle", QString::number(kFarDialIdle), "--far-redial",
-                         QString::number(kFarRedial), device});
+  line_->start(linesim,
+               {"-v", "--timeout", "86400", "--far-receive", dir_ + "far-%d.tif", "--far-send",
+                dir_ + "sample.tif", "--far-id", "+1 555 0199", "--far-dial-idle",
+                QString::number(kFarDialIdle), "--far-dial-on-request", device});
   if (!line_->waitForStarted(5000)) {
     error = "Cannot start " + linesim + ": " + line_->errorString();
     return false;
@@ -131,6 +135,28 @@ bool TDemoLine::Start(QString &error) {
     return false;
   }
   return true;
+}
+
+void TDemoLine::RequestFax() {
+  if (!line_ || line_->state() != QProcess::Running) return;
+  line_->write("call\n");
+  ShowStatus("The demo line's far end calls with a fax as soon as Receive is on");
+}
+
+void TDemoLine::AddMenuEntry(QWidget &window) {
+  auto *demo = window.findChild<QAction *>("mnuDemo");
+  if (!demo) return;
+  for (QMenu *menu : window.findChildren<QMenu *>()) {
+    if (!menu->actions().contains(demo)) continue;
+    auto *ask = new QAction("&Ask the demo line for a fax", menu);
+    ask->setObjectName("mnuDemoAskFax");
+    ask->setStatusTip("The far end of the simulated line calls you with a sample fax");
+    connect(ask, &QAction::triggered, this, &TDemoLine::RequestFax);
+    const auto actions = menu->actions();
+    const auto at = actions.indexOf(demo) + 1;
+    menu->insertAction(at < actions.size() ? actions[at] : nullptr, ask);
+    return;
+  }
 }
 
 // The far end tells its result ("far end: received 1 page(s) ...: OK (file)") and then the call
@@ -150,6 +176,11 @@ void TDemoLine::readLog() {
     } else if (ended.match(line).hasMatch() && !lastFarFile_.isEmpty()) {
       emit farReceived(lastFarFile_);
       lastFarFile_.clear();
+      // The far end answers the user's first fax with one of its own, when the user waits.
+      if (!askedAfterFirstFax_) {
+        askedAfterFirstFax_ = true;
+        RequestFax();
+      }
     }
   }
 }

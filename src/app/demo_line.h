@@ -2,12 +2,14 @@
 // The demonstration without a modem: a simulated telephone line (linesim) with a fax machine at
 // its far end on a pseudo-terminal, and the program's port pointed at it. It runs in a directory
 // of its own (demo/ in the program directory) so that the user's settings and faxes stay as they
-// are. The far end stores what it is sent and calls to send a sample fax as soon as the program
-// waits for calls (again later until it got through).
+// are. The far end stores what it is sent and calls to send a sample fax only when the user asks
+// for one (or once it has received the user's first fax), as soon as the program then waits for
+// calls: never on a timer of its own, which would ring into the user's sends.
 #include <QObject>
 #include <QString>
 
 class QProcess;
+class QWidget;
 
 namespace kv {
 
@@ -16,11 +18,10 @@ class TDemoLine : public QObject {
  public:
   // The port number the demo's own settings use for the line (the port choices offer 1 to 6).
   static constexpr int kPort = 6;
-  // The far end calls once the program has waited for calls (receive mode, port open, nothing
-  // said, no call on the line) this long, and again this long after a call that did not get
-  // through (simulated seconds, which on the demo line are real ones).
+  // Asked for a fax, the far end calls once the program has waited for calls (receive mode,
+  // port open, nothing said, no call on the line) this long (simulated seconds, which on the
+  // demo line are real ones).
   static constexpr int kFarDialIdle = 3;
-  static constexpr int kFarRedial = 60;
   // The help page that walks the user through the demo, shown when it starts.
   static constexpr int kHelpTopic = 1040;
 
@@ -35,6 +36,11 @@ class TDemoLine : public QObject {
   bool Start(QString &error);
   // The line's own log so far.
   QString log() const { return log_; }
+  // Asks the far end for its sample fax: it calls as soon as the program waits for calls.
+  void RequestFax();
+  // Puts "Ask the demo line for a fax" into the menu of `window` that holds its action named
+  // "mnuDemo" (the Help menu).
+  void AddMenuEntry(QWidget &window);
 
   // linesim beside the executable, else on the PATH; empty when there is none.
   static QString LinesimPath();
@@ -48,6 +54,7 @@ class TDemoLine : public QObject {
   QString dir_;
   QProcess *line_ = nullptr;
   QString log_, pending_, lastFarFile_;
+  bool askedAfterFirstFax_ = false;
 };
 
 }  // namespace kv

@@ -111,6 +111,7 @@ int RunKorvane(QApplication &app) {
                    [&main](const QString &path) { openLater(main, path); });
   if (demoLine) {
     main.setWindowTitle(main.windowTitle() + "- demo on a simulated line");
+    demoLine->AddMenuEntry(main);
     // What the far end received is shown as it would be printed there.
     QObject::connect(demoLine.get(), &TDemoLine::farReceived, &main,
                      [&main](const QString &tiff) { openLater(main, tiff); });

@@ -4,6 +4,9 @@
 // end's sample fax received once the program waits for calls.
 #include <QDir>
 #include <QFile>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -11,6 +14,7 @@
 #include "app/demo_line.h"
 #include "app/open_fax_file.h"
 #include "settings/settings.h"
+#include "support/event_wait.h"
 #include "test_support.h"
 
 namespace kv {
@@ -74,6 +78,33 @@ TEST(DemoLine, AFaxSentWithTheDemosSettingsReachesTheFarEndAndIsReported) {
   const QStringList got = QDir(in).entryList({"*.APF", "*.apf"}, QDir::Files);
   ASSERT_EQ(got.size(), 1) << out.toStdString();
   EXPECT_EQ(FaxFileKindOf(QDir(in).filePath(got[0])), FaxFileKind::Apf);
+}
+
+// The far end never rings in on its own: with the program's port open and quiet (as in receive
+// mode) it stays silent until the user asks through the Help menu, and then calls.
+TEST(DemoLine, TheFarEndCallsOnlyWhenAskedThroughTheHelpMenu) {
+  test::App();
+  QTemporaryDir home;
+  TDemoLine demo(home.path());
+  QString error;
+  ASSERT_TRUE(demo.Start(error)) << error.toStdString();
+  QMainWindow window;
+  QMenu *help = window.menuBar()->addMenu("&Help");
+  help->addAction("Try with a simulated line")->setObjectName("mnuDemo");
+  help->addAction("Show Hints");
+  demo.AddMenuEntry(window);
+  auto *ask = window.findChild<QAction *>("mnuDemoAskFax");
+  ASSERT_NE(ask, nullptr);
+  ASSERT_EQ(help->actions().indexOf(ask), 1);  // right after the demo's own entry
+
+  QFile port(demo.dir() + "modem");
+  ASSERT_TRUE(port.open(QIODevice::ReadWrite | QIODevice::Unbuffered));
+  // Twice the quiet time after which an asked far end calls.
+  QTest::qWait(2 * TDemoLine::kFarDialIdle * 1000);
+  EXPECT_FALSE(demo.log().contains("far end: dials")) << demo.log().toStdString();
+  ask->trigger();
+  EXPECT_TRUE(test::eventually([&] { return demo.log().contains("far end: dials"); }, 15000))
+      << demo.log().toStdString();
 }
 
 }  // namespace

@@ -252,6 +252,14 @@ void Line::dropLine(const char *why) {
   call_->endReason = why;
 }
 
+void Line::requestFarCall() {
+  if (!cfg_.farOnRequest || cfg_.farSend.empty()) return;
+  farRequested_ = true;
+  farDialled_ = false;
+  logAt(1, "far end: asked for a fax; calls %s",
+        cfg_.farDialIdle > 0 ? "once A waits for calls" : "now");
+}
+
 // A fax machine whose fax did not go through tries again, as real ones do.
 void Line::scheduleFarRedial() {
   if (cfg_.farRedial <= 0) return;
@@ -489,11 +497,13 @@ void Line::step() {
   // again later.
   const bool aWaits = cfg_.farDialIdle > 0 && !call_ && a_->quietSince() >= 0 &&
                       block_ - a_->quietSince() >= secondsToBlocks(cfg_.farDialIdle);
-  const bool due = farNextDial_ >= 0      ? block_ >= farNextDial_
+  const bool due = cfg_.farOnRequest   ? farRequested_ && (cfg_.farDialIdle > 0 ? aWaits : !call_)
+                   : farNextDial_ >= 0 ? block_ >= farNextDial_
                    : cfg_.farDialIdle > 0 ? aWaits
                                           : block_ >= secondsToBlocks(cfg_.farDialAt);
   if (cfg_.farEnd && !cfg_.farSend.empty() && !farDialled_ && due) {
     farDialled_ = true;
+    farRequested_ = false;
     dial(Party::Far, "");
   }
 

@@ -42,7 +42,8 @@ struct LineConfig {
   double farDialAt = 2.0;  // when it calls A
   double farDialIdle = 0;  // instead: once A's program has been quiet this long (0: unused)
   double farRedial = 0;  // >0: after a call that did not deliver its fax, it calls again S s later
-  int farRings = 1;      // rings before it answers
+  bool farOnRequest = false;  // it calls only when asked (requestFarCall), then as farDialIdle says
+  int farRings = 1;           // rings before it answers
   bool farEcm = false;
   int farModems = 0;  // T30_SUPPORT_* bits; 0: all
   std::string farIdent = "+1 555 0100";
@@ -74,6 +75,8 @@ class Line {
   const std::vector<CallRecord> &calls() const { return finished_; }
   bool callInProgress() const { return call_.has_value(); }
   bool farFailed() const { return farFailed_; }
+  // With farOnRequest: the fax machine calls A once (when A waits for calls, or at once).
+  void requestFarCall();
 
  private:
   enum class Party { None, A, B, Far, Voice };
@@ -134,6 +137,7 @@ class Line {
   ::awgn_state_s *burst_ = nullptr;    // loud noise for --burst-mid-page
   float gain_ = 1;
   bool farDialled_ = false;
+  bool farRequested_ = false;
   long farNextDial_ = -1;  // block of the next call after a failed one (-1: farDialAt)
   bool farFailed_ = false;
   bool farOk_ = false;

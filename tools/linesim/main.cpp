@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -30,6 +31,36 @@ enum ExitCode {
 };
 
 volatile sig_atomic_t gSignal = 0;
+
+// Requests on standard input, a line each: "call" asks the far end for a fax. Read only with
+// --far-dial-on-request; at its end (or an error) it is no longer watched.
+class Requests {
+ public:
+  explicit Requests(bool on) : open_(on) {}
+  bool open() const { return open_; }
+  template <class OnCall>
+  void read(OnCall onCall) {
+    char buf[256];
+    const ssize_t n = ::read(0, buf, sizeof buf);
+    if (n <= 0) {
+      if (n == 0 || (errno != EINTR && errno != EAGAIN)) open_ = false;
+      return;
+    }
+    pending_.append(buf, std::size_t(n));
+    for (std::size_t nl; (nl = pending_.find('\n')) != std::string::npos;) {
+      std::string request = pending_.substr(0, nl);
+      pending_.erase(0, nl + 1);
+      while (!request.empty() && (request.back() == '\r' || request.back() == ' '))
+        request.pop_back();
+      if (request == "call") onCall();
+    }
+    if (pending_.size() > 1024) pending_.clear();  // no line of ours is that long
+  }
+
+ private:
+  bool open_;
+  std::string pending_;
+};
 
 void usage(FILE *f) {
   std::fprintf(f,
@@ -75,6 +106,8 @@ joined by a simulated telephone line. Dialling one rings the other.
                         port open and sent nothing for S s with no call on the line (it
                         waits for calls)
   --far-redial S        when its call is not answered or fails, it calls again S s later
+  --far-dial-on-request the fax machine calls only when a line "call" is read on standard
+                        input, once for each (with --far-dial-idle: once A waits for calls)
   --far-rings N         rings before the fax machine answers (default 1)
   --far-ecm             fax machine offers error correction
   --far-modems LIST     fax machine's modems, from v27,v29,v17 (default all)
@@ -201,6 +234,8 @@ int main(int argc, char **argv) {
       cfg.farDialAt = num(0, 1e6);
     } else if (a == "--far-dial-idle") {
       cfg.farDialIdle = num(0.02, 1e6);
+    } else if (a == "--far-dial-on-request") {
+      cfg.farOnRequest = true;
     } else if (a == "--far-redial") {
       cfg.farRedial = num(1, 1e6);
     } else if (a == "--far-rings") {
@@ -278,6 +313,7 @@ int main(int argc, char **argv) {
       start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
   auto next = start + period;
   std::optional<Clock::time_point> lingerFrom;
+  Requests requests(cfg.farOnRequest);
   int rc = kExitOk;
   std::vector<ModemPort *> modems{&line->modemA()};
   if (line->modemB()) modems.push_back(line->modemB());
@@ -303,13 +339,15 @@ int main(int argc, char **argv) {
         if (!anyOpen || now - *lingerFrom >= std::chrono::duration<double>(linger)) break;
       }
 
-      pollfd fds[4];
+      pollfd fds[5];
       int n = 0;
       for (ModemPort *m : modems) {
         short ev = (m->wantsInput() ? POLLIN : 0) | (m->wantsOutput() ? POLLOUT : 0);
         fds[n++] = {m->masterFd(), ev, 0};
         fds[n++] = {m->watchFd(), POLLIN, 0};
       }
+      const int requestsAt = n;
+      if (requests.open()) fds[n++] = {0, POLLIN, 0};
       auto wait = next > now ? next - now : Clock::duration::zero();
       timespec ts{};
       auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
@@ -317,6 +355,8 @@ int main(int argc, char **argv) {
       ts.tv_nsec = ns % 1000000000;
       int r = ppoll(fds, n, &ts, nullptr);
       if (r < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "ppoll");
+      if (r > 0 && requests.open() && (fds[requestsAt].revents & (POLLIN | POLLHUP)))
+        requests.read([&] { line->requestFarCall(); });
       for (std::size_t i = 0; i < modems.size(); ++i) {
         if (r > 0 && (fds[2 * i].revents & POLLIN)) modems[i]->readInput();
         if (r > 0 && (fds[2 * i].revents & POLLOUT)) modems[i]->writeOutput();
