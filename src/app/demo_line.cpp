@@ -1,18 +1,22 @@
 #include "app/demo_line.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include "app/status_line.h"
 #include "base/program_dir_rule.h"
 #include "faximage/apf_export.h"
 #include "faximage/converter.h"
+#include "sending/send_fax_form.h"
 #include "settings/settings.h"
 
 namespace kv {
@@ -30,6 +34,15 @@ const char kSampleText[] =
     "To send a fax yourself: New, write a few lines, Accept, then Send.\n"
     "The far end stores what it receives and the demo shows it to you.\n"
     "To have this fax again: Help, Ask the demo line for a fax, then Receive.\n";
+
+// The user reads a message or watches a fax go out.
+bool userIsBusy() {
+  QWidget *modal = QApplication::activeModalWidget();
+  if (!modal) return false;
+  if (qobject_cast<QMessageBox *>(modal)) return true;
+  auto *send = qobject_cast<TSendFaxForm *>(modal);
+  return send && send->Busy();
+}
 
 // The page the far end sends: made by the program's own converter, kept as the TIFF a fax
 // machine would hold.
@@ -159,6 +172,24 @@ void TDemoLine::AddMenuEntry(QWidget &window) {
   }
 }
 
+void TDemoLine::FarFaxArrived(const QString &tiff) {
+  farFaxes_ << tiff;
+  if (!announcePending_) announceFarFaxes();
+}
+
+void TDemoLine::announceFarFaxes() {
+  announcePending_ = false;
+  if (farFaxes_.isEmpty()) return;
+  if (userIsBusy()) {
+    // Looked at again shortly: the user's message or send ends by the user's hand.
+    announcePending_ = true;
+    QTimer::singleShot(300, this, &TDemoLine::announceFarFaxes);
+    return;
+  }
+  const QStringList files = std::exchange(farFaxes_, {});
+  for (const QString &f : files) emit farReceived(f);
+}
+
 // The far end tells its result ("far end: received 1 page(s) ...: OK (file)") and then the call
 // ends; only then is its file complete.
 void TDemoLine::readLog() {
@@ -174,7 +205,7 @@ void TDemoLine::readLog() {
     if (auto m = received.match(line); m.hasMatch()) {
       lastFarFile_ = m.captured(1);
     } else if (ended.match(line).hasMatch() && !lastFarFile_.isEmpty()) {
-      emit farReceived(lastFarFile_);
+      FarFaxArrived(lastFarFile_);
       lastFarFile_.clear();
       // The far end answers the user's first fax with one of its own, when the user waits.
       if (!askedAfterFirstFax_) {

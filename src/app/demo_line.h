@@ -7,6 +7,7 @@
 // calls: never on a timer of its own, which would ring into the user's sends.
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QProcess;
 class QWidget;
@@ -42,6 +43,10 @@ class TDemoLine : public QObject {
   // "mnuDemo" (the Help menu).
   void AddMenuEntry(QWidget &window);
 
+  // A fax the far end has received: announced by farReceived, but not while the user reads a
+  // message or a fax is going out (a viewer opened then would cover the send's result box).
+  void FarFaxArrived(const QString &tiff);
+
   // linesim beside the executable, else on the PATH; empty when there is none.
   static QString LinesimPath();
 
@@ -51,10 +56,13 @@ class TDemoLine : public QObject {
 
  private:
   void readLog();
+  void announceFarFaxes();
   QString dir_;
   QProcess *line_ = nullptr;
   QString log_, pending_, lastFarFile_;
   bool askedAfterFirstFax_ = false;
+  QStringList farFaxes_;  // received by the far end, not yet announced
+  bool announcePending_ = false;
 };
 
 }  // namespace kv

@@ -270,6 +270,13 @@ void TKvFaxStatus::SetVisible(bool on) {
   display_->setVisible(on);
 }
 
+void TKvFaxStatus::BringToFront() {
+  if (!Visible()) return;
+  display_->raise();
+  display_->activateWindow();
+  display_->fsCancel->setFocus();
+}
+
 void TKvFaxStatus::SetFax(TKvAbstractFax *fax) {
   if (display_) display_->SetFax(fax);
 }
@@ -290,6 +297,7 @@ void TKvFaxStatus::UpdateDisplay(TKvAbstractFax &fax, bool first, bool last) {
     display_->StopTimers();
     display_->SetFax(&fax);
     SetVisible(true);
+    BringToFront();
   }
   if (last) {
     display_->hide();

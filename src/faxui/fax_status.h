@@ -78,6 +78,8 @@ class TKvFaxStatus : public TKvAbstractFaxStatus {
   bool Ctl3D = true;
   bool Visible() const { return display_ && display_->isVisible(); }
   void SetVisible(bool on);
+  // Raises the shown window and gives it the keyboard (Escape cancels there).
+  void BringToFront();
   // The fax component shown; empty between sessions.
   TKvAbstractFax *Fax() const { return display_ ? display_->Fax() : nullptr; }
   // A component going away clears itself here.

@@ -53,13 +53,14 @@ void repaintNow() {
 }  // namespace
 
 TSendFaxForm::TSendFaxForm(QWidget *parent, TSettingsLink &settings)
-    : TBarDialog(parent, 31), settings_(settings) {
+    // The status window is the form's own: it stays in front of the form for the whole call.
+    : TBarDialog(parent, 31), KvFaxStatus1(this), settings_(settings) {
   setObjectName("SendFaxForm");
   setWindowTitle("Send Fax");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
 
-  Helpbutton = AddBarButton(ButtonBar, "Helpbutton", "&Help", "Get Windows help for Send Fax",
-                            ButtonPicture::Help);
+  Helpbutton =
+      AddBarButton(ButtonBar, "Helpbutton", "&Help", "Get help for Send Fax", ButtonPicture::Help);
   ProblemsButton = AddBarButton(ButtonBar, "ProblemsButton", "Problems??",
                                 "Click here for Troubleshooting tips!", ButtonPicture::Help);
   FindModemBtn =
@@ -287,7 +288,9 @@ void TSendFaxForm::keyPressEvent(QKeyEvent *e) {
 
 void TSendFaxForm::reject() {
   if (busy_) {
+    // The window with Cancel comes forward, so that the next Escape ends the call.
     Dialogs::beep();
+    KvFaxStatus1.BringToFront();
     return;
   }
   closePortAndWait(KvComPort1);

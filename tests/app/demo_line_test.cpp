@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -105,6 +106,26 @@ TEST(DemoLine, TheFarEndCallsOnlyWhenAskedThroughTheHelpMenu) {
   ask->trigger();
   EXPECT_TRUE(test::eventually([&] { return demo.log().contains("far end: dials"); }, 15000))
       << demo.log().toStdString();
+}
+
+// The far end's fax is shown when the user is free: while a message box (the send's result) is
+// up, a viewer would open over it and take the keyboard from it.
+TEST(DemoLine, TheFarEndsFaxWaitsUntilTheResultBoxIsClosed) {
+  test::App();
+  QTemporaryDir home;
+  TDemoLine demo(home.path());
+  QSignalSpy received(&demo, &TDemoLine::farReceived);
+  QMessageBox box(QMessageBox::Information, "Korvane", "Finished: OK");
+  box.open();
+  ASSERT_TRUE(test::eventually([] { return QApplication::activeModalWidget() != nullptr; }, 2000));
+  demo.FarFaxArrived("far-1.tif");
+  demo.FarFaxArrived("far-2.tif");
+  QTest::qWait(700);
+  EXPECT_EQ(received.size(), 0);
+  box.accept();
+  ASSERT_TRUE(test::eventually([&] { return received.size() == 2; }, 5000));
+  EXPECT_EQ(received[0][0].toString(), "far-1.tif");
+  EXPECT_EQ(received[1][0].toString(), "far-2.tif");
 }
 
 }  // namespace
