@@ -111,21 +111,23 @@ bool ResetModemToFactory(TKvCustomComPort &port) {
   return sendAndWait(port, "AT&F", kResetReplyTicks);
 }
 
-ModemSearchResult FindModem(TKvCustomComPort &port, const std::function<void(int n)> &selectPort,
+ModemSearchResult FindModem(TKvCustomComPort &port, const std::vector<SerialPort> &ports,
                             const std::function<void(int, const std::string &)> &progress) {
   ModemSearchResult res;
-  auto show = [&](int i, const std::string &text) {
-    res.labels[std::size_t(i)] = text;
-    if (progress) progress(i, text);
+  res.labels.resize(ports.size());
+  auto show = [&](std::size_t i, const std::string &text) {
+    res.labels[i] = text;
+    if (progress) progress(int(i), text);
   };
   try {
-    for (int n = 1; n <= kSearchPorts; ++n) {
-      const int i = n - 1;
-      show(i, "Com " + std::to_string(n) + ": TESTING");
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      const SerialPort &p = ports[i];
+      const std::string head = "Com " + std::to_string(p.number) + ": ";
+      show(i, head + "TESTING");
       closeQuietly(port);
-      port.SetComNumber(std::uint16_t(n));
-      if (selectPort) selectPort(n);
-      std::string label = "Com " + std::to_string(n) + ": ";
+      port.SetComNumber(std::uint16_t(p.number));
+      port.SetDevicePath(p.device);
+      std::string label = head;
       try {
         port.SetOpen(true);
       } catch (const EKvException &e) {
@@ -144,11 +146,14 @@ ModemSearchResult FindModem(TKvCustomComPort &port, const std::function<void(int
       if (port.Open()) {
         if (sendAndWait(port, "AT", kSearchReplyTicks)) {
           label += "MODEM";
-          if (res.found < 0) res.found = n;
+          if (res.found < 0) {
+            res.found = p.number;
+            res.foundDevice = p.device;
+          }
         } else {
           label += "Unknown";
         }
-      } else if (label.size() == std::string("Com 1: ").size()) {
+      } else if (label.size() == head.size()) {
         label += "Unknown";
       }
       closeQuietly(port);
@@ -157,9 +162,10 @@ ModemSearchResult FindModem(TKvCustomComPort &port, const std::function<void(int
   } catch (const std::exception &) {
     // An unexpected failure ends the search with what was found so far.
   }
+  port.SetDevicePath({});
   if (res.found > 0) {
     const std::string n = std::to_string(res.found);
-    res.resultText = "A modem was found on Com Port " + n + ". " +
+    res.resultText = "A modem was found on Com Port " + n + " (" + res.foundDevice + "). " +
                      "We suggest setting the Port as Com " + n + ".";
   } else if (res.busySeen) {
     res.resultText =

@@ -6,8 +6,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "modem/device_holder.h"
+#include "modem/serial_ports.h"
 
 namespace kv {
 
@@ -34,20 +36,19 @@ bool ResetModemToFactory(TKvCustomComPort &port);
 
 inline constexpr int kResetReplyTicks = 36;
 inline constexpr int kSearchReplyTicks = 18;
-inline constexpr int kSearchPorts = 6;
 
 struct ModemSearchResult {
-  int found = -1;  // first port (1..6) with a modem, or -1
+  int found = -1;  // Com number of the first port with a modem, or -1
+  std::string foundDevice;
   bool busySeen = false;
-  std::array<std::string, kSearchPorts> labels;  // "Com 1: MODEM", ...
+  std::vector<std::string> labels;  // "Com 1: MODEM", ... one for each port tried
   std::string resultText;
 };
 
-// Tries ports 1 to 6 for a device that answers "AT" with "OK". `selectPort` is called before
-// each open with the port number (to point the component at its device); `progress` after each
-// label change (label index 0..5 and its text). Trace and log files are named by the caller.
-ModemSearchResult FindModem(TKvCustomComPort &port,
-                            const std::function<void(int n)> &selectPort = {},
+// Tries each port of `ports` in turn for a device that answers "AT" with "OK", pointing the
+// component at the port's number and device. `progress` is called after each label change
+// (index into `ports` and its text). Trace and log files are named by the caller.
+ModemSearchResult FindModem(TKvCustomComPort &port, const std::vector<SerialPort> &ports,
                             const std::function<void(int, const std::string &)> &progress = {});
 
 struct FaxClassCheck {

@@ -11,6 +11,7 @@
 #include "app/window_placement.h"
 #include "comm/com_port.h"
 #include "fax/send_fax.h"
+#include "settings/settings.h"
 
 namespace kv {
 
@@ -59,18 +60,24 @@ QHBoxLayout *centred(QWidget *w) {
 
 }  // namespace
 
-TFindModemForm::TFindModemForm(QWidget *parent, TKvCustomComPort &port)
-    : QDialog(parent), port_(port) {
+TFindModemForm::TFindModemForm(QWidget *parent, TKvCustomComPort &port,
+                               std::vector<SerialPort> ports)
+    : QDialog(parent), port_(port), ports_(std::move(ports)) {
   setObjectName("FindModemForm");
   setWindowTitle("Finding Modem...Please wait");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   auto *grid = new QGridLayout;
-  grid->addWidget(new QLabel("Communications Ports:", this), 0, 0, 1, 2);
-  for (int i = 0; i < kSearchPorts; ++i) {
-    PortLabels[std::size_t(i)] = new QLabel(QString("Com %1:").arg(i + 1), this);
-    PortLabels[std::size_t(i)]->setObjectName(QString("Com%1Label").arg(i + 1));
-    PortLabels[std::size_t(i)]->setMinimumWidth(360);
-    grid->addWidget(PortLabels[std::size_t(i)], i + 1, 1);
+  grid->addWidget(new QLabel("Communications Ports:", this), 0, 0, 1, 3);
+  for (std::size_t i = 0; i < ports_.size(); ++i) {
+    const SerialPort &p = ports_[i];
+    auto *label = new QLabel(QString("Com %1:").arg(p.number), this);
+    label->setObjectName(QString("Com%1Label").arg(p.number));
+    label->setMinimumWidth(260);
+    PortLabels.push_back(label);
+    auto *device = new QLabel(QString::fromStdString(p.deviceText()), this);
+    device->setEnabled(p.present);
+    grid->addWidget(label, int(i) + 1, 1);
+    grid->addWidget(device, int(i) + 1, 2);
   }
   grid->setColumnMinimumWidth(0, 16);
   Result = resultLabel(this, "Result", "Testing Communications ports...please wait.");
@@ -80,7 +87,8 @@ TFindModemForm::TFindModemForm(QWidget *parent, TKvCustomComPort &port)
   layout->addSpacing(8);
   layout->addWidget(Result);
   layout->addLayout(centred(OkButton));
-  setFixedWidth(420);
+  // Wide enough for a USB modem's stable name beside its port.
+  setFixedWidth(620);
 }
 
 void TFindModemForm::showEvent(QShowEvent *e) {
@@ -101,7 +109,7 @@ void TFindModemForm::runSearch() {
   port_.SetLogName(dir + "KRVTEST.LOG");
   OkButton->hide();
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  result_ = FindModem(port_, {}, [this](int i, const std::string &text) {
+  result_ = FindModem(port_, ports_, [this](int i, const std::string &text) {
     PortLabels[std::size_t(i)]->setText(q(text));
     repaintNow(this);
   });
@@ -171,17 +179,29 @@ void TCheckFaxClassForm::runCheck() {
 }
 
 int FindModemButton(QWidget *parent, TKvCustomComPort &port, int chosenItem) {
+  const auto ini = settingsFilePath(ProgramDir().toStdString());
+  const std::vector<SerialPort> ports = SystemSerialPorts(ini);
   int found = -1;
   {
-    TFindModemForm form(parent, port);
+    TFindModemForm form(parent, port, ports);
     CenterWindow(&form);
     form.exec();
     found = form.FoundPort();
   }
   port.SetComNumber(std::uint16_t(chosenItem + 1));
   if (found > 0 && found != chosenItem + 1 &&
-      Dialogs::askYesNo(parent, "Com Port", QString("Set Com Port to Com %1").arg(found), true))
+      Dialogs::askYesNo(parent, "Com Port", QString("Set Com Port to Com %1").arg(found), true)) {
+    for (const SerialPort &p : ports) {
+      if (p.number != found) continue;
+      try {
+        RememberPortDevice(ini, p);
+      } catch (const std::exception &e) {
+        Dialogs::error(parent, QString::fromStdString(e.what()));
+        return chosenItem;
+      }
+    }
     return found - 1;
+  }
   return chosenItem;
 }
 

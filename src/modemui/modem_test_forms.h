@@ -17,12 +17,13 @@ class TKvSendFax;
 class TFindModemForm : public QDialog {
   Q_OBJECT
  public:
-  TFindModemForm(QWidget *parent, TKvCustomComPort &port);
+  // Tries `ports` in turn.
+  TFindModemForm(QWidget *parent, TKvCustomComPort &port, std::vector<SerialPort> ports);
 
-  std::array<QLabel *, kSearchPorts> PortLabels;
+  std::vector<QLabel *> PortLabels;  // one for each port, in the order tried
   QLabel *Result;
   QPushButton *OkButton;
-  // The first port (1..6) that answered, or -1; valid once the search has run.
+  // The Com number of the first port that answered, or -1; valid once the search has run.
   int FoundPort() const { return result_.found; }
   bool Done() const { return done_; }
 
@@ -34,6 +35,7 @@ class TFindModemForm : public QDialog {
  private:
   void runSearch();
   TKvCustomComPort &port_;
+  std::vector<SerialPort> ports_;
   ModemSearchResult result_;
   bool started_ = false, done_ = false;
 };
@@ -62,9 +64,10 @@ class TCheckFaxClassForm : public QDialog {
   bool started_ = false, done_ = false;
 };
 
-// The "Find Modem" button of the windows that choose a port: runs the search on `port` and
-// returns the port item (0 = Com1) to select: `chosenItem` unless a modem was found elsewhere
-// and the user agreed to take it. The port's ComNumber is set back to the chosen one.
+// The "Find Modem" button of the windows that choose a port: runs the search on `port` over
+// every port the system has and returns the port item (0 = Com1) to select: `chosenItem`
+// unless a modem was found elsewhere and the user agreed to take it (its device is then
+// recorded in the "Ports" section). The port's ComNumber is set back to the chosen one.
 int FindModemButton(QWidget *parent, TKvCustomComPort &port, int chosenItem);
 
 // The "Check Fax Class" button: checks the modem on port item `portItem` and returns the fax

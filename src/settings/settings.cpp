@@ -225,4 +225,30 @@ std::string portDeviceBesideProgram(int n) {
   return portDeviceName(ini, n);
 }
 
+std::map<int, std::string> portEntries(const IniFile &ini) {
+  std::map<int, std::string> ports;
+  for (const std::string &key : ini.keyNames(kPorts)) {
+    // "Com7" only: "Com07" is not the key the port's lookup reads.
+    if (key.size() < 4 || !sameNameIgnoringCase(key.substr(0, 3), "COM") || key[3] == '0') continue;
+    int n = 0;
+    for (char c : key.substr(3)) {
+      if (c < '0' || c > '9' || n > kMaxComPorts) {
+        n = 0;
+        break;
+      }
+      n = n * 10 + (c - '0');
+    }
+    if (n < 1 || n > kMaxComPorts) continue;
+    std::string device = ini.readString(kPorts, key, "");
+    if (!device.empty()) ports[n] = device;
+  }
+  return ports;
+}
+
+void SavePortDevice(const std::filesystem::path &iniPath, int n, const std::string &device) {
+  IniFile ini = loadForUpdate(iniPath);
+  ini.writeString(kPorts, "Com" + std::to_string(n), device);
+  ini.save(iniPath);
+}
+
 }  // namespace kv

@@ -3,6 +3,7 @@
 // data and the serial device names of the ports. Plain C++ (the command-line tool uses it too);
 // applying a placement to a real window is the window layer's business.
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -147,5 +148,11 @@ std::string portDeviceName(const std::filesystem::path &iniPath, int n);
 // Device of port |n| from the settings file beside the running program; empty when there is no
 // such file. The programs install it as the serial layer's port resolver.
 std::string portDeviceBesideProgram(int n);
+// The ports the "Ports" section names a device for, by number (keys Com1 to Com50 with a
+// non-empty value; other keys are left alone).
+std::map<int, std::string> portEntries(const IniFile &ini);
+// Names `device` as port |n| (1..50) in the file, keeping the rest of it. Atomic; throws
+// EIniWrite naming the file when it cannot be written.
+void SavePortDevice(const std::filesystem::path &iniPath, int n, const std::string &device);
 
 }  // namespace kv

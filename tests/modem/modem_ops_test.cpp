@@ -148,26 +148,28 @@ TEST(DeviceHolders, LockTableAndDescriptions) {
             "The communications port is in use ( Com 1 )\r\rAnother program holds /dev/ttyS0.");
 }
 
-TEST_F(ModemOps, SearchFindsTheFirstModem) {
+TEST_F(ModemOps, SearchTriesEveryPortAndOffersTheFirstModem) {
   ScriptModem two(ModemScript::parse("> AT\n< OK\n"));
-  ScriptModem four(ModemScript::parse("> AT\n< OK\n"));
+  ScriptModem usb(ModemScript::parse("> AT\n< OK\n"));
   TKvComPort cp;
   std::vector<std::string> shown;
-  auto r = FindModem(
-      cp,
-      [&](int n) {
-        cp.SetDevicePath(n == 2   ? two.path()
-                         : n == 4 ? four.path()
-                                  : "/nonexistent/ttyKV" + std::to_string(n));
-      },
-      [&](int, const std::string &s) { shown.push_back(s); });
-  EXPECT_EQ(r.found, 2);
-  EXPECT_EQ(r.labels[0], "Com 1: Port does not exist");
-  EXPECT_EQ(r.labels[1], "Com 2: MODEM");
-  EXPECT_EQ(r.labels[3], "Com 4: MODEM");
-  EXPECT_EQ(r.resultText, "A modem was found on Com Port 2. We suggest setting the Port as Com 2.");
+  std::vector<SerialPort> ports(3);
+  ports[0].number = 1;
+  ports[0].device = "/nonexistent/ttyKV1";
+  ports[1].number = 9;  // a USB modem beyond the classic six, tried in list order
+  ports[1].device = usb.path();
+  ports[2].number = 2;
+  ports[2].device = two.path();
+  auto r = FindModem(cp, ports, [&](int, const std::string &s) { shown.push_back(s); });
+  EXPECT_EQ(r.found, 9);
+  EXPECT_EQ(r.foundDevice, usb.path());
+  EXPECT_EQ(r.labels, (std::vector<std::string>{"Com 1: Port does not exist", "Com 9: MODEM",
+                                                "Com 2: MODEM"}));
+  EXPECT_EQ(r.resultText, "A modem was found on Com Port 9 (" + usb.path() +
+                              "). We suggest setting the Port as Com 9.");
   EXPECT_EQ(shown.front(), "Com 1: TESTING");
   EXPECT_FALSE(cp.Open());
+  EXPECT_EQ(cp.DevicePath(), "");  // the port goes back to its number's device
 }
 
 TEST_F(ModemOps, ClassCheckRecommendsTheBestClass) {

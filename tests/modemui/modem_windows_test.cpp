@@ -13,9 +13,12 @@
 #include "comm/main_thread_qt.h"
 #include "fax/send_fax.h"
 #include "modemui/modem_test_forms.h"
+#include "modemui/port_choice.h"
 #include "modemui/reset_modem_form.h"
 #include "scriptmodem/script_modem.h"
+#include "settings/settings.h"
 #include "support/modal.h"
+#include "support/serial_dev_dir.h"
 
 namespace kv {
 namespace {
@@ -44,16 +47,22 @@ class ModemWindows : public test::ProgramDirTest {
     MainThread::install(mt.get());
     SetPortDeviceResolver([this](int n) {
       auto it = devices.find(n);
-      return it != devices.end() ? it->second : "/nonexistent/ttyKV" + std::to_string(n);
+      if (it != devices.end()) return it->second;
+      // Beyond the six, as the program does: what the settings file names.
+      return n > 6 ? portDeviceName(settingsFilePath(ProgramDir().toStdString()), n)
+                   : "/nonexistent/ttyKV" + std::to_string(n);
     });
+    SetSerialScanDirs(dev.dirs());
   }
   void TearDown() override {
+    SetSerialScanDirs({});
     SetPortDeviceResolver({});
     MainThread::install(nullptr);
     ProgramDirTest::TearDown();
   }
   std::map<int, std::string> devices;
   std::unique_ptr<QtMainThread> mt;
+  test::SerialDevDir dev;
 };
 
 TEST_F(ModemWindows, ResetStringsAreTriedAndStoredOnClose) {
@@ -114,8 +123,9 @@ TEST_F(ModemWindows, FindModemOffersTheFirstPortThatAnswers) {
   QStringList labels;
   WhenDone<TFindModemForm>([&](TFindModemForm &f) {
     for (auto *l : f.PortLabels) labels << l->text();
-    EXPECT_EQ(f.Result->text(),
-              "A modem was found on Com Port 2. We suggest setting the Port as Com 2.");
+    EXPECT_EQ(f.Result->text(), "A modem was found on Com Port 2 (" +
+                                    QString::fromStdString(two.path()) +
+                                    "). We suggest setting the Port as Com 2.");
     EXPECT_TRUE(f.OkButton->isVisible());
     EXPECT_EQ(f.windowTitle(), "Find Modem");
     test::Snapshot(f, "find_modem");
@@ -131,6 +141,59 @@ TEST_F(ModemWindows, FindModemOffersTheFirstPortThatAnswers) {
   EXPECT_EQ(port.ComNumber(), 6);  // set back to the choice
   EXPECT_EQ(port.TraceName(), (ProgramDir() + "KRVTEST.TRC").toStdString());
   EXPECT_FALSE(port.Open());
+}
+
+// A USB modem, seen only in the "dev" folder: Find Modem tries it after the six, offers it, and
+// taking it records its stable name for its Com number, so that the number opens it.
+TEST_F(ModemWindows, FindModemOffersAUsbModemAndTheChoiceKeepsItsDevice) {
+  ScriptModem usb(ModemScript::parse("> AT\n< OK\n> AT\n< OK\n"));
+  dev.link("ttyUSB0", usb.path());
+  const std::string stable = dev.byId("usb-Maker_Fax_Modem_1234-if00", "ttyUSB0");
+  TKvComPort port;
+  port.SetAutoOpen(false);
+  QStringList labels;
+  WhenDone<TFindModemForm>([&](TFindModemForm &f) {
+    for (auto *l : f.PortLabels) labels << l->text();
+    f.OkButton->click();
+  });
+  EXPECT_EQ(FindModemButton(nullptr, port, 0), 6);  // Com7 taken on Yes
+  ASSERT_EQ(labels.size(), 7);
+  EXPECT_EQ(labels.value(6), "Com 7: MODEM");
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "Set Com Port to Com 7");
+  const auto ini = settingsFilePath(ProgramDir().toStdString());
+  EXPECT_EQ(portDeviceName(ini, 7), stable);
+
+  // The port choice shows it by number, device and stable name; the number opens the modem.
+  TPortChoice choice("Port");
+  choice.SetItemIndex(6);
+  EXPECT_EQ(choice.List->currentText().toStdString(),
+            "Com7   " + dev.dev() + "/ttyUSB0 (usb-Maker_Fax_Modem_1234-if00)");
+  EXPECT_GE(choice.List->findData(1), 0);  // the classic six stay
+  port.SetComNumber(std::uint16_t(choice.ItemIndex() + 1));
+  std::string message;
+  EXPECT_TRUE(OpenComPortWithMessage(port, message)) << message;
+  std::string at = "AT";
+  EXPECT_TRUE(SendModemString(port, at));
+  port.SetOpen(false);
+}
+
+// Picking a port from the list, by keyboard as a user would, records the device it stands for.
+TEST_F(ModemWindows, PickingAUsbPortRecordsItsDevice) {
+  ScriptModem acm(ModemScript::parse(""));
+  dev.link("ttyACM0", acm.path());
+  TPortChoice choice("Port");
+  const int row = choice.List->findData(7);
+  ASSERT_GE(row, 0);
+  int changedTo = -1;
+  QObject::connect(&choice, &TPortChoice::changed, [&](int item) { changedTo = item; });
+  choice.List->setCurrentIndex(row);
+  emit choice.List->activated(row);
+  EXPECT_EQ(changedTo, 6);
+  EXPECT_EQ(portDeviceName(settingsFilePath(ProgramDir().toStdString()), 7),
+            dev.dev() + "/ttyACM0");
+  EXPECT_EQ(choice.findChild<QLabel *>("PortDevice")->text().toStdString(),
+            "Com7 is the device " + dev.dev() + "/ttyACM0");
 }
 
 TEST_F(ModemWindows, CheckFaxClassRecommendsAndAsks) {
