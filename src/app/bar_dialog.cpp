@@ -6,6 +6,7 @@
 
 #include "app/button_bar.h"
 #include "app/window_placement.h"
+#include "richtext/return_key.h"
 
 namespace kv {
 
@@ -54,7 +55,9 @@ bool TBarDialog::event(QEvent *e) {
 void TBarDialog::keyPressEvent(QKeyEvent *e) {
   const bool plain = e->modifiers() == Qt::NoModifier || e->modifiers() == Qt::KeypadModifier;
   if (plain && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
-    if (CanClick(accept_)) accept_->click();
+    // Return finishes an entry in a combo box or spin box, and a text editor's own Return never
+    // gets here: none of them may take the whole window with it.
+    if (CanClick(accept_) && !ReturnBelongsToControl(focusWidget())) accept_->click();
     e->accept();
     return;
   }

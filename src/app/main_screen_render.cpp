@@ -61,6 +61,7 @@ QString TMainScreen::CreateFaxFile() {
     ctx.programDir = ProgramDir();
     ctx.letMessagesRun = [] { QCoreApplication::processEvents(); };
     ctx.status = [](const QString &text) { ShowStatus(text); };
+    ctx.merge = SenderMergeValues(Settings.Data);
     TRichTextIO cover(*WPCover), document(*WPDoc);
     name = RenderFaxRow(Records.FaxApollo, cover, document, ctx, pages);
   }

@@ -78,15 +78,13 @@ bool loadTemplate(TFaxRecords &records, const QString &wanted, TRichDocument &do
 
 }  // namespace
 
-bool LoadComposition(TFaxRecords &records, const ComposeSource &source, const FaxRowText &text,
-                     TRichDocument &cover, TRichDocument &document, QString &error) {
+bool LoadComposition(TFaxRecords &records, const ComposeSource &source, TRichDocument &cover,
+                     TRichDocument &document, QString &error) {
   if (!source.coverTemplate.isEmpty()) {
     if (!loadTemplate(records, source.coverTemplate, cover, error)) return false;
   } else if (!source.coverFile.isEmpty()) {
     if (!loadRtf(source.coverFile, cover, error)) return false;
   }
-  // As in the editor, the merge runs on the recipient's values of this moment.
-  RunMerge(cover, {text.recipient, text.phone, text.subject, QDateTime::currentDateTime()});
 
   const QString &d = source.documentFile;
   if (d.isEmpty()) return true;
@@ -116,7 +114,7 @@ bool AppendComposedFax(TFaxRecords &records, const Settings &settings, const Com
   TRichDocument cover, document;
   ApplyDefaultFont(cover, settings);
   ApplyDefaultFont(document, settings);
-  if (!LoadComposition(records, source, text, cover, document, error)) return false;
+  if (!LoadComposition(records, source, cover, document, error)) return false;
   if (!records.FaxTable.Active() && !records.OpenFaxDBF()) {
     error = records.OpenError();
     return false;

@@ -18,10 +18,10 @@ struct ComposeSource {
   QString documentFile;   // a .pdf (attached), an .rtf, or any other file read as text; or empty
 };
 
-// Loads the cover sheet (its merge fields filled with `text` and the present time) and the
+// Loads the cover sheet (its merge fields kept: they are filled when the fax is drawn) and the
 // document. False with `error` ("<file>: <why>") when a file cannot be used.
-bool LoadComposition(TFaxRecords &records, const ComposeSource &source, const FaxRowText &text,
-                     TRichDocument &cover, TRichDocument &document, QString &error);
+bool LoadComposition(TFaxRecords &records, const ComposeSource &source, TRichDocument &cover,
+                     TRichDocument &document, QString &error);
 
 // LoadComposition with the settings' default font, then a new row of KRV.DBF (opened when it
 // is not). False with `error` naming the file and the reason; nothing is appended then.

@@ -47,7 +47,10 @@ bool OpenCoverTable(TFaxRecords &records, QWidget *parent) {
 
 // ---- template editor -------------------------------------------------------------------------
 
-TCoverEditor::TCoverEditor(QWidget *parent) : TBarDialog(parent, 31) {
+TCoverEditor::TCoverEditor(QWidget *parent)
+    : TBarDialog(parent, 31), discard_(this, "template", [this] {
+        return CoverDescription->text().toUtf8() + '\n' + WPCover->SaveRtf();
+      }) {
   setObjectName("CoverEditor");
   setWindowTitle("Cover Sheet Template Editor");
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -107,6 +110,10 @@ TCoverEditor::TCoverEditor(QWidget *parent) : TBarDialog(parent, 31) {
   mnuSubject = field("mnuSubject", "Subject");
   mnuDate = field("mnuDate", "Date");
   mnuTime = field("mnuTime", "Time");
+  PopupMenu1->addSeparator();
+  mnuSender = field("mnuSender", "Sender");
+  mnuSenderFax = field("mnuSenderFax", "Sender Fax Number");
+  mnuPageCount = field("mnuPageCount", "Page Count");
   ExplorerButton1->setMenu(PopupMenu1);
   ExplorerButton1->setPopupMode(QToolButton::InstantPopup);
   ZoomMenu = new TZoomMenu(Zoombutton, [this] { return WPCover; });
@@ -134,6 +141,11 @@ void TCoverEditor::showEvent(QShowEvent *event) {
   if (shown_) return;
   shown_ = true;
   SetLetterPage(*WPCover);
+  discard_.TakeBaseline();
+}
+
+void TCoverEditor::reject() {
+  if (discard_.MayClose()) TBarDialog::reject();
 }
 
 bool TCoverEditor::event(QEvent *e) {
@@ -149,10 +161,9 @@ bool TCoverEditor::event(QEvent *e) {
 }
 
 void TCoverEditor::MergeFieldClick(QAction *item) {
-  static const char *const kCaptions[] = {"RECIPIENT", "FAX NUMBER", "SUBJECT", "DATE", "TIME"};
-  const QString caption = item->text().remove('&').toUpper();
+  const QString caption = item->text().remove('&');
   for (int n = 1; n <= kMergeFieldCount; ++n)
-    if (caption == kCaptions[n - 1]) {
+    if (caption.compare(MergeFieldCaption(n), Qt::CaseInsensitive) == 0) {
       WPCover->InsertMergeField(n, MergeFieldLabel(n));
       WPCover->Repaint();
       return;
@@ -274,7 +285,7 @@ void TCoverBrowse::NewButtonClick() {
     TRichTextIO cover(*editor.WPCover);
     LoadRichText(cover, "COVER", records_.CoverApollo);
   } else {
-    editor.CoverDescription->setText("{description}");
+    editor.CoverDescription->clear();
     ApplyDefaultFont(*editor.WPCover, settings_);
   }
   CloneFlag = false;

@@ -8,6 +8,7 @@
 
 #include "app/bar_dialog.h"
 #include "app/table_model.h"
+#include "compose/discard_question.h"
 #include "settings/settings.h"
 
 namespace kv {
@@ -29,13 +30,16 @@ class TCoverEditor : public TBarDialog {
   QToolButton *CoverParagraphSetupbutton, *CoverDocPageBreakButton, *CoverDocWordWrapButton;
   QToolButton *ExplorerButton1, *Zoombutton, *OKbutton, *CancelButton, *HelpButton;
   QMenu *PopupMenu1;
-  QAction *mnuRecipient1, *mnuFaxNumber1, *mnuSubject, *mnuDate, *mnuTime;
+  QAction *mnuRecipient1, *mnuFaxNumber1, *mnuSubject, *mnuDate, *mnuTime, *mnuSender,
+      *mnuSenderFax, *mnuPageCount;
   TZoomMenu *ZoomMenu;
 
  public slots:
   // Inserts the merge field the item's caption names at the caret.
   void MergeFieldClick(QAction *item);
   void OKbuttonClick();
+  // Cancel, Escape and closing: asks first when anything was changed.
+  void reject() override;
 
  protected:
   void showEvent(QShowEvent *event) override;
@@ -43,6 +47,7 @@ class TCoverEditor : public TBarDialog {
 
  private:
   bool shown_ = false;
+  DiscardQuestion discard_;
 };
 
 class TCoverBrowse : public TBarDialog {

@@ -30,11 +30,11 @@ QToolButton *AddToolButton(TFormatBar &bar, const QString &name, const QString &
 }
 
 void AskPageBreak(QWidget *parent, TRichEdit &editor) {
-  if (!Dialogs::askYesNo(parent, "Page Break", "Add a page break here?", false)) return;
-  ParagraphProps props = editor.ParagraphAttributes();
-  props.pageBreakBefore = true;
-  editor.SetParagraphAttributes(props);
+  // The user pressed Page Break: Yes is what they most likely meant.
+  if (!Dialogs::askYesNo(parent, "Page Break", "Add a page break here?", true)) return;
+  editor.InsertPageBreak();
   editor.Reformat();
+  editor.setFocus();
 }
 
 void ShowParagraphDialog(QWidget *parent, TRichEdit &editor) {

@@ -18,7 +18,7 @@ void SetLetterPage(TRichEdit &editor);
 QToolButton *AddToolButton(TFormatBar &bar, const QString &name, const QString &caption,
                            const QString &hint);
 
-// "Add a page break here?": on Yes the paragraph at the caret starts a new page.
+// "Add a page break here?" (Yes by default): on Yes the text after the caret starts a new page.
 void AskPageBreak(QWidget *parent, TRichEdit &editor);
 // The paragraph properties dialog on the editor.
 void ShowParagraphDialog(QWidget *parent, TRichEdit &editor);

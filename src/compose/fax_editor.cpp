@@ -40,7 +40,10 @@ QLineEdit *makeEdit(QWidget *parent, const char *name, int length, const QString
 }  // namespace
 
 TFaxEditor::TFaxEditor(TFaxRecords &records, const Settings &settings, QWidget *parent)
-    : TBarDialog(parent, 31), records_(records), settings_(settings) {
+    : TBarDialog(parent, 31), records_(records), settings_(settings), discard_(this, "fax", [this] {
+        return (RowText().recipient + '\n' + RowText().phone + '\n' + RowText().subject).toUtf8() +
+               WPCover->SaveRtf() + WPDoc->SaveRtf();
+      }) {
   setObjectName("FaxEditor");
   setWindowTitle("Fax Editor");
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -158,11 +161,6 @@ TFaxEditor::TFaxEditor(TFaxRecords &records, const Settings &settings, QWidget *
   for (TRichEdit *e : {WPDoc, WPCover}) {
     connect(e, &TRichEdit::spellCheckRequested, this, [this, e] { SpellCheckRequested(e); });
   }
-  WPCover->OnGetTextToInsert = [this](int number) {
-    MergeValues v = CurrentMergeValues();
-    v.when = loadTime_;
-    return MergeFieldValue(number, v);
-  };
 
   setTabOrder(Recipient, AddressButton);
   setTabOrder(AddressButton, FaxNumber);
@@ -195,10 +193,6 @@ FaxRowText TFaxEditor::RowText() const {
   return {Recipient->text(), FaxNumber->text(), Subject->text()};
 }
 
-MergeValues TFaxEditor::CurrentMergeValues() const {
-  return {Recipient->text(), FaxNumber->text(), Subject->text(), QDateTime::currentDateTime()};
-}
-
 void TFaxEditor::showEvent(QShowEvent *event) {
   TBarDialog::showEvent(event);
   if (shown_) return;
@@ -206,6 +200,12 @@ void TFaxEditor::showEvent(QShowEvent *event) {
   PdfAttach->Refresh();  // the row was loaded into the editor since it was made
   SetLetterPage(*WPDoc);
   SetLetterPage(*WPCover);
+  // What the main window loaded is the fax as it stands.
+  discard_.TakeBaseline();
+}
+
+void TFaxEditor::reject() {
+  if (discard_.MayClose()) TBarDialog::reject();
 }
 
 bool TFaxEditor::event(QEvent *e) {
@@ -268,9 +268,8 @@ void TFaxEditor::LoadCoverButtonClick() {
       cover.Clear();
       if (!LoadRichText(cover, "COVER", records_.CoverApollo))
         ShowStatus("The template's text could not be read; the cover sheet is empty.");
+      // The fields stay fields: they are filled from the row when the fax is drawn.
       WPCover->Reformat();
-      loadTime_ = QDateTime::currentDateTime();
-      WPCover->Merge();
     }
   }
   records_.CoverTable.Close();

@@ -2,12 +2,12 @@
 // The fax editor: who a fax goes to (recipient, fax number, subject), its optional cover sheet
 // and its document, on three pages. It stores nothing itself: the main window fills it from a
 // row of the sent-fax table and writes it back when the user accepts.
-#include <QDateTime>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
 
 #include "app/bar_dialog.h"
+#include "compose/discard_question.h"
 #include "compose/fax_row.h"
 
 namespace kv {
@@ -41,8 +41,6 @@ class TFaxEditor : public TBarDialog {
 
   // The recipient fields as the row stores them.
   FaxRowText RowText() const;
-  // The values merged into a cover template loaded now.
-  MergeValues CurrentMergeValues() const;
 
  public slots:
   void RecipientButtonClick();
@@ -52,6 +50,8 @@ class TFaxEditor : public TBarDialog {
   void LoadCoverButtonClick();
   void OKButtonClick();
   void SpellCheckRequested(TRichEdit *editor);
+  // Cancel, Escape and closing: asks first when anything was changed.
+  void reject() override;
 
  protected:
   void showEvent(QShowEvent *event) override;
@@ -63,7 +63,7 @@ class TFaxEditor : public TBarDialog {
   const Settings &settings_;
   bool firstActivate_ = true;
   bool shown_ = false;
-  QDateTime loadTime_;
+  DiscardQuestion discard_;
 };
 
 }  // namespace kv

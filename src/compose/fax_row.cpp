@@ -1,7 +1,6 @@
 #include "compose/fax_row.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 
 #include "app/codepage_fit.h"
 #include "app/fax_tables.h"
@@ -10,16 +9,6 @@
 #include "richtext/rich_edit.h"
 
 namespace kv {
-namespace {
-
-// The locale's long time format without its time zone, which a cover sheet does not show.
-QString longTime(const QLocale &locale, const QTime &time) {
-  QString format = locale.timeFormat(QLocale::LongFormat);
-  format.remove(QRegularExpression(QStringLiteral("\\s*t+")));
-  return locale.toString(time, format.trimmed());
-}
-
-}  // namespace
 
 QTextCharFormat DefaultFontFormat(const Settings &s) {
   QTextCharFormat f;
@@ -31,32 +20,11 @@ QTextCharFormat DefaultFontFormat(const Settings &s) {
   return f;
 }
 
-QString MergeFieldValue(int number, const MergeValues &v, const QLocale &locale) {
-  QString text;
-  switch (number) {
-    case 1:
-      text = v.recipient;
-      break;
-    case 2:
-      text = v.faxNumber;
-      break;
-    case 3:
-      text = v.subject;
-      break;
-    case 4:
-      text = locale.toString(v.when.date(), QLocale::ShortFormat);
-      break;
-    case 5:
-      text = longTime(locale, v.when.time());
-      break;
-    default:
-      return {};
-  }
-  return text.left(kMergeTextLength);
-}
-
-void RunMerge(TRichDocument &doc, const MergeValues &values) {
-  doc.RunMerge([&](int number) { return MergeFieldValue(number, values); });
+MergeValues SenderMergeValues(const Settings &settings) {
+  MergeValues v;
+  v.senderName = QString::fromStdString(settings.userName).trimmed();
+  v.senderFax = QString::fromStdString(settings.userFax).trimmed();
+  return v;
 }
 
 TRichTextIO::TRichTextIO(TRichEdit &editor) : doc_(*editor.Document()), editor_(&editor) {}

@@ -8,6 +8,7 @@
 #include <QTextCharFormat>
 
 #include "app/rich_text_io.h"
+#include "richtext/merge_field.h"
 #include "settings/settings.h"
 
 namespace kv {
@@ -20,19 +21,8 @@ class TRichEdit;
 inline constexpr int kRecipientLength = 35;
 inline constexpr int kFaxNumberLength = 25;
 inline constexpr int kSubjectLength = 50;
-// A merge text is cut at this many characters.
-inline constexpr int kMergeTextLength = 100;
-
-struct MergeValues {
-  QString recipient, faxNumber, subject;
-  QDateTime when;  // date and time of the loading of the template
-};
-
-// The text of merge field `number` (1 recipient, 2 fax number, 3 subject, 4 date in the
-// locale's short date format, 5 time in its long time format); "" for other numbers.
-QString MergeFieldValue(int number, const MergeValues &values, const QLocale &locale = QLocale());
-// Fills every merge field of the document with its value.
-void RunMerge(TRichDocument &doc, const MergeValues &values);
+// The sender's part of the merge values: name and fax number from the preferences.
+MergeValues SenderMergeValues(const Settings &settings);
 
 // The record layer's view of a rich-text document (and of the editor showing it, which is
 // repainted after a load).

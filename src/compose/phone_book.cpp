@@ -27,7 +27,9 @@ QString trimmed(TTable &table, const char *field) {
 
 // ---- editor ----------------------------------------------------------------------------------
 
-TPhoneBookEditor::TPhoneBookEditor(QWidget *parent) : TBarDialog(parent, 31) {
+TPhoneBookEditor::TPhoneBookEditor(QWidget *parent)
+    : TBarDialog(parent, 31),
+      discard_(this, "entry", [this] { return (Name->text() + '\n' + Number->text()).toUtf8(); }) {
   setObjectName("PhoneBookEditor");
   setWindowTitle("Phone Book Editor");
   Helpbutton = AddBarButton(ButtonBar, "Helpbutton", "&Help", "Get help for the Phone Book Editor",
@@ -60,6 +62,15 @@ TPhoneBookEditor::TPhoneBookEditor(QWidget *parent) : TBarDialog(parent, 31) {
   // Room for a whole name of 35 characters.
   const int wide = Name->fontMetrics().horizontalAdvance(QString(kNameLength, 'n')) + 120;
   resize(std::max(331, wide), 200);
+}
+
+void TPhoneBookEditor::showEvent(QShowEvent *event) {
+  TBarDialog::showEvent(event);
+  discard_.TakeBaseline();
+}
+
+void TPhoneBookEditor::reject() {
+  if (discard_.MayClose()) TBarDialog::reject();
 }
 
 void TPhoneBookEditor::OKButtonClick() {

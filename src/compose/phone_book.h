@@ -9,6 +9,7 @@
 #include "app/storage/tapollo.h"
 #include "app/storage/ttable.h"
 #include "app/table_model.h"
+#include "compose/discard_question.h"
 
 namespace kv {
 
@@ -24,6 +25,14 @@ class TPhoneBookEditor : public TBarDialog {
 
  public slots:
   void OKButtonClick();
+  // Cancel, Escape and closing: asks first when anything was changed.
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent *event) override;
+
+ private:
+  DiscardQuestion discard_;
 };
 
 class TPhoneBook : public TBarDialog {

@@ -235,11 +235,37 @@ QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderCon
   } unfinished{pages};
   step("Creating fax file....");
   int count = 0;
-  if (!coverBlank) count += RenderPages(cover, pages, ctx);
-  if (pdf)
-    count += RenderPdfPages(document.PdfAttachment(), pages, ctx);
-  else if (!documentBlank)
-    count += RenderPages(document, pages, ctx, count);
+  if (!ctx.merge) {
+    if (!coverBlank) count += RenderPages(cover, pages, ctx);
+    if (pdf)
+      count += RenderPdfPages(document.PdfAttachment(), pages, ctx);
+    else if (!documentBlank)
+      count += RenderPages(document, pages, ctx, count);
+  } else {
+    // The page count on the cover needs the document's pages first: they are drawn into a file
+    // of their own, which goes after the cover's.
+    QStringList documentPages;
+    struct Unjoined {
+      QStringList &pages;
+      ~Unjoined() {
+        for (const QString &p : pages) removeWorkFile(p);
+      }
+    } unjoined{documentPages};
+    int documentCount = 0;
+    if (pdf)
+      documentCount = RenderPdfPages(document.PdfAttachment(), documentPages, ctx);
+    else if (!documentBlank)
+      documentCount = RenderPages(document, documentPages, ctx);
+    if (!coverBlank) {
+      MergeValues values = *ctx.merge;
+      values.pageCount = documentCount + cover.PageCount(kFaxPageDpi);
+      cover.RunMerge([&values](int number) { return MergeFieldValue(number, values); });
+      count += RenderPages(cover, pages, ctx);
+    }
+    pages.append(documentPages);
+    documentPages.clear();
+    count += documentCount;
+  }
   step("Creating fax file........");
   const QString fax = JoinPages(pages);
   // From here the file is the caller's to remove.

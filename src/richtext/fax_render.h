@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
+
+#include "richtext/merge_field.h"
 
 class QImage;
 
@@ -26,6 +29,9 @@ struct RenderContext {
   QString programDir;  // ends with a separator
   std::function<void()> letMessagesRun;
   std::function<void(const QString &)> status;
+  // When set, the cover's merge fields are filled with these values as the fax is drawn
+  // (the page count is counted then); otherwise they are drawn as their labels.
+  std::optional<MergeValues> merge;
 };
 
 // An editor counts as empty for faxing when the document is empty, or when its text is
@@ -60,8 +66,9 @@ QString JoinPages(const QStringList &pages);
 // The rendering steps of a composed fax once its cover sheet and document are loaded: nothing
 // when both are blank (answers ""), else the cover's pages, then the document's (the pages of
 // its attached PDF document when it has one, in place of its text), joined into
-// one APF file whose name is answered; `pageCount` gets the number of pages. The answered file
-// is the caller's to remove; on failure nothing is left.
+// one APF file whose name is answered; `pageCount` gets the number of pages. With merge values
+// in `ctx` the cover's fields are filled in `cover` first. The answered file is the caller's
+// to remove; on failure nothing is left.
 QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderContext &ctx,
                   int &pageCount);
 

@@ -15,13 +15,62 @@ QFont deviceFont(QTextDocument *doc, const QTextFormat &format) {
   return f;
 }
 
+// The locale's long time format without its time zone, which a cover sheet does not show.
+QString longTime(const QLocale &locale, const QTime &time) {
+  QString format = locale.timeFormat(QLocale::LongFormat);
+  format.remove(QRegularExpression(QStringLiteral("\\s*t+")));
+  return locale.toString(time, format.trimmed());
+}
+
 }  // namespace
 
 QString MergeFieldLabel(int number) {
-  static const char *const labels[kMergeFieldCount] = {"[RECIPIENT]", "[FAX#]", "[SUBJECT]",
-                                                       "[DATE]", "[TIME]"};
+  static const char *const labels[kMergeFieldCount] = {"[RECIPIENT]",   "[FAX#]", "[SUBJECT]",
+                                                       "[DATE]",        "[TIME]", "[SENDER]",
+                                                       "[SENDER FAX#]", "[PAGES]"};
   return number >= 1 && number <= kMergeFieldCount ? QString::fromLatin1(labels[number - 1])
                                                    : QString();
+}
+
+QString MergeFieldCaption(int number) {
+  static const char *const captions[kMergeFieldCount] = {
+      "Recipient", "Fax Number", "Subject",           "Date",
+      "Time",      "Sender",     "Sender Fax Number", "Page Count"};
+  return number >= 1 && number <= kMergeFieldCount ? QString::fromLatin1(captions[number - 1])
+                                                   : QString();
+}
+
+QString MergeFieldValue(int number, const MergeValues &v, const QLocale &locale) {
+  QString text;
+  switch (number) {
+    case 1:
+      text = v.recipient;
+      break;
+    case 2:
+      text = v.faxNumber;
+      break;
+    case 3:
+      text = v.subject;
+      break;
+    case 4:
+      text = locale.toString(v.when.date(), QLocale::ShortFormat);
+      break;
+    case 5:
+      text = longTime(locale, v.when.time());
+      break;
+    case 6:
+      text = v.senderName;
+      break;
+    case 7:
+      text = v.senderFax;
+      break;
+    case 8:
+      text = QString::number(v.pageCount);
+      break;
+    default:
+      return {};
+  }
+  return text.left(kMergeTextLength);
 }
 
 QTextCharFormat MergeFieldFormat(const QTextCharFormat &base, int number, const QString &label) {

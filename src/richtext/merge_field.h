@@ -1,12 +1,15 @@
 #pragma once
 // Merge fields: inline objects of a document that stand for one piece of recipient data
-// (field number 1 to 5) and show their label, e.g. "[RECIPIENT]", in red until they are
-// filled in.
+// (field number 1 to 8) and show their label, e.g. "[RECIPIENT]", in red until they are
+// filled in. A cover sheet keeps its fields; they are filled when the fax is drawn, from the
+// row as it is then.
 //
 // In RTF a merge field is written as
 //   {\field{\*\fldinst  MERGEFIELD F<n> }{\fldrslt <label>}}
 // so that other word processors show the label, and read back as a merge field with that
 // number and label. Other fields are read as their result text.
+#include <QDateTime>
+#include <QLocale>
 #include <QObject>
 #include <QString>
 #include <QTextCharFormat>
@@ -20,10 +23,28 @@ inline constexpr int kMergeFieldObject = QTextFormat::UserObject + 1;
 inline constexpr int kMergeFieldNumberProperty = QTextFormat::UserProperty + 0x200;
 inline constexpr int kMergeFieldLabelProperty = QTextFormat::UserProperty + 0x201;
 
-// The five fields the program fills: 1 recipient, 2 fax number, 3 subject, 4 date, 5 time.
-inline constexpr int kMergeFieldCount = 5;
-// "[RECIPIENT]", "[FAX#]", "[SUBJECT]", "[DATE]", "[TIME]"; empty for other numbers.
+// The fields the program fills: 1 recipient, 2 fax number, 3 subject, 4 date, 5 time, 6 the
+// sender's name, 7 the sender's fax number, 8 the number of pages of the fax.
+inline constexpr int kMergeFieldCount = 8;
+// "[RECIPIENT]", "[FAX#]", "[SUBJECT]", "[DATE]", "[TIME]", "[SENDER]", "[SENDER FAX#]",
+// "[PAGES]"; empty for other numbers.
 QString MergeFieldLabel(int number);
+// The caption of the field in the template editor's Insert menu ("Recipient", ...).
+QString MergeFieldCaption(int number);
+
+// A merge text is cut at this many characters.
+inline constexpr int kMergeTextLength = 100;
+
+struct MergeValues {
+  QString recipient, faxNumber, subject;
+  QDateTime when;  // the drawing of the fax
+  QString senderName, senderFax;
+  int pageCount = 0;  // pages of the whole fax, cover included
+};
+
+// The text of merge field `number` (4 date in the locale's short date format, 5 time in its
+// long time format without zone); "" for other numbers.
+QString MergeFieldValue(int number, const MergeValues &values, const QLocale &locale = QLocale());
 
 // The character format of a merge field on top of the text format `base`.
 QTextCharFormat MergeFieldFormat(const QTextCharFormat &base, int number, const QString &label);

@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "richtext/return_key.h"
 #include "richtext/rich_edit.h"
 
 namespace kv {
@@ -241,6 +243,15 @@ void TParagraphPropDlg::FieldEdited(QLineEdit *field) {
       twips_[vFirst] = twips_[vLeft];
     }
   }
+}
+
+void TParagraphPropDlg::keyPressEvent(QKeyEvent *event) {
+  // Return finishes a choice in a combo box; OK stays on its button.
+  if (IsPlainReturn(event) && ReturnBelongsToControl(focusWidget())) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TParagraphPropDlg::OkbuttonClick() {

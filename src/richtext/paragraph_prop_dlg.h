@@ -36,6 +36,7 @@ class TParagraphPropDlg : public QDialog {
 
  protected:
   void showEvent(QShowEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
 
  private slots:
   void FormShow();

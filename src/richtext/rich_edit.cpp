@@ -1,9 +1,12 @@
 #include "richtext/rich_edit.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QMimeData>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
+#include <QUrl>
 #include <algorithm>
 
 namespace kv {
@@ -72,6 +75,40 @@ void TRichEdit::Reformat() {
   applyWrap();
 }
 
+void TRichEdit::InsertPageBreak() {
+  QTextCursor c = textCursor();
+  c.setPosition(c.selectionStart());
+  c.beginEditBlock();
+  if (!c.atBlockStart()) c.insertBlock();
+  ParagraphProps props = doc_->ParagraphAt(c);
+  props.pageBreakBefore = true;
+  doc_->SetParagraph(c, props);
+  c.endEditBlock();
+  setTextCursor(c);
+}
+
+void TRichEdit::paintEvent(QPaintEvent *event) {
+  QTextEdit::paintEvent(event);
+  // A page break shows as a dashed line across the view above the paragraph that starts the
+  // new page; only the paragraphs in view are looked at.
+  QPainter painter(viewport());
+  QPen pen(palette().color(QPalette::Text));
+  pen.setStyle(Qt::DashLine);
+  pen.setWidth(1);
+  painter.setPen(pen);
+  const QPointF scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
+  QAbstractTextDocumentLayout *layout = doc_->documentLayout();
+  for (QTextBlock b = cursorForPosition(QPoint(0, 0)).block(); b.isValid(); b = b.next()) {
+    const QRectF r = layout->blockBoundingRect(b).translated(-scroll);
+    if (r.top() > viewport()->height()) break;
+    if (b == doc_->firstBlock() ||
+        !(b.blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore))
+      continue;
+    const int y = static_cast<int>(r.top()) - 1;
+    painter.drawLine(0, y, viewport()->width(), y);
+  }
+}
+
 void TRichEdit::Repaint() {
   viewport()->update();
 }
@@ -121,11 +158,22 @@ QMimeData *TRichEdit::createMimeDataFromSelection() const {
   return data;
 }
 
+// Files copied or dragged from a file manager carry their addresses as text too; those are no
+// text of the fax.
+static bool carriesFiles(const QMimeData *source) {
+  if (!source->hasUrls()) return false;
+  for (const QUrl &url : source->urls())
+    if (url.isLocalFile()) return true;
+  return false;
+}
+
 bool TRichEdit::canInsertFromMimeData(const QMimeData *source) const {
+  if (carriesFiles(source)) return false;
   return source->hasFormat(QString::fromLatin1(kRtfMime)) || source->hasText();
 }
 
 void TRichEdit::insertFromMimeData(const QMimeData *source) {
+  if (carriesFiles(source)) return;
   QTextCursor c = textCursor();
   if (source->hasFormat(QString::fromLatin1(kRtfMime))) {
     TRichDocument piece;

@@ -70,6 +70,11 @@ class TRichEdit : public QTextEdit {
   // Merged into the selection, or set as the attributes of what is typed next.
   void SetCaretAttributes(const QTextCharFormat &format);
 
+  // Ends the page at the caret: the text after it starts a paragraph on a new page (at the
+  // start of a paragraph, that paragraph starts the new page). The editor draws a dashed line
+  // where a page break is.
+  void InsertPageBreak();
+
   // --- Merge fields --------------------------------------------------------------------------
   // Inserts a field (number 1 to 5, label such as "[RECIPIENT]") at the caret.
   void InsertMergeField(int number, const QString &label);
@@ -103,6 +108,7 @@ class TRichEdit : public QTextEdit {
   void spellCheckRequested();
 
  protected:
+  void paintEvent(QPaintEvent *event) override;
   // The clipboard carries RTF (and plain text), so that formatting survives copying between
   // editors and from and to other word processors.
   QMimeData *createMimeDataFromSelection() const override;

@@ -90,6 +90,7 @@ int runSendRow(const Args &args, Context &ctx) {
   TRichTextIO coverIO(cover), documentIO(document);
   RenderContext rc;
   rc.programDir = ProgramDir();
+  rc.merge = SenderMergeValues(settings.Data);
   ProgressReport progress(ctx.err, args.has("verbose"));
   rc.status = [&progress](const QString &text) { progress(text.toStdString()); };
   int pages = 0;

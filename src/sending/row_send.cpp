@@ -15,7 +15,21 @@ QString RenderFaxRow(TApollo &apollo, TRichTextIO &cover, TRichTextIO &document,
                      const RenderContext &ctx, int &pageCount) {
   LoadRichText(cover, QStringLiteral("RTFCOVER"), apollo);
   LoadRichText(document, QStringLiteral("RTFDOC"), apollo);
-  return RenderFax(cover.Document(), document.Document(), ctx, pageCount);
+  // The cover names the row's recipient and subject as they are now, at the time of drawing.
+  RenderContext merged = ctx;
+  MergeValues values = ctx.merge.value_or(MergeValues{});
+  if (TTable *row = apollo.DataSource) {
+    auto text = [row](const char *field) {
+      const TField *f = row->FieldByName(field);
+      return f ? f->AsString().trimmed() : QString();
+    };
+    values.recipient = text("RECIPIENT");
+    values.faxNumber = text("PHONE");
+    values.subject = text("SUBJECT");
+  }
+  values.when = QDateTime::currentDateTime();
+  merged.merge = values;
+  return RenderFax(cover.Document(), document.Document(), merged, pageCount);
 }
 
 SentFaxFile::SentFaxFile(const QString &name) : name_(name) {

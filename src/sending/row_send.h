@@ -14,7 +14,8 @@ class TRichTextIO;
 class TTable;
 
 // Loads RTFCOVER and RTFDOC of the current row into the two controls and renders them into one
-// APF file (answered; "" when both are blank). `pageCount` gets the pages. A memo that cannot
+// APF file (answered; "" when both are blank), the cover's merge fields filled from the row,
+// the present time and the sender of `ctx.merge`. `pageCount` gets the pages. A memo that cannot
 // be read counts as blank. Converter failures are raised as their exceptions.
 QString RenderFaxRow(TApollo &apollo, TRichTextIO &cover, TRichTextIO &document,
                      const RenderContext &ctx, int &pageCount);

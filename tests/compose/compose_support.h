@@ -14,7 +14,7 @@
 
 namespace kv::test {
 
-// A template whose text has all five merge fields, one per line after a title.
+// A template whose text has every merge field, one per line after a title.
 inline void AddTemplate(TFaxRecords &records, const QString &description,
                         const QString &title = "FAX COVER") {
   ASSERT_TRUE(records.OpenCoverDBF());
@@ -22,7 +22,8 @@ inline void AddTemplate(TFaxRecords &records, const QString &description,
   QTextCursor c(&doc);
   c.insertText(title + "\n");
   for (int n = 1; n <= kMergeFieldCount; ++n) {
-    c.insertText(QStringList{"To: ", "Fax: ", "Re: ", "Date: ", "Time: "}[n - 1]);
+    c.insertText(QStringList{
+        "To: ", "Fax: ", "Re: ", "Date: ", "Time: ", "From: ", "Reply fax: ", "Pages: "}[n - 1]);
     doc.InsertMergeField(c, n, MergeFieldLabel(n));
     c.insertText("\n");
   }

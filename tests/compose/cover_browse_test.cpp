@@ -43,16 +43,20 @@ TEST_F(CoverBrowseTest, NewCloneEditAndDelete) {
     EXPECT_EQ(b.windowTitle(), "Cover Sheet Template Browser");
     EXPECT_FALSE(b.Acceptbutton->isVisible());
     EXPECT_FALSE(b.ModifyButton->isEnabled());
-    // New: "{description}"; fields come from the Insert menu and stay fields.
+    // New: an empty description; fields come from the Insert menu and stay fields.
     test::OnModal<TCoverEditor>([](TCoverEditor &e) {
       EXPECT_EQ(e.windowTitle(), "Cover Sheet Template Editor");
-      EXPECT_EQ(e.CoverDescription->text(), "{description}");
+      EXPECT_TRUE(e.CoverDescription->text().isEmpty());
       e.CoverDescription->setText("Standard");
       e.WPCover->insertPlainText("Dear ");
       e.mnuRecipient1->trigger();
       e.WPCover->insertPlainText(", see ");
       e.mnuSubject->trigger();
       e.mnuDate->trigger();
+      e.WPCover->insertPlainText(" from ");
+      e.mnuSender->trigger();
+      e.mnuSenderFax->trigger();
+      e.mnuPageCount->trigger();
       test::Snapshot(e, "cover_editor");
       e.OKbutton->click();
     });
@@ -62,7 +66,8 @@ TEST_F(CoverBrowseTest, NewCloneEditAndDelete) {
     const QByteArray rtf = covers().FieldByName("COVER")->AsBytes();
     EXPECT_TRUE(rtf.contains("MERGEFIELD F1")) << rtf.toStdString();
     EXPECT_TRUE(rtf.contains("MERGEFIELD F3"));
-    EXPECT_TRUE(rtf.contains("MERGEFIELD F4"));
+    for (const char *field : {"MERGEFIELD F4", "MERGEFIELD F6", "MERGEFIELD F7", "MERGEFIELD F8"})
+      EXPECT_TRUE(rtf.contains(field)) << field;
 
     // Clone: "[clone]Standard" with the same text; the next New starts afresh.
     test::OnModal<TCoverEditor>([](TCoverEditor &e) {
@@ -72,7 +77,7 @@ TEST_F(CoverBrowseTest, NewCloneEditAndDelete) {
     });
     b.CloneButton->click();
     test::OnModal<TCoverEditor>([](TCoverEditor &e) {
-      EXPECT_EQ(e.CoverDescription->text(), "{description}");
+      EXPECT_TRUE(e.CoverDescription->text().isEmpty());
       QTest::keyClick(&e, Qt::Key_Escape);  // cancelled: nothing stored
     });
     b.NewButton->click();

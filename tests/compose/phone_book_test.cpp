@@ -68,10 +68,13 @@ TEST_F(PhoneBookTest, ManageEntriesInNameOrder) {
   EXPECT_EQ(field(book, "PHONE"), "020 7946 0002");
   test::OnModal<TPhoneBookEditor>([](TPhoneBookEditor &e) {
     e.Number->setText("999");
-    QTest::keyClick(&e, Qt::Key_Escape);
+    QTest::keyClick(&e, Qt::Key_Escape);  // asks first; Yes throws the change away
   });
   book.Modifybutton->click();
   EXPECT_EQ(field(book, "PHONE"), "020 7946 0002");
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "Discard the changes to this entry?");
+  shown.clear();
 
   // Delete asks; No keeps the entry; deleting the last one disables the row buttons.
   answer = false;

@@ -65,7 +65,7 @@ class FaxRender : public ::testing::Test {
  protected:
   bool appReady_ = (test::GuiApp(), true);
   QTemporaryDir dir;
-  RenderContext ctx{dir.path() + "/", {}, {}};
+  RenderContext ctx{dir.path() + "/", {}, {}, {}};
   TRichDocument cover, document;
   int pages = -1;
 };

@@ -63,7 +63,7 @@ TEST_F(LongDocument, PagesOfFortyThousandParagraphs) {
 TEST_F(LongDocument, EachPageDrawnIsAnnounced) {
   QTemporaryDir dir;
   QStringList said;
-  RenderContext ctx{dir.path() + "/", {}, [&said](const QString &text) { said << text; }};
+  RenderContext ctx{dir.path() + "/", {}, [&said](const QString &text) { said << text; }, {}};
   TRichDocument cover, document;
   ASSERT_TRUE(cover.LoadRtf("{\\rtf1 Cover sheet}"));
   ASSERT_TRUE(document.LoadRtf(test::manyParagraphsRtf(60)));

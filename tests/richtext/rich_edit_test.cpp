@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QImage>
 #include <QMimeData>
+#include <QPixmap>
 #include <QTextBlock>
 
 #include "richtext/merge_field.h"
@@ -50,16 +52,16 @@ TEST_F(RichEdit, MergeAsksForEachFieldByNumber) {
     edit.InsertMergeField(n, MergeFieldLabel(n));
     edit.insertPlainText(" ");
   }
-  edit.InsertMergeField(9, "[OTHER]");
-  EXPECT_EQ(edit.Document()->MergeFieldCount(), 6);
+  edit.InsertMergeField(kMergeFieldCount + 1, "[OTHER]");
+  EXPECT_EQ(edit.Document()->MergeFieldCount(), kMergeFieldCount + 1);
   QList<int> asked;
   edit.OnGetTextToInsert = [&](int n) {
     asked << n;
     return n <= 3 ? QString() : QStringLiteral("v%1").arg(n);
   };
   edit.Merge();
-  EXPECT_EQ(asked, (QList<int>{1, 2, 3, 4, 5, 9}));
-  EXPECT_EQ(test::documentText(*edit.Document()), "   v4 v5 v9");
+  EXPECT_EQ(asked, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(test::documentText(*edit.Document()), "   v4 v5 v6 v7 v8 v9");
 }
 
 TEST_F(RichEdit, ParagraphIndentsAndSpacingInTwips) {
@@ -113,6 +115,59 @@ TEST_F(RichEdit, PagesBreakWhereTheDocumentAsks) {
     ASSERT_TRUE(edit.LoadRtf(c.rtf));
     EXPECT_EQ(edit.Document()->PageCount(200), c.pages);
   }
+}
+
+// Page Break ends the page at the caret: the words after it go to the next page and the words
+// before it stay; at the start of a paragraph that paragraph moves. The editor shows a dashed
+// line where the break is.
+TEST_F(RichEdit, PageBreakSplitsAtTheCaretAndShowsALine) {
+  struct Case {
+    int caret;  // in "First half second half"
+    QStringList paragraphs;
+  } cases[] = {
+      {11, {"First half ", "second half"}},
+      {0, {"First half second half"}},
+      {22, {"First half second half", ""}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.caret);
+    ASSERT_TRUE(edit.LoadRtf("{\\rtf1\\fs24 First half second half\\par\\pard Next paragraph}"));
+    QTextCursor cursor = edit.textCursor();
+    cursor.setPosition(c.caret);
+    edit.setTextCursor(cursor);
+    edit.InsertPageBreak();
+    QStringList blocks;
+    for (QTextBlock b = edit.document()->begin(); b.isValid(); b = b.next()) blocks << b.text();
+    EXPECT_EQ(blocks.mid(0, c.paragraphs.size()), c.paragraphs);
+    EXPECT_EQ(blocks.last(), "Next paragraph");  // the next paragraph is untouched
+    EXPECT_EQ(edit.Document()->PageCount(200), c.caret == 0 ? 1 : 2);
+  }
+
+  // Drawn: some line of the view between the two halves is mostly ink, none is before.
+  ASSERT_TRUE(edit.LoadRtf("{\\rtf1\\fs24 First half second half}"));
+  edit.resize(500, 300);
+  edit.show();
+  auto dashedRowBetweenHalves = [&] {
+    const QImage view = edit.viewport()->grab().toImage();
+    const int top = edit.cursorRect(QTextCursor(edit.document()->firstBlock())).bottom();
+    const int bottom = edit.cursorRect(QTextCursor(edit.document()->lastBlock())).top();
+    for (int y = top; y <= bottom && y < view.height(); ++y) {
+      int ink = 0;
+      for (int x = 0; x < view.width(); ++x) ink += qGray(view.pixel(x, y)) < 160;
+      if (ink > view.width() / 3) return true;
+    }
+    return false;
+  };
+  QTextCursor cursor = edit.textCursor();
+  cursor.setPosition(11);
+  edit.setTextCursor(cursor);
+  edit.InsertPageBreak();
+  EXPECT_TRUE(dashedRowBetweenHalves());
+  QTextCursor plain(edit.document()->lastBlock());
+  QTextBlockFormat f = plain.blockFormat();
+  f.setPageBreakPolicy(QTextFormat::PageBreak_Auto);
+  plain.setBlockFormat(f);
+  EXPECT_FALSE(dashedRowBetweenHalves());
 }
 
 TEST_F(RichEdit, CopyAndPasteKeepFormattingThroughRtf) {
