@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/button_bar.h"
+#include "app/ui_font.h"
 #include "app/window_placement.h"
 #include "richtext/return_key.h"
 
@@ -15,9 +16,7 @@ bool CanClick(const QToolButton *button) {
 }
 
 TBarDialog::TBarDialog(QWidget *parent, int statusHeight) : QDialog(parent) {
-  QFont f("Arial");
-  f.setPointSize(8);
-  setFont(f);
+  setFont(UiFont(8));
   setWindowFlags((windowFlags() | Qt::Dialog) & ~Qt::WindowContextHelpButtonHint);
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

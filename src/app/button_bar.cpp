@@ -4,6 +4,7 @@
 #include <QToolButton>
 
 #include "app/hints.h"
+#include "app/ui_font.h"
 
 namespace kv {
 namespace {
@@ -23,6 +24,8 @@ QWidget *MakeButtonBar(QWidget *parent) {
       "  padding: 1px 6px 1px 3px; }"
       "QToolButton:hover { border-color: rgba(255,255,255,140); background: rgba(255,255,255,35); }"
       "QToolButton:pressed { background: rgba(0,0,0,45); }"
+      // The keyboard's place must show on the bar too.
+      "QToolButton:focus { border: 1px dotted white; }"
       "QToolButton:disabled { color: rgba(255,255,255,105); }");
   auto *layout = new QHBoxLayout(bar);
   layout->setContentsMargins(6, 7, 6, 7);
@@ -41,10 +44,7 @@ QToolButton *AddBarButton(QWidget *bar, const QString &name, const QString &capt
   b->setFixedHeight(30);
   b->setMinimumWidth(64);
   b->setFocusPolicy(Qt::TabFocus);
-  QFont f("Arial");
-  f.setPointSize(9);
-  f.setBold(true);
-  b->setFont(f);
+  b->setFont(UiFont(9, true));
   SetHint(b, hint);
   static_cast<QHBoxLayout *>(bar->layout())->addWidget(b);
   return b;

@@ -1,6 +1,6 @@
 #pragma once
-// Pictures of the button bars, drawn here so that they look the same on every desktop and
-// read well as white line art on the dark teal bar.
+// Pictures of the button bars, drawn from the SVG files among the program's resources so that
+// they look the same on every desktop, stay sharp at any scale and read well on the dark bar.
 #include <QIcon>
 
 namespace kv {
@@ -25,6 +25,8 @@ enum class ButtonPicture {
 };
 
 QIcon ButtonIcon(ButtonPicture picture);
+// The resource path of the picture's SVG file.
+QString ButtonIconFile(ButtonPicture picture);
 // The picture of the about window: a fax machine.
 QPixmap AboutPicture(int size);
 

@@ -16,6 +16,7 @@
 
 namespace kv {
 namespace {
+#include "compose/pdf_attach.h"
 
 QString fieldText(TTable &table, const char *field) {
   TField *f = table.FieldByName(field);
@@ -80,6 +81,7 @@ void TMainScreen::NewbuttonClick() {
       QCoreApplication::processEvents();
     }
   }
+      if (!DroppedPdf.isEmpty()) editor.PdfAttach->AttachPdf(DroppedPdf);
   CloneMode = false;
   SetButtons();
 }

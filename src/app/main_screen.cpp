@@ -8,8 +8,10 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QProcess>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTableView>
@@ -27,6 +29,7 @@
 #include "app/rebuild_ind.h"
 #include "app/splash_form.h"
 #include "app/window_placement.h"
+#include "app/ui_font.h"
 #include "modemui/reset_modem_form.h"
 #include "viewer/fax_viewer_window.h"
 
@@ -35,13 +38,6 @@ namespace {
 
 constexpr int kHelpContents = 1009;
 constexpr int kHelpTroubleshooting = 1026;
-
-QFont arial(int points, bool bold = false) {
-  QFont f("Arial");
-  f.setPointSize(points);
-  f.setBold(bold);
-  return f;
-}
 
 }  // namespace
 
@@ -57,6 +53,7 @@ TMainScreen::TMainScreen(QWidget *parent)
   // Wide enough for every column of the sent list at its display width.
   resize(sizeHint().expandedTo(QSize(940, 460)));
   SetMainWindow(this);
+  setupFileDrop();
   FormCreate();
 }
 
@@ -104,7 +101,7 @@ void TMainScreen::setupButtonBar() {
 
 void TMainScreen::setupBrowsePanel() {
   auto *central = new QWidget(this);
-  central->setFont(arial(8));
+  central->setFont(UiFont(8));
   auto *layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -136,8 +133,9 @@ void TMainScreen::setupBrowsePanel() {
 
   TabSet1 = new QTabBar(central);
   TabSet1->setObjectName("TabSet1");
+  for (QTableView *grid : {FaxGrid, RecFaxGrid}) setupGridKeys(grid);
   TabSet1->setShape(QTabBar::RoundedSouth);
-  TabSet1->setFont(arial(10));
+  TabSet1->setFont(UiFont(10));
   TabSet1->setDrawBase(false);
   TabSet1->setExpanding(false);
   TabSet1->addTab("Sent");
@@ -147,6 +145,15 @@ void TMainScreen::setupBrowsePanel() {
   layout->addWidget(TabSet1);
 
   status = new QLabel(central);
+  // Ctrl+Tab turns to the other list from anywhere in the window, as desktop tabs do.
+  for (const char *key : {"Ctrl+Tab", "Ctrl+Shift+Tab", "Ctrl+PgDown", "Ctrl+PgUp"}) {
+    auto *turn = new QShortcut(QKeySequence(key), this);
+    connect(turn, &QShortcut::activated, this, [this] {
+      TabSet1->setCurrentIndex(1 - TabSet1->currentIndex());
+      QWidget *grid = NoteBook->currentWidget();
+      if (grid->isEnabled()) grid->setFocus(Qt::ShortcutFocusReason);
+    });
+  }
   status->setObjectName("status");
   StyleStatusLine(status, 32);
   layout->addWidget(status);
@@ -156,6 +163,29 @@ void TMainScreen::setupBrowsePanel() {
 void TMainScreen::setupMenus() {
   auto item = [this](QMenu *menu, const char *name, const QString &caption, const QKeySequence &key,
                      const QString &hint, auto slot) {
+// A list is one stop of the window's Tab order; Enter views its row and Delete deletes it.
+void TMainScreen::setupGridKeys(QTableView *grid) {
+  grid->setTabKeyNavigation(false);
+  grid->setFocusPolicy(Qt::StrongFocus);
+  grid->installEventFilter(this);
+}
+
+bool TMainScreen::eventFilter(QObject *watched, QEvent *event) {
+  if (event->type() == QEvent::KeyPress && (watched == FaxGrid || watched == RecFaxGrid)) {
+    auto *key = static_cast<QKeyEvent *>(event);
+    const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+      mnuViewPrintClick();
+      return true;
+    }
+    if (plain && key->key() == Qt::Key_Delete) {
+      DeleteButtonClick();
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
     QAction *a = menu->addAction(caption);
     a->setObjectName(name);
     if (!key.isEmpty()) a->setShortcut(key);
@@ -164,7 +194,8 @@ void TMainScreen::setupMenus() {
     return a;
   };
   QMenu *file = menuBar()->addMenu("&File");
-  mnuNew = item(file, "mnuNew", "&New", {}, "Create a new fax", &TMainScreen::NewbuttonClick);
+  mnuNew = item(file, "mnuNew", "&New", QKeySequence::New, "Create a new fax",
+                &TMainScreen::NewbuttonClick);
   mnuEdit = item(file, "mnuEdit", "&Edit", {}, "Edit the currently selected fax",
                  &TMainScreen::EditButtonClick);
   mnuClone = item(file, "mnuClone", "Clone", {}, "Clone the currently selected fax",
@@ -191,11 +222,14 @@ void TMainScreen::setupMenus() {
   mnuPreferences = item(file, "mnuPreferences", "P&references", {}, "Set Korvane preferences",
                         &TMainScreen::mnuPreferencesClick);
   file->addSeparator();
-  Exit1 = item(file, "Exit1", "E&xit", QKeySequence("Ctrl+X"), "Exit to Windows", &QWidget::close);
+  Exit1 =
+      item(file, "Exit1", "E&xit", QKeySequence("Ctrl+Q"), "Exit to the desktop", &QWidget::close);
+  // The desktop's Ctrl+Q, and the program's own Ctrl+X for those used to it.
+  Exit1->setShortcuts({QKeySequence("Ctrl+Q"), QKeySequence("Ctrl+X")});
 
   QMenu *help = menuBar()->addMenu("&Help");
-  Contents1 = item(help, "Contents1", "Contents", {}, "Open the Korvane help file",
-                   &TMainScreen::Contents1Click);
+  Contents1 = item(help, "Contents1", "Contents", QKeySequence::HelpContents,
+                   "Open the Korvane help file", &TMainScreen::Contents1Click);
   About1 =
       item(help, "About1", "About", {}, "Information about Korvane", &TMainScreen::About1Click);
   TroubleshootingTips1 = item(help, "TroubleshootingTips1", "Troubleshooting Tips", {}, {},
@@ -433,9 +467,22 @@ void TMainScreen::mnuShowHintClick() {
 }
 
 bool TMainScreen::FormCloseQuery() {
-  if (FaxInProgress && !quitting_ &&
-      !Dialogs::askYesNo(this, "Exit", "You are receiving a fax. Exit the program?", true))
-    return false;
+  if (!quitting_) {
+    QString question;
+    bool yesIsDefault = true;
+    if (FaxInProgress) {
+      question = "You are receiving a fax. Exit the program?";
+    } else if (FaxGoingOut()) {
+      question = "A fax is being sent. Exit the program and end the call?";
+      yesIsDefault = false;
+    } else if (ReceiveMode) {
+      question =
+          "Receive mode is on: once the program ends, calls are no longer answered. "
+          "Exit the program?";
+    }
+    if (!question.isEmpty() && !Dialogs::askYesNo(this, "Exit", question, yesIsDefault))
+      return false;
+  }
   QCoreApplication::processEvents();
   Records.FaxTable.Close();
   Records.RecTable.Close();
@@ -443,6 +490,7 @@ bool TMainScreen::FormCloseQuery() {
   return true;
 }
 
+// A fax on the line, or receive mode that would stop answering, is not ended by a stray key.
 void TMainScreen::FormClose() {
   if (ReceiveMode) ReceiveModeOff();
   SetButtons();
@@ -454,6 +502,11 @@ void TMainScreen::QuitWithoutQuestions() {
   close();
   // Ends the event loops of windows open over this one too.
   QCoreApplication::exit(0);
+bool TMainScreen::FaxGoingOut() const {
+  const QWidget *form = findChild<QWidget *>("SendFaxForm");
+  return form && form->isVisible();
+}
+
 }
 
 void TMainScreen::closeEvent(QCloseEvent *event) {

@@ -35,6 +35,8 @@ class TMainScreen : public QMainWindow {
   bool FirstActivate = true;
   bool FirstRun = false;
   bool CloneMode = false;
+  // A PDF document dropped on the window, which New attaches as the fax document.
+  QString DroppedPdf;
   int PageCount = 0;
 
   TFaxRecords Records;
@@ -124,17 +126,23 @@ class TMainScreen : public QMainWindow {
   void Contents1Click();
   void About1Click();
   void TroubleshootingTips1Click();
+  // A file dropped on the window: a PDF starts a new fax with it, a fax file opens in a viewer.
+  void OpenDroppedFile(const QString &path);
   void mnuDemoClick();
   void mnuShowHintClick();
 
  protected:
   void showEvent(QShowEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
   void closeEvent(QCloseEvent *event) override;
 
  private:
   void setupButtonBar();
   void setupBrowsePanel();
   void setupMenus();
+  void setupGridKeys(QTableView *grid);
+  void setupFileDrop();
+  bool FaxGoingOut() const;
   void setupHiddenPanel();
   void FormCreate();
   bool FormCloseQuery();

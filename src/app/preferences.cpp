@@ -124,7 +124,7 @@ TPreferences::TPreferences(QWidget *parent, TSettingsLink &settings)
 TPreferences::~TPreferences() = default;
 
 void TPreferences::build() {
-  Helpbutton = AddBarButton(ButtonBar, "Helpbutton", "&Help", "Get Windows help for Preferences",
+  Helpbutton = AddBarButton(ButtonBar, "Helpbutton", "&Help", "Get help for Preferences",
                             ButtonPicture::Help);
   ExplorerButton1 = AddBarButton(ButtonBar, "ExplorerButton1", "Default Font",
                                  "Set the default font to use for new Faxes and Cover Sheets",
@@ -248,7 +248,7 @@ void TPreferences::build() {
   auto *receive = new QGroupBox("Receiving", this);
   WaveFileEdit = edit(this, "WaveFileEdit", "Type in the path and name of the .WAV file");
   SelectWavButton = smallButton(this, "SelectWavButton", "Ch&oose",
-                                "Select the .WAV file from a Windows\rFile Open dialog");
+                                "Select the .WAV file from a\rFile Open dialog");
   BitBtn2 = smallButton(this, "BitBtn2", "Play &Now", "Play the .WAV file you have selected");
   BitBtn1 = smallButton(this, "BitBtn1", "None", {});
   ReceiveAtStartup = new QCheckBox("Start Receiving at program startup", this);
@@ -289,6 +289,8 @@ void TPreferences::build() {
                       BitBtn1,
                       ReceiveAtStartup};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+  // The window opens in its first field, not on a button of the bar.
+  order[0]->setFocus();
 
   SetKeyButtons(OkButton, {Cancelbutton});
   connect(OkButton, &QToolButton::clicked, this, [this] {

@@ -8,6 +8,7 @@
 #include "app/fax_tables.h"
 #include "app/program_dir.h"
 #include "app/status_line.h"
+#include "app/ui_font.h"
 
 namespace kv {
 
@@ -19,10 +20,7 @@ TRebuildInd::TRebuildInd(TFaxRecords &records, QWidget *parent)
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   setFixedSize(288, 141);
   auto *wait = new QLabel("Please wait...", this);
-  QFont f("Arial");
-  f.setPointSize(10);
-  f.setBold(true);
-  wait->setFont(f);
+  wait->setFont(UiFont(10, true));
   wait->setAlignment(Qt::AlignCenter);
   WhatAmIDoing = new QLabel(this);
   WhatAmIDoing->setObjectName("WhatAmIDoing");

@@ -3,8 +3,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSysInfo>
 #include <QVBoxLayout>
 
+#include "app/command_line.h"
 #include "app/icons.h"
 
 namespace kv {
@@ -22,8 +24,11 @@ TSplashform::TSplashform(QWidget *parent) : QDialog(parent) {
   big.setPointSize(16);
   big.setBold(true);
   name->setFont(big);
-  auto *version = new QLabel("Version 2.2p", this);
-  auto *platform = new QLabel("32-bit version for Windows 95", this);
+  auto *version = new QLabel(QStringLiteral("Version %1").arg(PackageVersion()), this);
+  version->setObjectName("version");
+  auto *platform =
+      new QLabel(QStringLiteral("%1-bit version for Linux desktops").arg(QSysInfo::WordSize), this);
+  platform->setObjectName("platform");
   auto *ok = new QPushButton("OK", this);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCursor>
 
+#include "app/ui_font.h"
+
 namespace kv {
 namespace {
 QPointer<QLabel> &current() {
@@ -31,14 +33,12 @@ void StyleStatusLine(QLabel *line, int height) {
   line->setWordWrap(true);
   line->setFrameShape(QFrame::Panel);
   line->setFrameShadow(QFrame::Sunken);
+  // Roles of the palette, not fixed colours, so that the strip reads on dark desktops too: the
+  // button face for the strip and the link colour (blue on a light palette) for its text.
   line->setAutoFillBackground(true);
-  QPalette pal = line->palette();
-  pal.setColor(QPalette::Window, QColor(192, 192, 192));
-  pal.setColor(QPalette::WindowText, QColor(0, 0, 255));
-  line->setPalette(pal);
-  QFont f("Arial");
-  f.setPointSize(8);
-  line->setFont(f);
+  line->setBackgroundRole(QPalette::Button);
+  line->setForegroundRole(QPalette::Link);
+  line->setFont(UiFont(8));
 }
 
 StatusLineOwner::StatusLineOwner(QLabel *own) : own_(own), saved_(current()) {

@@ -182,7 +182,7 @@ TCoverBrowse::TCoverBrowse(TFaxRecords &records, const Settings &settings, QWidg
   setWindowTitle("Cover Sheet Template Browser");
   HelpButton =
       AddBarButton(ButtonBar, "HelpButton", "&Help",
-                   "Get Windows help for Cover Sheet Template Browser", ButtonPicture::Help);
+                   "Get help for Cover Sheet Template Browser", ButtonPicture::Help);
   NewButton = AddBarButton(ButtonBar, "NewButton", "&New", "Create a new fax cover template",
                            ButtonPicture::New);
   ModifyButton =

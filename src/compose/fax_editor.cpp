@@ -48,7 +48,7 @@ TFaxEditor::TFaxEditor(TFaxRecords &records, const Settings &settings, QWidget *
   setWindowTitle("Fax Editor");
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
-  Helpbutton = AddBarButton(ButtonBar, "Helpbutton", "&Help", "Get Windows help for Fax Editor",
+  Helpbutton = AddBarButton(ButtonBar, "Helpbutton", "&Help", "Get help for Fax Editor",
                             ButtonPicture::Help);
   RecipientButton = AddBarButton(ButtonBar, "RecipientButton", "&Recipient Info",
                                  "Edit the recipient information", ButtonPicture::Edit);

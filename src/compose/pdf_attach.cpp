@@ -5,8 +5,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/dialogs.h"
+#include "app/file_drop.h"
 #include "app/hints.h"
 #include "app/status_line.h"
 #include "pdfpages/pdf_document.h"
@@ -45,6 +47,12 @@ TPdfAttachPanel::TPdfAttachPanel(TRichEdit &editor, QList<QWidget *> editorParts
   PdfView->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   connect(AttachButton, &QPushButton::clicked, this, &TPdfAttachPanel::chooseFile);
+  // A PDF dropped on the document attaches it as the button does, once the drop has ended.
+  for (QWidget *target : {static_cast<QWidget *>(&editor_), static_cast<QWidget *>(PdfView),
+                          static_cast<QWidget *>(this)})
+    TFileDrop::Install(target, IsPdfFile, [this](const QString &path) {
+      QTimer::singleShot(0, this, [this, path] { AttachPdf(path); });
+    });
   connect(RemoveButton, &QPushButton::clicked, this, &TPdfAttachPanel::RemovePdf);
   Refresh();
 }

@@ -89,7 +89,7 @@ TPhoneBook::TPhoneBook(QWidget *parent) : TBarDialog(parent, 31) {
   setObjectName("PhoneBook");
   setWindowTitle("Phone Book Browser");
   Helpbutton = AddBarButton(ButtonBar, "Helpbutton", "&Help",
-                            "Get Windows help for Phonebook Browser", ButtonPicture::Help);
+                            "Get help for Phonebook Browser", ButtonPicture::Help);
   Addbutton = AddBarButton(ButtonBar, "Addbutton", "&New", "Create a new phone book entry",
                            ButtonPicture::New);
   Modifybutton = AddBarButton(ButtonBar, "Modifybutton", "&Edit",

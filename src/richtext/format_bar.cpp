@@ -7,42 +7,56 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QToolButton>
+#include <functional>
 
 #include "richtext/rich_edit.h"
 
 namespace kv {
 namespace {
 
-// Small drawn pictures, so the bar looks the same on every desktop theme.
-QIcon alignIcon(Qt::Alignment a) {
-  QPixmap pm(16, 16);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setPen(QPen(QColor(40, 40, 40), 1));
-  const int widths[] = {14, 10, 14, 8, 12};
-  for (int i = 0; i < 5; ++i) {
-    int w = (a & Qt::AlignJustify) ? 14 : widths[i];
-    int x = 1;
-    if (a & Qt::AlignRight) x = 15 - w;
-    if (a & Qt::AlignHCenter) x = (16 - w) / 2;
-    p.drawLine(x, 2 + i * 3, x + w - 1, 2 + i * 3);
+// Small drawn pictures, so the bar looks the same on every desktop theme: in the bar's text
+// colour (they must show on a dark bar too), drawn afresh for screens at twice the density.
+QIcon drawnIcon(const std::function<void(QPainter &)> &draw) {
+  QIcon icon;
+  for (int scale : {1, 2}) {
+    QPixmap pm(16 * scale, 16 * scale);
+    pm.setDevicePixelRatio(scale);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    draw(p);
+    p.end();
+    icon.addPixmap(pm);
   }
-  return QIcon(pm);
+  return icon;
 }
 
-QIcon letterIcon(const QString &text, bool bold, bool italic, bool underline) {
-  QPixmap pm(16, 16);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  QFont f(QStringLiteral("Liberation Serif"));
-  f.setPixelSize(14);
-  f.setBold(bold);
-  f.setItalic(italic);
-  f.setUnderline(underline);
-  p.setFont(f);
-  p.setPen(QColor(20, 20, 20));
-  p.drawText(pm.rect(), Qt::AlignCenter, text);
-  return QIcon(pm);
+QIcon alignIcon(Qt::Alignment a, const QColor &ink) {
+  return drawnIcon([a, ink](QPainter &p) {
+    p.setPen(QPen(ink, 1, Qt::SolidLine, Qt::FlatCap));
+    const int widths[] = {14, 10, 14, 8, 12};
+    for (int i = 0; i < 5; ++i) {
+      int w = (a & Qt::AlignJustify) ? 14 : widths[i];
+      int x = 1;
+      if (a & Qt::AlignRight) x = 15 - w;
+      if (a & Qt::AlignHCenter) x = (16 - w) / 2;
+      const qreal y = 2.5 + i * 3;
+      p.drawLine(QPointF(x, y), QPointF(x + w, y));
+    }
+  });
+}
+
+QIcon letterIcon(const QString &text, bool bold, bool italic, bool underline, const QColor &ink) {
+  return drawnIcon([=](QPainter &p) {
+    QFont f(QStringLiteral("Liberation Serif"));
+    f.setPixelSize(14);
+    f.setBold(bold);
+    f.setItalic(italic);
+    f.setUnderline(underline);
+    p.setFont(f);
+    p.setPen(ink);
+    p.drawText(QRectF(0, 0, 16, 16), Qt::AlignCenter, text);
+  });
 }
 
 }  // namespace
@@ -68,6 +82,7 @@ TFormatBar::TFormatBar(TRichEdit *editor, QWidget *parent) : QToolBar(parent), e
   addWidget(FontSize);
   addSeparator();
 
+  const QColor ink = palette().color(QPalette::ButtonText);
   auto action = [this](const char *name, const QIcon &icon, const QString &tip, bool checkable) {
     QAction *a = addAction(icon, tip);
     a->setObjectName(QLatin1String(name));
@@ -75,23 +90,26 @@ TFormatBar::TFormatBar(TRichEdit *editor, QWidget *parent) : QToolBar(parent), e
     a->setCheckable(checkable);
     return a;
   };
-  NormalAction = action("Normal", letterIcon(QStringLiteral("N"), false, false, false),
+  NormalAction = action("Normal", letterIcon(QStringLiteral("N"), false, false, false, ink),
                         QStringLiteral("Normal"), false);
-  BoldAction = action("Bold", letterIcon(QStringLiteral("B"), true, false, false),
+  BoldAction = action("Bold", letterIcon(QStringLiteral("B"), true, false, false, ink),
                       QStringLiteral("Bold"), true);
-  ItalicAction = action("Italic", letterIcon(QStringLiteral("I"), false, true, false),
+  ItalicAction = action("Italic", letterIcon(QStringLiteral("I"), false, true, false, ink),
                         QStringLiteral("Italic"), true);
-  UnderlineAction = action("Underline", letterIcon(QStringLiteral("U"), false, false, true),
+  UnderlineAction = action("Underline", letterIcon(QStringLiteral("U"), false, false, true, ink),
                            QStringLiteral("Underline"), true);
   BoldAction->setShortcut(QKeySequence::Bold);
   ItalicAction->setShortcut(QKeySequence::Italic);
   UnderlineAction->setShortcut(QKeySequence::Underline);
   addSeparator();
-  LeftAction = action("AlignLeft", alignIcon(Qt::AlignLeft), QStringLiteral("Align left"), true);
-  CenterAction = action("AlignCenter", alignIcon(Qt::AlignHCenter), QStringLiteral("Center"), true);
+  LeftAction =
+      action("AlignLeft", alignIcon(Qt::AlignLeft, ink), QStringLiteral("Align left"), true);
+  CenterAction =
+      action("AlignCenter", alignIcon(Qt::AlignHCenter, ink), QStringLiteral("Center"), true);
   RightAction =
-      action("AlignRight", alignIcon(Qt::AlignRight), QStringLiteral("Align right"), true);
-  JustifyAction = action("Justify", alignIcon(Qt::AlignJustify), QStringLiteral("Justify"), true);
+      action("AlignRight", alignIcon(Qt::AlignRight, ink), QStringLiteral("Align right"), true);
+  JustifyAction =
+      action("Justify", alignIcon(Qt::AlignJustify, ink), QStringLiteral("Justify"), true);
   auto *group = new QActionGroup(this);
   for (QAction *a : {LeftAction, CenterAction, RightAction, JustifyAction}) group->addAction(a);
   addSeparator();
@@ -101,7 +119,7 @@ TFormatBar::TFormatBar(TRichEdit *editor, QWidget *parent) : QToolBar(parent), e
       action("Cut", QIcon::fromTheme(QStringLiteral("edit-cut")), QStringLiteral("Cut"), false);
   PasteAction = action("Paste", QIcon::fromTheme(QStringLiteral("edit-paste")),
                        QStringLiteral("Paste"), false);
-  SpellAction = action("SpellCheck", letterIcon(QStringLiteral("\u2713"), true, false, false),
+  SpellAction = action("SpellCheck", letterIcon(QStringLiteral("\u2713"), true, false, false, ink),
                        QStringLiteral("Check spelling"), false);
   // Themes without these pictures show the words instead.
   for (QAction *a : {CopyAction, CutAction, PasteAction})

@@ -141,7 +141,7 @@ void TFaxViewer::setupButtons(QWidget *bar) {
   AddBarStretch(bar);
   CloseButton =
       AddBarButton(bar, "CloseButton", "C&lose", "Close the Fax Viewer", ButtonPicture::Exit);
-  Helpbutton = AddBarButton(bar, "Helpbutton", "&Help", "Get Windows help for Fax Viewer",
+  Helpbutton = AddBarButton(bar, "Helpbutton", "&Help", "Get help for Fax Viewer",
                             ButtonPicture::Help);
   connect(FirstButton, &QToolButton::clicked, this, &TFaxViewer::FirstButtonClick);
   connect(PrevButton, &QToolButton::clicked, this, &TFaxViewer::PrevButtonClick);
