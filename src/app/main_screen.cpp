@@ -30,6 +30,7 @@
 #include "app/splash_form.h"
 #include "app/window_placement.h"
 #include "app/ui_font.h"
+#include "compose/shipped_covers.h"
 #include "modemui/reset_modem_form.h"
 #include "viewer/fax_viewer_window.h"
 
@@ -260,6 +261,9 @@ void TMainScreen::FormCreate() {
   if (Settings.ComPort() == -1) {
     FirstRun = true;
     Settings.SetComPort(0);
+    // A new program directory starts with the cover sheet templates shipped with the program.
+    if (QString why; !AddShippedCovers(Records, why) || !why.isEmpty())
+      Dialogs::information(this, why + ".");
   }
   statusOwner_ = std::make_unique<StatusLineOwner>(status);
   FaxInProgress = false;

@@ -9,6 +9,10 @@
 #include "app/test_support.h"
 #include "compose/cover_browse.h"
 #include "compose/fax_row.h"
+#include "compose/shipped_covers.h"
+#include "compose_support.h"
+#include "richtext/merge_field.h"
+#include "richtext/rich_document.h"
 #include "richtext/rich_edit.h"
 #include "support/modal.h"
 
@@ -120,6 +124,36 @@ TEST_F(CoverBrowseTest, ADamagedTemplateTableIsNamed) {
   main->mnuCover->trigger();  // no browser comes up
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_TRUE(shown[0].text.contains(path("KRVCOV.DBF"))) << shown[0].text.toStdString();
+}
+
+// A program directory at its first start gets the two shipped templates, each with every merge
+// field, as other readers of the table see them; a directory that has its table keeps it.
+TEST_F(CoverBrowseTest, AFirstStartBringsTheShippedTemplates) {
+  const QStringList shippedNames{"Plain cover sheet", "Formal cover sheet"};
+  EXPECT_EQ(ShippedCoverDescriptions(), shippedNames);
+  main.reset();
+  ASSERT_TRUE(QFile::remove(path("KRV.INI")));  // no port chosen yet: a first start
+  main = std::make_unique<TMainScreen>();
+  EXPECT_TRUE(shown.empty()) << shown[0].text.toStdString();
+  EXPECT_EQ(test::ReadColumn(dir_.path(), "KRVCOV.DBF", "descript"), shippedNames);
+
+  ASSERT_TRUE(main->Records.OpenCoverDBF());
+  int templates = 0;
+  for (covers().First(); !covers().Eof(); covers().Next(), ++templates) {
+    TRichDocument doc;
+    TRichTextIO io(doc);
+    ASSERT_TRUE(LoadRichText(io, "COVER", main->Records.CoverApollo));
+    EXPECT_EQ(doc.MergeFieldCount(), kMergeFieldCount)
+        << covers().FieldByName("DESCRIPT")->AsString().toStdString();
+  }
+  EXPECT_EQ(templates, 2);
+  covers().Close();
+
+  // Later starts leave the table as it is: nothing is added twice.
+  QString why;
+  EXPECT_TRUE(AddShippedCovers(main->Records, why));
+  EXPECT_TRUE(why.isEmpty()) << why.toStdString();
+  EXPECT_EQ(test::ReadColumn(dir_.path(), "KRVCOV.DBF", "descript"), shippedNames);
 }
 
 }  // namespace
