@@ -84,8 +84,13 @@ void RestoreWindowPlacement(QWidget *window) {
 
 void CenterWindow(QWidget *window) {
   if (!window->testAttribute(Qt::WA_Resized)) window->adjustSize();
-  const QSize size = window->frameGeometry().size();
   const QRect screen = screenRect(window);
+  // A window made for a larger screen (or a scaled desktop) is cut down to fit on this one.
+  const QRect area = window->screen() ? window->screen()->availableGeometry() : screen;
+  const QSize frame = window->frameGeometry().size() - window->size();
+  const QSize fits = window->size().boundedTo(area.size() - frame);
+  if (fits != window->size()) window->resize(fits.expandedTo(window->minimumSize()));
+  const QSize size = window->frameGeometry().size();
   QWidget *main = mainWindow;
   ScreenRect over{screen.left(), screen.top(), screen.right() + 1, screen.bottom() + 1};
   bool maximized = true;  // no main window: centre on the screen
