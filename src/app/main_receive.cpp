@@ -2,19 +2,80 @@
 // shows them (status line, new rows, the sound) and the receive port. What receive mode does is
 // the shared core's (receiving/receive_mode.h); this is the window around it.
 #include <QCoreApplication>
+#include <QTabBar>
 #include <QTimer>
 #include <QToolButton>
+#include <set>
 
 #include "app/dialogs.h"
 #include "app/hints.h"
 #include "app/icons.h"
+#include "app/main_receive.h"
 #include "app/main_screen.h"
 #include "app/program_dir.h"
 #include "app/status_line.h"
 #include "app/wave_sound.h"
 #include "base/error_text.h"
+#include "receiving/fax_notice.h"
+#include "receiving/receive_tray.h"
+#include "receiving/unread_faxes.h"
 
 namespace kv {
+
+namespace {
+
+// The unread names as last read, held by the window for its list's marks.
+class UnreadNames : public QObject {
+ public:
+  explicit UnreadNames(QObject *parent) : QObject(parent) { setObjectName("UnreadNames"); }
+  std::set<std::string> names;
+};
+
+std::string receiveDir() {
+  return (ProgramDir() + "receive").toStdString();
+}
+
+UnreadNames &unreadOf(TMainScreen &w) {
+  auto *u = w.findChild<UnreadNames *>("UnreadNames", Qt::FindDirectChildrenOnly);
+  if (u) return *u;
+  u = new UnreadNames(&w);
+  w.RecFaxModel->setRowMark(
+      [u](TTable &table, int row) {
+        return u->names.count(table.ValueAt(row, "FAXFILE").toString().trimmed().toStdString()) > 0;
+      },
+      "Unread");
+  return *u;
+}
+
+TReceiveTray &trayOf(TMainScreen &w) {
+  auto *t = w.findChild<TReceiveTray *>("ReceiveTray", Qt::FindDirectChildrenOnly);
+  return t ? *t : *new TReceiveTray(&w);
+}
+
+}  // namespace
+
+void ShowUnreadFaxes(TMainScreen &w) {
+  UnreadNames &u = unreadOf(w);
+  u.names = LoadUnreadFaxes(receiveDir());
+  int unread = 0;
+  TTable &table = w.Records.RecTable;
+  if (!u.names.empty() && table.Active())
+    for (int row = 0, n = table.RowCount(); row < n; ++row)
+      unread +=
+          int(u.names.count(table.ValueAt(row, "FAXFILE").toString().trimmed().toStdString()));
+  w.TabSet1->setTabText(1, unread ? QString("Received (%1)").arg(unread) : QString("Received"));
+  w.TabSet1->setTabToolTip(
+      1, unread ? QString("%1 received fax(es) not viewed yet").arg(unread) : QString());
+  w.RecFaxModel->refreshMarks();
+  trayOf(w).Update(w.ReceiveMode, unread);
+}
+
+void MarkReceivedFaxViewed(TMainScreen &w, const QString &faxFile) {
+  std::string problem;
+  if (!MarkFaxUnread(receiveDir(), faxFile.toStdString(), false, problem))
+    ShowStatus(QString::fromStdString("The fax could not be marked as viewed: " + problem));
+  ShowUnreadFaxes(w);
+}
 
 void TMainScreen::prepareReceivePort() {
   PrepareReceivePort(KvComPort1, ProgramDir().toStdString());
@@ -90,10 +151,11 @@ void TMainScreen::ReceiveModeOff() {
 
 // A fax is in the receive directory and its row in the table (the core's work, run after the
 // receiver's event): the list shows it, the sound plays, the commands follow.
-void TMainScreen::KvReceiveFax1FaxRecorded(const ReceivedFax &) {
+void TMainScreen::KvReceiveFax1FaxRecorded(const ReceivedFax &fax) {
   QCoreApplication::processEvents();
   RecTableCloseAndOpen();
   QCoreApplication::processEvents();
+  ShowDesktopNotice(ReceivedFaxNotice(fax));
   QMetaObject::invokeMethod(this, &TMainScreen::PlayReceivedSound, Qt::QueuedConnection);
   SetButtons();
 }

@@ -32,10 +32,19 @@ QVariant TTableModel::data(const QModelIndex &index, int role) const {
   const TableColumn &col = columns_[size_t(index.column())];
   if (role == Qt::TextAlignmentRole)
     return int(Qt::AlignVCenter | (col.numeric ? Qt::AlignRight : Qt::AlignLeft));
-  if (role != Qt::DisplayRole) return {};
   // Rows may have gone while the list was not following; never read past the table.
   if (!table_.Active() || index.row() >= table_.RowCount()) return {};
-  return ListCellValue(table_, index.row(), col);
+  if (role == Qt::DisplayRole) return ListCellValue(table_, index.row(), col);
+  if (!marked_ || !marked_(table_, index.row())) return {};
+  if (role == Qt::FontRole) {
+    QFont bold = view_ ? view_->font() : QFont();
+    bold.setBold(true);
+    return bold;
+  }
+  if (role == Qt::DecorationRole && index.column() == 0)
+    return view_ ? view_->palette().color(QPalette::Highlight) : QColor(Qt::blue);
+  if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) return markTip_;
+  return {};
 }
 
 QVariant ListCellValue(TTable &table, int row, const TableColumn &column) {
@@ -164,6 +173,17 @@ void TTableModel::onTableEvent(TDataEvent e) {
     case TDataEvent::deStateChanged:
       break;
   }
+}
+
+void TTableModel::setRowMark(std::function<bool(TTable &table, int row)> marked,
+                             const QString &tip) {
+  marked_ = std::move(marked);
+  markTip_ = tip;
+  refreshMarks();
+}
+
+void TTableModel::refreshMarks() {
+  if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, int(columns_.size()) - 1));
 }
 
 }  // namespace kv

@@ -3,6 +3,7 @@
 // columns given, and the dataset's current row as the view's current row (both ways).
 #include <QAbstractTableModel>
 #include <QPointer>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -38,6 +39,11 @@ class TTableModel : public QAbstractTableModel {
   // A list that does not follow its dataset keeps its rows until it follows again.
   void setFollowing(bool on);
   const TableColumn &column(int i) const { return columns_[size_t(i)]; }
+  // Rows `marked` answers true for stand out: bold, a dot in the palette's highlight before the
+  // first cell, and `tip` as their tip and accessible description (the unread faxes).
+  void setRowMark(std::function<bool(TTable &table, int row)> marked, const QString &tip);
+  // The marks may have changed: the view asks again.
+  void refreshMarks();
   // Width in pixels of a column for a font: its display width in characters, at least its title.
   static int columnPixels(const TableColumn &column, const QFont &font);
 
@@ -59,6 +65,8 @@ class TTableModel : public QAbstractTableModel {
   bool syncing_ = false;
   QPointer<QTableView> view_;
   QString emptyText_;
+  std::function<bool(TTable &, int)> marked_;
+  QString markTip_;
 };
 
 }  // namespace kv

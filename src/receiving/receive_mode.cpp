@@ -17,6 +17,7 @@
 #include "modem/port_options.h"
 #include "receiving/left_faxes.h"
 #include "receiving/received_file.h"
+#include "receiving/unread_faxes.h"
 
 namespace kv {
 
@@ -147,6 +148,14 @@ TReceiveModeCore::~TReceiveModeCore() {
   KvReceiveFax1.OnFaxFinish = nullptr;
 }
 
+// A fax in the list is unread until the user views it, whichever program received it.
+void TReceiveModeCore::recorded(const ReceivedFax &fax) {
+  std::string problem;
+  if (!MarkFaxUnread(KvReceiveFax1.DestinationDir, fileNameOnly(fax.file), true, problem))
+    status("The fax could not be marked unread: " + problem);
+  if (FaxRecorded) FaxRecorded(fax);
+}
+
 void TReceiveModeCore::status(const std::string &text) {
   if (ShowStatus) ShowStatus(text);
 }
@@ -159,8 +168,7 @@ bool TReceiveModeCore::StartReceiving(const Settings &s, std::string &message) {
   if (!message.empty()) return false;
   const LeftFaxes left = AdoptLeftFaxes(table_, KvReceiveFax1.DestinationDir);
   if (!left.empty() && Inform) Inform(left.report());
-  if (FaxRecorded)
-    for (const ReceivedFax &fax : left.adopted) FaxRecorded(fax);
+  for (const ReceivedFax &fax : left.adopted) recorded(fax);
   port_.SetComNumber(s.comPort + 1);
   KvReceiveFax1.FaxClass = TFaxClass(std::clamp(s.faxClass, 0, 3) + 1);
   KvReceiveFax1.StationID = s.userFax;
@@ -290,7 +298,7 @@ void TReceiveModeCore::recordComplete(const std::string &file, const std::string
   if (!AppendReceivedRow(table_, fax) && Inform)
     Inform("The received fax " + fileNameOnly(file) + " could not be added to the list:\r\r" +
            table_.LastError().toStdString());
-  if (FaxRecorded) FaxRecorded(fax);
+  recorded(fax);
 }
 
 void TReceiveModeCore::recordFailure(const std::string &file, const std::string &from, int progress,
@@ -324,7 +332,7 @@ void TReceiveModeCore::recordIncomplete(const std::string &file, const std::stri
                fileNameOnly(file) + (partial.lastPageCut ? " (the last one is cut off)" : "") +
                (added ? "." : ", but could not be added to the list.");
     if (Inform) Inform(message);
-    if (added && FaxRecorded) FaxRecorded(fax);
+    if (added) recorded(fax);
     return;
   }
   if (!file.empty() && std::filesystem::is_regular_file(file, ec)) {

@@ -86,7 +86,7 @@ class TReceiveModeCore {
   std::function<void(const std::string &)> ShowStatus;   // status line text
   std::function<void()> ProcessEvents;                   // let pending events run
   std::function<void(const std::string &)> Inform;       // an information box (CR breaks)
-  std::function<void(const ReceivedFax &)> FaxRecorded;  // a row was appended
+  std::function<void(const ReceivedFax &)> FaxRecorded;  // a row was appended, marked unread
   // The receiver ended by itself (a device that has gone, or --once), not by StopReceiving.
   std::function<void(Result)> SessionFinished;
   std::function<void(bool first, bool last)> StatusShown;  // after UpdateValues
@@ -115,6 +115,8 @@ class TReceiveModeCore {
   // a file without any; tells the user either way.
   void recordIncomplete(const std::string &file, const std::string &from, int progress,
                         const std::string &reason, const ReadBack &rb);
+  // Marks the fax unread and hands it to the front end.
+  void recorded(const ReceivedFax &fax);
   void status(const std::string &text);
 
   TKvComPort &port_;

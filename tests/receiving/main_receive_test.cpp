@@ -17,6 +17,8 @@
 #include "fax/fax_defs.h"
 #include "receive_support.h"
 #include "support/modal.h"
+#include "support/session_bus.h"
+#include "viewer/fax_viewer_window.h"
 
 namespace kv {
 namespace {
@@ -91,6 +93,47 @@ TEST_F(MainReceive, TwoFaxesBecomeRowsWithTheSoundAndStopGivesThePortBack) {
   EXPECT_FALSE(m.KvComPort1.Open());
   EXPECT_EQ(commands(m), "&Receive 1110 Start receiving faxes");
   EXPECT_TRUE(shown.empty());
+}
+
+// A received fax is announced on the desktop's notification service (a session bus of the
+// test's own) with its sender and pages, counted on the Received tab and marked on its row
+// until it is viewed; the mark outlives the program.
+TEST_F(MainReceive, AReceivedFaxIsAnnouncedAndStaysUnreadUntilViewed) {
+  test::SessionBus bus;
+  ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+  test::NotificationListener desktop(bus.connect("desktop"));
+  ASSERT_TRUE(desktop.ok());
+  qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+  settingsFile(1);
+  modemOn(1, test::callWithPages({"00 80 B2 59 01 00", "00 80 80 CC 0A 00"}));
+  auto unread = [&](TMainScreen &m) {
+    const QModelIndex cell = m.RecFaxModel->index(0, 2);
+    return QString("%1 %2 %3")
+        .arg(m.TabSet1->tabText(1))
+        .arg(cell.data(Qt::FontRole).value<QFont>().bold())
+        .arg(cell.data(Qt::ToolTipRole).toString())
+        .trimmed()
+        .toStdString();
+  };
+  {
+    TMainScreen &m = show();
+    EXPECT_EQ(m.TabSet1->tabText(1), "Received");
+    m.ReceiveButton->click();
+    ASSERT_TRUE(test::eventually([&] { return m.Records.RecTable.RecCount() == 1; }, 20000));
+    ASSERT_TRUE(test::eventually([&] { return !desktop.received.empty(); }, 5000));
+    EXPECT_EQ(desktop.received[0].summary, "Fax received");
+    EXPECT_EQ(desktop.received[0].body, "2 pages from CALLER 7");
+    EXPECT_EQ(unread(m), "Received (1) 1 Unread");
+    m.ReceiveButton->click();
+  }
+  w.reset();
+  TMainScreen &m = show();
+  EXPECT_EQ(unread(m), "Received (1) 1 Unread");
+  test::OnModal<TFaxViewer>([](TFaxViewer &v) { v.reject(); });
+  m.TabSet1->setCurrentIndex(1);
+  m.mnuViewPrintClick();
+  EXPECT_EQ(unread(m), "Received 0");
+  EXPECT_EQ(desktop.received.size(), 1u);
 }
 
 // The whole call happens while the user has the About window open: the session runs on the
