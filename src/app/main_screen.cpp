@@ -25,6 +25,7 @@
 #include "app/help_window.h"
 #include "app/hints.h"
 #include "app/icons.h"
+#include "app/main_receive.h"
 #include "app/program_dir.h"
 #include "app/rebuild_ind.h"
 #include "app/splash_form.h"
@@ -364,6 +365,7 @@ void TMainScreen::SetButtons() {
   mnuViewPrint->setEnabled(ViewFaxButton->isEnabled());
   ReceiveButton->setEnabled(true);
   mnuReceive->setEnabled(true);
+  ShowUnreadFaxes(*this);
 }
 
 void TMainScreen::TabSet1Click(int index) {
@@ -424,6 +426,7 @@ void TMainScreen::mnuViewPrintClick() {
     ShowStatus(QString());
     viewer.exec();
   }
+  if (page == 1) MarkReceivedFaxViewed(*this, QFileInfo(file).fileName());
   ButtonBar->setEnabled(true);
   // A sent fax's pages were made for this viewing only.
   if (page == 0) QFile::remove(file);
