@@ -67,7 +67,8 @@ int RunKorvane(QApplication &app) {
   // Work copies of runs that were killed go now; this run's go with it.
   TViewWorkDir::RemoveStale(QDir::tempPath());
   QApplication::setApplicationName("Korvane");
-  QApplication::setApplicationDisplayName("Korvane");
+  // No display name: it would be added to every caption, and the main window's caption is
+  // already the program's name ("Korvane - Korvane").
   // Desktops find the program's icon and menu entry through its desktop file's name.
   QGuiApplication::setDesktopFileName("korvane");
   Hints::install(app);

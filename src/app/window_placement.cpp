@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 
 namespace kv {
@@ -15,12 +16,29 @@ QRect screenRect(const QWidget *w) {
   return s ? s->geometry() : QRect(0, 0, 1024, 768);
 }
 
+// The window manager's frame around `w`: as it is once known, else room for a title bar and
+// borders where a window manager frames windows (before the first frame is drawn), so that a
+// window fitted to the screen does not end with its title bar above it.
+QMargins frameMargins(const QWidget *w) {
+  const QRect frame = w->frameGeometry(), inner = w->geometry();
+  if (frame != inner)
+    return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+            frame.bottom() - inner.bottom()};
+  const QString platform = QGuiApplication::platformName();
+  if ((w->windowFlags() & Qt::FramelessWindowHint) ||
+      (platform != "xcb" && !platform.startsWith("wayland")))
+    return {};
+  const int border = w->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+  return {border, w->style()->pixelMetric(QStyle::PM_TitleBarHeight) + border, border, border};
+}
+
 // A window whose top left corner is off every screen cannot be moved back by its title bar:
 // it comes back onto the screen that holds most of it, cut to that screen's size if need be.
-QRect keptOnScreen(const QRect &r, const QWidget *w) {
+// `r` is the window's rectangle without the frame `frame`, which must fit on the screen too.
+QRect keptOnScreen(const QRect &r, const QWidget *w, const QMargins &frame) {
   const QScreen *s = QGuiApplication::screenAt(r.center());
   if (!s) s = w->screen();
-  const QRect area = s ? s->availableGeometry() : QRect(0, 0, 1024, 768);
+  const QRect area = (s ? s->availableGeometry() : QRect(0, 0, 1024, 768)).marginsRemoved(frame);
   QRect out(r.topLeft(), r.size().boundedTo(area.size()));
   if (out.right() > area.right()) out.moveRight(area.right());
   if (out.bottom() > area.bottom()) out.moveBottom(area.bottom());
@@ -75,7 +93,8 @@ void RestoreWindowPlacement(QWidget *window) {
       store->ReadPlacement(WindowClassName(window), PixelsPerInch(window), window->isMaximized());
   const QRect screen = screenRect(window);
   if (const auto r = restoredRect(p, screen.width(), screen.height()))
-    window->setGeometry(keptOnScreen(QRect(r->left, r->top, r->width(), r->height()), window));
+    window->setGeometry(keptOnScreen(QRect(r->left, r->top, r->width(), r->height()), window,
+                                     frameMargins(window)));
   else
     CenterWindow(window);
   if (p.maximized) window->setWindowState(window->windowState() | Qt::WindowMaximized);
@@ -86,11 +105,11 @@ void CenterWindow(QWidget *window) {
   if (!window->testAttribute(Qt::WA_Resized)) window->adjustSize();
   const QRect screen = screenRect(window);
   // A window made for a larger screen (or a scaled desktop) is cut down to fit on this one.
+  const QMargins frame = frameMargins(window);
   const QRect area = window->screen() ? window->screen()->availableGeometry() : screen;
-  const QSize frame = window->frameGeometry().size() - window->size();
-  const QSize fits = window->size().boundedTo(area.size() - frame);
+  const QSize fits = window->size().boundedTo(area.marginsRemoved(frame).size());
   if (fits != window->size()) window->resize(fits.expandedTo(window->minimumSize()));
-  const QSize size = window->frameGeometry().size();
+  const QSize size = window->size().grownBy(frame);
   QWidget *main = mainWindow;
   ScreenRect over{screen.left(), screen.top(), screen.right() + 1, screen.bottom() + 1};
   bool maximized = true;  // no main window: centre on the screen
@@ -102,7 +121,7 @@ void CenterWindow(QWidget *window) {
   const ScreenPoint at =
       centeredPosition(WindowClassName(window).toStdString(), size.width(), size.height(), over,
                        maximized, screen.width(), screen.height());
-  window->move(keptOnScreen(QRect(QPoint(at.x, at.y), size), window).topLeft());
+  window->move(keptOnScreen(QRect(QPoint(at.x, at.y), size), window, {}).topLeft());
   // Changing flags re-creates a shown window, so only windows not yet shown get the menu.
   const Qt::WindowFlags flags = window->windowFlags();
   if ((flags & Qt::WindowMaximizeButtonHint) && !(flags & Qt::WindowSystemMenuHint) &&
