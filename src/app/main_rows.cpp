@@ -1,8 +1,12 @@
-// The main window's commands on the rows of the two lists: new, clone, edit and delete faxes,
-// the notes of a received fax, and the cover sheet and phone book windows.
+// The main window's commands on the rows of the two lists: new, clone, edit and delete faxes
+// (a sent fax with its pages kept is shown, not edited), the notes of a received fax, and the
+// cover sheet and phone book windows.
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 #include "app/dialogs.h"
 #include "app/main_screen.h"
@@ -12,11 +16,14 @@
 #include "compose/cover_browse.h"
 #include "compose/fax_editor.h"
 #include "compose/fax_row.h"
+#include "compose/pdf_attach.h"
 #include "compose/phone_book.h"
+#include "richtext/format_bar.h"
+#include "richtext/rich_edit.h"
+#include "sending/sent_archive.h"
 
 namespace kv {
 namespace {
-#include "compose/pdf_attach.h"
 
 QString fieldText(TTable &table, const char *field) {
   TField *f = table.FieldByName(field);
@@ -74,6 +81,7 @@ void TMainScreen::NewbuttonClick() {
     } else {
       ApplyDefaultFont(*editor.WPCover);
       ApplyDefaultFont(*editor.WPDoc);
+      if (!DroppedPdf.isEmpty()) editor.PdfAttach->AttachPdf(DroppedPdf);
     }
     if (runEditor(this, editor, Records, true)) {
       QCoreApplication::processEvents();
@@ -81,7 +89,6 @@ void TMainScreen::NewbuttonClick() {
       QCoreApplication::processEvents();
     }
   }
-      if (!DroppedPdf.isEmpty()) editor.PdfAttach->AttachPdf(DroppedPdf);
   CloneMode = false;
   SetButtons();
 }
@@ -95,6 +102,28 @@ void TMainScreen::CloneButtonClick() {
   NewbuttonClick();
 }
 
+// A sent fax whose pages are kept is a record: shown as it went, with nothing to change or
+// accept.
+static void showAsRecord(TFaxEditor &editor) {
+  for (QLineEdit *e : {editor.Recipient, editor.FaxNumber, editor.Subject}) e->setReadOnly(true);
+  for (TRichEdit *e : {editor.WPCover, editor.WPDoc}) e->setReadOnly(true);
+  for (QWidget *w : std::initializer_list<QWidget *>{
+           editor.AddressButton, editor.LoadCoverButton, editor.WPToolCover, editor.WPToolDoc,
+           editor.CoverParagraphSetupbutton, editor.CoverDocPageBreakButton,
+           editor.ParagraphSetupButton, editor.DocPageBreakButton, editor.PdfAttach,
+           editor.OKButton})
+    w->setEnabled(false);
+  editor.OKButton->hide();
+  auto *note = new QLabel(
+      QStringLiteral("Sent faxes cannot be changed; use Clone to send it again"), &editor);
+  note->setObjectName(QStringLiteral("SentNote"));
+  note->setWordWrap(true);
+  QFont bold = note->font();
+  bold.setBold(true);
+  note->setFont(bold);
+  editor.Body->insertWidget(0, note);
+}
+
 void TMainScreen::EditSentFax() {
   if (!hasRows(Records.FaxTable)) {
     Dialogs::beep();
@@ -102,6 +131,12 @@ void TMainScreen::EditSentFax() {
   }
   TFaxEditor editor(Records, Settings.Data, this);
   fillEditor(editor, Records, false);
+  // Rows sent before their pages were kept stay editable, as they always were.
+  if (!KeptSentFax(Records.FaxTable, ProgramDir()).isEmpty()) {
+    showAsRecord(editor);
+    editor.exec();
+    return;
+  }
   runEditor(this, editor, Records, false);
 }
 
@@ -155,7 +190,8 @@ void TMainScreen::DeleteButtonClick() {
   const QString what = received ? "(from: \"" + fieldText(table, "FROM") + "\")"
                                 : "(subject: \"" + fieldText(table, "SUBJECT") + "\")";
   if (Dialogs::askYesNo(this, "Delete", "Delete the current fax?\r\n" + what, false)) {
-    const QString file = received ? receivedFile(table) : QString();
+    const QString file =
+        received ? receivedFile(table) : KeptSentFax(Records.FaxTable, ProgramDir());
     if (!table.Delete()) {
       Dialogs::error(this, QStringLiteral("The fax could not be deleted from %1: %2")
                                .arg(table.FilePath(), table.LastError()));

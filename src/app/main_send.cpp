@@ -1,5 +1,6 @@
 // The main window's Send command: the current row of the sent-fax table rendered into an APF
-// file, sent through the send window, and its outcome written back into the row.
+// file, sent through the send window, its outcome written back into the row and, once sent,
+// the file kept as the row's record.
 #include <QApplication>
 #include <QDateTime>
 #include <QFile>
@@ -7,9 +8,11 @@
 
 #include "app/dialogs.h"
 #include "app/main_screen.h"
+#include "app/program_dir.h"
 #include "app/window_placement.h"
 #include "sending/row_send.h"
 #include "sending/send_fax_form.h"
+#include "sending/sent_archive.h"
 
 namespace kv {
 
@@ -65,11 +68,14 @@ void TMainScreen::SendButtonClick() {
     OptionsToSettings(form.Options(), Settings.Data);
     if (!Settings.Save()) Dialogs::error(this, Settings.LastError());
   }
-  QFile::remove(faxFile);
 
+  // A fax that went out is kept as it went, for View to show; the work file goes either way.
   QString error;
-  if (!WriteSendResult(Records.FaxTable, PageCount, result, finished, error))
+  if (!WriteSendResult(Records.FaxTable, PageCount, result, finished, error) ||
+      (ResultMeansSent(result.toStdString()) &&
+       !KeepSentFax(Records.FaxTable, ProgramDir(), faxFile, error)))
     Dialogs::error(this, error);
+  QFile::remove(faxFile);
 }
 
 }  // namespace kv

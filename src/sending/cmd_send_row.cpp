@@ -23,6 +23,7 @@
 #include "sending/send_commands.h"
 #include "sending/send_options.h"
 #include "sending/send_port.h"
+#include "sending/sent_archive.h"
 
 namespace kv::cli {
 namespace {
@@ -137,6 +138,10 @@ int runSendRow(const Args &args, Context &ctx) {
     ctx.out << Utf8(result) << "\n";
     return exitFailed;
   }
+  // The fax is out whatever happens to its copy: a failure to keep it is said, not an exit
+  // status that would have a script send it again.
+  if (code == 0 && !KeepSentFax(rows, ProgramDir(), faxFile, error))
+    ctx.err << "korvane-fax " << kCmd << ": " << Utf8(error) << "\n";
   ctx.out << Utf8(result) << "\n";
   return code == 0 ? exitOk : exitFailed;
 }
@@ -152,7 +157,8 @@ Command sendRowCommand() {
       "Renders the cover sheet and document of row N of KRV.DBF in the program directory (N as\n"
       "compose prints it) and sends them with the settings of its KRV.INI: port, fax class,\n"
       "rate, dialling, name and station id, reset strings. Writes PAGES and LASTRESULT into the\n"
-      "row, and on success SENT, DATESENT and TIMESENT. The port is the settings' one unless\n"
+      "row, and on success SENT, DATESENT and TIMESENT, and keeps the fax as it went out in\n"
+      "sent/ of the program directory (View shows it). The port is the settings' one unless\n"
       "--device or --port names another; its trace and log go to KRVSEND.TRC and KRVSEND.LOG.\n"
       "Progress goes to standard error (the pages being drawn on a terminal, or each on a line\n"
       "with --verbose), the result (\"Sent\" or the error text) to standard output; exit 0\n"

@@ -321,6 +321,7 @@ void TSendFaxForm::SendFaxButtonClick() {
         ->setFocus();
     return;
   }
+  if (dial.number.plusDropped() && !settings_.Data.plusNoticeGiven) tellPlusDropped(dial);
   setBusy(true);
   KvComPort1.SetComNumber(std::uint16_t(ComPort->ItemIndex() + 1));
   restoreTraceNames();
@@ -337,10 +338,8 @@ void TSendFaxForm::SendFaxButtonClick() {
   }
   try {
     ConfigureSender(KvSendFax1, options, FaxFile.toStdString(), dial, localNow());
-    if (dial.number.plusDropped())
-      ShowStatus("No international prefix is set in the preferences: the \"+\" is not dialled");
     KvSendFax1.CoverFile = CoverFile.toStdString();
-    if (!dial.number.plusDropped()) ShowStatus(QString());
+    ShowStatus(QString());
     KvSendFax1.BeginTransmit();
   } catch (const std::exception &e) {
     // The user sees why in the status line; the window is ready for another try.
@@ -348,6 +347,18 @@ void TSendFaxForm::SendFaxButtonClick() {
     ShowStatus(QString::fromLocal8Bit(e.what()));
     setBusy(false);
   }
+}
+
+// Once, ever: a number written with "+" is dialled without it until the user sets the prefix.
+void TSendFaxForm::tellPlusDropped(const Dialling &dial) {
+  Dialogs::information(
+      this,
+      QStringLiteral("No international prefix is set in File, Preferences, so the \"+\" of the "
+                     "number is not dialled: %1 is dialled. To dial it, set the prefix your line "
+                     "uses for calls abroad (such as 00 or 011) there.\n\nThis is said only once.")
+          .arg(QString::fromStdString(dial.number.dialled())));
+  settings_.Data.plusNoticeGiven = true;
+  if (!settings_.Save()) Dialogs::error(this, settings_.LastError());
 }
 
 void TSendFaxForm::KvSendFax1FaxFinish(Result code) {

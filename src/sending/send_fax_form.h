@@ -70,6 +70,7 @@ class TSendFaxForm : public TBarDialog {
 
  private:
   void KvSendFax1FaxFinish(Result code);
+  void tellPlusDropped(const Dialling &dial);
   void setBusy(bool on);
   void restoreTraceNames();
   TSettingsLink &settings_;

@@ -49,6 +49,7 @@ Settings readSettings(const IniFile &ini) {
   s.userName = ini.readString(kUser, "Name", d.userName);
   s.dialPrefix = ini.readString(kDialing, "DialPrefix", d.dialPrefix);
   s.internationalPrefix = ini.readString(kDialing, "InternationalPrefix", d.internationalPrefix);
+  s.plusNoticeGiven = ini.readBool(kDialing, "PlusNoticeGiven", d.plusNoticeGiven);
   s.dialAttempts = ini.readInteger(kDialing, "DialAttempts", d.dialAttempts);
   s.retryWait = ini.readInteger(kDialing, "RetryWait", d.retryWait);
   s.blindDial = ini.readBool(kDialing, "BlindDial", d.blindDial);
@@ -101,6 +102,8 @@ void writeSettings(const Settings &s, IniFile &ini) {
   // A newer key: a file that never had it keeps the shape older programs wrote.
   if (!s.internationalPrefix.empty() || ini.hasKey(kDialing, "InternationalPrefix"))
     ini.writeString(kDialing, "InternationalPrefix", s.internationalPrefix);
+  if (s.plusNoticeGiven || ini.hasKey(kDialing, "PlusNoticeGiven"))
+    ini.writeBool(kDialing, "PlusNoticeGiven", s.plusNoticeGiven);
 }
 
 Settings LoadSettings(const std::filesystem::path &iniPath, std::string *problem) {

@@ -32,6 +32,8 @@ struct Settings {
   // InternationalPrefix: dialled in place of a number's leading "+" (00, 011, ...); empty
   // drops the "+".
   std::string internationalPrefix;
+  // PlusNoticeGiven: the user has been told once that a "+" goes undialled without that prefix.
+  bool plusNoticeGiven = false;
   int dialAttempts = 3;     // DialAttempts
   int retryWait = 60;       // RetryWait, seconds
   bool blindDial = false;   // BlindDial

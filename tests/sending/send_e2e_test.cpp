@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QScreen>
@@ -66,6 +67,16 @@ class SendOverLine : public ::testing::Test {
     p.start("tesseract", {QString::fromStdString(tiff), "stdout"});
     p.waitForFinished(120000);
     return QString::fromUtf8(p.readAllStandardOutput()).simplified();
+  }
+  // The fax as it went out is kept for row 1 in sent/, with its pages.
+  void expectKeptPages(int pages) {
+    const QStringList kept = QDir(dir + "/sent").entryList({"1-*.APF"}, QDir::Files);
+    ASSERT_EQ(kept.size(), 1) << kept.join(' ').toStdString();
+    test::Process info({kTool, "info", (dir + "/sent/" + kept[0]).toStdString()},
+                       dir.toStdString() + "/info.log");
+    ASSERT_TRUE(info.wait(30s));
+    EXPECT_NE(info.output().find("Pages:      " + std::to_string(pages)), std::string::npos)
+        << info.output();
   }
   QString dir;
 };
@@ -159,6 +170,7 @@ TEST_F(WindowSend, ACoverAndTwoPagesReachTheFarEndAndTheRowSaysSent) {
   EXPECT_EQ(cols[4], "Sent");
   EXPECT_TRUE(QFile::exists(dir + "/KRVSEND.TRC"));
   EXPECT_TRUE(QDir(dir).entryList({"KRV_*.APF"}).isEmpty());
+  expectKeptPages(3);
 }
 
 TEST_F(WindowSend, ABusyNumberLeavesTheBusyTextAndTheRowUnsent) {
@@ -170,6 +182,7 @@ TEST_F(WindowSend, ABusyNumberLeavesTheBusyTextAndTheRowUnsent) {
   const QString busy = QString::fromStdString(errorText(ecFaxBusy));
   EXPECT_EQ(sendFromWindow(line), busy) << line.log();
   EXPECT_EQ(test::ReadSendColumns(dir, 1).toStdString(), ("False|||3|" + busy).toStdString());
+  EXPECT_FALSE(QDir(dir + "/sent").exists());  // nothing went out, nothing is kept
 }
 
 TEST_F(SendOverLine, SendRowSendsAndWritesTheRowAsTheWindowDoes) {
@@ -194,6 +207,7 @@ TEST_F(SendOverLine, SendRowSendsAndWritesTheRowAsTheWindowDoes) {
   EXPECT_EQ(cols[4], "Sent");
   EXPECT_TRUE(QFile::exists(dir + "/KRVSEND.TRC"));
   EXPECT_TRUE(QDir(dir).entryList({"KRV_*.APF"}).isEmpty());
+  expectKeptPages(3);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // outcome written into the row (read back by python3-dbf).
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <sstream>
 
 #include "app/test_support.h"
@@ -11,6 +14,7 @@
 #include "sending/row_send.h"
 #include "sending/send_commands.h"
 #include "sending/send_options.h"
+#include "sending/sent_archive.h"
 #include "support/sent_rows.h"
 
 namespace kv {
@@ -205,6 +209,52 @@ TEST_F(RowResult, SentSetsTheDateAndTimeOtherResultsOnlyPagesAndText) {
     ASSERT_TRUE(records.FaxTable.GotoRecord(recno));
   }
   EXPECT_EQ(SendCaption(records.FaxTable), "Send Fax: [Acme - Offer]");
+}
+
+// A sent fax is kept under a name made of its row number and a key of what the row says about
+// the send: never from the row's text, one kept file a row, found again after the table was
+// packed, and none for a row not sent.
+TEST_F(RowResult, TheSentFaxIsKeptUnderANameFromItsRow) {
+  TFaxRecords records;
+  TTable &t = records.FaxTable;
+  ASSERT_TRUE(test::AddSentRow(records, "Cover", "Body", {"../../etc", "5551234", "a/b\\c"}));
+  const QString dir = dir_.path() + '/';
+  const QString fax = dir + "work.apf";
+  auto writeFax = [&](const QByteArray &bytes) {
+    QFile f(fax);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+  };
+  writeFax("first send");
+  QString error;
+  EXPECT_FALSE(KeepSentFax(t, dir, fax, error));  // not sent yet
+  EXPECT_EQ(KeptSentFax(t, dir), "");
+  const QDateTime when(QDate(2026, 12, 6), QTime(14, 5));
+  ASSERT_TRUE(WriteSendResult(t, 1, "Sent", when, error)) << error.toStdString();
+  ASSERT_TRUE(KeepSentFax(t, dir, fax, error)) << error.toStdString();
+  const QString name = SentFaxName(t);
+  EXPECT_TRUE(QRegularExpression("^1-[0-9a-f]{16}\\.APF$").match(name).hasMatch())
+      << name.toStdString();
+  EXPECT_EQ(QDir(SentFolder(dir)).entryList(QDir::Files), QStringList{name});
+  EXPECT_EQ(KeptSentFax(t, dir), SentFolder(dir) + name);
+
+  // Sent again later: the new pages are the record, the old file goes.
+  writeFax("second send");
+  ASSERT_TRUE(WriteSendResult(t, 1, "Sent", when.addDays(1), error));
+  ASSERT_TRUE(KeepSentFax(t, dir, fax, error)) << error.toStdString();
+  const QStringList kept = QDir(SentFolder(dir)).entryList(QDir::Files);
+  ASSERT_EQ(kept.size(), 1);
+  EXPECT_NE(kept[0], name);
+  QFile keptFile(KeptSentFax(t, dir));
+  ASSERT_TRUE(keptFile.open(QIODevice::ReadOnly));
+  EXPECT_EQ(keptFile.readAll(), "second send");
+  keptFile.close();
+
+  // Packing moved the row from 3 to 1: found by its key; another row's file is not taken.
+  ASSERT_TRUE(QFile::rename(SentFolder(dir) + kept[0], SentFolder(dir) + "3" + kept[0].mid(1)));
+  EXPECT_EQ(KeptSentFax(t, dir), SentFolder(dir) + "3" + kept[0].mid(1));
+  ASSERT_TRUE(WriteSendResult(t, 1, "Sent", when.addDays(2), error));
+  EXPECT_EQ(KeptSentFax(t, dir), "");
 }
 
 // PHONE of a row may hold anything another program wrote: send-row refuses a number that is

@@ -225,6 +225,37 @@ TEST_F(SendWindow, ANumberThatCannotBeDialledIsRefusedBeforeThePortOpens) {
   EXPECT_TRUE(report.ok()) << report.describe();
 }
 
+// A number written with "+" while no international prefix is set: the user is told once, ever
+// (the settings file remembers it), what is dialled instead; the row keeps what was typed.
+TEST_F(SendWindow, ADroppedPlusIsToldOnlyOnce) {
+  SetPortDeviceResolver([](int) { return std::string("/nonexistent/ttyKV1"); });
+  for (int run = 0; run < 2; ++run) {
+    TSettingsLink link;  // what the file holds now
+    link.Load();
+    TSendFaxForm f(nullptr, link);
+    f.FaxFile = path("fax.apf");
+    f.PhoneNumber = "+1 (555) 014-2";
+    f.show();
+    shown.clear();
+    f.SendFaxButton->click();
+    f.SendFaxButton->click();
+    std::vector<DialogRequest::Kind> kinds;
+    for (const auto &r : shown) kinds.push_back(r.kind);
+    if (run == 0) {
+      ASSERT_EQ(kinds, (std::vector{DialogRequest::Information, DialogRequest::Error,
+                                    DialogRequest::Error}));
+      EXPECT_TRUE(
+          shown[0].text.startsWith("No international prefix is set in File, Preferences, "
+                                   "so the \"+\" of the number is not dialled: 15550142 "
+                                   "is dialled."))
+          << shown[0].text.toStdString();
+    } else {
+      EXPECT_EQ(kinds, (std::vector{DialogRequest::Error, DialogRequest::Error}));
+    }
+    EXPECT_EQ(f.sfPhoneNumber->text(), "+1 (555) 014-2");
+  }
+}
+
 TEST_F(SendWindow, StaysOpenWhileSendingAndReportsTheEnd) {
   ScriptModem modem(ModemScript::parse(
       "timeout 5000\n> ATE0Q0V1X4S0=0S2=43\n< OK\n> AT+FCLASS=1\n< OK\n> AT+FTM=?\n"
