@@ -352,6 +352,9 @@ TEST_F(DesktopTest, StatusStripAndFormatBarFollowADarkPalette) {
   dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
   dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
   dark.setColor(QPalette::Link, QColor(120, 170, 255));
+  dark.setColor(QPalette::Base, QColor(30, 30, 30));
+  dark.setColor(QPalette::Text, QColor(230, 230, 230));
+  dark.setColor(QPalette::AlternateBase, QColor(45, 45, 45));
   QApplication::setPalette(dark);
   {
     QWidget window;
@@ -369,6 +372,16 @@ TEST_F(DesktopTest, StatusStripAndFormatBarFollowADarkPalette) {
       for (qreal scale : {1.0, 2.0})
         EXPECT_GT(inkGrey(a->icon().pixmap(QSize(16, 16), scale)), 128)
             << a->objectName().toStdString() << " at " << scale;
+  }
+  {
+    // To be looked at (KORVANE_SHOTS): the main window and the fax editor on a dark desktop.
+    TMainScreen w;
+    w.show();
+    test::Snapshot(w, "main-dark");
+    Settings settings;
+    TFaxEditor editor(w.Records, settings);
+    editor.show();
+    test::Snapshot(editor, "editor-dark");
   }
   QApplication::setPalette(saved);
 }
