@@ -33,6 +33,7 @@
 #include "app/ui_font.h"
 #include "compose/shipped_covers.h"
 #include "modemui/reset_modem_form.h"
+#include "sending/sent_archive.h"
 #include "viewer/fax_viewer_window.h"
 
 namespace kv {
@@ -381,7 +382,8 @@ void TMainScreen::mnuModemResetClick() {
 }
 
 // View/Print: the current row's fax in the viewer window. A received fax is its file in the
-// receive folder; a sent fax is rendered from its row into a work file, deleted afterwards.
+// receive folder; a sent fax is its kept file in sent/, or else is rendered from its row into a
+// work file, deleted afterwards.
 void TMainScreen::mnuViewPrintClick() {
   const int page = CurrentPage();
   TTable &table = page == 1 ? Records.RecTable : Records.FaxTable;
@@ -393,7 +395,7 @@ void TMainScreen::mnuViewPrintClick() {
     TField *f = table.FieldByName(name);
     return f ? f->AsString().trimmed() : QString();
   };
-  QString file, header;
+  QString file, header, keptSent;
   {
     BusyCursor busy;
     ShowStatus("Preparing files for viewing...");
@@ -409,7 +411,9 @@ void TMainScreen::mnuViewPrintClick() {
       header = field("FROM");
       if (!field("NOTES").isEmpty()) header += " - " + field("NOTES");
     } else {
-      file = CreateFaxFile();
+      // A sent fax shows the pages that went out; others are drawn from their row.
+      keptSent = KeptSentFax(table, ProgramDir());
+      file = keptSent.isEmpty() ? CreateFaxFile() : keptSent;
       if (file.isEmpty()) {
         Dialogs::information(this, "Error creating fax file");
         return;
@@ -428,8 +432,8 @@ void TMainScreen::mnuViewPrintClick() {
   }
   if (page == 1) MarkReceivedFaxViewed(*this, QFileInfo(file).fileName());
   ButtonBar->setEnabled(true);
-  // A sent fax's pages were made for this viewing only.
-  if (page == 0) QFile::remove(file);
+  // A sent fax's pages were made for this viewing only, unless they are its kept record.
+  if (page == 0 && keptSent.isEmpty()) QFile::remove(file);
   ShowStatus(QString());
 }
 
