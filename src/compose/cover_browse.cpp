@@ -140,7 +140,7 @@ void TCoverEditor::showEvent(QShowEvent *event) {
   TBarDialog::showEvent(event);
   if (shown_) return;
   shown_ = true;
-  SetLetterPage(*WPCover);
+  SetDefaultPage(*WPCover);
   discard_.TakeBaseline();
 }
 

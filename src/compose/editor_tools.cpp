@@ -4,18 +4,16 @@
 #include "app/hints.h"
 #include "app/window_placement.h"
 #include "richtext/format_bar.h"
+#include "richtext/paper_size.h"
 #include "richtext/paragraph_prop_dlg.h"
 #include "richtext/rich_edit.h"
 #include "spell/spell_check_dialog.h"
 
 namespace kv {
 
-void SetLetterPage(TRichEdit &editor) {
-  PageLayoutTw page;
-  page.width = 12240;
-  page.height = 15840;
-  page.left = page.right = page.top = page.bottom = 720;
-  editor.SetPageLayout(page);
+void SetDefaultPage(TRichEdit &editor) {
+  // A document that names its paper keeps it (every one this program stored does).
+  if (!editor.Document()->HasOwnPageSize()) editor.SetPageLayout(LocalePageLayout());
   editor.Reformat();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // What the fax editor and the cover template editor do alike with a rich-text editor: the tool
 // buttons they append to its formatting bar (page break, paragraph properties, word wrap), the
-// zoom menu, and the page layout of a letter page with half-inch margins.
+// zoom menu, and the page layout of a new document.
 #include <QMenu>
 #include <QToolButton>
 #include <functional>
@@ -11,8 +11,8 @@ namespace kv {
 class TFormatBar;
 class TRichEdit;
 
-// 8.5 x 11 inches, margins of half an inch, in twips.
-void SetLetterPage(TRichEdit &editor);
+// The paper of the locale with half-inch margins, unless the editor's document names its own.
+void SetDefaultPage(TRichEdit &editor);
 
 // Appends a tool button with a caption and hint to a formatting bar.
 QToolButton *AddToolButton(TFormatBar &bar, const QString &name, const QString &caption,

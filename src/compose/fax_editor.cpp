@@ -198,8 +198,8 @@ void TFaxEditor::showEvent(QShowEvent *event) {
   if (shown_) return;
   shown_ = true;
   PdfAttach->Refresh();  // the row was loaded into the editor since it was made
-  SetLetterPage(*WPDoc);
-  SetLetterPage(*WPCover);
+  SetDefaultPage(*WPDoc);
+  SetDefaultPage(*WPCover);
   // What the main window loaded is the fax as it stands.
   discard_.TakeBaseline();
 }

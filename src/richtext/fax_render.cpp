@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QTextBlock>
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -98,20 +99,27 @@ void RemoveStaleRenderFiles(const QString &programDir) {
   RemoveStaleTemporaries(dir);  // of the page files being converted
 }
 
+int FaxPageHeight(const PageLayoutTw &page) {
+  // Letter's 11 inches are 2200 lines at 200 dpi; its fax page has 2156.
+  const int lines = static_cast<int>(std::lround(page.height * double(kFaxPageDpi) / 1440.0));
+  return std::max(kFaxPageHeight, lines - (2200 - kFaxPageHeight));
+}
+
 int DrawFaxPage(TRichDocument &doc, QImage &image, int firstLine) {
-  if (image.width() != kFaxPageWidth || image.height() != kFaxPageHeight ||
+  const int height = FaxPageHeight(doc.PageLayout());
+  if (image.width() != kFaxPageWidth || image.height() != height ||
       image.format() != QImage::Format_RGB32)
-    image = QImage(kFaxPageWidth, kFaxPageHeight, QImage::Format_RGB32);
+    image = QImage(kFaxPageWidth, height, QImage::Format_RGB32);
   const int dpm = static_cast<int>(std::lround(kFaxPageDpi / 0.0254));
   image.setDotsPerMeterX(dpm);
   image.setDotsPerMeterY(dpm);
   image.fill(Qt::white);
   QPainter p(&image);
   const int next = doc.DrawPage(p, kFaxPageOffset, kFaxPageOffset, kFaxPageWidth - kFaxPageOffset,
-                                kFaxPageHeight - kFaxPageOffset, firstLine);
+                                height - kFaxPageOffset, firstLine);
   // The bottom-right pixel black, so the converter keeps the page's full size.
   p.end();
-  image.setPixel(kFaxPageWidth - 1, kFaxPageHeight - 1, qRgb(0, 0, 0));
+  image.setPixel(kFaxPageWidth - 1, height - 1, qRgb(0, 0, 0));
   return next;
 }
 
@@ -161,7 +169,7 @@ int RenderPages(TRichDocument &doc, QStringList &pages, const RenderContext &ctx
   const WorkFileGuard bmpFile{newWorkFile(ctx.programDir, "_TMP", ".BMP")};
   const QString &bmp = bmpFile.name;
   int drawn = 0;
-  QImage page(kFaxPageWidth, kFaxPageHeight, QImage::Format_RGB32);
+  QImage page;  // made in the size of the document's paper
   TKvFaxConverter converter;
   converter.setOptions(coYield);
   converter.setResolution(frHigh);

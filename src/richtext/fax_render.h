@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "richtext/merge_field.h"
+#include "richtext/paragraph_props.h"
 
 class QImage;
 
@@ -21,6 +22,10 @@ inline constexpr int kFaxPageWidth = 1664;
 inline constexpr int kFaxPageHeight = 2156;
 inline constexpr int kFaxPageDpi = 200;
 inline constexpr int kFaxPageOffset = 49;  // left and top offset of the text on the bitmap
+
+// The height of the fax page a document's paper is drawn on: 2156 lines for Letter, longer for
+// longer paper (A4, Legal), so that a whole page of text fits.
+int FaxPageHeight(const PageLayoutTw &page);
 
 // What the rendering needs of its surroundings: where its files go, a way to let pending
 // window messages run, and (optionally) where to say how far it got: the status line of the
@@ -72,8 +77,8 @@ QString JoinPages(const QStringList &pages);
 QString RenderFax(TRichDocument &cover, TRichDocument &document, const RenderContext &ctx,
                   int &pageCount);
 
-// Draws page `firstLine` of `doc` onto a white 1664 x 2156 image at 200 dpi and answers the
-// next page's first line (0 at the end). `image` is RGB32 and is reused.
+// Draws page `firstLine` of `doc` onto a white 1664 x FaxPageHeight image at 200 dpi and answers
+// the next page's first line (0 at the end). `image` is RGB32 and is reused.
 int DrawFaxPage(TRichDocument &doc, QImage &image, int firstLine);
 
 // Writes `image` (anything not white counts as black) as a 1-bit BMP file. False, with the

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "richtext/paper_size.h"
 #include "richtext/return_key.h"
 #include "richtext/rich_edit.h"
 
@@ -91,6 +92,17 @@ TParagraphPropDlg::TParagraphPropDlg(QWidget *parent) : QDialog(parent) {
   sg->addWidget(LineHeightPts, 2, 1);
   sg->setColumnStretch(0, 1);
 
+  // The page the whole document is laid out on.
+  auto *pageBox = new QGroupBox(QStringLiteral("Page"), this);
+  auto *pg = new QGridLayout(pageBox);
+  PaperCombo = new QComboBox(pageBox);
+  PaperCombo->setObjectName(QStringLiteral("PaperCombo"));
+  for (const PaperSize &paper : kPaperSizes) PaperCombo->addItem(QString::fromLatin1(paper.name));
+  PaperCombo->setToolTip(QStringLiteral("The paper size of the whole document"));
+  pg->addWidget(label(QStringLiteral("&Paper size"), PaperCombo, pageBox), 0, 0);
+  pg->addWidget(PaperCombo, 0, 1);
+  pg->setColumnStretch(1, 1);
+
   auto *buttons = new QDialogButtonBox(this);
   Okbutton = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
   Okbutton->setObjectName(QStringLiteral("Okbutton"));
@@ -101,6 +113,7 @@ TParagraphPropDlg::TParagraphPropDlg(QWidget *parent) : QDialog(parent) {
   auto *layout = new QVBoxLayout(this);
   layout->addWidget(indents);
   layout->addWidget(spacing);
+  layout->addWidget(pageBox);
   layout->addWidget(buttons);
 
   setTabOrder(FirstIndentCombo, FirstIndent);
@@ -110,7 +123,8 @@ TParagraphPropDlg::TParagraphPropDlg(QWidget *parent) : QDialog(parent) {
   setTabOrder(ComboBox1, SpaceBeforePts);
   setTabOrder(SpaceBeforePts, SpaceAfterPts);
   setTabOrder(SpaceAfterPts, LineHeightPts);
-  setTabOrder(LineHeightPts, Okbutton);
+  setTabOrder(LineHeightPts, PaperCombo);
+  setTabOrder(PaperCombo, Okbutton);
   setTabOrder(Okbutton, CancelButton);
 
   connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TParagraphPropDlg::ComboBox1Change);
@@ -192,6 +206,20 @@ void TParagraphPropDlg::FormShow() {
     twips_[vLine] = v.lineHeight;
   }
   displaying_ = true;
+  // A paper that is none of the three is shown as it is and kept unless another is chosen.
+  while (PaperCombo->count() > int(std::size(kPaperSizes)))
+    PaperCombo->removeItem(PaperCombo->count() - 1);
+  if (Editor) {
+    const PageLayoutTw page = Editor->PageLayout();
+    int paper = PaperSizeIndex(page);
+    if (paper < 0) {
+      PaperCombo->addItem(QStringLiteral("Other (%1 x %2 in)")
+                              .arg(page.width / 1440.0, 0, 'g', 3)
+                              .arg(page.height / 1440.0, 0, 'g', 3));
+      paper = PaperCombo->count() - 1;
+    }
+    PaperCombo->setCurrentIndex(paper);
+  }
   ComboBox1->setCurrentIndex(0);
   FirstIndentCombo->setCurrentIndex(twips_[vFirst] != twips_[vLeft] ? 1 : 0);
   displaying_ = false;
@@ -258,6 +286,14 @@ void TParagraphPropDlg::OkbuttonClick() {
   if (Editor) {
     Editor->SetParagraphSpacing(twips_[vBefore], twips_[vLine], twips_[vAfter]);
     Editor->SetParagraphIndents(twips_[vFirst], twips_[vLeft], twips_[vRight]);
+    const int paper = PaperCombo->currentIndex();
+    PageLayoutTw page = Editor->PageLayout();
+    if (paper >= 0 && paper < int(std::size(kPaperSizes)) && PaperSizeIndex(page) != paper) {
+      page.width = kPaperSizes[paper].width;
+      page.height = kPaperSizes[paper].height;
+      Editor->SetPageLayout(page);
+      Editor->Reformat();
+    }
   }
   done(1);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // "Paragraph Properties": the indents and spacing of the paragraph at the caret of a
-// rich-text editor, in inches, centimetres or points. The fax editor and the cover template
-// editor open it modally for one of their editors.
+// rich-text editor, in inches, centimetres or points, and the paper size of the document. The fax
+// editor and the cover template editor open it modally for one of their editors.
 #include <QDialog>
 
 class QComboBox;
@@ -22,6 +22,8 @@ class TParagraphPropDlg : public QDialog {
 
   QLineEdit *FirstIndent, *LeftIndent, *RightIndent;
   QComboBox *FirstIndentCombo, *ComboBox1;
+  // Letter, Legal or A4 for the whole document (and the document's own size when it is none).
+  QComboBox *PaperCombo;
   QLineEdit *SpaceBeforePts, *SpaceAfterPts, *LineHeightPts;
   QPushButton *Okbutton, *CancelButton;
 

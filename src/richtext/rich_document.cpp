@@ -114,6 +114,8 @@ bool TRichDocument::LoadRtf(const QByteArray &rtf, QString *error) {
   if (error) *error = r.error;
   if (!r.ok) clear();
   pdfAttachment_ = r.ok ? PdfAttachmentOf(rtf) : QString();
+  ownPageSize_ = r.page.has_value();
+  if (r.page) SetPageLayout(*r.page);
   plan_.reset();
   return r.ok;
 }

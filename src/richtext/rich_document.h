@@ -42,6 +42,9 @@ class TRichDocument : public QTextDocument {
   // --- Layout --------------------------------------------------------------------------------
   void SetPageLayout(const PageLayoutTw &page);
   const PageLayoutTw &PageLayout() const { return page_; }
+  // True when the RTF last loaded named its paper; the editors give other documents the
+  // locale's paper.
+  bool HasOwnPageSize() const { return ownPageSize_; }
   // The resolution the text is laid out at: the screen's times the zoom for editing, the
   // printer's or the fax's for pages. Paragraph attributes are re-derived from their twips.
   void SetLayoutDpi(double dpi);
@@ -87,6 +90,7 @@ class TRichDocument : public QTextDocument {
   void preparePages(double dpi);
 
   PageLayoutTw page_;
+  bool ownPageSize_ = false;
   double dpi_ = 96;
   QImage layoutDevice_;
   std::unique_ptr<PagePlan> plan_;

@@ -87,6 +87,9 @@ class Reader {
   QString fontName(int number) const;
   bool charWord(std::string_view name, bool has, int v);
   bool paraWord(std::string_view name, bool has, int v);
+  bool pageWord(std::string_view name, bool has, int v);
+  PageLayoutTw page_;
+  bool paperNamed_ = false;
 
   QTextDocument &doc_;
   QTextCursor cursor_;
@@ -162,6 +165,12 @@ RtfReadResult Reader::run(std::string_view input) {
   cursor_.endEditBlock();
   doc_.setUndoRedoEnabled(true);
   r.ok = true;
+  if (paperNamed_) {
+    // Margins that leave less than an inch of text are not kept.
+    if (page_.textWidth() < 1440 || page_.textHeight() < 1440)
+      page_.left = page_.right = page_.top = page_.bottom = 720;
+    r.page = page_;
+  }
   if (tok.truncatedBinary() || cutNote_)
     r.error = QStringLiteral("The document was damaged; it has been read as far as possible.");
   return r;
@@ -688,7 +697,32 @@ void Reader::word(const Token &t) {
     }
   }
   if (charWord(n, has, v)) return;
+  if (pageWord(n, has, v)) return;
   paraWord(n, has, v);
+}
+
+bool Reader::pageWord(std::string_view n, bool has, int v) {
+  // Paper from 3 to 22 inches and margins up to 3 inches: junk cannot make a page without room.
+  const int paper = std::clamp(v, 3 * 1440, 22 * 1440), margin = std::clamp(v, 0, 3 * 1440);
+  if (!has) return false;
+  if (n == "paperw") {
+    page_.width = paper;
+    paperNamed_ = true;
+  } else if (n == "paperh") {
+    page_.height = paper;
+    paperNamed_ = true;
+  } else if (n == "margl") {
+    page_.left = margin;
+  } else if (n == "margr") {
+    page_.right = margin;
+  } else if (n == "margt") {
+    page_.top = margin;
+  } else if (n == "margb") {
+    page_.bottom = margin;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 void Reader::symbol(char c) {

@@ -5,7 +5,10 @@
 // and merge fields (see merge_field.h). Pictures, objects and destinations it does not know
 // are skipped without losing the text around them.
 #include <QString>
+#include <optional>
+
 #include <string_view>
+#include "richtext/paragraph_props.h"
 
 class QTextDocument;
 
@@ -21,6 +24,9 @@ inline constexpr int kRtfMaxCells = 64;
 struct RtfReadResult {
   bool ok = false;
   QString error;  // why the input was refused, or a note on what was cut ("" when clean)
+  // The paper and margins the document names (\paperw, \paperh, \margl...), when it names a
+  // paper size.
+  std::optional<PageLayoutTw> page;
 };
 
 // True when the bytes start (after blanks) with "{\rtf".

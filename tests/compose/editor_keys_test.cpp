@@ -15,6 +15,7 @@
 #include "compose/fax_editor.h"
 #include "compose/phone_book.h"
 #include "richtext/format_bar.h"
+#include "richtext/paper_size.h"
 #include "richtext/paragraph_prop_dlg.h"
 #include "richtext/rich_edit.h"
 #include "support/event_wait.h"
@@ -145,6 +146,35 @@ TEST_F(EditorKeysTest, CancelAsksOnlyWhenSomethingChanged) {
       EXPECT_EQ(w->result(), QDialog::Rejected);
     }
   }
+}
+
+// A new fax or template is laid out on the locale's paper; a fax whose RTF names its paper
+// keeps it.
+TEST_F(EditorKeysTest, EditorsStartOnTheLocalesPaper) {
+  const QLocale before;
+  const struct {
+    const char *locale;
+    const char *paper;
+  } cases[] = {{"en_US", "Letter"}, {"de_DE", "A4"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.locale);
+    QLocale::setDefault(QLocale(c.locale));
+    TFaxEditor fax(records, settings);
+    TCoverEditor cover;
+    ASSERT_TRUE(fax.WPCover->LoadRtf("{\\rtf1\\paperw12240\\paperh20160 legal cover}"));
+    showActive(fax);
+    showActive(cover);
+    auto paperOf = [](TRichEdit *e) {
+      const int i = PaperSizeIndex(e->PageLayout());
+      return i < 0 ? "?" : kPaperSizes[i].name;
+    };
+    EXPECT_STREQ(paperOf(fax.WPDoc), c.paper);
+    EXPECT_STREQ(paperOf(cover.WPCover), c.paper);
+    EXPECT_STREQ(paperOf(fax.WPCover), "Legal");
+    fax.close();
+    cover.close();
+  }
+  QLocale::setDefault(before);
 }
 
 }  // namespace
