@@ -155,6 +155,8 @@ TEST_F(PreferencesTest, TheSoundFileIsChosenPlayedAndCleared) {
     p.BitBtn2->click();  // nothing, and no message
     p.BitBtn1->click();
     EXPECT_EQ(p.WaveFileEdit->text(), "");
+    // Return in a text field accepts (in the port list it only closes the list).
+    p.WaveFileEdit->setFocus();
     QTest::keyClick(&p, Qt::Key_Return);
   });
   EXPECT_EQ(played, std::vector<QString>{path("ring.wav")});
