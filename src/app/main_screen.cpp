@@ -29,8 +29,8 @@
 #include "app/program_dir.h"
 #include "app/rebuild_ind.h"
 #include "app/splash_form.h"
-#include "app/window_placement.h"
 #include "app/ui_font.h"
+#include "app/window_placement.h"
 #include "compose/shipped_covers.h"
 #include "modemui/reset_modem_form.h"
 #include "sending/sent_archive.h"
@@ -53,10 +53,10 @@ TMainScreen::TMainScreen(QWidget *parent)
   setupBrowsePanel();
   setupMenus();
   setupHiddenPanel();
+  setupFileDrop();
   // Wide enough for every column of the sent list at its display width.
   resize(sizeHint().expandedTo(QSize(940, 460)));
   SetMainWindow(this);
-  setupFileDrop();
   FormCreate();
 }
 
@@ -133,10 +133,10 @@ void TMainScreen::setupBrowsePanel() {
   RecFaxModel->setEmptyText("No faxes received yet.");
   connect(FaxGrid, &QTableView::doubleClicked, this, &TMainScreen::mnuViewPrintClick);
   connect(RecFaxGrid, &QTableView::doubleClicked, this, &TMainScreen::mnuViewPrintClick);
+  for (QTableView *grid : {FaxGrid, RecFaxGrid}) setupGridKeys(grid);
 
   TabSet1 = new QTabBar(central);
   TabSet1->setObjectName("TabSet1");
-  for (QTableView *grid : {FaxGrid, RecFaxGrid}) setupGridKeys(grid);
   TabSet1->setShape(QTabBar::RoundedSouth);
   TabSet1->setFont(UiFont(10));
   TabSet1->setDrawBase(false);
@@ -145,9 +145,6 @@ void TMainScreen::setupBrowsePanel() {
   TabSet1->addTab("Received");
   TabSet1->setCurrentIndex(0);
   connect(TabSet1, &QTabBar::currentChanged, this, &TMainScreen::TabSet1Click);
-  layout->addWidget(TabSet1);
-
-  status = new QLabel(central);
   // Ctrl+Tab turns to the other list from anywhere in the window, as desktop tabs do.
   for (const char *key : {"Ctrl+Tab", "Ctrl+Shift+Tab", "Ctrl+PgDown", "Ctrl+PgUp"}) {
     auto *turn = new QShortcut(QKeySequence(key), this);
@@ -157,23 +154,38 @@ void TMainScreen::setupBrowsePanel() {
       if (grid->isEnabled()) grid->setFocus(Qt::ShortcutFocusReason);
     });
   }
+  layout->addWidget(TabSet1);
+
+  status = new QLabel(central);
   status->setObjectName("status");
   StyleStatusLine(status, 32);
   layout->addWidget(status);
   setCentralWidget(central);
 }
 
-void TMainScreen::setupMenus() {
-  auto item = [this](QMenu *menu, const char *name, const QString &caption, const QKeySequence &key,
-                     const QString &hint, auto slot) {
 // A list is one stop of the window's Tab order; Enter views its row and Delete deletes it.
 void TMainScreen::setupGridKeys(QTableView *grid) {
   grid->setTabKeyNavigation(false);
   grid->setFocusPolicy(Qt::StrongFocus);
   grid->installEventFilter(this);
+  showListFocus(grid, false);
+}
+
+// The current row is drawn in the highlight colour while the list has the keyboard, and in a
+// quiet grey otherwise, so that the keyboard's place can be seen.
+void TMainScreen::showListFocus(QTableView *grid, bool focused) {
+  QPalette pal = palette();
+  if (!focused) {
+    pal.setColor(QPalette::Highlight, pal.color(QPalette::Mid));
+    pal.setColor(QPalette::HighlightedText, pal.color(QPalette::Text));
+  }
+  grid->setPalette(pal);
 }
 
 bool TMainScreen::eventFilter(QObject *watched, QEvent *event) {
+  if ((event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) &&
+      (watched == FaxGrid || watched == RecFaxGrid))
+    showListFocus(static_cast<QTableView *>(watched), event->type() == QEvent::FocusIn);
   if (event->type() == QEvent::KeyPress && (watched == FaxGrid || watched == RecFaxGrid)) {
     auto *key = static_cast<QKeyEvent *>(event);
     const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
@@ -189,6 +201,9 @@ bool TMainScreen::eventFilter(QObject *watched, QEvent *event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
+void TMainScreen::setupMenus() {
+  auto item = [this](QMenu *menu, const char *name, const QString &caption, const QKeySequence &key,
+                     const QString &hint, auto slot) {
     QAction *a = menu->addAction(caption);
     a->setObjectName(name);
     if (!key.isEmpty()) a->setShortcut(key);
@@ -477,6 +492,7 @@ void TMainScreen::mnuShowHintClick() {
   ShowStatus(QString());
 }
 
+// A fax on the line, or receive mode that would stop answering, is not ended by a stray key.
 bool TMainScreen::FormCloseQuery() {
   if (!quitting_) {
     QString question;
@@ -501,7 +517,11 @@ bool TMainScreen::FormCloseQuery() {
   return true;
 }
 
-// A fax on the line, or receive mode that would stop answering, is not ended by a stray key.
+bool TMainScreen::FaxGoingOut() const {
+  const QWidget *form = findChild<QWidget *>("SendFaxForm");
+  return form && form->isVisible();
+}
+
 void TMainScreen::FormClose() {
   if (ReceiveMode) ReceiveModeOff();
   SetButtons();
@@ -513,11 +533,6 @@ void TMainScreen::QuitWithoutQuestions() {
   close();
   // Ends the event loops of windows open over this one too.
   QCoreApplication::exit(0);
-bool TMainScreen::FaxGoingOut() const {
-  const QWidget *form = findChild<QWidget *>("SendFaxForm");
-  return form && form->isVisible();
-}
-
 }
 
 void TMainScreen::closeEvent(QCloseEvent *event) {

@@ -141,6 +141,7 @@ class TMainScreen : public QMainWindow {
   void setupBrowsePanel();
   void setupMenus();
   void setupGridKeys(QTableView *grid);
+  void showListFocus(QTableView *grid, bool focused);
   void setupFileDrop();
   bool FaxGoingOut() const;
   void setupHiddenPanel();

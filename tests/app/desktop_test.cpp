@@ -171,9 +171,11 @@ TEST_F(DesktopTest, KeyboardAloneDrivesTheLists) {
   addReceivedFax(w, "Harbour Freight");
   w.FaxGrid->setFocus();
   ASSERT_EQ(focused(), w.FaxGrid);
-  // Tab leaves the list rather than walking its cells.
+  const QColor focusedRow = w.FaxGrid->palette().color(QPalette::Highlight);
+  // Tab leaves the list rather than walking its cells, and the list shows it has lost the keys.
   QTest::keyClick(w.FaxGrid, Qt::Key_Tab);
   EXPECT_NE(focused(), w.FaxGrid);
+  EXPECT_NE(w.FaxGrid->palette().color(QPalette::Highlight), focusedRow);
 
   // Ctrl+Tab turns to the other list, there and back.
   w.FaxGrid->setFocus();
