@@ -41,8 +41,6 @@ QVariant TTableModel::data(const QModelIndex &index, int role) const {
     bold.setBold(true);
     return bold;
   }
-  if (role == Qt::DecorationRole && index.column() == 0)
-    return view_ ? view_->palette().color(QPalette::Highlight) : QColor(Qt::blue);
   if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) return markTip_;
   return {};
 }

@@ -39,8 +39,8 @@ class TTableModel : public QAbstractTableModel {
   // A list that does not follow its dataset keeps its rows until it follows again.
   void setFollowing(bool on);
   const TableColumn &column(int i) const { return columns_[size_t(i)]; }
-  // Rows `marked` answers true for stand out: bold, a dot in the palette's highlight before the
-  // first cell, and `tip` as their tip and accessible description (the unread faxes).
+  // Rows `marked` answers true for stand out: bold, with `tip` as their tip and accessible
+  // description (the unread faxes).
   void setRowMark(std::function<bool(TTable &table, int row)> marked, const QString &tip);
   // The marks may have changed: the view asks again.
   void refreshMarks();

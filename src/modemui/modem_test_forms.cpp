@@ -74,7 +74,11 @@ TFindModemForm::TFindModemForm(QWidget *parent, TKvCustomComPort &port,
     label->setObjectName(QString("Com%1Label").arg(p.number));
     label->setMinimumWidth(260);
     PortLabels.push_back(label);
-    auto *device = new QLabel(QString::fromStdString(p.deviceText()), this);
+    // A long stable name is shortened in its middle; the whole of it is the tip.
+    const QString text = QString::fromStdString(p.deviceText());
+    auto *device = new QLabel(this);
+    device->setText(device->fontMetrics().elidedText(text, Qt::ElideMiddle, 300));
+    device->setToolTip(text);
     device->setEnabled(p.present);
     grid->addWidget(label, int(i) + 1, 1);
     grid->addWidget(device, int(i) + 1, 2);

@@ -154,6 +154,7 @@ TEST_F(ModemWindows, FindModemOffersAUsbModemAndTheChoiceKeepsItsDevice) {
   QStringList labels;
   WhenDone<TFindModemForm>([&](TFindModemForm &f) {
     for (auto *l : f.PortLabels) labels << l->text();
+    test::Snapshot(f, "find_modem_usb");
     f.OkButton->click();
   });
   EXPECT_EQ(FindModemButton(nullptr, port, 0), 6);  // Com7 taken on Yes
@@ -170,6 +171,8 @@ TEST_F(ModemWindows, FindModemOffersAUsbModemAndTheChoiceKeepsItsDevice) {
   EXPECT_EQ(choice.List->currentText().toStdString(),
             "Com7   " + dev.dev() + "/ttyUSB0 (usb-Maker_Fax_Modem_1234-if00)");
   EXPECT_GE(choice.List->findData(1), 0);  // the classic six stay
+  choice.show();
+  test::Snapshot(choice, "port_choice_usb");
   port.SetComNumber(std::uint16_t(choice.ItemIndex() + 1));
   std::string message;
   EXPECT_TRUE(OpenComPortWithMessage(port, message)) << message;

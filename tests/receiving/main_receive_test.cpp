@@ -129,6 +129,8 @@ TEST_F(MainReceive, AReceivedFaxIsAnnouncedAndStaysUnreadUntilViewed) {
   w.reset();
   TMainScreen &m = show();
   EXPECT_EQ(unread(m), "Received (1) 1 Unread");
+  m.TabSet1->setCurrentIndex(1);
+  test::Snapshot(m, "main_unread");
   test::OnModal<TFaxViewer>([](TFaxViewer &v) { v.reject(); });
   m.TabSet1->setCurrentIndex(1);
   m.mnuViewPrintClick();
