@@ -73,7 +73,7 @@ BENCHMARK(LoadManyParagraphs)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecon
 void RenderManyParagraphsToApf(benchmark::State &state) {
   app();
   QTemporaryDir dir;
-  kv::RenderContext ctx{dir.path() + "/", {}, {}};
+  kv::RenderContext ctx{dir.path() + "/", {}, {}, {}};
   kv::TRichDocument cover, doc;
   doc.LoadRtf(manyParagraphs(static_cast<int>(state.range(0))));
   int pages = 0;
@@ -104,7 +104,7 @@ BENCHMARK(LoadOneMegabyteRtf)->Unit(benchmark::kMillisecond);
 void RenderTenPagesToApf(benchmark::State &state) {
   app();
   QTemporaryDir dir;
-  kv::RenderContext ctx{dir.path() + "/", {}, {}};
+  kv::RenderContext ctx{dir.path() + "/", {}, {}, {}};
   kv::TRichDocument cover, doc;
   doc.LoadRtf(tenPages());
   int pages = 0;

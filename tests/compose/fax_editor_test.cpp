@@ -347,6 +347,7 @@ TEST_F(FaxEditorTest, EditorControls) {
   EXPECT_TRUE(e.WPDoc->ParagraphAttributes().pageBreakBefore);
   EXPECT_EQ(e.WPDoc->textCursor().block().text(), "three");
   EXPECT_EQ(e.WPDoc->textCursor().block().previous().text(), "two ");
+  test::Snapshot(e, "fax_editor_page_break");
 
   // Cancelling the template browser leaves the cover as it was; a loaded template keeps its
   // fields, to be filled when the fax is drawn.

@@ -12,6 +12,7 @@
 #include "richtext/rich_document.h"
 #include "richtext/rich_edit.h"
 #include "richtext_support.h"
+#include "support/modal.h"
 
 namespace kv {
 namespace {
@@ -83,6 +84,7 @@ TEST_F(PaperSizeTest, TheParagraphDialogChangesThePaper) {
   dlg.show();
   ASSERT_EQ(dlg.PaperCombo->count(), 3);
   EXPECT_EQ(dlg.PaperCombo->currentText(), "Letter");
+  test::Snapshot(dlg, "paragraph_dialog_paper");
   dlg.PaperCombo->setCurrentIndex(dlg.PaperCombo->findText("A4"));
   dlg.Okbutton->click();
   PageLayoutTw a4 = paper(kA4);

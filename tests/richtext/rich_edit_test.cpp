@@ -11,6 +11,7 @@
 #include "richtext/merge_field.h"
 #include "richtext/rich_edit.h"
 #include "richtext_support.h"
+#include "support/modal.h"
 
 namespace kv {
 namespace {
@@ -163,6 +164,7 @@ TEST_F(RichEdit, PageBreakSplitsAtTheCaretAndShowsALine) {
   edit.setTextCursor(cursor);
   edit.InsertPageBreak();
   EXPECT_TRUE(dashedRowBetweenHalves());
+  test::Snapshot(edit, "rich_edit_page_break");
   QTextCursor plain(edit.document()->lastBlock());
   QTextBlockFormat f = plain.blockFormat();
   f.setPageBreakPolicy(QTextFormat::PageBreak_Auto);
