@@ -118,6 +118,7 @@ static void showAsRecord(TFaxEditor &editor) {
       QStringLiteral("Sent faxes cannot be changed; use Clone to send it again"), &editor);
   note->setObjectName(QStringLiteral("SentNote"));
   note->setWordWrap(true);
+  note->setContentsMargins(12, 8, 12, 0);
   QFont bold = note->font();
   bold.setBold(true);
   note->setFont(bold);

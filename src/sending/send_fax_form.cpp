@@ -213,6 +213,9 @@ TSendFaxForm::TSendFaxForm(QWidget *parent, TSettingsLink &settings)
   KvSendFax1.FaxFileExt = "APF";
   KvSendFax1.SetComPort(&KvComPort1);
   KvFaxStatus1.SetPosition(poScreenCenter);
+  // Modal to this window while shown: a click on the form cannot bury it under the form, and
+  // nothing here can be used during a call anyway.
+  KvFaxStatus1.Display()->setWindowModality(Qt::WindowModal);
   KvSendFax1.StatusDisplay = &KvFaxStatus1;
   KvSendFax1.OnFaxFinish = [this](TKvAbstractFax &, Result code) {
     // Finishing touches the port the session has just let go of: after the event returns.
@@ -284,6 +287,13 @@ void TSendFaxForm::keyPressEvent(QKeyEvent *e) {
     return;
   }
   TBarDialog::keyPressEvent(e);
+}
+
+void TSendFaxForm::changeEvent(QEvent *e) {
+  TBarDialog::changeEvent(e);
+  if (e->type() == QEvent::ActivationChange && isActiveWindow() && busy_)
+    QMetaObject::invokeMethod(
+        this, [this] { KvFaxStatus1.BringToFront(); }, Qt::QueuedConnection);
 }
 
 void TSendFaxForm::reject() {

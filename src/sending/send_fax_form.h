@@ -65,6 +65,8 @@ class TSendFaxForm : public TBarDialog {
  protected:
   void showEvent(QShowEvent *e) override;
   void keyPressEvent(QKeyEvent *e) override;
+  // During a call the form only gives the keyboard on to the status window.
+  void changeEvent(QEvent *e) override;
   // A window with a fax under way stays open: its port and session live in it.
   void reject() override;
 

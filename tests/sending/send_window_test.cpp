@@ -292,6 +292,7 @@ TEST_F(SendWindow, StaysOpenWhileSendingAndReportsTheEnd) {
   TStandardFaxDisplay *status = f.KvFaxStatus1.Display();
   EXPECT_EQ(status->parentWidget(), &f);
   EXPECT_TRUE(status->isWindow());
+  EXPECT_EQ(status->windowModality(), Qt::WindowModal);
   QTest::keyClick(status, Qt::Key_Escape);
   QTRY_VERIFY_WITH_TIMEOUT(!f.Busy(), 30000);
   const QString cancelled = QString::fromStdString(errorText(ecCancelRequested));
