@@ -13,6 +13,7 @@
 #include "receive_support.h"
 #include "receiving/cmd_receive_program.h"
 #include "receiving/receive_mode.h"
+#include "receiving/unread_faxes.h"
 
 #include <sstream>
 
@@ -137,6 +138,8 @@ TEST_F(ReceiveCore, CommandLineReceivesIntoTheProgramsTable) {
   EXPECT_EQ(r[0]["PAGES"], "1");
   EXPECT_EQ(r[0]["FAXFILE"], "FAX0001.APF");
   EXPECT_TRUE(QFileInfo(path("KRVRECV.TRC")).isFile());
+  // Unread for the window, whichever program took it in.
+  EXPECT_EQ(LoadUnreadFaxes(receiveDir().toStdString()), std::set<std::string>{"FAX0001.APF"});
 }
 
 // A ComPort that names no port, or a settings file that cannot be read, is said as the file
