@@ -1,5 +1,6 @@
 #include "modemui/port_choice.h"
 
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "app/dialogs.h"
@@ -35,6 +36,14 @@ TPortChoice::TPortChoice(const QString &title, QWidget *parent) : QGroupBox(titl
     showDevice();
     emit changed(ItemIndex());
   });
+  // Alt+1 to Alt+6 still pick Com1 to Com6 from anywhere in the window, as they always did.
+  for (int n = 1; n <= 6; ++n) {
+    auto *key = new QShortcut(QKeySequence(Qt::ALT | Qt::Key(Qt::Key_0 + n)), this);
+    connect(key, &QShortcut::activated, this, [this, n] {
+      List->setFocus(Qt::ShortcutFocusReason);
+      if (Adopt(n)) emit changed(n - 1);
+    });
+  }
   fill(1);
 }
 

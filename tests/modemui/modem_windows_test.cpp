@@ -3,6 +3,7 @@
 // the questions their callers ask.
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <QTimer>
 #include <fstream>
 #include <map>
@@ -17,6 +18,7 @@
 #include "modemui/reset_modem_form.h"
 #include "scriptmodem/script_modem.h"
 #include "settings/settings.h"
+#include "support/event_wait.h"
 #include "support/modal.h"
 #include "support/serial_dev_dir.h"
 
@@ -197,6 +199,13 @@ TEST_F(ModemWindows, PickingAUsbPortRecordsItsDevice) {
             dev.dev() + "/ttyACM0");
   EXPECT_EQ(choice.findChild<QLabel *>("PortDevice")->text().toStdString(),
             "Com7 is the device " + dev.dev() + "/ttyACM0");
+  // Alt+3 picks Com3 from the keyboard, as the six ports' mnemonics always did.
+  choice.show();
+  choice.activateWindow();
+  ASSERT_TRUE(test::eventually([&] { return choice.isActiveWindow(); }, 5000));
+  QTest::keyClick(&choice, Qt::Key_3, Qt::AltModifier);
+  EXPECT_EQ(choice.ItemIndex(), 2);
+  EXPECT_EQ(changedTo, 2);
 }
 
 TEST_F(ModemWindows, CheckFaxClassRecommendsAndAsks) {
