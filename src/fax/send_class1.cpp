@@ -125,6 +125,9 @@ void TKvSendFax::c1SelectClass(FaxEvent ev) {
 void TKvSendFax::c1DialResult(FaxEvent ev) {
   if (!gotFrame_ && t30::isRingReport(line_)) return;
   if (incomingCallAtDial() && dialFailed(ev)) return incomingCallHandling(ev);
+  if (awaitRingAfterRefusedDial(
+          ev, contains(line_, "NO CARRIER") ? ecFaxNoCarrier : ecFaxBadModemResult))
+    return;
   if (!takeLine(ev)) return;
   const std::string &l = line_;
   if (ev == FaxEvent::Timeout) return fail(ecTimeout);

@@ -114,6 +114,9 @@ void TKvSendFax::c2CapsSet(FaxEvent ev) {
 void TKvSendFax::c2DialResult(FaxEvent ev) {
   if (ev != FaxEvent::Timeout && !gotFrame_ && t30::isRingReport(line_)) return;
   if (incomingCallAtDial() && dialFailed(ev)) return incomingCallHandling(ev);
+  if (awaitRingAfterRefusedDial(
+          ev, class2::classify(line_) == Report::NoCarrier ? ecFaxNoCarrier : ecFaxBadModemResult))
+    return;
   Report r{};
   if (!c2Take(ev, r)) return;
   switch (r) {

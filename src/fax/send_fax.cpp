@@ -68,6 +68,7 @@ const TKvSendFax::StateInfo TKvSendFax::kStates[] = {
     {S::NoMoreFaxes, "NoMoreFaxes", false, &M::stateNoMore},
     {S::Error, "Error", false, &M::stateError},
     {S::Final, "Final", false, &M::stateFinal},
+    {S::DialRingCheck, "DialRingCheck", true, &M::stateDialRingCheck},
 };
 
 const TKvSendFax::StateInfo &TKvSendFax::Info(SendState s) {
@@ -438,6 +439,22 @@ bool TKvSendFax::dialFailed(FaxEvent ev) const {
     default:
       return false;
   }
+}
+
+bool TKvSendFax::awaitRingAfterRefusedDial(FaxEvent ev, Result code) {
+  if (ev == FaxEvent::Timeout || gotFrame_ || dialConnected_) return false;
+  const class2::Report r = class2::classify(line_);
+  if (r != class2::Report::Error && r != class2::Report::NoCarrier) return false;
+  refusedDial_ = code;
+  // Rings come every 4 to 6 seconds of line time.
+  port_->armTimeout(clock_.lineTicks(SecsToTicks(7)));
+  gotoState(S::DialRingCheck, false);
+  return true;
+}
+
+void TKvSendFax::stateDialRingCheck(FaxEvent ev) {
+  if (ev == FaxEvent::Timeout) return fail(refusedDial_);
+  if (!gotFrame_ && t30::isRingReport(line_)) return incomingCallHandling(ev);
 }
 
 void TKvSendFax::incomingCallHandling(FaxEvent ev) {

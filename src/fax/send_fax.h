@@ -69,6 +69,7 @@ enum class SendState : std::uint8_t {
   NoMoreFaxes = 45,
   Error = 46,
   Final = 47,
+  DialRingCheck = 48,
 };
 
 class TKvSendFax : public TKvAbstractFax {
@@ -173,6 +174,11 @@ class TKvSendFax : public TKvAbstractFax {
   // connect; lines that only inform are not.
   bool dialFailed(FaxEvent ev) const;
   void incomingCallHandling(FaxEvent ev);
+  // A dial refused (ERROR) or dropped (NO CARRIER) with no RING heard yet: a modem asked to dial
+  // while a caller rings in may say just that, its next RING coming seconds later. Listens for
+  // one ring period before the fax ends with `code`.
+  bool awaitRingAfterRefusedDial(FaxEvent ev, Result code);
+  void stateDialRingCheck(FaxEvent ev);
   // Reads what the modem sent while page data goes out: nothing is expected but XON/XOFF and
   // the report that the line has dropped. True on that report (and *xon when XON came).
   bool carrierLost(bool *xon = nullptr);
@@ -283,6 +289,7 @@ class TKvSendFax : public TKvAbstractFax {
   int busyCount_ = 0;
   SessionClock::Clock::time_point dialStarted_{};
   bool dialConnected_ = false;  // the dial of this attempt has a CONNECT
+  Result refusedDial_ = 0;      // how the fax ends when no RING follows a refused dial
   int repeats_ = 0;
   int attempts_ = 0;  // post-page messages sent for the current page
   long bytesSent_ = 0;

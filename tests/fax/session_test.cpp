@@ -237,7 +237,10 @@ INSTANTIATE_TEST_SUITE_P(
                       IncomingCase{"RingBeforeTheDial", kSendInit + "< RING\n", "< ERROR\n"},
                       IncomingCase{"RingBeforeTheClassAnswer",
                                    kSendPrep + "> AT+FCLASS=1\n< RING\n< OK\n", "< ERROR\n"},
-                      IncomingCase{"RingThenNoCarrier", kSendInit, "< RING\n< NO CARRIER\n"}),
+                      IncomingCase{"RingThenNoCarrier", kSendInit, "< RING\n< NO CARRIER\n"},
+                      // The ring before the dial came before the port was open: the next one tells.
+                      IncomingCase{"RingAfterTheRefusedDial", kSendInit,
+                                   "< ERROR\nwait 100\n< RING\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(SendSession, IncomingCallOnEveryAttemptEndsWithItsOwnReason) {
