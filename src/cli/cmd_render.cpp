@@ -91,8 +91,9 @@ Command renderCommand() {
   c.synopsis = "[--cover COVER.rtf] [--doc DOC.rtf] -o OUT.APF";
   c.summary = "draw a cover sheet and a document (RTF) into an APF fax file";
   c.description =
-      "Draws the cover sheet, then the document, page by page at 200 dots per inch on Letter\n"
-      "pages with half-inch margins, and writes all pages to OUT.APF (fine resolution). Prints\n"
+      "Draws the cover sheet, then the document, page by page at 200 dots per inch on the\n"
+      "paper each names (Letter, Legal, A4; Letter with half-inch margins when it names none;\n"
+      "merge fields as their labels), and writes all pages to OUT.APF (fine resolution). Prints\n"
       "the page count. Fails when both are missing or blank. On a terminal the page being\n"
       "drawn is shown on standard error; --verbose reports each page there on a line of its own.";
   c.options = {

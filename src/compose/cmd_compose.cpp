@@ -1,6 +1,6 @@
 // korvane-fax compose: a fax appended to the sent-fax table as the fax editor's Accept appends
-// it, with a cover sheet from a template (its merge fields filled as on loading it in the
-// editor) or from an RTF file, and a document from an RTF or text file.
+// it, with a cover sheet from a template (its merge fields kept, to be filled when the fax is
+// drawn) or from an RTF file, and a document from an RTF or text file.
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <memory>
@@ -86,7 +86,9 @@ Command composeCommand() {
       "Appends a fax to the sent-fax table KRV.DBF of the program directory, as the fax\n"
       "editor's Accept does, and prints the new row's number. The cover sheet comes from a\n"
       "cover sheet template of KRVCOV.DBF (by its description) or from an RTF file; its merge\n"
-      "fields get the recipient, fax number, subject, and today's date and time. The document\n"
+      "fields stay fields and get the row's recipient, fax number and subject, the sender of\n"
+      "the preferences, the page count and the date and time when the fax is drawn to be sent\n"
+      "or viewed. The document\n"
       "is an RTF file, a PDF document (its pages are faxed after the cover sheet; the row\n"
       "names the file, which must still be there when the fax is sent) or a text file\n"
       "(UTF-8 or Windows-1252). Recipient, fax number and subject\n"
