@@ -40,7 +40,9 @@ TEST(CommandLineTest, HelpVersionAndAMissingDisplay) {
     EXPECT_EQ(p.exitCode(), c.status) << what << "\n" << err.toStdString();
     EXPECT_TRUE(out.contains(c.out)) << what << ": " << out.toStdString();
     EXPECT_TRUE(err.contains(c.err)) << what << ": " << err.toStdString();
-    if (c.status == 0) EXPECT_TRUE(err.isEmpty()) << what << ": " << err.toStdString();
+    if (c.status == 0) {
+      EXPECT_TRUE(err.isEmpty()) << what << ": " << err.toStdString();
+    }
   }
 }
 

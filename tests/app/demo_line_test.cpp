@@ -64,7 +64,7 @@ TEST(DemoLine, AFaxSentWithTheDemosSettingsReachesTheFarEndAndIsReported) {
       << out.toStdString();
   ASSERT_EQ(runTool({"send-row", "1", "--program-dir", dir}, out), 0)
       << out.toStdString() << demo.log().toStdString();
-  QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, 10000);
+  ASSERT_TRUE(kv::test::eventually([&] { return received.size() == 1; }, 10000));
   const QString tiff = received[0][0].toString();
   EXPECT_TRUE(tiff.startsWith(dir + "far-")) << tiff.toStdString();
   EXPECT_EQ(FaxFileKindOf(tiff), FaxFileKind::Tiff);

@@ -18,6 +18,7 @@
 #include "app/main_screen.h"
 #include "app/preferences.h"
 #include "modemui/port_choice.h"
+#include "support/event_wait.h"
 #include "support/modal.h"
 #include "test_support.h"
 
@@ -37,7 +38,7 @@ class MainScreenTest : public test::ProgramDirTest {
   // Shows the window and lets its first activation run.
   void start(TMainScreen &w) {
     w.show();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.FirstActivate || w.Closed(), 5000);
+    ASSERT_TRUE(kv::test::eventually([&] { return !w.FirstActivate || w.Closed(); }, 5000));
   }
   void writeIni(const QByteArray &text) {
     QFile f(path("KRV.INI"));
@@ -95,7 +96,7 @@ TEST_F(MainScreenTest, FirstStartInAnEmptyDirectory) {
   bool preferences = false;
   test::OnModal<TPreferences>([&](TPreferences &p) {
     preferences = true;
-    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), std::size_t(1), 5000);
+    ASSERT_TRUE(kv::test::eventually([&] { return shown.size() == std::size_t(1); }, 5000));
     EXPECT_TRUE(shown[0].text.startsWith("Please enter information about yourself"));
     EXPECT_EQ(p.ComPort->ItemIndex(), 0);
     p.reject();
@@ -240,7 +241,7 @@ TEST_F(MainScreenTest, ATableThatCannotBeOpenedEndsTheProgramWithAMessage) {
       "Unable to open/create the FAX RECEIVE datafile - closing program\r\r" + path("KRVREC.DBF")))
       << shown[0].text.toStdString();
   w.show();
-  QTRY_VERIFY_WITH_TIMEOUT(w.Closed(), 5000);
+  ASSERT_TRUE(kv::test::eventually([&] { return w.Closed(); }, 5000));
   EXPECT_FALSE(w.isVisible());
   // The damaged file is left for the user to rescue.
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));

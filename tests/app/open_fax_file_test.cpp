@@ -13,6 +13,7 @@
 #include "app/single_instance.h"
 #include "app/view_work_dir.h"
 #include "faximage/apf_export.h"
+#include "support/event_wait.h"
 #include "support/fax_files.h"
 #include "test_support.h"
 #include "viewer/fax_viewer_window.h"
@@ -68,8 +69,9 @@ TEST_F(OpenFaxFileTest, ApfAndTiffOpenInAViewerOtherFilesAreRefused) {
     ASSERT_NE(viewer, nullptr) << c.file.toStdString() << ": "
                                << (shown.empty() ? "" : shown[0].text.toStdString());
     EXPECT_TRUE(shown.empty());
-    QTRY_VERIFY(viewer->isVisible());
-    QTRY_COMPARE(viewer->FaxViewer->PageCount(), c.pages);
+    ASSERT_TRUE(kv::test::eventually([&] { return viewer->isVisible(); }, 5000));
+    ASSERT_TRUE(
+        kv::test::eventually([&] { return viewer->FaxViewer->PageCount() == c.pages; }, 5000));
     EXPECT_TRUE(viewer->PageText().startsWith(QFileInfo(c.file).fileName()));
     // Exported beside the fax itself, never into a work copy's directory that goes away.
     EXPECT_EQ(viewer->ExportSuggestion(),
@@ -81,7 +83,7 @@ TEST_F(OpenFaxFileTest, ApfAndTiffOpenInAViewerOtherFilesAreRefused) {
     };
     EXPECT_EQ(copies(), c.file.endsWith(".tif") ? 1 : 0);
     viewer->close();
-    QTRY_VERIFY(viewer.isNull());
+    ASSERT_TRUE(kv::test::eventually([&] { return viewer.isNull(); }, 5000));
     EXPECT_EQ(copies(), 0) << c.file.toStdString();
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), before) << c.file.toStdString();
   }
@@ -108,7 +110,7 @@ TEST_F(OpenFaxFileTest, ALaterStartHandsItsFilesToTheRunningInstance) {
   later.setProcessEnvironment(env);
   later.start(exe, {"a fax.apf", "/elsewhere/b.tif"});
   ASSERT_TRUE(later.waitForStarted());
-  QTRY_VERIFY_WITH_TIMEOUT(later.state() == QProcess::NotRunning, 15000);
+  ASSERT_TRUE(kv::test::eventually([&] { return later.state() == QProcess::NotRunning; }, 15000));
   EXPECT_EQ(later.exitCode(), 0) << later.readAllStandardError().toStdString();
   EXPECT_EQ(opened, QStringList({apf, "/elsewhere/b.tif"}));
   EXPECT_TRUE(window.isVisible());

@@ -13,6 +13,7 @@
 
 #include "app/fax_tables.h"
 #include "base/byte_order.h"
+#include "support/event_wait.h"
 #include "test_support.h"
 
 namespace kv {
@@ -43,7 +44,7 @@ TEST(QuitSignalTest, TermAndHupCloseTheProgramAsExitDoes) {
     const QString name =
         QString("korvane-sig-%1-%2").arg(QCoreApplication::applicationPid()).arg(c.signal);
     const QString exe = dir.filePath(name);
-    ASSERT_TRUE(QFile::copy(KORVANE_BIN_DIR "/korvane", exe));
+    ASSERT_TRUE(test::CopyProgram(dir.path(), name));
     if (!c.firstStart) {
       QFile ini(dir.filePath("KRV.INI"));
       ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
@@ -69,13 +70,13 @@ TEST(QuitSignalTest, TermAndHupCloseTheProgramAsExitDoes) {
     program.start(exe, {});
     ASSERT_TRUE(program.waitForStarted());
     const QString server = name + "-" + QString::number(getuid());
-    QTRY_VERIFY_WITH_TIMEOUT(
+    ASSERT_TRUE(kv::test::eventually(
         [&] {
           QLocalSocket s;
           s.connectToServer(server);
           return s.waitForConnected(100);
-        }(),
-        15000);
+        },
+        15000));
     ASSERT_EQ(kill(pid_t(program.processId()), c.signal), 0);
     ASSERT_TRUE(program.waitForFinished(15000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << "signal " << c.signal;

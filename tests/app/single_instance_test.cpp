@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "app/single_instance.h"
+#include "support/event_wait.h"
 #include "test_support.h"
 
 namespace kv {
@@ -19,7 +20,7 @@ TEST(SingleInstanceTest, ASecondStartRaisesTheFirstAndEnds) {
   // A name of its own keeps this run apart from any other instance on the machine.
   const QString name = QString("korvane-it-%1").arg(QCoreApplication::applicationPid());
   const QString exe = dir.filePath(name);
-  ASSERT_TRUE(QFile::copy(KORVANE_BIN_DIR "/korvane", exe));
+  ASSERT_TRUE(test::CopyProgram(dir.path(), name));
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
 
@@ -30,13 +31,13 @@ TEST(SingleInstanceTest, ASecondStartRaisesTheFirstAndEnds) {
   ASSERT_TRUE(first.waitForStarted());
   // Up once it listens for later starts; by then its tables exist in its own directory.
   const QString server = name + "-" + QString::number(getuid());
-  QTRY_VERIFY_WITH_TIMEOUT(
+  ASSERT_TRUE(kv::test::eventually(
       [&] {
         QLocalSocket s;
         s.connectToServer(server);
         return s.waitForConnected(100);
-      }(),
-      15000);
+      },
+      15000));
   EXPECT_TRUE(QFile::exists(dir.filePath("KRV.DBF")));
   EXPECT_TRUE(QFile::exists(dir.filePath("KRVREC.DBF")));
 

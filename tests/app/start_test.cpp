@@ -14,6 +14,7 @@
 #include "app/main_screen.h"
 #include "app/program.h"
 #include "base/byte_order.h"
+#include "support/event_wait.h"
 #include "test_support.h"
 #include "xbase/table.h"
 
@@ -155,7 +156,7 @@ TEST_F(StartTest, RowsBeyondTheCountAreRestoredAndSurviveRebuildIndexes) {
       << shown[0].text.toStdString();
   EXPECT_EQ(w.Records.FaxTable.RecCount(), 25);
   w.show();
-  QTRY_VERIFY_WITH_TIMEOUT(!w.FirstActivate, 5000);
+  ASSERT_TRUE(kv::test::eventually([&] { return !w.FirstActivate; }, 5000));
   w.mnuRebuildIndexes->trigger();
   EXPECT_EQ(w.Records.FaxTable.RecCount(), 25);
   EXPECT_EQ(w.FaxModel->rowCount(), 25);

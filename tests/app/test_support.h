@@ -3,6 +3,7 @@
 // directory per test.
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -21,6 +22,19 @@ inline QApplication &App() {
   }();
   return *app;
 }
+
+#ifdef KORVANE_BIN_DIR
+// The real program under a name of its own in `dir`, with the files it ships beside it (a first
+// start there finds its cover templates as in the build folder instead of asking about them).
+inline bool CopyProgram(const QString &dir, const QString &name) {
+  if (!QFile::copy(KORVANE_BIN_DIR "/korvane", dir + "/" + name)) return false;
+  const QDir shipped(KORVANE_BIN_DIR "/covers");
+  QDir(dir).mkdir("covers");
+  for (const QString &f : shipped.entryList(QDir::Files))
+    if (!QFile::copy(shipped.filePath(f), dir + "/covers/" + f)) return false;
+  return true;
+}
+#endif
 
 // Each test gets a program directory holding only a KRV.INI with a port (so that a main window
 // shown there is not on its first run, which opens the preferences window); message boxes are

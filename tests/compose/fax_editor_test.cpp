@@ -27,6 +27,7 @@
 #include "richtext/rich_document.h"
 #include "richtext/rich_edit.h"
 #include "spell/spell_check_dialog.h"
+#include "support/event_wait.h"
 #include "support/modal.h"
 
 namespace kv {
@@ -303,7 +304,7 @@ TEST_F(FaxEditorTest, EditorControls) {
   e.WPDoc->insertPlainText("Helo ");
   bool checked = false;
   test::OnModal<TSpellCheckDialog>([&](TSpellCheckDialog &d) {
-    QTRY_COMPARE(d.Word->text(), QString("Helo"));
+    ASSERT_TRUE(kv::test::eventually([&] { return d.Word->text() == QString("Helo"); }, 5000));
     checked = true;
     d.Cancelbutton->click();
   });
@@ -315,7 +316,7 @@ TEST_F(FaxEditorTest, EditorControls) {
   if (QGuiApplication::platformName() == "offscreen") {
     e.DocumentButton->click();
     e.activateWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == &e, 3000);
+    ASSERT_TRUE(kv::test::eventually([&] { return QApplication::activeWindow() == &e; }, 3000));
     e.WPDoc->selectAll();
     QTest::keyClick(e.WPDoc, Qt::Key_B, Qt::ControlModifier);
     EXPECT_EQ(e.WPDoc->textCursor().charFormat().fontWeight(), QFont::Bold);

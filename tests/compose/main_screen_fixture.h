@@ -6,6 +6,7 @@
 
 #include "app/main_screen.h"
 #include "app/test_support.h"
+#include "support/event_wait.h"
 
 namespace kv::test {
 
@@ -15,7 +16,7 @@ class ShownMainScreenTest : public ProgramDirTest {
     ProgramDirTest::SetUp();
     w = std::make_unique<TMainScreen>();
     w->show();
-    QTRY_VERIFY_WITH_TIMEOUT(!w->FirstActivate, 5000);
+    ASSERT_TRUE(kv::test::eventually([&] { return !w->FirstActivate; }, 5000));
   }
   void TearDown() override {
     w.reset();

@@ -21,6 +21,7 @@
 #include "richtext/merge_field.h"
 #include "richtext/rich_edit.h"
 #include "sending/row_send.h"
+#include "support/event_wait.h"
 #include "support/modal.h"
 
 namespace kv {
@@ -149,7 +150,7 @@ TEST_F(RecordCommandsTest, ComposeAppendsARowTheProgramAndOtherReadersRead) {
   {
     TMainScreen w;
     w.show();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.FirstActivate, 5000);
+    ASSERT_TRUE(kv::test::eventually([&] { return !w.FirstActivate; }, 5000));
     test::OnModal<TFaxEditor>([](TFaxEditor &e) {
       EXPECT_EQ(e.Recipient->text(), "Acme Legal");
       EXPECT_EQ(e.FaxNumber->text(), "+1 555 0100");

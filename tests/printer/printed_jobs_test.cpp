@@ -16,6 +16,7 @@
 #include "compose/pdf_attach.h"
 #include "compose/printed_jobs.h"
 #include "printer/backend_job.h"
+#include "support/event_wait.h"
 #include "support/modal.h"
 #include "support/temp_files.h"
 
@@ -172,9 +173,10 @@ TEST_F(PrintedJobs, AHeldTableKeepsTheJobAndAnUnknownCoverAsksTheUser) {
 TEST_F(PrintedJobs, TheRunningProgramAsksForTheRecipientOfAPrintedFax) {
   auto main = std::make_unique<TMainScreen>();
   main->show();
-  QTRY_VERIFY_WITH_TIMEOUT(!main->FirstActivate, 5000);
+  ASSERT_TRUE(kv::test::eventually([&] { return !main->FirstActivate; }, 5000));
   main->activateWindow();
-  QTRY_COMPARE_WITH_TIMEOUT(QApplication::applicationState(), Qt::ApplicationActive, 5000);
+  ASSERT_TRUE(kv::test::eventually(
+      [&] { return QApplication::applicationState() == Qt::ApplicationActive; }, 5000));
   bool asked = false;
   test::OnModal<TFaxEditor>([&](TFaxEditor &e) {
     asked = true;
@@ -189,9 +191,9 @@ TEST_F(PrintedJobs, TheRunningProgramAsksForTheRecipientOfAPrintedFax) {
   });
   QString error;
   ASSERT_TRUE(FilePrintedJob(pdfBytes(), "job21", {"", "", "Printed memo", ""}, error));
-  QTRY_VERIFY_WITH_TIMEOUT(asked, 10000);
-  QTRY_VERIFY_WITH_TIMEOUT(RowsAwaitingUser().isEmpty() && !QApplication::activeModalWidget(),
-                           5000);
+  ASSERT_TRUE(kv::test::eventually([&] { return asked; }, 10000));
+  ASSERT_TRUE(kv::test::eventually(
+      [&] { return RowsAwaitingUser().isEmpty() && !QApplication::activeModalWidget(); }, 5000));
   main.reset();
   EXPECT_EQ(test::ReadSentRow(dir_.path(), 1), "Ann Example|5550123|Printed memo");
 }

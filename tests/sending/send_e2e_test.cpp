@@ -23,6 +23,7 @@
 #include "e2e/process.h"
 #include "e2e/simulated_line.h"
 #include "sending/send_fax_form.h"
+#include "support/event_wait.h"
 #include "support/modal.h"
 #include "support/sent_rows.h"
 
@@ -105,7 +106,7 @@ class WindowSend : public SendOverLine {
     QString result;
     auto main = std::make_unique<TMainScreen>();
     main->show();
-    [&] { QTRY_VERIFY_WITH_TIMEOUT(!main->FirstActivate, 5000); }();
+    [&] { ASSERT_TRUE(kv::test::eventually([&] { return !main->FirstActivate; }, 5000)); }();
     test::OnModal<TSendFaxForm>([&](TSendFaxForm &f) {
       SessionClock clock;
       clock.setSimulatedLine(kSpeed);
@@ -114,11 +115,14 @@ class WindowSend : public SendOverLine {
       f.SendFaxButton->click();
       if (!qEnvironmentVariableIsEmpty("KORVANE_SHOTS")) {
         // The status window over the send window in the middle of the second page.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !f.Busy() || (f.KvFaxStatus1.Display()->fsCurrentPage->text().trimmed() == "2" &&
-                          f.KvFaxStatus1.Display()->Meter->Position() > 20 &&
-                          f.KvFaxStatus1.Display()->Meter->Position() < 90),
-            150000);
+        ASSERT_TRUE(kv::test::eventually(
+            [&] {
+              return !f.Busy() ||
+                     (f.KvFaxStatus1.Display()->fsCurrentPage->text().trimmed() == "2" &&
+                      f.KvFaxStatus1.Display()->Meter->Position() > 20 &&
+                      f.KvFaxStatus1.Display()->Meter->Position() < 90);
+            },
+            150000));
         if (f.Busy()) {
           test::Snapshot(f, "send_window_busy");
           test::Snapshot(*f.KvFaxStatus1.Display(), "fax_status_live");
@@ -127,7 +131,7 @@ class WindowSend : public SendOverLine {
               qEnvironmentVariable("KORVANE_SHOTS") + "/screen_live.png");
         }
       }
-      QTRY_VERIFY_WITH_TIMEOUT(!f.Busy(), 150000);
+      ASSERT_TRUE(kv::test::eventually([&] { return !f.Busy(); }, 150000));
       result = f.ResultText;
       finishedAt = f.FinishedAt;
       f.Closebutton->click();

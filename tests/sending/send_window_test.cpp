@@ -16,6 +16,7 @@
 #include "fax/apf_io.h"
 #include "scriptmodem/script_modem.h"
 #include "sending/send_fax_form.h"
+#include "support/event_wait.h"
 #include "support/modal.h"
 #include "support/sent_rows.h"
 
@@ -279,7 +280,8 @@ TEST_F(SendWindow, StaysOpenWhileSendingAndReportsTheEnd) {
   f.show();
   f.SendFaxButton->click();
   ASSERT_TRUE(f.Busy()) << f.status->text().toStdString();
-  QTRY_VERIFY_WITH_TIMEOUT(f.KvSendFax1.ProgressCode() == 2, 10000);  // dialling
+  ASSERT_TRUE(
+      kv::test::eventually([&] { return f.KvSendFax1.ProgressCode() == 2; }, 10000));  // dialling
   // Close, Escape and another Send only beep while the fax is under way.
   const int beeps = Dialogs::beepCount();
   f.Closebutton->click();
@@ -294,7 +296,7 @@ TEST_F(SendWindow, StaysOpenWhileSendingAndReportsTheEnd) {
   EXPECT_TRUE(status->isWindow());
   EXPECT_EQ(status->windowModality(), Qt::WindowModal);
   QTest::keyClick(status, Qt::Key_Escape);
-  QTRY_VERIFY_WITH_TIMEOUT(!f.Busy(), 30000);
+  ASSERT_TRUE(kv::test::eventually([&] { return !f.Busy(); }, 30000));
   const QString cancelled = QString::fromStdString(errorText(ecCancelRequested));
   EXPECT_EQ(f.ResultText, cancelled);
   ASSERT_EQ(shown.size(), 1u);

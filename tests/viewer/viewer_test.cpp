@@ -16,6 +16,7 @@
 #include "app/test_support.h"
 #include "base/exceptions.h"
 #include "richtext/rich_edit.h"
+#include "support/event_wait.h"
 #include "support/fax_files.h"
 #include "support/temp_files.h"
 #include "viewer/fax_viewer.h"
@@ -284,7 +285,7 @@ class ViewerWindowTest : public ViewerTest {
   void start(TFaxViewer &w, const std::string &path) {
     w.FileName = QString::fromStdString(path);
     w.show();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.FirstActivate, 5000);
+    ASSERT_TRUE(kv::test::eventually([&] { return !w.FirstActivate; }, 5000));
   }
 };
 
@@ -383,7 +384,7 @@ ShownViewer viewFromMain(TMainScreen &main) {
 TEST_F(ViewerWindowTest, ViewFromTheMainWindow) {
   TMainScreen main;
   main.show();
-  QTRY_VERIFY_WITH_TIMEOUT(!main.FirstActivate, 5000);
+  ASSERT_TRUE(kv::test::eventually([&] { return !main.FirstActivate; }, 5000));
   shown.clear();
   // A received row: its file in the receive folder, the sender and notes as the header.
   TTable &t = main.Records.RecTable;
