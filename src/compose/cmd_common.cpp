@@ -32,11 +32,8 @@ int TableFailure(Context &ctx, const std::string &command, const TTable &table) 
 }
 
 void ReportRepairs(Context &ctx, const std::string &command, const TTable &table) {
-  QString note = table.RecoveryNote();
+  const QString note = table.RecoveryReport();
   if (note.isEmpty()) return;
-  // The note names the file alone; a script may work on several program directories.
-  if (note.startsWith(table.TableName()))
-    note = table.FilePath() + note.mid(table.TableName().size());
   ctx.err << "korvane-fax " << command << ": " << Utf8(note) << "\n";
 }
 

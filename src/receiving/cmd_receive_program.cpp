@@ -48,6 +48,8 @@ int runProgramReceive(const Args &args, Context &ctx) {
     ctx.err << "korvane-fax receive: " << records.OpenError().toStdString() << "\n";
     return exitFailed;
   }
+  if (const QString note = records.RecTable.RecoveryReport(); !note.isEmpty())
+    ctx.err << "korvane-fax receive: " << note.toStdString() << "\n";
   std::string settingsProblem;
   Settings settings = LoadSettings(settingsFilePath(programDir), &settingsProblem);
   // Settings the file does not hold, or a port it does not name, would answer another line.

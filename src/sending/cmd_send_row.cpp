@@ -66,6 +66,7 @@ int runSendRow(const Args &args, Context &ctx) {
   TFaxRecords records;
   if (!records.OpenFaxDBF()) return TableFailure(ctx, kCmd, records.FaxTable);
   TTable &rows = records.FaxTable;
+  ReportRepairs(ctx, kCmd, rows);
   if (recno > rows.RecCount() || !rows.GotoRecord(recno)) {
     ctx.err << "korvane-fax " << kCmd << ": " << Utf8(table) << " has no row " << recno
             << " (it has " << rows.RecCount() << ")\n";

@@ -21,6 +21,7 @@
 #include "richtext/merge_field.h"
 #include "richtext/rich_edit.h"
 #include "sending/row_send.h"
+#include "support/child_process.h"
 #include "support/event_wait.h"
 #include "support/modal.h"
 
@@ -44,9 +45,9 @@ class RecordCommandsTest : public test::ProgramDirTest {
       ASSERT_TRUE(records.FaxTable.Post());
     }
   }
-  // Rewrites KRV.DBF: its header's row count set to `count`, its bytes cut to `size` (all: -1).
-  void damageSentTable(quint32 count, qint64 size = -1) {
-    QFile f(path("KRV.DBF"));
+  // Rewrites a table: its header's row count set to `count`, its bytes cut to `size` (all: -1).
+  void damageTable(const QString &table, quint32 count, qint64 size = -1) {
+    QFile f(path(table));
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
     QByteArray b = f.readAll();
     putLe32(reinterpret_cast<std::uint8_t *>(b.data()) + 4, count);
@@ -318,7 +319,7 @@ TEST_F(RecordCommandsTest, ListAndComposeSayWhatTheOpenRepaired) {
     QFile::remove(path("KRV.FPT"));
     QFile::remove(path("KRV.CDX"));
     addSentRows(5);
-    damageSentTable(c.count, c.cutInsideRow ? sentRowOffset(c.cutInsideRow) + 7 : -1);
+    damageTable("KRV.DBF", c.count, c.cutInsideRow ? sentRowOffset(c.cutInsideRow) + 7 : -1);
     const ToolRun r = std::string(c.command) == "list"
                           ? run({"list"})
                           : run({"compose", "--recipient", "fax 6", "--fax", "1"});
@@ -333,6 +334,45 @@ TEST_F(RecordCommandsTest, ListAndComposeSayWhatTheOpenRepaired) {
     EXPECT_EQ(rows.last(), QString("fax %1").arg(c.rowsAfter));
     // Mended once: the next open finds the table in order and says nothing.
     EXPECT_EQ(run({"list"}).err, "");
+  }
+}
+
+// send-row and receive, which open a table before their call, say the same; each then stops at
+// what it cannot do here (no such row, no port).
+TEST_F(RecordCommandsTest, SendRowAndReceiveSayWhatTheOpenRepaired) {
+  addSentRows(5);
+  damageTable("KRV.DBF", 3);
+  {
+    TFaxRecords records;
+    ASSERT_TRUE(records.OpenRecFaxDBF());
+    for (int i = 1; i <= 4; ++i) {
+      ASSERT_TRUE(records.RecTable.Append());
+      records.RecTable.FieldByName("FROM")->SetAsString(QString("caller %1").arg(i));
+      ASSERT_TRUE(records.RecTable.Post());
+    }
+  }
+  damageTable("KRVREC.DBF", 2);
+  QFile ini(path("KRV.INI"));
+  ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  ini.write("[Ports]\nCom1=" + path("no-such-modem").toUtf8() + "\n[Modem]\nComPort=0\n");
+  ini.close();
+  struct Case {
+    std::vector<std::string> args;
+    const char *table;
+    const char *says;
+  } cases[] = {
+      {{"send-row", "9"}, "KRV.DBF", "the header counted 3 rows, but 2 more"},
+      {{"receive", "--once"}, "KRVREC.DBF", "the header counted 2 rows, but 2 more"},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> argv{KORVANE_BIN_DIR "/korvane-fax"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    argv.insert(argv.end(), {"--program-dir", dir_.path().toStdString()});
+    const test::ProgramRun r = test::runProgram(argv);
+    EXPECT_EQ(r.code, 1) << r.output;
+    const std::string said = "korvane-fax " + c.args[0] + ": " + path(c.table).toStdString();
+    EXPECT_NE(r.output.find(said), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
   }
 }
 

@@ -244,6 +244,12 @@ QString TTable::FilePath() const {
   return QDir(databaseName_).filePath(tableName_);
 }
 
+QString TTable::RecoveryReport() const {
+  if (recoveryNote_.startsWith(tableName_))
+    return FilePath() + recoveryNote_.mid(tableName_.size());
+  return recoveryNote_;
+}
+
 xbase::Table *TTable::EngineTable() const {
   return area_ ? engine_.Area(area_) : nullptr;
 }

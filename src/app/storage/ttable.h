@@ -100,6 +100,9 @@ class TTable {
   // What the last open had to mend in the table file (rows restored, a count cut), for the
   // user to be told; kept after Close, empty when the file was in order.
   const QString &RecoveryNote() const { return recoveryNote_; }
+  // The same note naming the table by its whole path, for commands that may be run on several
+  // program directories.
+  QString RecoveryReport() const;
 
   int FieldCount() const { return int(fields_.size()); }
   TField *Fields(int i) { return fields_.at(i).get(); }
