@@ -7,13 +7,11 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QTest>
 
 #include "app/fax_tables.h"
 #include "base/byte_order.h"
-#include "support/event_wait.h"
 #include "test_support.h"
 
 namespace kv {
@@ -70,13 +68,7 @@ TEST(QuitSignalTest, TermAndHupCloseTheProgramAsExitDoes) {
     program.start(exe, {});
     ASSERT_TRUE(program.waitForStarted());
     const QString server = name + "-" + QString::number(getuid());
-    ASSERT_TRUE(kv::test::eventually(
-        [&] {
-          QLocalSocket s;
-          s.connectToServer(server);
-          return s.waitForConnected(100);
-        },
-        15000));
+    ASSERT_TRUE(test::ListensWithin(server, 15000));
     ASSERT_EQ(kill(pid_t(program.processId()), c.signal), 0);
     ASSERT_TRUE(program.waitForFinished(15000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << "signal " << c.signal;

@@ -2,12 +2,10 @@
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QTest>
 
 #include "app/single_instance.h"
-#include "support/event_wait.h"
 #include "test_support.h"
 
 namespace kv {
@@ -31,13 +29,7 @@ TEST(SingleInstanceTest, ASecondStartRaisesTheFirstAndEnds) {
   ASSERT_TRUE(first.waitForStarted());
   // Up once it listens for later starts; by then its tables exist in its own directory.
   const QString server = name + "-" + QString::number(getuid());
-  ASSERT_TRUE(kv::test::eventually(
-      [&] {
-        QLocalSocket s;
-        s.connectToServer(server);
-        return s.waitForConnected(100);
-      },
-      15000));
+  ASSERT_TRUE(test::ListensWithin(server, 15000));
   EXPECT_TRUE(QFile::exists(dir.filePath("KRV.DBF")));
   EXPECT_TRUE(QFile::exists(dir.filePath("KRVREC.DBF")));
 

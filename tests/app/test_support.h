@@ -5,10 +5,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocalSocket>
 #include <QTemporaryDir>
 
 #include "app/dialogs.h"
 #include "app/program_dir.h"
+#include "support/event_wait.h"
 
 namespace kv::test {
 
@@ -35,6 +37,17 @@ inline bool CopyProgram(const QString &dir, const QString &name) {
   return true;
 }
 #endif
+
+// Whether a started program listens for later starts under `server` within `ms`: it is up.
+inline bool ListensWithin(const QString &server, int ms) {
+  return eventually(
+      [&] {
+        QLocalSocket s;
+        s.connectToServer(server);
+        return s.waitForConnected(100);
+      },
+      ms);
+}
 
 // Each test gets a program directory holding only a KRV.INI with a port (so that a main window
 // shown there is not on its first run, which opens the preferences window); message boxes are
