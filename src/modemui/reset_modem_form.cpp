@@ -76,7 +76,11 @@ TResetModemForm::TResetModemForm(QWidget *parent) : QDialog(parent) {
   Status->setWordWrap(true);
   Status->setFrameShape(QFrame::Panel);
   Status->setFrameShadow(QFrame::Sunken);
-  Status->setStyleSheet("QLabel { color: #0000c0; background: #c0c0c0; padding: 4px; }");
+  Status->setMargin(4);
+  // The palette's roles, as the program's other status strips, so it reads on dark desktops.
+  Status->setAutoFillBackground(true);
+  Status->setBackgroundRole(QPalette::Button);
+  Status->setForegroundRole(QPalette::Link);
   Status->setMinimumHeight(2 * Status->fontMetrics().lineSpacing() + 12);
 
   HelpButton = new QPushButton("&Help", this);

@@ -28,6 +28,7 @@
 #include "app/ui_font.h"
 #include "compose/fax_editor.h"
 #include "compose/pdf_attach.h"
+#include "modemui/reset_modem_form.h"
 #include "richtext/format_bar.h"
 #include "richtext/rich_document.h"
 #include "richtext/rich_edit.h"
@@ -367,6 +368,10 @@ TEST_F(DesktopTest, StatusStripAndFormatBarFollowADarkPalette) {
     // The strip's face is the palette's, not a fixed light grey.
     EXPECT_LT(qGray(img.pixel(100, 16)), 100);
     EXPECT_EQ(line->palette().color(line->foregroundRole()), QColor(120, 170, 255));
+    // The modem reset window's strip is the same strip.
+    TResetModemForm reset;
+    EXPECT_EQ(reset.Status->palette().color(reset.Status->foregroundRole()), QColor(120, 170, 255));
+    EXPECT_LT(qGray(reset.Status->grab().toImage().pixel(10, 10)), 100);
     // The formatting bar's glyphs are drawn in the bar's text colour, light on a dark bar.
     TRichEdit editor;
     TFormatBar bar(&editor, &window);
