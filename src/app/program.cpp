@@ -20,6 +20,7 @@
 #include "app/window_placement.h"
 #include "comm/device_layer.h"
 #include "comm/main_thread_qt.h"
+#include "compose/shipped_covers.h"
 #include "settings/settings.h"
 
 namespace kv {
@@ -111,6 +112,10 @@ int RunKorvane(QApplication &app) {
   QObject::connect(&justOne, &TJustOne::openRequested, &main,
                    [&main](const QString &path) { openLater(main, path); });
   if (demoLine) {
+    // The demo's settings come ready-made, so its start is no first start: it gets the shipped
+    // cover templates here, for the user to try one.
+    if (QString why; !AddShippedCovers(main.Records, why) || !why.isEmpty())
+      Dialogs::information(&main, why + ".");
     main.setWindowTitle(main.windowTitle() + "- demo on a simulated line");
     demoLine->AddMenuEntry(main);
     // What the far end received is shown as it would be printed there.

@@ -141,6 +141,7 @@ void TCoverEditor::showEvent(QShowEvent *event) {
   if (shown_) return;
   shown_ = true;
   SetDefaultPage(*WPCover);
+  CoverDescription->setFocus();
   discard_.TakeBaseline();
 }
 
@@ -180,9 +181,8 @@ TCoverBrowse::TCoverBrowse(TFaxRecords &records, const Settings &settings, QWidg
     : TBarDialog(parent, 31), records_(records), settings_(settings) {
   setObjectName("CoverBrowse");
   setWindowTitle("Cover Sheet Template Browser");
-  HelpButton =
-      AddBarButton(ButtonBar, "HelpButton", "&Help",
-                   "Get help for Cover Sheet Template Browser", ButtonPicture::Help);
+  HelpButton = AddBarButton(ButtonBar, "HelpButton", "&Help",
+                            "Get help for Cover Sheet Template Browser", ButtonPicture::Help);
   NewButton = AddBarButton(ButtonBar, "NewButton", "&New", "Create a new fax cover template",
                            ButtonPicture::New);
   ModifyButton =
@@ -210,6 +210,8 @@ TCoverBrowse::TCoverBrowse(TFaxRecords &records, const Settings &settings, QWidg
   CoverGrid->horizontalHeader()->setStretchLastSection(true);
   Body->setContentsMargins(0, 0, 0, 0);
   Body->addWidget(CoverGrid);
+  // The list is what the window is about: the keyboard starts there, not on the bar.
+  CoverGrid->setFocus();
 
   SetKeyButtons(Acceptbutton, {CancelButton, CloseButton});
   connect(HelpButton, &QToolButton::clicked, this, [] { THelpWindow::showTopic(kBrowserHelp); });

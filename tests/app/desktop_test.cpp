@@ -26,6 +26,7 @@
 #include "app/splash_form.h"
 #include "app/status_line.h"
 #include "app/ui_font.h"
+#include "compose/cover_browse.h"
 #include "compose/fax_editor.h"
 #include "compose/pdf_attach.h"
 #include "modemui/reset_modem_form.h"
@@ -242,6 +243,18 @@ TEST_F(DesktopTest, EditorWindowsOpenWithFocusInTheirFirstField) {
   w.TabSet1->setCurrentIndex(0);
   w.mnuPreferencesClick();
   EXPECT_EQ(firstFocus, "ComPort");
+  // The template browser starts in its list, a template in its description.
+  test::OnModal<TCoverBrowse>([&](TCoverBrowse &b) {
+    firstFocus = b.focusWidget() ? b.focusWidget()->objectName() : QString();
+    test::OnModal<TCoverEditor>([&](TCoverEditor &e) {
+      firstFocus += "," + (e.focusWidget() ? e.focusWidget()->objectName() : QString());
+      e.reject();
+    });
+    b.NewButton->click();
+    b.reject();
+  });
+  w.mnuCoverClick();
+  EXPECT_EQ(firstFocus, "CoverGrid,CoverDescription");
 }
 
 TEST_F(DesktopTest, DroppedFilesOnTheMainWindow) {
