@@ -47,7 +47,7 @@ THelpWindow::THelpWindow() : QDialog(nullptr) {
   });
   auto *contents = new QPushButton("&Contents", this);
   connect(contents, &QPushButton::clicked, this, [this] { open(kContentsTopic); });
-  auto *close = new QPushButton("&Close", this);
+  auto *close = new QPushButton("Cl&ose", this);
   connect(close, &QPushButton::clicked, this, &QDialog::close);
   auto *buttons = new QHBoxLayout;
   buttons->addWidget(contents);

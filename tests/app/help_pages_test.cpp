@@ -3,7 +3,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QPointer>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextBrowser>
 #include <QTimer>
 #include <map>
@@ -107,7 +109,16 @@ TEST(HelpPages, LinksLeadToPagesAndTheWindowShowsThem) {
     EXPECT_FALSE(w->browser()->toPlainText().trimmed().isEmpty());
   }
   EXPECT_GE(pages, 14);
-  THelpWindow::showTopic(1009)->close();
+  // Each button of the window has a mnemonic of its own (Alt+C went to Contents, never Close).
+  THelpWindow *w = THelpWindow::showTopic(1009);
+  QSet<QChar> keys;
+  for (const QPushButton *b : w->findChildren<QPushButton *>()) {
+    const qsizetype amp = b->text().indexOf('&');
+    ASSERT_GE(amp, 0) << b->text().toStdString();
+    EXPECT_FALSE(keys.contains(b->text().at(amp + 1).toLower())) << b->text().toStdString();
+    keys.insert(b->text().at(amp + 1).toLower());
+  }
+  w->close();
 }
 
 // Help left open does not keep the program running once its main window is closed.
