@@ -10,7 +10,12 @@ Dialogs::Handler &handler() {
   return h;
 }
 int beeps = 0;
+bool silenced = false;
 }  // namespace
+
+void Dialogs::silenceForGood() {
+  silenced = true;
+}
 
 void Dialogs::setHandler(Handler h) {
   handler() = std::move(h);
@@ -38,6 +43,7 @@ void Dialogs::beep() {
 }
 
 bool Dialogs::run(QWidget *parent, const DialogRequest &r) {
+  if (silenced) return r.kind != DialogRequest::YesNo || r.yesIsDefault;
   if (handler()) return handler()(r);
   const QString caption = r.caption.isEmpty() ? QApplication::applicationName() : r.caption;
   // Message texts use "\r" as their line break; Qt wants "\n".

@@ -32,6 +32,10 @@ class Dialogs {
   static void setHandler(Handler handler);
   static int beepCount();
 
+  // From now on no message is shown and every question takes its default answer: the program
+  // is ending on a signal, and a box opened now (by work queued before) would keep it alive.
+  static void silenceForGood();
+
  private:
   static bool run(QWidget *parent, const DialogRequest &request);
 };

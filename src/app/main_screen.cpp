@@ -530,6 +530,7 @@ void TMainScreen::FormClose() {
 
 void TMainScreen::QuitWithoutQuestions() {
   quitting_ = true;
+  Dialogs::silenceForGood();
   close();
   // Ends the event loops of windows open over this one too.
   QCoreApplication::exit(0);
