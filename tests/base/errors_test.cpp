@@ -281,7 +281,8 @@ TEST(ProgressText, OnlyListedCodesHaveTexts) {
   EXPECT_EQ(progressText(3), "Busy, waiting until redial...");
   EXPECT_EQ(progressText(28), "Got Class 2 FHNG code");
   EXPECT_EQ(progressText(42), "User abort");
-  for (int code : {-1, 0, 8, 19, 29, 39, 43, 1000}) EXPECT_EQ(progressText(code), "") << code;
+  EXPECT_EQ(progressText(8), "The line is busy with an incoming call, waiting until redial...");
+  for (int code : {-1, 0, 9, 19, 29, 39, 43, 1000}) EXPECT_EQ(progressText(code), "") << code;
 }
 
 TEST(StringTable, IdsUniqueAndTextsWithinLimit) {
@@ -293,8 +294,8 @@ TEST(StringTable, IdsUniqueAndTextsWithinLimit) {
     EXPECT_FALSE(text.empty()) << id;
     EXPECT_LE(text.size(), kMaxStringLength) << id;
   }
-  // 1 OK + 27 I/O + 85 library codes + 3 viewer/session texts + 19 progress + 90 telephony.
-  EXPECT_EQ(ids.size(), 1u + 27u + 85u + 3u + 19u + 90u);
+  // 1 OK + 27 I/O + 86 library codes + 3 viewer/session texts + 20 progress + 90 telephony.
+  EXPECT_EQ(ids.size(), 1u + 27u + 86u + 3u + 20u + 90u);
   EXPECT_EQ(loadString(12345), "");
 }
 
